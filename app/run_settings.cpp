@@ -1,0 +1,3 @@
+#include "app/run_settings.h"
+
+RunSettings run_settings;

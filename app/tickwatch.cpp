@@ -1,0 +1,49 @@
+#include "app/tickwatch.h"
+
+#include <cstdio>
+
+#include "app/command_line.h"
+#include "app/run_settings.h"
+#include "app/version.h"
+#include "clock/sampling.h"
+#include "output/output.h"
+
+int PLATFORM_CALL console_control_handler(uint32_t control_type) {
+    switch (control_type) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+        exit_between_lines(0);
+    default:
+        return 0;
+    }
+}
+
+void run_tickwatch(int argc, char **argv) {
+    char banner_buffer[80];
+    std::snprintf(banner_buffer, sizeof banner_buffer, "Kestivar TICKWATCH v%s", get_version_string(message_buffer));
+    std::printf("\n%s\n", banner_buffer);
+    std::fflush(stdout);
+
+    int64_t frequency = 0;
+    // A zero frequency would make every counter delta meaningless.
+    if (!platform::QueryPerformanceFrequency(&frequency) || frequency <= 0) {
+        print_message("Unable to read perfomance counter frequency.");
+        exit_between_lines(1);
+    }
+    if (!platform::SetConsoleCtrlHandler(console_control_handler, true)) {
+        print_message("Unable to set console control handler.");
+        exit_between_lines(1);
+    }
+
+    parse_command_line(argc, argv);
+    if (run_settings.show_usage) {
+        std::printf("%s", USAGE_TEXT);
+        exit_between_lines(1);
+    }
+    append_to_log(banner_buffer);
+
+    print_message("");
+    run_sampling_loop(frequency);
+}

@@ -1,0 +1,19 @@
+// The sampling loop: one clock sample and one report line a second.
+#pragma once
+
+#include <cstdint>
+
+#include "clock/report_line.h"
+#include "platform/platform.h"
+
+constexpr uint32_t SAMPLE_PERIOD_MS = 1000;
+
+// The function that reads the system time; chosen before the loop starts.
+extern SystemTimeFunction time_function;
+
+// Reads the system time and the performance counter back to back, the
+// counter first when run_settings.sample_counter_first is set.
+void read_clock_sample(ClockSample &sample);
+
+// Prints a report line every SAMPLE_PERIOD_MS until the process ends.
+[[noreturn]] void run_sampling_loop(int64_t frequency);
