@@ -1,0 +1,281 @@
+#include "tests/support/fake_platform.h"
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "app/run_settings.h"
+#include "clock/sampling.h"
+
+FakePlatform fake;
+
+static void record(const std::string &call) {
+    fake.calls.push_back(call);
+    if (fake.trace_fd >= 0) {
+        std::string line = call + "\n";
+        if (write(fake.trace_fd, line.data(), line.size()) < 0) {
+            std::abort();
+        }
+    }
+}
+
+static std::string number(uint64_t value) { return std::to_string(value); }
+
+void reset_fake() {
+    fake = FakePlatform{};
+    run_settings = RunSettings{};
+    time_function = platform::GetSystemTimeAsFileTime;
+}
+
+std::vector<FakeClockReading> steady_readings(size_t count, double system_ms, double counter_ms) {
+    // 2024-03-05 13:38:59 UTC
+    const uint64_t start = FILE_TIME_1970 + 1709645939ULL * 10'000'000ULL;
+    std::vector<FakeClockReading> readings;
+    for (size_t i = 0; i < count; ++i) {
+        auto n = static_cast<double>(i);
+        readings.push_back({start + static_cast<uint64_t>(std::llround(n * system_ms * 10'000.0)),
+                            1'000'000'000LL + std::llround(n * counter_ms * 10'000.0)});
+    }
+    return readings;
+}
+
+static const FakeClockReading &next_reading(size_t &reads) {
+    if (fake.readings.empty()) {
+        static const FakeClockReading none = {};
+        ++reads;
+        return none;
+    }
+    size_t index = reads < fake.readings.size() ? reads : fake.readings.size() - 1;
+    ++reads;
+    return fake.readings[index];
+}
+
+// A wait of the sampling loop: once every reading is taken, the user presses
+// Ctrl+C.
+static void end_of_script_check() {
+    if (fake.system_time_reads < fake.readings.size()) {
+        return;
+    }
+    if (fake.handler == nullptr) {
+        record("no console control handler to deliver Ctrl+C to");
+        _exit(97);
+    }
+    record("Ctrl+C");
+    fake.handler(CTRL_C_EVENT);
+}
+
+namespace platform {
+
+uint32_t GetModuleFileNameA(char *path, uint32_t size) {
+    record("GetModuleFileNameA(" + number(size) + ")");
+    if (fake.module_path_fails) {
+        return 0;
+    }
+    // As on Windows: cut short to the buffer, and the full size returned.
+    std::snprintf(path, size, "%s", fake.module_path.c_str());
+    return fake.module_path.size() < size ? static_cast<uint32_t>(fake.module_path.size()) : size;
+}
+
+constexpr uint32_t FAKE_RESOURCE_SIZE = 0x2A0;
+
+uint32_t GetFileVersionInfoSizeA(const char *path) {
+    record(std::string("GetFileVersionInfoSizeA(") + path + ")");
+    return fake.version_resource == FakeVersionResource::absent ? 0 : FAKE_RESOURCE_SIZE;
+}
+
+bool GetFileVersionInfoA(const char *path, uint32_t size, void *block) {
+    record(std::string("GetFileVersionInfoA(") + path + ", " + number(size) + ")");
+    if (fake.version_resource == FakeVersionResource::unreadable || size < FAKE_RESOURCE_SIZE) {
+        return false;
+    }
+    // The fixed record sits somewhere inside the block, as on Windows.
+    std::memset(block, 0xCD, size);
+    FixedFileInfo info = {};
+    info.dwSignature = 0xFEEF04BD;
+    info.dwFileVersionMS = 0x00090009;  // never shown: only the product version is
+    info.dwProductVersionMS = fake.product_version_ms;
+    info.dwProductVersionLS = fake.product_version_ls;
+    std::memcpy(static_cast<char *>(block) + 40, &info, sizeof info);
+    return true;
+}
+
+bool VerQueryValueA(const void *block, const char *sub_block, void **value, uint32_t *length) {
+    record(std::string("VerQueryValueA(") + sub_block + ")");
+    if (fake.version_resource != FakeVersionResource::present || std::strcmp(sub_block, "\\") != 0) {
+        return false;
+    }
+    *value = static_cast<char *>(const_cast<void *>(block)) + 40;
+    *length = sizeof(FixedFileInfo);
+    return true;
+}
+
+bool QueryPerformanceFrequency(int64_t *frequency) {
+    record("QueryPerformanceFrequency");
+    if (fake.frequency_fails) {
+        return false;
+    }
+    *frequency = fake.frequency;
+    return true;
+}
+
+bool SetConsoleCtrlHandler(ConsoleControlHandler handler, bool add) {
+    record(std::string("SetConsoleCtrlHandler(") + (add ? "add" : "remove") + ")");
+    if (fake.handler_registration_fails) {
+        return false;
+    }
+    fake.handler = handler;
+    return true;
+}
+
+void PLATFORM_CALL GetSystemTimeAsFileTime(FileTime *time) {
+    record("GetSystemTimeAsFileTime");
+    uint64_t ticks = next_reading(fake.system_time_reads).system_time;
+    time->dwLowDateTime = static_cast<uint32_t>(ticks);
+    time->dwHighDateTime = static_cast<uint32_t>(ticks >> 32);
+}
+
+bool QueryPerformanceCounter(int64_t *count) {
+    record("QueryPerformanceCounter");
+    *count = next_reading(fake.counter_reads).counter;
+    return true;
+}
+
+static char fake_timer;
+
+Handle CreateWaitableTimerA(bool manual_reset) {
+    record(std::string("CreateWaitableTimerA(") + (manual_reset ? "manual reset" : "auto reset") + ")");
+    return fake.timer_creation_fails ? nullptr : &fake_timer;
+}
+
+bool SetWaitableTimer(Handle timer, int64_t due_time, int32_t period_ms, bool resume) {
+    record("SetWaitableTimer(" + std::string(timer == &fake_timer ? "timer" : "?") + ", " + std::to_string(due_time) +
+           ", " + std::to_string(period_ms) + ", " + (resume ? "resume" : "no resume") + ")");
+    return !fake.timer_setting_fails;
+}
+
+uint32_t WaitForSingleObject(Handle object, uint32_t timeout_ms) {
+    record("WaitForSingleObject(" + std::string(object == &fake_timer ? "timer" : "?") + ", " +
+           (timeout_ms == INFINITE_WAIT ? std::string("INFINITE") : number(timeout_ms)) + ")");
+    end_of_script_check();
+    return fake.wait_result;
+}
+
+void Sleep(uint32_t ms) {
+    record("Sleep(" + number(ms) + ")");
+    end_of_script_check();
+}
+
+bool GetSystemTimeAdjustment(uint32_t *adjustment, uint32_t *increment, bool *adjustment_disabled) {
+    record("GetSystemTimeAdjustment");
+    if (fake.adjustment_fails) {
+        return false;
+    }
+    *adjustment = fake.adjustment;
+    *increment = fake.increment;
+    *adjustment_disabled = false;
+    return true;
+}
+
+// Days since 1970-01-01 to a civil date (proleptic Gregorian).
+static void civil_from_days(int64_t days, int64_t &year, unsigned &month, unsigned &day) {
+    days += 719468;
+    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const auto day_of_era = static_cast<unsigned>(days - era * 146097);
+    const unsigned year_of_era = (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+    const unsigned day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+    const unsigned shifted_month = (5 * day_of_year + 2) / 153;
+    day = day_of_year - (153 * shifted_month + 2) / 5 + 1;
+    month = shifted_month < 10 ? shifted_month + 3 : shifted_month - 9;
+    year = static_cast<int64_t>(year_of_era) + era * 400 + (month <= 2 ? 1 : 0);
+}
+
+bool FileTimeToSystemTime(const FileTime *file_time, SystemTime *system_time) {
+    record("FileTimeToSystemTime");
+    uint64_t ticks = (static_cast<uint64_t>(file_time->dwHighDateTime) << 32) | file_time->dwLowDateTime;
+    if (fake.calendar_fails || ticks >= 0x8000000000000000ULL) {  // as Windows refuses those too
+        return false;
+    }
+    const uint64_t ms_since_1601 = ticks / 10'000;
+    const int64_t ms_since_1970 = static_cast<int64_t>(ms_since_1601) - static_cast<int64_t>(FILE_TIME_1970 / 10'000);
+    int64_t days = ms_since_1970 / 86'400'000;
+    int64_t ms_of_day = ms_since_1970 % 86'400'000;
+    if (ms_of_day < 0) {
+        ms_of_day += 86'400'000;
+        --days;
+    }
+    int64_t year = 0;
+    unsigned month = 0;
+    unsigned day = 0;
+    civil_from_days(days, year, month, day);
+    system_time->wYear = static_cast<uint16_t>(year);
+    system_time->wMonth = static_cast<uint16_t>(month);
+    system_time->wDayOfWeek = static_cast<uint16_t>(((days % 7) + 11) % 7);  // 1970-01-01 was a Thursday
+    system_time->wDay = static_cast<uint16_t>(day);
+    system_time->wHour = static_cast<uint16_t>(ms_of_day / 3'600'000);
+    system_time->wMinute = static_cast<uint16_t>(ms_of_day / 60'000 % 60);
+    system_time->wSecond = static_cast<uint16_t>(ms_of_day / 1000 % 60);
+    system_time->wMilliseconds = static_cast<uint16_t>(ms_of_day % 1000);
+    return true;
+}
+
+ModuleHandle LoadLibraryA(const char *name) {
+    record(std::string("LoadLibraryA(") + name + ")");
+    return nullptr;
+}
+
+ProcAddress GetProcAddress(ModuleHandle, const char *name) {
+    record(std::string("GetProcAddress(") + name + ")");
+    return nullptr;
+}
+
+uint32_t GetLastError() {
+    record("GetLastError");
+    return 0;
+}
+
+uint32_t timeGetDevCaps(TimerCaps *, uint32_t size) {
+    record("timeGetDevCaps(" + number(size) + ")");
+    return 1;
+}
+
+uint32_t timeBeginPeriod(uint32_t period_ms) {
+    record("timeBeginPeriod(" + number(period_ms) + ")");
+    return 0;
+}
+
+uint32_t timeEndPeriod(uint32_t period_ms) {
+    record("timeEndPeriod(" + number(period_ms) + ")");
+    return 0;
+}
+
+int64_t current_time() {
+    record("time");
+    return fake.now;
+}
+
+void *allocate(size_t size) {
+    record("allocate(" + number(size) + ")");
+    if (fake.allocation_fails) {
+        return nullptr;
+    }
+    ++fake.live_allocations;
+    return std::malloc(size);
+}
+
+void release(void *block) {
+    record("release");
+    --fake.live_allocations;
+    std::free(block);
+}
+
+static std::mutex output_lock;
+
+void lock_output() { output_lock.lock(); }
+
+void unlock_output() { output_lock.unlock(); }
+
+}  // namespace platform

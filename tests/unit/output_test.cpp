@@ -1,0 +1,139 @@
+// Console and log-file output, and the log file's name.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "app/run_settings.h"
+#include "app/tickwatch.h"
+#include "output/output.h"
+#include "tests/support/child_process.h"
+#include "tests/support/fake_platform.h"
+
+namespace {
+
+class Output : public ::testing::Test {
+  protected:
+    void SetUp() override { reset_fake(); }
+    ScratchDirectory dir;
+};
+
+TEST_F(Output, PrintMessageWritesTheLineToTheConsoleAndTheLog) {
+    std::string log = dir.file("run.log");
+    ChildRun run = run_in_child([&] {
+        run_settings.log_file_name = log.c_str();
+        print_message("first");
+        print_message("");
+        print_message("ends in a line break\n");
+        append_to_log("log only");
+        _exit(0);
+    });
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.output, "first\n\nends in a line break\n\n");
+    EXPECT_EQ(read_file(log), "first\n\nends in a line break\n\nlog only\n");
+}
+
+TEST_F(Output, WithoutALogFileOnlyTheConsoleGetsLines) {
+    ChildRun run = run_in_child([&] {
+        ASSERT_EQ(chdir(dir.path.c_str()), 0);
+        print_message("console");
+        append_to_log("nowhere");
+        _exit(0);
+    });
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.output, "console\n");
+    EXPECT_EQ(std::system(("test -z \"$(ls -A '" + dir.path + "')\"").c_str()), 0) << "no file was created";
+}
+
+TEST_F(Output, LinesAreAppendedAfterWhatTheLogAlreadyHolds) {
+    std::string log = dir.file("old.log");
+    std::string old(3 * 1024 * 1024, 'o');
+    old += "\nno final line break";
+    write_file(log, old);
+    ChildRun run = run_in_child([&] {
+        run_settings.log_file_name = log.c_str();
+        print_message("new");
+        _exit(0);
+    });
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(read_file(log), old + "new\n");
+}
+
+TEST_F(Output, ALogThatCannotBeOpenedIsSkippedSilentlyLineByLine) {
+    std::string missing_dir_log = dir.file("no/such/dir/run.log");
+    std::string log = dir.file("later.log");
+    ASSERT_EQ(mkdir(log.c_str(), 0700), 0);  // a directory in the file's place, for now
+    ChildRun run = run_in_child([&] {
+        run_settings.log_file_name = missing_dir_log.c_str();
+        print_message("one");
+        run_settings.log_file_name = log.c_str();
+        print_message("two");
+        ASSERT_EQ(rmdir(log.c_str()), 0);
+        print_message("three");  // each line tries again
+        _exit(0);
+    });
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.output, "one\ntwo\nthree\n");
+    EXPECT_EQ(read_file(log), "three\n");
+}
+
+TEST_F(Output, EachLineReopensTheLogSoADeletedOrRenamedOneIsMadeAnew) {
+    std::string log = dir.file("run.log");
+    std::string moved = dir.file("moved.log");
+    ChildRun run = run_in_child([&] {
+        run_settings.log_file_name = log.c_str();
+        print_message("one");
+        ASSERT_EQ(rename(log.c_str(), moved.c_str()), 0);
+        print_message("two");
+        ASSERT_EQ(unlink(log.c_str()), 0);
+        print_message("three");
+        _exit(0);
+    });
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(read_file(moved), "one\n");
+    EXPECT_EQ(read_file(log), "three\n");
+}
+
+TEST_F(Output, AGeneratedNameIsReleasedAtExitAndABorrowedOneNever) {
+    ChildRun run = run_in_child([&] {
+        generate_log_file_name();
+        generate_log_file_name();  // replaces the first: released at once
+        run_settings.log_file_name = "borrowed.log";
+        std::exit(0);
+    });
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.calls, "time\nallocate(13)\nrelease\ntime\nallocate(13)\nrelease\n");
+
+    run = run_in_child([&] {
+        run_settings.log_file_name = "borrowed.log";
+        std::exit(0);
+    });
+    EXPECT_EQ(run.calls, "");
+}
+
+TEST_F(Output, TheConsoleControlHandlerWaitsForTheLineInProgress) {
+    std::string log = dir.file("run.log");
+    ChildRun run = run_in_child([&] {
+        generate_log_file_name();
+        run_settings.log_file_name = log.c_str();
+        // The main thread is in the middle of a line when Ctrl+C comes.
+        platform::lock_output();
+        std::thread control_thread([] { console_control_handler(CTRL_C_EVENT); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        std::printf("whole line\n");
+        std::fflush(stdout);
+        platform::unlock_output();
+        control_thread.join();  // the handler ends the process first
+        _exit(99);
+    });
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.output, "whole line\n");
+    EXPECT_EQ(run.calls, "time\nallocate(13)\nrelease\n");
+}
+
+}  // namespace

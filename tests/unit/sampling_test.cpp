@@ -1,0 +1,127 @@
+// The sampling loop: how it reads the clocks, how it is paced, and what it
+// prints when the system's answers are odd or missing.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/run_settings.h"
+#include "app/tickwatch.h"
+#include "clock/sampling.h"
+#include "tests/support/child_process.h"
+#include "tests/support/fake_platform.h"
+
+namespace {
+
+int calls_count(const std::string &text, const std::string &what) {
+    int count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) {
+        ++count;
+    }
+    return count;
+}
+
+class SamplingLoop : public ::testing::Test {
+  protected:
+    void SetUp() override { reset_fake(); }
+
+    // Runs the loop in a child process until the readings are used up.
+    static ChildRun run_loop() {
+        return run_in_child([] {
+            platform::SetConsoleCtrlHandler(console_control_handler, true);
+            fake.calls.clear();
+            run_sampling_loop(fake.frequency);
+        });
+    }
+};
+
+const char *const STEADY_PASS = "WaitForSingleObject(timer, INFINITE)\n"
+                                "GetSystemTimeAsFileTime\n"
+                                "QueryPerformanceCounter\n"
+                                "GetSystemTimeAdjustment\n"
+                                "FileTimeToSystemTime\n";
+
+TEST_F(SamplingLoop, IsPacedByAPeriodicTimerWhoseImmediateFirstSignalIsTaken) {
+    fake.readings = steady_readings(3);
+    ChildRun r = run_loop();
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.calls, std::string("SetConsoleCtrlHandler(add)\n"
+                                   "GetSystemTimeAsFileTime\n"
+                                   "QueryPerformanceCounter\n"
+                                   "CreateWaitableTimerA(auto reset)\n"
+                                   "SetWaitableTimer(timer, 0, 1000, no resume)\n"
+                                   "WaitForSingleObject(timer, INFINITE)\n") +
+                           STEADY_PASS + STEADY_PASS + "WaitForSingleObject(timer, INFINITE)\nCtrl+C\n");
+}
+
+TEST_F(SamplingLoop, DashQReadsTheCounterFirstAndNothingComesBetweenTheReads) {
+    fake.readings = steady_readings(2);
+    run_settings.sample_counter_first = true;
+    ChildRun r = run_loop();
+    EXPECT_EQ(r.calls, "SetConsoleCtrlHandler(add)\nQueryPerformanceCounter\nGetSystemTimeAsFileTime\n"
+                       "CreateWaitableTimerA(auto reset)\nSetWaitableTimer(timer, 0, 1000, no resume)\n"
+                       "WaitForSingleObject(timer, INFINITE)\n"
+                       "WaitForSingleObject(timer, INFINITE)\nQueryPerformanceCounter\nGetSystemTimeAsFileTime\n"
+                       "GetSystemTimeAdjustment\nFileTimeToSystemTime\n"
+                       "WaitForSingleObject(timer, INFINITE)\nCtrl+C\n");
+}
+
+TEST_F(SamplingLoop, DashSSleepsASecondBetweenPassesWithoutATimer) {
+    fake.readings = steady_readings(3);
+    run_settings.use_sleep = true;
+    ChildRun r = run_loop();
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.calls, "SetConsoleCtrlHandler(add)\nGetSystemTimeAsFileTime\nQueryPerformanceCounter\n"
+                       "Sleep(1000)\nGetSystemTimeAsFileTime\nQueryPerformanceCounter\nGetSystemTimeAdjustment\n"
+                       "FileTimeToSystemTime\n"
+                       "Sleep(1000)\nGetSystemTimeAsFileTime\nQueryPerformanceCounter\nGetSystemTimeAdjustment\n"
+                       "FileTimeToSystemTime\n"
+                       "Sleep(1000)\nCtrl+C\n");
+}
+
+TEST_F(SamplingLoop, EachLineComparesASampleWithTheOneBeforeIt) {
+    const uint64_t t0 = steady_readings(1)[0].system_time;
+    fake.readings = {{t0, 0},
+                     {t0 + 10'000'000, 9'999'813},
+                     {t0 + 20'312'500, 19'999'825},                                  // 31.25 ms of system time too many
+                     {t0 + 20'312'500 - 36'000'000'000LL + 10'000'000, 29'999'825},  // set back an hour
+                     {t0 + 20'312'500 - 36'000'000'000LL + 20'000'000, 39'999'825}};
+    fake.adjustment = 156001;
+    ChildRun r = run_loop();
+    EXPECT_EQ(r.output, "2024-03-05 13:39:00.0000: 1000.0000  999.9813   +0.0187  156001 (-249) \n"
+                        "2024-03-05 13:39:01.0031: 1031.2500 1000.0012  +31.2488  156001 (-249) ><\n"
+                        "2024-03-05 12:39:02.0031: -3599000.0000 1000.0000 -3600000.0000  156001 (-249) ><\n"
+                        "2024-03-05 12:39:03.0031: 1000.0000 1000.0000   +0.0000  156001 (-249) \n");
+}
+
+TEST_F(SamplingLoop, FailedSystemCallsGiveZeroesNotGarbage) {
+    fake.readings = steady_readings(2);
+    fake.adjustment_fails = true;
+    fake.calendar_fails = true;
+    ChildRun r = run_loop();
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.output, "0000-00-00 00:00:00.0000: 1000.0000 1000.0000   +0.0000  0 (+0) \n");
+}
+
+TEST_F(SamplingLoop, WithoutAWorkingTimerItSleepsRatherThanSpins) {
+    fake.readings = steady_readings(3);
+    fake.timer_creation_fails = true;
+    ChildRun r = run_loop();
+    EXPECT_EQ(r.calls.find("SetWaitableTimer"), std::string::npos);
+    EXPECT_EQ(calls_count(r.calls, "Sleep(1000)"), 3);
+
+    fake.timer_creation_fails = false;
+    fake.timer_setting_fails = true;
+    r = run_loop();
+    EXPECT_EQ(calls_count(r.calls, "WaitForSingleObject"), 0);
+    EXPECT_EQ(calls_count(r.calls, "Sleep(1000)"), 3);
+
+    fake.timer_setting_fails = false;
+    fake.wait_result = 0xFFFFFFFF;  // WAIT_FAILED
+    r = run_loop();
+    EXPECT_EQ(calls_count(r.calls, "WaitForSingleObject"), 4);
+    EXPECT_EQ(calls_count(r.calls, "Sleep(1000)"), 2);
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(calls_count(r.output, "\n"), 2);
+}
+
+}  // namespace
