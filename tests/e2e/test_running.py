@@ -1,0 +1,59 @@
+"""The real program running: a report line a second until Ctrl+C."""
+
+import calendar
+import time
+import unittest
+
+from tickwatch_e2e import BANNER, TickwatchTestCase, parse_report_line
+
+
+class Running(TickwatchTestCase):
+
+    def check_report_lines(self, run, count):
+        """The run's report lines: well formed, in UTC, a second apart."""
+        lines = run.report_lines()
+        self.assertGreaterEqual(len(lines), count)
+        arrivals = [t for t, _ in lines]
+        fields = [parse_report_line(line) for _, line in lines]
+        for f in fields:
+            # Wine keeps the system clock on time: no marks, no adjustment.
+            self.assertAlmostEqual(f["system_ms"], 1000, delta=150)
+            self.assertAlmostEqual(f["counter_ms"], 1000, delta=150)
+            self.assertLess(abs(f["difference_ms"]), 20)
+            self.assertFalse(f["marked"])
+            self.assertEqual((f["adjustment"], f["offset"]), (156250, 0))
+        # The time shown is UTC: the line for the last sample was printed
+        # just now.
+        last = fields[-1]
+        shown = calendar.timegm(last["utc"]) + last["ms"] / 1000
+        self.assertLess(abs(shown - time.time() + (time.monotonic() - arrivals[-1])), 3)
+        # Lines come out as they are written, about a second apart.
+        for earlier, later in zip(arrivals, arrivals[1:]):
+            self.assertAlmostEqual(later - earlier, 1.0, delta=0.5)
+        return fields
+
+    def test_prints_the_banner_then_a_report_line_a_second_until_ctrl_c(self):
+        run = self.run_for_lines(3)
+        self.check_report_lines(run, 3)
+        self.assertTrue(run.output.startswith(b"\r\n" + BANNER + b"\r\n\r\n"), run.output)
+        self.assertEqual(len(run.lines), 3 + len(run.report_lines()), "nothing else is printed")
+        self.assertEqual(self.files(), [], "no log file without -o or -l")
+
+    def test_dash_s_paces_with_sleep(self):
+        run = self.run_for_lines(3, "-s")
+        fields = self.check_report_lines(run, 3)
+        for f in fields:
+            self.assertGreaterEqual(f["counter_ms"], 999.0, "a full second's sleep, and then some")
+
+    def test_dash_q_reads_the_counter_first_and_reports_the_same(self):
+        run = self.run_for_lines(2, "-q")
+        self.check_report_lines(run, 2)
+
+    def test_ctrl_c_at_once_still_ends_with_status_0(self):
+        run = self.start()
+        time.sleep(0.3)
+        self.assertEqual(run.interrupt(), 0)
+
+
+if __name__ == "__main__":
+    unittest.main()

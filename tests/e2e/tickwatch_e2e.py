@@ -1,0 +1,170 @@
+"""Runs the real tickwatch.exe under Wine, the way a user does, for the
+end-to-end tests: what it prints, what it logs, how it ends.
+
+The environment names the program and how to run it:
+  TICKWATCH_EXE   the tickwatch.exe to test
+  WINE_LOADER     the Wine loader for its architecture (wine or wine64)
+  WINEPREFIX      a Wine prefix made for this test run
+"""
+
+import os
+import re
+import shutil
+import signal
+import subprocess
+import tempfile
+import threading
+import time
+import unittest
+
+EXE = os.environ.get("TICKWATCH_EXE", "")
+LOADER = os.environ.get("WINE_LOADER", "wine")
+
+BANNER = b"Kestivar TICKWATCH v1.6"
+
+USAGE = (
+    b"\r\nusage:\r\n\r\ntickwatch [options]\r\n\r\nwith the optional parameters:\r\n\r\n"
+    b"  -l        Log output to a file nnnnnnnn.txt, where\r\n"
+    b"            nnnnnnnn is a hexadecimal representation of\r\n"
+    b"            the current time in seconds since 1970\r\n\r\n"
+    b"  -o fname  Log output to file named fname\r\n\r\n"
+    b"  -m        Set Windows multimedia timers to highest resolution\r\n"
+    b"            while running\r\n"
+    b"  -q        Sample QueryPerformanceCounter before time\r\n"
+    b"  -s        Use Sleep() instead of CreateWaitableTimer()\r\n"
+    b"  -p        Use GetSystemTimePreciseAsFileTime() if supported\r\n\r\n"
+)
+
+REPORT_LINE = re.compile(
+    rb"(\d{4})-(\d\d)-(\d\d) (\d\d):(\d\d):(\d\d)\.0(\d{3}): "
+    rb"([ \d.-]{9,}) ([ \d.-]{9,}) ([ +\d.-]{9,})  (-?\d+) \(([+-]\d+)\) (><)?\r\n")
+
+
+def parse_report_line(line):
+    """The fields of a report line (with its CRLF), or None if it is not one."""
+    match = REPORT_LINE.fullmatch(line)
+    if not match:
+        return None
+    g = match.groups()
+    return {
+        "utc": time.struct_time((int(g[0]), int(g[1]), int(g[2]), int(g[3]), int(g[4]), int(g[5]), 0, 0, 0)),
+        "ms": int(g[6]),
+        "system_ms": float(g[7]),
+        "counter_ms": float(g[8]),
+        "difference_ms": float(g[9]),
+        "adjustment": int(g[10]),
+        "offset": int(g[11]),
+        "marked": g[12] is not None,
+    }
+
+
+def wine_env():
+    env = dict(os.environ)
+    env.setdefault("WINEDEBUG", "-all")
+    env.pop("DISPLAY", None)
+    return env
+
+
+class Run:
+    """A tickwatch process, its console lines read as they arrive."""
+
+    def __init__(self, args, cwd):
+        self.process = subprocess.Popen([LOADER, EXE] + list(args), cwd=cwd, env=wine_env(),
+                                        stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                        stderr=subprocess.DEVNULL)
+        self.lines = []  # (arrival time, bytes of the line with its CRLF)
+        self.output = b""
+        self._arrived = threading.Condition()
+        self._reader = threading.Thread(target=self._read, daemon=True)
+        self._reader.start()
+
+    def _read(self):
+        for line in iter(self.process.stdout.readline, b""):
+            with self._arrived:
+                self.lines.append((time.monotonic(), line))
+                self.output += line
+                self._arrived.notify_all()
+        with self._arrived:
+            self._arrived.notify_all()
+
+    def report_lines(self):
+        with self._arrived:
+            return [(t, line) for t, line in self.lines if REPORT_LINE.fullmatch(line)]
+
+    def wait_for_report_lines(self, count, timeout):
+        """Waits until count report lines have arrived; False on time-out or
+        if the program ended first."""
+        deadline = time.monotonic() + timeout
+        with self._arrived:
+            while len([1 for _, line in self.lines if REPORT_LINE.fullmatch(line)]) < count:
+                left = deadline - time.monotonic()
+                if left <= 0 or (self.process.poll() is not None and not self._reader.is_alive()):
+                    return False
+                self._arrived.wait(min(left, 0.2))
+        return True
+
+    def interrupt(self):
+        """Ctrl+C: SIGINT to the program's own Wine process."""
+        self.process.send_signal(signal.SIGINT)
+        return self.finish()
+
+    def finish(self, timeout=20):
+        try:
+            status = self.process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+            raise AssertionError("tickwatch did not end")
+        self._reader.join(5)
+        return status
+
+    def kill(self):
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+
+
+def run_to_end(args, cwd, timeout=30):
+    """Runs tickwatch where it ends by itself; returns (status, stdout)."""
+    done = subprocess.run([LOADER, EXE] + list(args), cwd=cwd, env=wine_env(), stdin=subprocess.DEVNULL,
+                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=timeout)
+    return done.returncode, done.stdout
+
+
+class TickwatchTestCase(unittest.TestCase):
+    """Each test gets a directory of its own to run in."""
+
+    def setUp(self):
+        if not os.path.isfile(EXE):
+            self.fail("no program to test at TICKWATCH_EXE=%r: build the win32 and win64 presets first" % EXE)
+        self.dir = tempfile.mkdtemp(prefix="tickwatch-e2e-")
+        self.runs = []
+
+    def tearDown(self):
+        for run in self.runs:
+            run.kill()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def start(self, *args):
+        run = Run(args, self.dir)
+        self.runs.append(run)
+        return run
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def files(self):
+        return sorted(os.listdir(self.dir))
+
+    def read(self, name):
+        with open(self.path(name), "rb") as f:
+            return f.read()
+
+    def run_for_lines(self, count, *args):
+        """Runs tickwatch until count report lines are out, then presses
+        Ctrl+C; returns the run, checked to have ended with status 0."""
+        run = self.start(*args)
+        self.assertTrue(run.wait_for_report_lines(count, timeout=count + 15),
+                        "no %d report lines; got %r" % (count, run.output))
+        self.assertEqual(run.interrupt(), 0, run.output)
+        return run

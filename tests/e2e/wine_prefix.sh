@@ -1,0 +1,24 @@
+#!/bin/sh
+# Makes a fresh Wine prefix for a test run and keeps its wineserver running
+# for the run's tests (setup), or stops the server again (cleanup).
+set -eu
+action=$1
+export WINEPREFIX="$2"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko to install
+unset DISPLAY
+
+case "$action" in
+setup)
+    wineserver -k 2>/dev/null || true
+    rm -rf "$WINEPREFIX"
+    wineboot --init >/dev/null 2>&1
+    wineserver -w
+    # Persistent, so that each test's programs start at once; detached
+    # from the output that CTest waits on.
+    wineserver -p </dev/null >/dev/null 2>&1
+    ;;
+cleanup)
+    wineserver -k 2>/dev/null || true
+    ;;
+esac
