@@ -1,0 +1,24 @@
+#!/bin/sh
+# Installs what building and testing tickwatch needs on Debian 12:
+# the mingw-w64 cross compilers, CMake and Ninja, GoogleTest, clang for the
+# fuzzers, and Wine (32- and 64-bit) to run the Windows builds.
+# Does nothing when everything is already there.
+set -eu
+
+packages="cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
+  wine wine32:i386 wine64 python3 clang-format clang-tidy"
+
+missing=""
+for p in $packages; do
+  dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q '^install ok installed$' ||
+    missing="$missing $p"
+done
+[ -z "$missing" ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+echo "installing:$missing" >&2
+dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing >&2
