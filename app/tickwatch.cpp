@@ -6,6 +6,8 @@
 #include "app/run_settings.h"
 #include "app/version.h"
 #include "clock/sampling.h"
+#include "clock/time_source.h"
+#include "clock/timer_resolution.h"
 #include "output/output.h"
 
 int PLATFORM_CALL console_control_handler(uint32_t control_type) {
@@ -44,6 +46,10 @@ void run_tickwatch(int argc, char **argv) {
     }
     append_to_log(banner_buffer);
 
+    choose_time_function();
+    if (run_settings.use_mm_timer) {
+        raise_timer_resolution();
+    }
     print_message("");
     run_sampling_loop(frequency);
 }

@@ -5,7 +5,7 @@ import re
 import time
 import unittest
 
-from tickwatch_e2e import BANNER, TickwatchTestCase
+from tickwatch_e2e import START, TickwatchTestCase
 
 
 class LogFile(TickwatchTestCase):
@@ -16,7 +16,7 @@ class LogFile(TickwatchTestCase):
         console = run.output
         self.assertTrue(console.startswith(b"\r\n"))
         self.assertEqual(log, console[2:])
-        self.assertTrue(log.startswith(BANNER + b"\r\n\r\n"))
+        self.assertTrue(log.startswith(START[2:]))
         self.assertTrue(log.endswith(b"\r\n"))
         self.assertNotIn(b"\n", log.replace(b"\r\n", b""), "every line ends in CR LF")
 
@@ -49,8 +49,7 @@ class LogFile(TickwatchTestCase):
         for name in ("no such dir/run.log", "a directory"):
             with self.subTest(name=name):
                 run = self.run_for_lines(2, "-o", name)
-                self.assertTrue(run.output.startswith(b"\r\n" + BANNER + b"\r\n\r\n"))
-                self.assertEqual(len(run.lines), 3 + len(run.report_lines()), "no error is printed")
+                self.assert_console(run, START)
         self.assertEqual(self.files(), ["a directory"])
 
     def test_a_deleted_log_is_made_anew_by_the_next_line(self):

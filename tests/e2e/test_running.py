@@ -4,7 +4,7 @@ import calendar
 import time
 import unittest
 
-from tickwatch_e2e import BANNER, TickwatchTestCase, parse_report_line
+from tickwatch_e2e import START, TickwatchTestCase, parse_report_line
 
 
 class Running(TickwatchTestCase):
@@ -35,8 +35,7 @@ class Running(TickwatchTestCase):
     def test_prints_the_banner_then_a_report_line_a_second_until_ctrl_c(self):
         run = self.run_for_lines(3)
         self.check_report_lines(run, 3)
-        self.assertTrue(run.output.startswith(b"\r\n" + BANNER + b"\r\n\r\n"), run.output)
-        self.assertEqual(len(run.lines), 3 + len(run.report_lines()), "nothing else is printed")
+        self.assert_console(run, START)
         self.assertEqual(self.files(), [], "no log file without -o or -l")
 
     def test_dash_s_paces_with_sleep(self):

@@ -22,6 +22,12 @@ LOADER = os.environ.get("WINE_LOADER", "wine")
 
 BANNER = b"Kestivar TICKWATCH v1.6"
 
+# Wine has GetSystemTimePreciseAsFileTime, so a run without -p points it out.
+NOTE = b"Note: GetSystemTimePreciseAsFileTime API is also available, use -p\r\n\r\n"
+
+# What the console shows of a run without options before its report lines.
+START = b"\r\n" + BANNER + b"\r\n" + NOTE + b"\r\n"
+
 USAGE = (
     b"\r\nusage:\r\n\r\ntickwatch [options]\r\n\r\nwith the optional parameters:\r\n\r\n"
     b"  -l        Log output to a file nnnnnnnn.txt, where\r\n"
@@ -159,6 +165,11 @@ class TickwatchTestCase(unittest.TestCase):
     def read(self, name):
         with open(self.path(name), "rb") as f:
             return f.read()
+
+    def assert_console(self, run, head):
+        """The console shows head, then report lines only."""
+        self.assertTrue(run.output.startswith(head), run.output)
+        self.assertEqual(run.output, head + b"".join(line for _, line in run.report_lines()), "nothing else")
 
     def run_for_lines(self, count, *args):
         """Runs tickwatch until count report lines are out, then presses

@@ -10,6 +10,8 @@
 
 #include "app/run_settings.h"
 #include "clock/sampling.h"
+#include "clock/time_source.h"
+#include "clock/timer_resolution.h"
 
 FakePlatform fake;
 
@@ -29,6 +31,8 @@ void reset_fake() {
     fake = FakePlatform{};
     run_settings = RunSettings{};
     time_function = platform::GetSystemTimeAsFileTime;
+    precise_time_function = nullptr;
+    timer_period = 0;
 }
 
 std::vector<FakeClockReading> steady_readings(size_t count, double system_ms, double counter_ms) {
@@ -67,6 +71,19 @@ static void end_of_script_check() {
     record("Ctrl+C");
     fake.handler(CTRL_C_EVENT);
 }
+
+static void read_system_time(FileTime *time) {
+    uint64_t ticks = next_reading(fake.system_time_reads).system_time;
+    time->dwLowDateTime = static_cast<uint32_t>(ticks);
+    time->dwHighDateTime = static_cast<uint32_t>(ticks >> 32);
+}
+
+void PLATFORM_CALL fake_precise_time(FileTime *time) {
+    record("GetSystemTimePreciseAsFileTime");
+    read_system_time(time);
+}
+
+static char fake_kernel32;
 
 namespace platform {
 
@@ -133,9 +150,7 @@ bool SetConsoleCtrlHandler(ConsoleControlHandler handler, bool add) {
 
 void PLATFORM_CALL GetSystemTimeAsFileTime(FileTime *time) {
     record("GetSystemTimeAsFileTime");
-    uint64_t ticks = next_reading(fake.system_time_reads).system_time;
-    time->dwLowDateTime = static_cast<uint32_t>(ticks);
-    time->dwHighDateTime = static_cast<uint32_t>(ticks >> 32);
+    read_system_time(time);
 }
 
 bool QueryPerformanceCounter(int64_t *count) {
@@ -224,22 +239,29 @@ bool FileTimeToSystemTime(const FileTime *file_time, SystemTime *system_time) {
 
 ModuleHandle LoadLibraryA(const char *name) {
     record(std::string("LoadLibraryA(") + name + ")");
-    return nullptr;
+    return fake.library_load_fails ? nullptr : &fake_kernel32;
 }
 
-ProcAddress GetProcAddress(ModuleHandle, const char *name) {
-    record(std::string("GetProcAddress(") + name + ")");
-    return nullptr;
+ProcAddress GetProcAddress(ModuleHandle module, const char *name) {
+    record(std::string("GetProcAddress(") + (module == &fake_kernel32 ? "kernel32" : "?") + ", " + name + ")");
+    if (module != &fake_kernel32 || !fake.has_precise_time ||
+        std::strcmp(name, "GetSystemTimePreciseAsFileTime") != 0) {
+        return nullptr;
+    }
+    return reinterpret_cast<ProcAddress>(fake_precise_time);
 }
 
 uint32_t GetLastError() {
     record("GetLastError");
-    return 0;
+    return fake.last_error;
 }
 
-uint32_t timeGetDevCaps(TimerCaps *, uint32_t size) {
+uint32_t timeGetDevCaps(TimerCaps *caps, uint32_t size) {
     record("timeGetDevCaps(" + number(size) + ")");
-    return 1;
+    if (fake.timer_caps_result == TIMER_NO_ERROR) {
+        *caps = fake.timer_caps;
+    }
+    return fake.timer_caps_result;
 }
 
 uint32_t timeBeginPeriod(uint32_t period_ms) {

@@ -46,6 +46,16 @@ struct FakePlatform {
     bool adjustment_fails = false;
     bool calendar_fails = false;
 
+    // GetSystemTimePreciseAsFileTime: whether kernel32.dll loads, whether it
+    // has the function, and the error code the lookup leaves behind.
+    bool library_load_fails = false;
+    bool has_precise_time = true;
+    uint32_t last_error = 127;  // ERROR_PROC_NOT_FOUND
+
+    // The multimedia timer device.
+    TimerCaps timer_caps = {1, 1000000};
+    uint32_t timer_caps_result = TIMER_NO_ERROR;
+
     bool timer_creation_fails = false;
     bool timer_setting_fails = false;
     uint32_t wait_result = WAIT_SIGNALLED;
@@ -57,6 +67,9 @@ struct FakePlatform {
 };
 
 extern FakePlatform fake;
+
+// Reads the next scripted system time, as GetSystemTimePreciseAsFileTime.
+void PLATFORM_CALL fake_precise_time(FileTime *time);
 
 // A fresh fake and fresh program state (settings, time function, output).
 void reset_fake();

@@ -16,6 +16,7 @@
 namespace {
 
 const std::string BANNER = "\nKestivar TICKWATCH v1.6\n";
+const std::string NOTE = "Note: GetSystemTimePreciseAsFileTime API is also available, use -p\n\n";
 
 class Startup : public ::testing::Test {
   protected:
@@ -64,7 +65,7 @@ std::string calls_named(const std::string &calls, std::initializer_list<const ch
 TEST_F(Startup, RunsUntilCtrlCWithTheBannerAnEmptyLineAndAReportLineASecond) {
     ChildRun r = run({});
     EXPECT_EQ(r.exit_status, 0);
-    EXPECT_EQ(r.output, BANNER + "\n" +
+    EXPECT_EQ(r.output, BANNER + NOTE + "\n" +
                             "2024-03-05 13:39:00.0000: 1000.0000 1000.0000   +0.0000  156250 (+0) \n"
                             "2024-03-05 13:39:01.0000: 1000.0000 1000.0000   +0.0000  156250 (+0) \n");
     EXPECT_EQ(calls_named(r.calls, {"GetModuleFileNameA", "QueryPerformanceFrequency", "SetConsoleCtrlHandler",
@@ -78,9 +79,9 @@ TEST_F(Startup, TheLogGetsTheBannerOnceTheCommandLineIsAcceptedThenEverything) {
     ChildRun r = run({"-o", dir.file("run.log"), "-q"});
     EXPECT_EQ(r.exit_status, 0);
     EXPECT_EQ(read_file(dir.file("run.log")),
-              "Kestivar TICKWATCH v1.6\n\n"
-              "2024-03-05 13:39:00.0000: 1000.0000 1000.0000   +0.0000  156250 (+0) \n"
-              "2024-03-05 13:39:01.0000: 1000.0000 1000.0000   +0.0000  156250 (+0) \n");
+              "Kestivar TICKWATCH v1.6\n" + NOTE + "\n" +
+                  "2024-03-05 13:39:00.0000: 1000.0000 1000.0000   +0.0000  156250 (+0) \n"
+                  "2024-03-05 13:39:01.0000: 1000.0000 1000.0000   +0.0000  156250 (+0) \n");
 }
 
 TEST_F(Startup, DashLLogsToTheGeneratedNameAndReleasesItOnCtrlC) {
@@ -89,8 +90,56 @@ TEST_F(Startup, DashLLogsToTheGeneratedNameAndReleasesItOnCtrlC) {
     fake.now = 0x4fbce874;
     ChildRun r = run({"-l"});
     EXPECT_EQ(r.exit_status, 0);
-    EXPECT_EQ(read_file(dir.file("4fbce874.txt")).substr(0, 25), "Kestivar TICKWATCH v1.6\n\n");
+    EXPECT_EQ(read_file(dir.file("4fbce874.txt")).substr(0, 24), "Kestivar TICKWATCH v1.6\n");
     EXPECT_EQ(calls_named(r.calls, {"allocate(13)", "release", "Ctrl+C"}), "release\nallocate(13)\nCtrl+C\nrelease\n");
+}
+
+TEST_F(Startup, ChoosesTheTimeSourceThenRaisesTheTimerResolutionThenRuns) {
+    ScratchDirectory dir;
+    ChildRun r = run({"-p", "-m", "-o", dir.file("run.log")});
+    EXPECT_EQ(r.exit_status, 0);
+    const std::string logged = "Kestivar TICKWATCH v1.6\n"
+                               "Using GetSystemTimePreciseAsFileTime API\n\n"
+                               "MM timer resolution: 1..1000000 ms, set to 1 ms\n\n"
+                               "2024-03-05 13:39:00.0000: 1000.0000 1000.0000   +0.0000  156250 (+0) \n"
+                               "2024-03-05 13:39:01.0000: 1000.0000 1000.0000   +0.0000  156250 (+0) \n";
+    EXPECT_EQ(r.output, "\n" + logged);
+    EXPECT_EQ(read_file(dir.file("run.log")), logged);
+    EXPECT_EQ(calls_named(r.calls, {"SetConsoleCtrlHandler", "LoadLibraryA", "timeBeginPeriod", "CreateWaitableTimerA",
+                                    "Ctrl+C", "timeEndPeriod"}),
+              "SetConsoleCtrlHandler(add)\nLoadLibraryA(kernel32.dll)\ntimeBeginPeriod(1)\n"
+              "CreateWaitableTimerA(auto reset)\nCtrl+C\ntimeEndPeriod(1)\n");
+}
+
+TEST_F(Startup, EverySampleComesFromTheChosenTimeFunction) {
+    ChildRun r = run({"-p"});
+    EXPECT_EQ(calls_named(r.calls, {"GetSystemTimeAsFileTime", "GetSystemTimePreciseAsFileTime"}),
+              "GetSystemTimePreciseAsFileTime\n"
+              "GetSystemTimePreciseAsFileTime\n"
+              "GetSystemTimePreciseAsFileTime\n");
+    r = run({});
+    EXPECT_EQ(calls_named(r.calls, {"GetSystemTimeAsFileTime", "GetSystemTimePreciseAsFileTime"}),
+              "GetSystemTimeAsFileTime\n"
+              "GetSystemTimeAsFileTime\n"
+              "GetSystemTimeAsFileTime\n");
+    fake.has_precise_time = false;
+    r = run({"-p"});
+    EXPECT_EQ(r.output.substr(BANNER.size(), 76),
+              "GetSystemTimePreciseAsFileTime API not supported, falling back to default\n\n\n");
+    EXPECT_EQ(calls_named(r.calls, {"GetSystemTimeAsFileTime", "GetSystemTimePreciseAsFileTime"}),
+              "GetSystemTimeAsFileTime\n"
+              "GetSystemTimeAsFileTime\n"
+              "GetSystemTimeAsFileTime\n");
+}
+
+TEST_F(Startup, CtrlCRunsTheExitActionsInReverseOrderOfRegistration) {
+    ScratchDirectory dir;
+    work_dir = dir.path;
+    ChildRun r = run({"-l", "-m"});
+    EXPECT_EQ(r.exit_status, 0);
+    // The generated name is registered while parsing, the timer period after.
+    EXPECT_EQ(calls_named(r.calls, {"allocate(13)", "timeBeginPeriod", "Ctrl+C", "timeEndPeriod", "release"}),
+              "release\nallocate(13)\ntimeBeginPeriod(1)\nCtrl+C\ntimeEndPeriod(1)\nrelease\n");
 }
 
 TEST_F(Startup, UsageTextEndsTheRunWithStatusOneAndNothingLogged) {
@@ -101,7 +150,9 @@ TEST_F(Startup, UsageTextEndsTheRunWithStatusOneAndNothingLogged) {
         ChildRun r = run(arguments);
         EXPECT_EQ(r.exit_status, 1) << arguments[0];
         EXPECT_EQ(r.output, BANNER + USAGE_TEXT) << arguments[0];
-        EXPECT_EQ(calls_named(r.calls, {"timeBeginPeriod", "CreateWaitableTimerA", "GetSystemTimeAsFileTime"}), "");
+        EXPECT_EQ(calls_named(r.calls, {"timeGetDevCaps", "timeBeginPeriod", "LoadLibraryA", "CreateWaitableTimerA",
+                                        "GetSystemTimeAsFileTime"}),
+                  "");
     }
     EXPECT_EQ(std::system(("test -z \"$(ls -A '" + dir.path + "')\"").c_str()), 0) << "no log file was created";
 }
