@@ -1,8 +1,9 @@
-# The host build: the logic against the fake platform, with the unit tests,
-# under AddressSanitizer and UndefinedBehaviorSanitizer; and the end-to-end
-# tests that run the Windows builds under Wine.
+# The host build (clang): the logic against the fake platform, with the unit
+# tests and the fuzzers, under AddressSanitizer and UndefinedBehaviorSanitizer;
+# and the end-to-end tests that run the Windows builds under Wine.
 set(SANITIZER_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
-target_compile_options(tickwatch_logic PRIVATE ${SANITIZER_FLAGS})
+# The logic also carries the coverage counters that guide the fuzzers.
+target_compile_options(tickwatch_logic PRIVATE ${SANITIZER_FLAGS} -fsanitize=fuzzer-no-link)
 
 enable_testing()
 add_subdirectory(tests)
