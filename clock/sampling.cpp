@@ -17,10 +17,7 @@ void read_clock_sample(ClockSample &sample) {
     }
 }
 
-// Creates a periodic timer that is signalled at once and then every
-// SAMPLE_PERIOD_MS, and takes that first signal, so that the next wait lasts
-// a full period. Returns nullptr when the system gives no such timer.
-static Handle start_period_timer() {
+Handle start_period_timer() {
     Handle timer = platform::CreateWaitableTimerA(false);  // auto-reset
     if (timer == nullptr) {
         return nullptr;
@@ -33,13 +30,26 @@ static Handle start_period_timer() {
     return timer;
 }
 
-// Waits for the next pass. A timer that cannot be had or waited for would
-// let the loop spin, flooding the console and the log, so the wait falls
-// back to sleeping a period then.
-static void wait_for_next_pass(Handle timer) {
+void wait_for_next_pass(Handle timer) {
+    // A timer that cannot be had or waited for would let the loop spin,
+    // flooding the console and the log: sleep a period instead.
     if (timer == nullptr || platform::WaitForSingleObject(timer, INFINITE_WAIT) != WAIT_SIGNALLED) {
         platform::Sleep(SAMPLE_PERIOD_MS);
     }
+}
+
+void report_interval(const ClockSample &previous, const ClockSample &current, int64_t frequency) {
+    // Zeroes, not stale or uninitialised values, if a call fails.
+    uint32_t adjustment = 0;
+    uint32_t increment = 0;
+    bool adjustment_disabled = false;
+    platform::GetSystemTimeAdjustment(&adjustment, &increment, &adjustment_disabled);
+    SystemTime utc_time = {};
+    platform::FileTimeToSystemTime(&current.system_time, &utc_time);
+
+    IntervalReport report = compute_interval_report(previous, current, frequency, adjustment, increment);
+    format_report_line(message_buffer, MESSAGE_BUFFER_SIZE, utc_time, report);
+    print_message(message_buffer);
 }
 
 void run_sampling_loop(int64_t frequency) {
@@ -51,19 +61,7 @@ void run_sampling_loop(int64_t frequency) {
     for (;;) {
         wait_for_next_pass(timer);
         read_clock_sample(current);
-
-        // Zeroes, not stale or uninitialised values, if a call fails.
-        uint32_t adjustment = 0;
-        uint32_t increment = 0;
-        bool adjustment_disabled = false;
-        platform::GetSystemTimeAdjustment(&adjustment, &increment, &adjustment_disabled);
-        SystemTime utc_time = {};
-        platform::FileTimeToSystemTime(&current.system_time, &utc_time);
-
-        IntervalReport report = compute_interval_report(previous, current, frequency, adjustment, increment);
-        format_report_line(message_buffer, MESSAGE_BUFFER_SIZE, utc_time, report);
-        print_message(message_buffer);
-
+        report_interval(previous, current, frequency);
         previous = current;
     }
 }

@@ -1,23 +1,40 @@
-# The Windows deliverable: tickwatch.exe, a console program.
+# The Windows builds: tickwatch.exe, a console program, and tickwatch-bench.exe,
+# which measures tickwatch's own code on the system it runs on.
 enable_language(RC)
 
-add_executable(tickwatch app/main.cpp platform/windows_platform.cpp)
-target_compile_options(tickwatch PRIVATE -fno-exceptions -fno-rtti)
-target_link_libraries(tickwatch PRIVATE tickwatch_logic kernel32 version winmm)
-target_link_options(tickwatch PRIVATE -s)
+add_library(tickwatch_platform STATIC platform/windows_platform.cpp)
+target_include_directories(tickwatch_platform PUBLIC ${PROJECT_SOURCE_DIR})
+target_compile_options(tickwatch_platform PRIVATE -fno-exceptions -fno-rtti)
+target_link_libraries(tickwatch_platform PUBLIC kernel32 version winmm)
 
+# A console program for this target, linked as tickwatch.exe is.
+function(add_windows_program name)
+  add_executable(${name} ${ARGN})
+  target_compile_options(${name} PRIVATE -fno-exceptions -fno-rtti)
+  target_link_libraries(${name} PRIVATE tickwatch_logic tickwatch_platform)
+  target_link_options(${name} PRIVATE -s)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    # 32-bit: everything linked in, so the program runs on any Windows with
+    # no DLL beside it.
+    target_link_options(${name} PRIVATE -static)
+  else()
+    # 64-bit: the C run-time from the system's msvcrt.dll, the compiler's
+    # own support libraries linked in.
+    target_link_options(${name} PRIVATE -static-libgcc -static-libstdc++)
+  endif()
+endfunction()
+
+add_windows_program(tickwatch app/main.cpp)
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
-  # 32-bit: everything linked in, so the program runs on any Windows with no
-  # DLL beside it; carries the version resource its banner reads.
+  # The version resource the banner reads.
   target_sources(tickwatch PRIVATE resources/version.rc)
-  target_link_options(tickwatch PRIVATE -static)
+  set_source_files_properties(resources/version.rc PROPERTIES OBJECT_DEPENDS ${PROJECT_SOURCE_DIR}/app/version.h)
 else()
-  # 64-bit: the C run-time from the system's msvcrt.dll, the compiler's own
-  # support libraries linked in; carries an "asInvoker" manifest and no
-  # version resource.
+  # An "asInvoker" manifest, and no version resource.
   target_sources(tickwatch PRIVATE resources/manifest.rc)
-  target_link_options(tickwatch PRIVATE -static-libgcc -static-libstdc++)
+  set_source_files_properties(resources/manifest.rc
+    PROPERTIES OBJECT_DEPENDS ${PROJECT_SOURCE_DIR}/resources/tickwatch.manifest)
 endif()
-set_source_files_properties(resources/version.rc PROPERTIES OBJECT_DEPENDS ${PROJECT_SOURCE_DIR}/app/version.h)
-set_source_files_properties(resources/manifest.rc PROPERTIES OBJECT_DEPENDS ${PROJECT_SOURCE_DIR}/resources/tickwatch.manifest)
-target_include_directories(tickwatch PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/resources)
+target_include_directories(tickwatch PRIVATE ${PROJECT_SOURCE_DIR}/resources)
+
+add_windows_program(tickwatch-bench bench/bench.cpp)
