@@ -93,13 +93,47 @@ TEST_F(SamplingLoop, EachLineComparesASampleWithTheOneBeforeIt) {
                         "2024-03-05 12:39:03.0031: 1000.0000 1000.0000   +0.0000  156001 (-249) \n");
 }
 
-TEST_F(SamplingLoop, FailedSystemCallsGiveZeroesNotGarbage) {
-    fake.readings = steady_readings(2);
-    fake.adjustment_fails = true;
-    fake.calendar_fails = true;
+TEST_F(SamplingLoop, ClockStepsAndStandstillsGiveExactLines) {
+    // At 10 MHz, from a system time whose low half is about to carry.
+    const uint64_t t0 = (steady_readings(1)[0].system_time | 0xFFFFFFFFULL) - 4'999'999;
+    const uint64_t e8_seconds = 1'000'000'000'000'000ULL;
+    fake.readings = {{t0, 0},
+                     {t0 + 10'000'000, 10'000'000},               // the low half carries
+                     {t0 + e8_seconds + 20'000'000, 20'000'000},  // set forward by 10^8 s
+                     {t0 + 30'000'000, 30'000'000},               // and back
+                     {t0 + 40'000'000, 30'000'000}};              // the counter stands still
     ChildRun r = run_loop();
     EXPECT_EQ(r.exit_status, 0);
-    EXPECT_EQ(r.output, "0000-00-00 00:00:00.0000: 1000.0000 1000.0000   +0.0000  0 (+0) \n");
+    EXPECT_EQ(r.output, "2024-03-05 13:42:44.0143: 1000.0000 1000.0000   +0.0000  156250 (+0) \n"
+                        "2027-05-06 23:29:25.0143: 100000001000.0000 1000.0000 +100000000000.0000  156250 (+0) ><\n"
+                        "2024-03-05 13:42:46.0143: -99999999000.0000 1000.0000 -100000000000.0000  156250 (+0) ><\n"
+                        "2024-03-05 13:42:47.0143: 1000.0000    0.0000 +1000.0000  156250 (+0) ><\n");
+
+    // Set back to before 1601, where the system has no calendar date, and
+    // forward again.
+    fake.readings = {{15'000'000, 0}, {15'000'000ULL - 20'000'000ULL, 10'000'000}, {25'000'000, 20'000'000}};
+    r = run_loop();
+    EXPECT_EQ(r.output, "0000-00-00 00:00:00.0000: -2000.0000 1000.0000 -3000.0000  156250 (+0) ><\n"
+                        "1601-01-01 00:00:02.0500: 3000.0000 1000.0000 +2000.0000  156250 (+0) ><\n");
+}
+
+TEST_F(SamplingLoop, FailedSystemCallsGiveZeroesNotGarbage) {
+    // Every call of the loop that can fail fails: the adjustment, the
+    // calendar date, and the timer (not made, not set, or not waited for).
+    for (int timer_failure = 0; timer_failure < 3; ++timer_failure) {
+        reset_fake();
+        fake.readings = steady_readings(3);
+        fake.adjustment_fails = true;
+        fake.calendar_fails = true;
+        fake.timer_creation_fails = timer_failure == 0;
+        fake.timer_setting_fails = timer_failure == 1;
+        fake.wait_result = timer_failure == 2 ? 0xFFFFFFFF : WAIT_SIGNALLED;
+        ChildRun r = run_loop();
+        EXPECT_EQ(r.exit_status, 0);
+        EXPECT_EQ(r.output, "0000-00-00 00:00:00.0000: 1000.0000 1000.0000   +0.0000  0 (+0) \n"
+                            "0000-00-00 00:00:00.0000: 1000.0000 1000.0000   +0.0000  0 (+0) \n")
+            << timer_failure;
+    }
 }
 
 TEST_F(SamplingLoop, WithoutAWorkingTimerItSleepsRatherThanSpins) {
