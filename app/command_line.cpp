@@ -32,7 +32,7 @@ void parse_command_line(int argc, char **argv) {
             run_settings.show_usage = true;
         } else if (std::strcmp(argument, "-o") == 0) {
             if (i + 1 < argc) {
-                run_settings.log_file_name = argv[++i];  // whatever it looks like
+                name_log_file(argv[++i]);  // whatever it looks like
             } else {
                 run_settings.show_usage = true;
             }

@@ -16,11 +16,16 @@ void raise_timer_resolution() {
         if (period >= timer_caps.wPeriodMax) {
             period = timer_caps.wPeriodMax;
         }
+        // Under the output lock, which a console control event holds from
+        // the exit actions to the end of the process: the period and its
+        // exit action are in place before those run, or never.
+        platform::lock_output();
         timer_period = period;
         platform::timeBeginPeriod(timer_period);
         std::atexit(release_timer_period);
         std::snprintf(message_buffer, MESSAGE_BUFFER_SIZE, "MM timer resolution: %u..%u ms, set to %u ms",
                       timer_caps.wPeriodMin, timer_caps.wPeriodMax, timer_period);
+        platform::unlock_output();
     }
     print_message(message_buffer);
 }

@@ -11,7 +11,8 @@
 static char *generated_log_file_name = nullptr;
 static bool release_registered = false;
 
-void generate_log_file_name() {
+// Callers hold the output lock.
+static void make_log_file_name() {
     // A later -l replaces an earlier one; its name is not used again.
     release_log_file_name();
 
@@ -27,6 +28,22 @@ void generate_log_file_name() {
     }
     std::memcpy(generated_log_file_name, message_buffer, static_cast<size_t>(length) + 1);
     run_settings.log_file_name = generated_log_file_name;
+}
+
+// The name, and the exit action that releases it, change only under the
+// output lock, which a console control event holds from the exit actions to
+// the end of the process: so the exit action never runs while a name is made
+// (or is registered too late for exit to see, or twice).
+void generate_log_file_name() {
+    platform::lock_output();
+    make_log_file_name();
+    platform::unlock_output();
+}
+
+void name_log_file(const char *name) {
+    platform::lock_output();
+    run_settings.log_file_name = name;
+    platform::unlock_output();
 }
 
 void release_log_file_name() {

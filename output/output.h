@@ -22,6 +22,9 @@ void append_to_log(const char *text);
 // is named at all.
 void generate_log_file_name();
 
+// Names the log file given with -o, borrowed from the argument vector.
+void name_log_file(const char *name);
+
 // Exit action: gives back a name that generate_log_file_name made, and
 // names no log file any more.
 void release_log_file_name();

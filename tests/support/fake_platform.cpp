@@ -2,20 +2,31 @@
 
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 #include "app/run_settings.h"
 #include "clock/sampling.h"
 #include "clock/time_source.h"
 #include "clock/timer_resolution.h"
 
-FakePlatform fake;
+FakePlatform &fake = *new FakePlatform;
+
+// The program's thread and the threads that call its console control
+// handler both record calls.
+static std::mutex record_lock;
 
 static void record(const std::string &call) {
+    if (!fake.record_calls) {
+        return;
+    }
+    std::lock_guard<std::mutex> hold(record_lock);
     fake.calls.push_back(call);
     if (fake.trace_fd >= 0) {
         std::string line = call + "\n";
@@ -25,10 +36,57 @@ static void record(const std::string &call) {
     }
 }
 
+// What the threads that deliver a console control event have come to.
+static thread_local bool on_control_thread = false;
+static std::atomic<int> handlers_at_output_lock{0};
+static std::atomic<bool> handler_holds_output_lock{false};
+static std::atomic<int> handlers_returned{0};
+static bool program_holds_output_lock = false;
+
+static void interrupt_if_due(const char *name) {
+    if (fake.interrupt_call == nullptr || fake.handler == nullptr || on_control_thread ||
+        (std::strcmp(fake.interrupt_call, "*") != 0 && std::strcmp(fake.interrupt_call, name) != 0) ||
+        ++fake.interrupt_calls_seen != fake.interrupt_occurrence) {
+        return;
+    }
+    record("interrupt");
+    const int threads = fake.interrupt_threads;
+    for (int i = 0; i < threads; ++i) {
+        std::thread([] {
+            on_control_thread = true;
+            fake.handler(fake.interrupt_event);
+            ++handlers_returned;
+        }).detach();
+    }
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
+    while (std::chrono::steady_clock::now() < give_up) {
+        const int returned = handlers_returned;
+        if (returned == threads || (handlers_at_output_lock + returned == threads &&
+                                    (program_holds_output_lock || handler_holds_output_lock))) {
+            break;
+        }
+        std::this_thread::yield();
+    }
+}
+
+// Every call starts here: a moment for a test to act at. Says whether to
+// record the call, so that its text is only made when it is.
+static bool reached(const char *name) {
+    if (fake.at_call != nullptr) {
+        fake.at_call(name);
+    }
+    interrupt_if_due(name);
+    return fake.record_calls;
+}
+
 static std::string number(uint64_t value) { return std::to_string(value); }
 
 void reset_fake() {
     fake = FakePlatform{};
+    handlers_at_output_lock = 0;
+    handler_holds_output_lock = false;
+    handlers_returned = 0;
+    program_holds_output_lock = false;
     run_settings = RunSettings{};
     time_function = platform::GetSystemTimeAsFileTime;
     precise_time_function = nullptr;
@@ -47,7 +105,15 @@ std::vector<FakeClockReading> steady_readings(size_t count, double system_ms, do
     return readings;
 }
 
-static const FakeClockReading &next_reading(size_t &reads) {
+static size_t readings_count() { return fake.generated_readings > 0 ? fake.generated_readings : fake.readings.size(); }
+
+static FakeClockReading next_reading(size_t &reads) {
+    if (fake.generated_readings > 0) {
+        const size_t n = reads < fake.generated_readings ? reads : fake.generated_readings - 1;
+        ++reads;
+        return {fake.first_reading.system_time + n * fake.reading_step.system_time,
+                fake.first_reading.counter + static_cast<int64_t>(n) * fake.reading_step.counter};
+    }
     if (fake.readings.empty()) {
         static const FakeClockReading none = {};
         ++reads;
@@ -58,10 +124,15 @@ static const FakeClockReading &next_reading(size_t &reads) {
     return fake.readings[index];
 }
 
-// A wait of the sampling loop: once every reading is taken, the user presses
-// Ctrl+C.
+// A wait of the sampling loop. It returns at once, but lasts, as a real one
+// of a second would, until a handler that waits for the output lock has it.
+// Once every reading is taken, the user presses Ctrl+C.
 static void end_of_script_check() {
-    if (fake.system_time_reads < fake.readings.size()) {
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (handlers_at_output_lock > 0 && !handler_holds_output_lock && std::chrono::steady_clock::now() < give_up) {
+        std::this_thread::yield();
+    }
+    if (fake.system_time_reads < readings_count()) {
         return;
     }
     if (fake.handler == nullptr) {
@@ -79,7 +150,9 @@ static void read_system_time(FileTime *time) {
 }
 
 void PLATFORM_CALL fake_precise_time(FileTime *time) {
-    record("GetSystemTimePreciseAsFileTime");
+    if (reached("GetSystemTimePreciseAsFileTime")) {
+        record("GetSystemTimePreciseAsFileTime");
+    }
     read_system_time(time);
 }
 
@@ -88,7 +161,9 @@ static char fake_kernel32;
 namespace platform {
 
 uint32_t GetModuleFileNameA(char *path, uint32_t size) {
-    record("GetModuleFileNameA(" + number(size) + ")");
+    if (reached("GetModuleFileNameA")) {
+        record("GetModuleFileNameA(" + number(size) + ")");
+    }
     if (fake.module_path_fails) {
         return 0;
     }
@@ -100,12 +175,16 @@ uint32_t GetModuleFileNameA(char *path, uint32_t size) {
 constexpr uint32_t FAKE_RESOURCE_SIZE = 0x2A0;
 
 uint32_t GetFileVersionInfoSizeA(const char *path) {
-    record(std::string("GetFileVersionInfoSizeA(") + path + ")");
+    if (reached("GetFileVersionInfoSizeA")) {
+        record(std::string("GetFileVersionInfoSizeA(") + path + ")");
+    }
     return fake.version_resource == FakeVersionResource::absent ? 0 : FAKE_RESOURCE_SIZE;
 }
 
 bool GetFileVersionInfoA(const char *path, uint32_t size, void *block) {
-    record(std::string("GetFileVersionInfoA(") + path + ", " + number(size) + ")");
+    if (reached("GetFileVersionInfoA")) {
+        record(std::string("GetFileVersionInfoA(") + path + ", " + number(size) + ")");
+    }
     if (fake.version_resource == FakeVersionResource::unreadable || size < FAKE_RESOURCE_SIZE) {
         return false;
     }
@@ -121,7 +200,9 @@ bool GetFileVersionInfoA(const char *path, uint32_t size, void *block) {
 }
 
 bool VerQueryValueA(const void *block, const char *sub_block, void **value, uint32_t *length) {
-    record(std::string("VerQueryValueA(") + sub_block + ")");
+    if (reached("VerQueryValueA")) {
+        record(std::string("VerQueryValueA(") + sub_block + ")");
+    }
     if (fake.version_resource != FakeVersionResource::present || std::strcmp(sub_block, "\\") != 0) {
         return false;
     }
@@ -131,7 +212,9 @@ bool VerQueryValueA(const void *block, const char *sub_block, void **value, uint
 }
 
 bool QueryPerformanceFrequency(int64_t *frequency) {
-    record("QueryPerformanceFrequency");
+    if (reached("QueryPerformanceFrequency")) {
+        record("QueryPerformanceFrequency");
+    }
     if (fake.frequency_fails) {
         return false;
     }
@@ -140,7 +223,9 @@ bool QueryPerformanceFrequency(int64_t *frequency) {
 }
 
 bool SetConsoleCtrlHandler(ConsoleControlHandler handler, bool add) {
-    record(std::string("SetConsoleCtrlHandler(") + (add ? "add" : "remove") + ")");
+    if (reached("SetConsoleCtrlHandler")) {
+        record(std::string("SetConsoleCtrlHandler(") + (add ? "add" : "remove") + ")");
+    }
     if (fake.handler_registration_fails) {
         return false;
     }
@@ -149,12 +234,16 @@ bool SetConsoleCtrlHandler(ConsoleControlHandler handler, bool add) {
 }
 
 void PLATFORM_CALL GetSystemTimeAsFileTime(FileTime *time) {
-    record("GetSystemTimeAsFileTime");
+    if (reached("GetSystemTimeAsFileTime")) {
+        record("GetSystemTimeAsFileTime");
+    }
     read_system_time(time);
 }
 
 bool QueryPerformanceCounter(int64_t *count) {
-    record("QueryPerformanceCounter");
+    if (reached("QueryPerformanceCounter")) {
+        record("QueryPerformanceCounter");
+    }
     *count = next_reading(fake.counter_reads).counter;
     return true;
 }
@@ -162,30 +251,41 @@ bool QueryPerformanceCounter(int64_t *count) {
 static char fake_timer;
 
 Handle CreateWaitableTimerA(bool manual_reset) {
-    record(std::string("CreateWaitableTimerA(") + (manual_reset ? "manual reset" : "auto reset") + ")");
+    if (reached("CreateWaitableTimerA")) {
+        record(std::string("CreateWaitableTimerA(") + (manual_reset ? "manual reset" : "auto reset") + ")");
+    }
     return fake.timer_creation_fails ? nullptr : &fake_timer;
 }
 
 bool SetWaitableTimer(Handle timer, int64_t due_time, int32_t period_ms, bool resume) {
-    record("SetWaitableTimer(" + std::string(timer == &fake_timer ? "timer" : "?") + ", " + std::to_string(due_time) +
-           ", " + std::to_string(period_ms) + ", " + (resume ? "resume" : "no resume") + ")");
+    if (reached("SetWaitableTimer")) {
+        record("SetWaitableTimer(" + std::string(timer == &fake_timer ? "timer" : "?") + ", " +
+               std::to_string(due_time) + ", " + std::to_string(period_ms) + ", " + (resume ? "resume" : "no resume") +
+               ")");
+    }
     return !fake.timer_setting_fails;
 }
 
 uint32_t WaitForSingleObject(Handle object, uint32_t timeout_ms) {
-    record("WaitForSingleObject(" + std::string(object == &fake_timer ? "timer" : "?") + ", " +
-           (timeout_ms == INFINITE_WAIT ? std::string("INFINITE") : number(timeout_ms)) + ")");
+    if (reached("WaitForSingleObject")) {
+        record("WaitForSingleObject(" + std::string(object == &fake_timer ? "timer" : "?") + ", " +
+               (timeout_ms == INFINITE_WAIT ? std::string("INFINITE") : number(timeout_ms)) + ")");
+    }
     end_of_script_check();
     return fake.wait_result;
 }
 
 void Sleep(uint32_t ms) {
-    record("Sleep(" + number(ms) + ")");
+    if (reached("Sleep")) {
+        record("Sleep(" + number(ms) + ")");
+    }
     end_of_script_check();
 }
 
 bool GetSystemTimeAdjustment(uint32_t *adjustment, uint32_t *increment, bool *adjustment_disabled) {
-    record("GetSystemTimeAdjustment");
+    if (reached("GetSystemTimeAdjustment")) {
+        record("GetSystemTimeAdjustment");
+    }
     if (fake.adjustment_fails) {
         return false;
     }
@@ -209,7 +309,9 @@ static void civil_from_days(int64_t days, int64_t &year, unsigned &month, unsign
 }
 
 bool FileTimeToSystemTime(const FileTime *file_time, SystemTime *system_time) {
-    record("FileTimeToSystemTime");
+    if (reached("FileTimeToSystemTime")) {
+        record("FileTimeToSystemTime");
+    }
     uint64_t ticks = (static_cast<uint64_t>(file_time->dwHighDateTime) << 32) | file_time->dwLowDateTime;
     if (fake.calendar_fails || ticks >= 0x8000000000000000ULL) {  // as Windows refuses those too
         return false;
@@ -238,12 +340,16 @@ bool FileTimeToSystemTime(const FileTime *file_time, SystemTime *system_time) {
 }
 
 ModuleHandle LoadLibraryA(const char *name) {
-    record(std::string("LoadLibraryA(") + name + ")");
+    if (reached("LoadLibraryA")) {
+        record(std::string("LoadLibraryA(") + name + ")");
+    }
     return fake.library_load_fails ? nullptr : &fake_kernel32;
 }
 
 ProcAddress GetProcAddress(ModuleHandle module, const char *name) {
-    record(std::string("GetProcAddress(") + (module == &fake_kernel32 ? "kernel32" : "?") + ", " + name + ")");
+    if (reached("GetProcAddress")) {
+        record(std::string("GetProcAddress(") + (module == &fake_kernel32 ? "kernel32" : "?") + ", " + name + ")");
+    }
     if (module != &fake_kernel32 || !fake.has_precise_time ||
         std::strcmp(name, "GetSystemTimePreciseAsFileTime") != 0) {
         return nullptr;
@@ -252,12 +358,16 @@ ProcAddress GetProcAddress(ModuleHandle module, const char *name) {
 }
 
 uint32_t GetLastError() {
-    record("GetLastError");
+    if (reached("GetLastError")) {
+        record("GetLastError");
+    }
     return fake.last_error;
 }
 
 uint32_t timeGetDevCaps(TimerCaps *caps, uint32_t size) {
-    record("timeGetDevCaps(" + number(size) + ")");
+    if (reached("timeGetDevCaps")) {
+        record("timeGetDevCaps(" + number(size) + ")");
+    }
     if (fake.timer_caps_result == TIMER_NO_ERROR) {
         *caps = fake.timer_caps;
     }
@@ -265,22 +375,30 @@ uint32_t timeGetDevCaps(TimerCaps *caps, uint32_t size) {
 }
 
 uint32_t timeBeginPeriod(uint32_t period_ms) {
-    record("timeBeginPeriod(" + number(period_ms) + ")");
+    if (reached("timeBeginPeriod")) {
+        record("timeBeginPeriod(" + number(period_ms) + ")");
+    }
     return 0;
 }
 
 uint32_t timeEndPeriod(uint32_t period_ms) {
-    record("timeEndPeriod(" + number(period_ms) + ")");
+    if (reached("timeEndPeriod")) {
+        record("timeEndPeriod(" + number(period_ms) + ")");
+    }
     return 0;
 }
 
 int64_t current_time() {
-    record("time");
+    if (reached("time")) {
+        record("time");
+    }
     return fake.now;
 }
 
 void *allocate(size_t size) {
-    record("allocate(" + number(size) + ")");
+    if (reached("allocate")) {
+        record("allocate(" + number(size) + ")");
+    }
     if (fake.allocation_fails) {
         return nullptr;
     }
@@ -289,15 +407,37 @@ void *allocate(size_t size) {
 }
 
 void release(void *block) {
-    record("release");
+    if (reached("release")) {
+        record("release");
+    }
     --fake.live_allocations;
     std::free(block);
 }
 
 static std::mutex output_lock;
 
-void lock_output() { output_lock.lock(); }
+void lock_output() {
+    if (on_control_thread) {
+        ++handlers_at_output_lock;
+        output_lock.lock();
+        handler_holds_output_lock = true;
+        return;
+    }
+    output_lock.lock();
+    program_holds_output_lock = true;
+    if (fake.at_call != nullptr) {
+        fake.at_call("lock_output");
+    }
+    interrupt_if_due("lock_output");
+}
 
-void unlock_output() { output_lock.unlock(); }
+void unlock_output() {
+    if (fake.at_call != nullptr) {
+        fake.at_call("unlock_output");
+    }
+    interrupt_if_due("unlock_output");
+    program_holds_output_lock = false;
+    output_lock.unlock();
+}
 
 }  // namespace platform

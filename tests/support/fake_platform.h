@@ -38,6 +38,11 @@ struct FakePlatform {
     // once every reading has been taken, the next wait of the sampling loop
     // delivers Ctrl+C to the registered handler.
     std::vector<FakeClockReading> readings;
+    // Or, for runs too long to script, generated_readings readings made as
+    // they are taken: the n-th (from 0) is first_reading + n * reading_step.
+    size_t generated_readings = 0;
+    FakeClockReading first_reading = {};
+    FakeClockReading reading_step = {};
     size_t system_time_reads = 0;
     size_t counter_reads = 0;
 
@@ -61,12 +66,34 @@ struct FakePlatform {
     uint32_t wait_result = WAIT_SIGNALLED;
 
     // Every call, in order, as "Name(arguments)"; also written, line by line,
-    // to trace_fd when that is open (for runs in a child process).
+    // to trace_fd when that is open (for runs in a child process). Nothing is
+    // recorded, not even to trace_fd, while record_calls is false.
     std::vector<std::string> calls;
     int trace_fd = -1;
+    bool record_calls = true;
+
+    // Called at the start of every call with its bare name, and with
+    // "lock_output" and "unlock_output" while the program holds the lock.
+    void (*at_call)(const char *name) = nullptr;
+
+    // The user pressing a key or closing the console while the program runs:
+    // at the interrupt_occurrence-th call named interrupt_call ("*" for any,
+    // counted from the handler's registration), interrupt_threads threads of
+    // their own call the registered handler with interrupt_event. The call
+    // goes on once each handler has reached the output lock (holding it, or
+    // waiting for the line the program is in the middle of), has returned, or
+    // after a tenth of a second, so the handler and the program then run side
+    // by side. Recorded as "interrupt" in the calls.
+    const char *interrupt_call = nullptr;
+    size_t interrupt_occurrence = 1;
+    uint32_t interrupt_event = CTRL_C_EVENT;
+    int interrupt_threads = 1;
+    size_t interrupt_calls_seen = 0;
 };
 
-extern FakePlatform fake;
+// Never destroyed: a handler that ends the process from another thread runs
+// the exit-time destructors while the program's thread still calls the fake.
+extern FakePlatform &fake;
 
 // Reads the next scripted system time, as GetSystemTimePreciseAsFileTime.
 void PLATFORM_CALL fake_precise_time(FileTime *time);

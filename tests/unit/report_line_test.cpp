@@ -68,18 +68,25 @@ TEST(ReportLine, MarksOnlyDifferencesBeyondTwentyMillisecondsEitherWay) {
     EXPECT_STREQ(report.marker, "><");
 }
 
-TEST(ReportLine, AClockSetBackwardsGivesANegativeDelta) {
+TEST(ReportLine, ASteppedClockShowsTheStepEitherWay) {
+    // Set back and forward by a second, an hour and 10^8 s, within a second.
     EXPECT_EQ(line_for(-10'000'000, 10'000'000).substr(25), " -1000.0000 1000.0000 -2000.0000  156250 (+0) ><");
-    // The counter's delta is signed too.
-    EXPECT_EQ(line_for(10'000'000, -10'000'000).substr(25), " 1000.0000 -1000.0000 +2000.0000  156250 (+0) ><");
-    // An hour forward: the step, and the mark.
+    EXPECT_EQ(line_for(20'000'000, 10'000'000).substr(25), " 2000.0000 1000.0000 +1000.0000  156250 (+0) ><");
+    EXPECT_EQ(line_for(10'000'000 - 36'000'000'000LL, 10'000'000).substr(25),
+              " -3599000.0000 1000.0000 -3600000.0000  156250 (+0) ><");
     EXPECT_EQ(line_for(36'010'000'000LL, 10'000'000).substr(25),
               " 3601000.0000 1000.0000 +3600000.0000  156250 (+0) ><");
+    EXPECT_EQ(line_for(10'000'000 - 1'000'000'000'000'000LL, 10'000'000).substr(25),
+              " -99999999000.0000 1000.0000 -100000000000.0000  156250 (+0) ><");
+    EXPECT_EQ(line_for(1'000'000'010'000'000LL, 10'000'000).substr(25),
+              " 100000001000.0000 1000.0000 +100000000000.0000  156250 (+0) ><");
+    // The counter's delta is signed too.
+    EXPECT_EQ(line_for(10'000'000, -10'000'000).substr(25), " 1000.0000 -1000.0000 +2000.0000  156250 (+0) ><");
 }
 
 TEST(ReportLine, DeltasComeFromIntegerDifferencesNotFromAbsoluteReadings) {
     // Readings this large lose their last digits as doubles; their
-    // differences do not. A low half that carries into the high one too.
+    // differences do not.
     const uint64_t late = 0x7FFFFFFFFFFFFFF0ULL - 10'000'001ULL;
     const int64_t counter = 0x3FFFFFFFFFFFFFFFLL;
     IntervalReport report = compute_interval_report(
@@ -87,10 +94,13 @@ TEST(ReportLine, DeltasComeFromIntegerDifferencesNotFromAbsoluteReadings) {
     EXPECT_DOUBLE_EQ(report.system_time_delta_ms, 1000.0001);
     EXPECT_DOUBLE_EQ(report.counter_delta_ms, 1000.0001);
 
+    // A low half that carries into the high one, and one that borrows.
     const uint64_t carry = 0x00000001FFFFFFFFULL;
     report = compute_interval_report(sample(carry, 0), sample(carry + 1, 3), 3'000'000'000LL, 0, 0);
     EXPECT_DOUBLE_EQ(report.system_time_delta_ms, 0.0001);
     EXPECT_DOUBLE_EQ(report.counter_delta_ms, 1e-6);
+    report = compute_interval_report(sample(carry + 5, 0), sample(carry - 4, 0), 3'000'000'000LL, 0, 0);
+    EXPECT_DOUBLE_EQ(report.system_time_delta_ms, -0.0009);
 }
 
 TEST(ReportLine, CounterDeltaFollowsTheFrequency) {
@@ -98,9 +108,21 @@ TEST(ReportLine, CounterDeltaFollowsTheFrequency) {
               " 1000.0000 1000.0000   +0.0000  156250 (+0) ");
     EXPECT_EQ(line_for(10'000'000, 3'579'545, 156250, 156250, 3'579'545).substr(25),
               " 1000.0000 1000.0000   +0.0000  156250 (+0) ");
-    // Hours at 3 GHz.
+    // A counter that stood still, and two clocks that both did.
+    for (int64_t frequency : {10'000'000LL, 3'000'000'000LL}) {
+        EXPECT_EQ(line_for(10'000'000, 0, 156250, 156250, frequency).substr(25),
+                  " 1000.0000    0.0000 +1000.0000  156250 (+0) ><");
+        EXPECT_EQ(line_for(0, 0, 156250, 156250, frequency).substr(25), "    0.0000    0.0000   +0.0000  156250 (+0) ");
+    }
+    // An hour, and a hundred, at 10 MHz and at 3 GHz.
+    EXPECT_EQ(line_for(36'000'000'000LL, 36'000'000'000LL).substr(25),
+              " 3600000.0000 3600000.0000   +0.0000  156250 (+0) ");
     EXPECT_EQ(line_for(36'000'000'000LL, 10'800'000'000'000LL, 156250, 156250, 3'000'000'000LL).substr(25),
               " 3600000.0000 3600000.0000   +0.0000  156250 (+0) ");
+    EXPECT_EQ(line_for(3'600'000'000'000LL, 3'600'000'000'000LL).substr(25),
+              " 360000000.0000 360000000.0000   +0.0000  156250 (+0) ");
+    EXPECT_EQ(line_for(3'600'000'000'000LL, 1'080'000'000'000'000LL, 156250, 156250, 3'000'000'000LL).substr(25),
+              " 360000000.0000 360000000.0000   +0.0000  156250 (+0) ");
 }
 
 TEST(ReportLine, AdjustmentIsShownSignedAndItsOffsetIn32BitArithmetic) {
