@@ -4,6 +4,10 @@
 set(SANITIZER_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
 # The logic also carries the coverage counters that guide the fuzzers.
 target_compile_options(tickwatch_logic PRIVATE ${SANITIZER_FLAGS} -fsanitize=fuzzer-no-link)
+# tickwatch-analyze too: the tests run this sanitized copy.
+target_compile_options(tickwatch_analyze_logic PRIVATE ${SANITIZER_FLAGS} -fsanitize=fuzzer-no-link)
+target_compile_options(tickwatch-analyze PRIVATE ${SANITIZER_FLAGS})
+target_link_options(tickwatch-analyze PRIVATE ${SANITIZER_FLAGS})
 
 enable_testing()
 add_subdirectory(tests)

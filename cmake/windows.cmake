@@ -21,3 +21,11 @@ endif()
 set_source_files_properties(resources/version.rc PROPERTIES OBJECT_DEPENDS ${PROJECT_SOURCE_DIR}/app/version.h)
 set_source_files_properties(resources/manifest.rc PROPERTIES OBJECT_DEPENDS ${PROJECT_SOURCE_DIR}/resources/tickwatch.manifest)
 target_include_directories(tickwatch PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/resources)
+
+# tickwatch-analyze.exe, linked the same way for each architecture.
+target_link_options(tickwatch-analyze PRIVATE -s)
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  target_link_options(tickwatch-analyze PRIVATE -static)
+else()
+  target_link_options(tickwatch-analyze PRIVATE -static-libgcc -static-libstdc++)
+endif()
