@@ -7,6 +7,6 @@
 
 void write_xml_text(std::FILE *out, const char *text);
 void write_json_string(std::FILE *out, const char *text);  // with its quotes
-// At most length bytes of text as printable ASCII for a message, into
-// buffer (size at least 4 * length + 1 is never needed: it is cut short).
+// The length bytes at text as printable ASCII for a message, others as '?',
+// into buffer with a terminating zero; cut short with "..." to fit.
 void printable_excerpt(char *buffer, size_t size, const char *text, size_t length);

@@ -1,7 +1,6 @@
 #include "analyze/svg_chart.h"
 
 #include <cmath>
-#include <cstring>
 
 #include "analyze/escape.h"
 #include "analyze/statistics.h"
