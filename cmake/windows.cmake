@@ -1,5 +1,6 @@
-# The Windows builds: tickwatch.exe, a console program, and tickwatch-bench.exe,
-# which measures tickwatch's own code on the system it runs on.
+# The Windows builds: tickwatch.exe, a console program; tickwatch-bench.exe,
+# which measures tickwatch's own code on the system it runs on; and
+# tickwatch-analyze.exe (analyze/), which reads tickwatch's logs.
 enable_language(RC)
 
 add_library(tickwatch_platform STATIC platform/windows_platform.cpp)
@@ -7,11 +8,8 @@ target_include_directories(tickwatch_platform PUBLIC ${PROJECT_SOURCE_DIR})
 target_compile_options(tickwatch_platform PRIVATE -fno-exceptions -fno-rtti)
 target_link_libraries(tickwatch_platform PUBLIC kernel32 version winmm)
 
-# A console program for this target, linked as tickwatch.exe is.
-function(add_windows_program name)
-  add_executable(${name} ${ARGN})
-  target_compile_options(${name} PRIVATE -fno-exceptions -fno-rtti)
-  target_link_libraries(${name} PRIVATE tickwatch_logic tickwatch_platform)
+# Links a program for this target as tickwatch.exe is linked.
+function(link_windows_program name)
   target_link_options(${name} PRIVATE -s)
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     # 32-bit: everything linked in, so the program runs on any Windows with
@@ -22,6 +20,14 @@ function(add_windows_program name)
     # own support libraries linked in.
     target_link_options(${name} PRIVATE -static-libgcc -static-libstdc++)
   endif()
+endfunction()
+
+# A console program built on tickwatch's logic and platform layer.
+function(add_windows_program name)
+  add_executable(${name} ${ARGN})
+  target_compile_options(${name} PRIVATE -fno-exceptions -fno-rtti)
+  target_link_libraries(${name} PRIVATE tickwatch_logic tickwatch_platform)
+  link_windows_program(${name})
 endfunction()
 
 add_windows_program(tickwatch app/main.cpp)
@@ -38,3 +44,5 @@ endif()
 target_include_directories(tickwatch PRIVATE ${PROJECT_SOURCE_DIR}/resources)
 
 add_windows_program(tickwatch-bench bench/bench.cpp)
+
+link_windows_program(tickwatch-analyze)

@@ -1,0 +1,332 @@
+#include "analyze/analyze.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+#include "analyze/chart_data.h"
+#include "analyze/csv_output.h"
+#include "analyze/escape.h"
+#include "analyze/json_summary.h"
+#include "analyze/log_line.h"
+#include "analyze/log_reader.h"
+#include "analyze/options.h"
+#include "analyze/statistics.h"
+#include "analyze/svg_chart.h"
+#include "analyze/text_summary.h"
+
+// Lines not understood are named up to this many per file, and counted.
+constexpr uint64_t MAX_SHOWN_WARNINGS = 5;
+// (Not const: it takes the place of "-" among the names in argv.)
+static char standard_input_name[] = "standard input";
+
+namespace {
+
+struct Analysis {
+    AnalyzeOptions options;
+    std::FILE *csv;
+    ChartData *chart;  // with --svg
+    bool run_open;
+    LogRun run;
+    int32_t runs;
+    RunStatistics total;
+    uint64_t unrecognised_lines;
+    bool failed;
+};
+
+// Large, and needed once: kept out of the stack.
+char read_block[READ_BLOCK_SIZE];
+ChartData chart_data;
+
+bool is_standard_input(const char *name) { return std::strcmp(name, "-") == 0; }
+
+char *display_name(char *name) { return is_standard_input(name) ? standard_input_name : name; }
+
+void report_problem(const char *name, const char *problem, const char *reason) {
+    std::fprintf(stderr, "tickwatch-analyze: %s: %s%s%s\n", name, problem, *reason != '\0' ? ": " : "", reason);
+}
+
+// False with errno set when there is nothing by that name. (The 64-bit
+// form on Windows: the plain one fails on files beyond 2 GB.)
+bool find_file(const char *name, bool &is_directory) {
+#ifdef _WIN32
+    struct _stat64 status = {};
+    const bool found = _stat64(name, &status) == 0;
+#else
+    struct stat status = {};
+    const bool found = stat(name, &status) == 0;
+#endif
+    is_directory = found && (status.st_mode & S_IFMT) == S_IFDIR;
+    return found;
+}
+
+// Every log is checked before any is read: a typo in the last name should
+// not cost the reading of all the others.
+bool check_readable(const char *name) {
+    if (is_standard_input(name)) {
+        return true;
+    }
+    bool is_directory = false;
+    if (!find_file(name, is_directory)) {
+        report_problem(name, "cannot read", std::strerror(errno));
+        return false;
+    }
+    if (is_directory) {
+        report_problem(name, "cannot read", "it is a directory");
+        return false;
+    }
+    std::FILE *file = std::fopen(name, "rb");
+    if (file == nullptr) {
+        report_problem(name, "cannot read", std::strerror(errno));
+        return false;
+    }
+    std::fclose(file);
+    return true;
+}
+
+std::FILE *open_output(const char *name) {
+    std::FILE *file = std::fopen(name, "wb");
+    if (file == nullptr) {
+        report_problem(name, "cannot write", std::strerror(errno));
+    }
+    return file;
+}
+
+void open_run(Analysis &a, const char *file, uint64_t line) {
+    a.run_open = true;
+    a.run.number = ++a.runs;
+    a.run.file = file;
+    a.run.first_line = line;
+    a.run.last_line = line;
+    start_statistics(a.run.statistics);
+}
+
+void close_run(Analysis &a) {
+    if (!a.run_open) {
+        return;
+    }
+    a.run_open = false;
+    if (a.options.json) {
+        write_run_json(stdout, a.run, a.run.number == 1);
+    } else {
+        write_run_text(stdout, a.run);
+    }
+    add_run_to_total(a.total, a.run.statistics);
+}
+
+void add_report(Analysis &a, const ReportFields &sample, const char *file, uint64_t line) {
+    if (!a.run_open) {
+        open_run(a, file, line);
+    }
+    const bool starts_run = a.run.statistics.samples == 0;
+    add_sample(a.run.statistics, sample);
+    if (a.csv != nullptr) {
+        write_csv_row(a.csv, sample, a.run.number);
+    }
+    if (a.chart != nullptr) {
+        add_to_chart(*a.chart, sample, a.run.number, starts_run);
+    }
+}
+
+struct FileCounts {
+    uint64_t reports;
+    uint64_t unknown;
+};
+
+void warn_unknown(FileCounts &counts, const char *name, uint64_t line, const char *what, const char *text,
+                  size_t length) {
+    if (++counts.unknown > MAX_SHOWN_WARNINGS) {
+        return;
+    }
+    if (length > 0 && text[length - 1] == '\r') {
+        --length;
+    }
+    char excerpt[64];
+    printable_excerpt(excerpt, sizeof excerpt, text, length);
+    std::fprintf(stderr, "tickwatch-analyze: %s:%llu: %s%s%s%s\n", name, static_cast<unsigned long long>(line), what,
+                 length > 0 ? ": \"" : "", excerpt, length > 0 ? "\"" : "");
+}
+
+// Reads one log through. False when it cannot be read to its end.
+bool analyze_log(Analysis &a, std::FILE *file, const char *name, FileCounts &counts) {
+    LogReader reader;
+    start_reading(reader, file, read_block);
+    for (;;) {
+        const char *text = nullptr;
+        size_t length = 0;
+        const ReadResult result = read_line(reader, text, length);
+        const uint64_t line = reader.line_number;
+        if (result == ReadResult::end) {
+            return true;
+        }
+        if (result == ReadResult::error) {
+            report_problem(name, "cannot read", std::strerror(errno));
+            return false;
+        }
+        if (result == ReadResult::too_long) {
+            warn_unknown(counts, name, line, "a line too long for a log, skipped", "", 0);
+            continue;
+        }
+        if (result == ReadResult::cut_short) {
+            std::fprintf(stderr, "tickwatch-analyze: %s:%llu: the last line has no line end (cut short?), left out\n",
+                         name, static_cast<unsigned long long>(line));
+            continue;
+        }
+        ReportFields sample;
+        const LineKind kind = parse_log_line(text, length, sample);
+        if (a.run_open && kind != LineKind::banner && kind != LineKind::cut_then_banner) {
+            a.run.last_line = line;
+        }
+        switch (kind) {
+        case LineKind::report:
+            ++counts.reports;
+            add_report(a, sample, name, line);
+            break;
+        case LineKind::cut_then_banner:
+            warn_unknown(counts, name, line, "a line cut short, then a new run", text, length);
+            [[fallthrough]];
+        case LineKind::banner:
+            close_run(a);
+            open_run(a, name, line);
+            break;
+        case LineKind::unknown:
+            warn_unknown(counts, name, line, "not a report line or a message of tickwatch", text, length);
+            break;
+        case LineKind::message:
+        case LineKind::empty:
+            break;
+        }
+    }
+}
+
+// Reads one log from its name; false if it cannot be read or holds no
+// report line at all.
+bool analyze_named_log(Analysis &a, char *name) {
+    const char *shown = display_name(name);
+    std::FILE *file = stdin;
+    if (!is_standard_input(name)) {
+        file = std::fopen(name, "rb");
+        if (file == nullptr) {
+            report_problem(shown, "cannot read", std::strerror(errno));
+            return false;
+        }
+    } else {
+#ifdef _WIN32
+        // CR LF as it is, and no end at a Ctrl+Z.
+        _setmode(_fileno(stdin), _O_BINARY);
+#endif
+    }
+    FileCounts counts = {};
+    const bool read = analyze_log(a, file, shown, counts);
+    close_run(a);
+    if (file != stdin) {
+        std::fclose(file);
+    }
+    a.unrecognised_lines += counts.unknown;
+    if (counts.unknown > MAX_SHOWN_WARNINGS) {
+        std::fprintf(stderr, "tickwatch-analyze: %s: %llu lines not understood, the first %llu named above\n", shown,
+                     static_cast<unsigned long long>(counts.unknown),
+                     static_cast<unsigned long long>(MAX_SHOWN_WARNINGS));
+    }
+    if (read && counts.reports == 0) {
+        report_problem(shown, "no report lines in it", counts.unknown > 0 ? "not a tickwatch log?" : "");
+        return false;
+    }
+    return read;
+}
+
+// What the chart's title names: the log, or the first of them.
+void chart_title(char *buffer, size_t size, const AnalyzeOptions &options) {
+    const char *first = display_name(options.logs[0]);
+    if (options.log_count == 1) {
+        std::snprintf(buffer, size, "%s", first);
+    } else {
+        std::snprintf(buffer, size, "%s and %d more", first, options.log_count - 1);
+    }
+}
+
+bool finish_output(std::FILE *file, const char *name) {
+    const bool written = std::ferror(file) == 0;
+    if (std::fclose(file) != 0 || !written) {
+        report_problem(name, "cannot write", "the write failed");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int run_analyze(int argc, char **argv) {
+    static Analysis a;
+    a = Analysis{};
+    if (!parse_options(argc, argv, a.options)) {
+        return EXIT_TROUBLE;
+    }
+    if (a.options.show_help) {
+        std::fputs(ANALYZE_USAGE, stdout);
+        return 0;
+    }
+    bool readable = true;
+    for (int i = 0; i < a.options.log_count; ++i) {
+        readable = check_readable(a.options.logs[i]) && readable;
+    }
+    if (!readable) {
+        return EXIT_TROUBLE;
+    }
+    std::FILE *svg = nullptr;
+    if (a.options.csv_file != nullptr) {
+        a.csv = open_output(a.options.csv_file);
+        if (a.csv == nullptr) {
+            return EXIT_TROUBLE;
+        }
+        begin_csv(a.csv);
+    }
+    if (a.options.svg_file != nullptr) {
+        svg = open_output(a.options.svg_file);
+        if (svg == nullptr) {
+            return EXIT_TROUBLE;
+        }
+        a.chart = &chart_data;
+        start_chart(chart_data);
+    }
+
+    if (a.options.json) {
+        begin_json(stdout);
+    }
+    for (int i = 0; i < a.options.log_count; ++i) {
+        if (!analyze_named_log(a, a.options.logs[i])) {
+            a.failed = true;
+        }
+    }
+    // The names as shown: standard input by its name.
+    for (int i = 0; i < a.options.log_count; ++i) {
+        a.options.logs[i] = display_name(a.options.logs[i]);
+    }
+    if (a.options.json) {
+        end_json(stdout, a.total, a.runs, a.options.logs, a.options.log_count, a.unrecognised_lines);
+    } else {
+        write_total_text(stdout, a.total, a.runs, a.options.log_count, a.unrecognised_lines);
+    }
+
+    if (a.csv != nullptr) {
+        const bool written = end_csv(a.csv);
+        a.failed = !finish_output(a.csv, a.options.csv_file) || !written || a.failed;
+    }
+    if (svg != nullptr) {
+        char title[512];
+        chart_title(title, sizeof title, a.options);
+        write_svg_chart(svg, chart_data, title);
+        a.failed = !finish_output(svg, a.options.svg_file) || a.failed;
+    }
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        a.failed = true;
+    }
+    return a.failed ? EXIT_TROUBLE : 0;
+}

@@ -1,0 +1,103 @@
+#include "analyze/chart_data.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "analyze/statistics.h"
+
+void start_chart(ChartData &chart) {
+    chart.samples = 0;
+    chart.steps = 0;
+    chart.runs = 0;
+    chart.origin_ms = 0;
+    chart.bucket_ms = 1;
+    chart.first_ms = 0;
+    chart.last_ms = 0;
+    for (ChartBucket &bucket : chart.buckets) {
+        bucket = ChartBucket{};
+    }
+}
+
+void merge_bucket(ChartBucket &into, const ChartBucket &from) {
+    if (from.samples == 0) {
+        return;
+    }
+    if (into.samples == 0) {
+        into = from;
+        return;
+    }
+    into.samples += from.samples;
+    into.difference_min = std::min(into.difference_min, from.difference_min);
+    into.difference_max = std::max(into.difference_max, from.difference_max);
+    if (from.steps > 0 && (into.steps == 0 || std::fabs(from.step_difference) > std::fabs(into.step_difference))) {
+        into.step_difference = from.step_difference;
+    }
+    into.steps += from.steps;
+    if (from.run_started > into.run_started) {
+        into.run_started = from.run_started;
+    }
+    if (from.has_slew) {
+        into.slew_min_ppm = into.has_slew ? std::min(into.slew_min_ppm, from.slew_min_ppm) : from.slew_min_ppm;
+        into.slew_max_ppm = into.has_slew ? std::max(into.slew_max_ppm, from.slew_max_ppm) : from.slew_max_ppm;
+        into.has_slew = true;
+    }
+}
+
+// Doubles the bucket width until t fits, each doubling keeping the old
+// range as the lower half of the new one (t beyond it) or as the upper half
+// (t before it), so that each old bucket falls in one new bucket; then
+// regroups the buckets once.
+static void widen_to_fit(ChartData &chart, int64_t t) {
+    static ChartBucket regrouped[CHART_BUCKETS];
+    const int64_t old_origin = chart.origin_ms;
+    const int64_t old_width = chart.bucket_ms;
+    while (t >= chart.origin_ms + CHART_BUCKETS * chart.bucket_ms) {
+        chart.bucket_ms *= 2;
+    }
+    while (t < chart.origin_ms) {
+        chart.origin_ms -= CHART_BUCKETS * chart.bucket_ms;
+        chart.bucket_ms *= 2;
+    }
+    if (chart.bucket_ms == old_width) {
+        return;
+    }
+    for (ChartBucket &bucket : regrouped) {
+        bucket = ChartBucket{};
+    }
+    for (int i = 0; i < CHART_BUCKETS; ++i) {
+        const int64_t start = old_origin + i * old_width;
+        merge_bucket(regrouped[(start - chart.origin_ms) / chart.bucket_ms], chart.buckets[i]);
+    }
+    for (int i = 0; i < CHART_BUCKETS; ++i) {
+        chart.buckets[i] = regrouped[i];
+    }
+}
+
+void add_to_chart(ChartData &chart, const ReportFields &sample, int32_t run, bool starts_run) {
+    const int64_t t = sample.utc_ms;
+    if (chart.samples == 0) {
+        chart.origin_ms = t;
+        chart.first_ms = t;
+        chart.last_ms = t;
+    }
+    widen_to_fit(chart, t);
+    chart.first_ms = t < chart.first_ms ? t : chart.first_ms;
+    chart.last_ms = t > chart.last_ms ? t : chart.last_ms;
+    ++chart.samples;
+    chart.runs = run > chart.runs ? run : chart.runs;
+
+    ChartBucket one = {};
+    one.samples = 1;
+    one.difference_min = sample.difference_ms;
+    one.difference_max = sample.difference_ms;
+    if (sample.marked) {
+        one.steps = 1;
+        one.step_difference = sample.difference_ms;
+        ++chart.steps;
+    }
+    // The first run needs no separator.
+    one.run_started = starts_run && chart.samples > 1 ? run : 0;
+    one.has_slew = slew_rate_ppm(setting_of(sample), one.slew_min_ppm);
+    one.slew_max_ppm = one.slew_min_ppm;
+    merge_bucket(chart.buckets[(t - chart.origin_ms) / chart.bucket_ms], one);
+}

@@ -1,0 +1,42 @@
+// The samples of a log, boiled down in one pass to a fixed number of time
+// buckets, each holding the extremes of the samples that fall in it: enough
+// to draw every pixel column of a chart, whatever the log's length.
+#pragma once
+
+#include <cstdint>
+
+#include "analyze/log_line.h"
+
+constexpr int CHART_BUCKETS = 4096;
+
+struct ChartBucket {
+    uint32_t samples;  // 0: an empty bucket
+    uint32_t steps;
+    int32_t run_started;  // the number of a later run starting here, or 0
+    bool has_slew;
+    double difference_min;
+    double difference_max;
+    double step_difference;  // the largest step here, signed
+    double slew_min_ppm;
+    double slew_max_ppm;
+};
+
+// The buckets cover origin_ms + [0, CHART_BUCKETS * bucket_ms). A sample
+// outside doubles the width, merging the buckets pairwise, until it fits:
+// the buckets stay aligned, and a span that grows steadily keeps at least
+// half of them in use.
+struct ChartData {
+    uint64_t samples;
+    uint64_t steps;
+    int32_t runs;
+    int64_t origin_ms;
+    int64_t bucket_ms;
+    int64_t first_ms;  // earliest and latest sample time
+    int64_t last_ms;
+    ChartBucket buckets[CHART_BUCKETS];
+};
+
+void start_chart(ChartData &chart);
+// run: the sample's run number; starts_run: it is that run's first sample.
+void add_to_chart(ChartData &chart, const ReportFields &sample, int32_t run, bool starts_run);
+void merge_bucket(ChartBucket &into, const ChartBucket &from);

@@ -1,0 +1,12 @@
+// One CSV row per sample, for a spreadsheet or a data-frame library.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "analyze/log_line.h"
+
+void begin_csv(std::FILE *out);
+void write_csv_row(std::FILE *out, const ReportFields &sample, int32_t run);
+// Writes what is still held back; false if any write failed.
+bool end_csv(std::FILE *out);

@@ -1,0 +1,128 @@
+#include "analyze/json_summary.h"
+
+#include <cmath>
+
+#include "analyze/escape.h"
+#include "analyze/number_text.h"
+#include "analyze/utc_time.h"
+
+static void write_number(std::FILE *out, double value, int decimals) {
+    if (!std::isfinite(value)) {
+        std::fputs("null", out);
+        return;
+    }
+    char text[NUMBER_TEXT_SIZE];
+    char *end = put_fixed(text, value, decimals);
+    std::fwrite(text, 1, static_cast<size_t>(end - text), out);
+}
+
+static void write_time(std::FILE *out, int64_t utc_ms) {
+    char text[ISO_TIME_SIZE];
+    format_iso_time(text, sizeof text, utc_ms);
+    std::fprintf(out, "\"%s\"", text);
+}
+
+static void write_setting(std::FILE *out, AdjustmentSetting setting) {
+    std::fprintf(out, R"({"adjustment": %ld, "increment": %lu, "ppm": )", static_cast<long>(setting.adjustment),
+                 static_cast<unsigned long>(setting.increment));
+    double ppm = 0;
+    if (slew_rate_ppm(setting, ppm)) {
+        write_number(out, ppm, 3);
+    } else {
+        std::fputs("null", out);
+    }
+}
+
+static void write_statistics(std::FILE *out, const RunStatistics &s, bool list_events) {
+    std::fprintf(out, "\"samples\": %llu", static_cast<unsigned long long>(s.samples));
+    if (s.samples == 0) {
+        return;
+    }
+    std::fputs(", \"first_sample\": ", out);
+    write_time(out, s.first_utc_ms);
+    std::fputs(", \"last_sample\": ", out);
+    write_time(out, s.last_utc_ms);
+    std::fprintf(out, ", \"missing_samples\": %llu, \"gaps\": %llu,\n     \"difference_ms\": {\"mean\": ",
+                 static_cast<unsigned long long>(s.missing_samples), static_cast<unsigned long long>(s.gaps));
+    write_number(out, difference_mean(s), 6);
+    std::fputs(", \"rms\": ", out);
+    write_number(out, difference_rms(s), 6);
+    std::fputs(", \"min\": ", out);
+    write_number(out, s.difference_min, 4);
+    std::fputs(", \"max\": ", out);
+    write_number(out, s.difference_max, 4);
+    std::fputs(", \"sum\": ", out);
+    write_number(out, s.difference_sum, 4);
+    std::fputs("},\n     \"rate_ppm\": ", out);
+    double rate = 0;
+    if (run_rate_ppm(s, rate)) {
+        std::fputs("{\"run\": ", out);
+        write_number(out, rate, 3);
+        std::fputs(", \"min\": ", out);
+        write_number(out, s.rate_min_ppm, 3);
+        std::fputs(", \"max\": ", out);
+        write_number(out, s.rate_max_ppm, 3);
+        std::fputs("}", out);
+    } else {
+        std::fputs("null", out);
+    }
+    std::fprintf(out, ",\n     \"steps\": {\"count\": %llu, \"sum_ms\": ", static_cast<unsigned long long>(s.steps));
+    write_number(out, s.step_sum_ms, 4);
+    if (list_events) {
+        std::fputs(", \"listed\": [", out);
+        for (int i = 0; i < s.listed_step_count; ++i) {
+            std::fputs(i == 0 ? "{\"utc_time\": " : ", {\"utc_time\": ", out);
+            write_time(out, s.listed_steps[i].utc_ms);
+            std::fputs(", \"difference_ms\": ", out);
+            write_number(out, s.listed_steps[i].difference_ms, 4);
+            std::fputs("}", out);
+        }
+        std::fputs("]", out);
+    }
+    std::fputs("},\n     \"adjustment\": {\"values\": [", out);
+    for (int i = 0; i < s.value_count; ++i) {
+        std::fputs(i == 0 ? "" : ", ", out);
+        write_setting(out, s.values[i].setting);
+        std::fprintf(out, ", \"samples\": %llu}", static_cast<unsigned long long>(s.values[i].samples));
+    }
+    std::fprintf(out, R"(], "other_value_samples": %llu, "changes": %llu)",
+                 static_cast<unsigned long long>(s.other_value_samples), static_cast<unsigned long long>(s.changes));
+    if (list_events) {
+        std::fputs(", \"listed_changes\": [", out);
+        for (int i = 0; i < s.listed_change_count; ++i) {
+            const AdjustmentChange &change = s.listed_changes[i];
+            std::fputs(i == 0 ? "{\"utc_time\": " : ", {\"utc_time\": ", out);
+            write_time(out, change.utc_ms);
+            std::fputs(", \"from\": ", out);
+            write_setting(out, change.from);
+            std::fputs("}, \"to\": ", out);
+            write_setting(out, change.to);
+            std::fputs("}}", out);
+        }
+        std::fputs("]", out);
+    }
+    std::fputs("}", out);
+}
+
+void begin_json(std::FILE *out) { std::fputs(R"({"runs": [)", out); }
+
+void write_run_json(std::FILE *out, const LogRun &run, bool first) {
+    std::fprintf(out, "%s\n    {\"run\": %ld, \"file\": ", first ? "" : ",", static_cast<long>(run.number));
+    write_json_string(out, run.file);
+    std::fprintf(out, ", \"first_line\": %llu, \"last_line\": %llu,\n     ",
+                 static_cast<unsigned long long>(run.first_line), static_cast<unsigned long long>(run.last_line));
+    write_statistics(out, run.statistics, true);
+    std::fputs("}", out);
+}
+
+void end_json(std::FILE *out, const RunStatistics &total, int32_t runs, char *const *files, int file_count,
+              uint64_t unrecognised_lines) {
+    std::fprintf(out, "\n  ],\n  \"total\": {\"runs\": %ld, ", static_cast<long>(runs));
+    write_statistics(out, total, false);
+    std::fputs("},\n  \"files\": [", out);
+    for (int i = 0; i < file_count; ++i) {
+        std::fputs(i == 0 ? "" : ", ", out);
+        write_json_string(out, files[i]);
+    }
+    std::fprintf(out, "],\n  \"unrecognised_lines\": %llu\n}\n", static_cast<unsigned long long>(unrecognised_lines));
+}

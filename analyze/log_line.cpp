@@ -1,0 +1,251 @@
+#include "analyze/log_line.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "analyze/utc_time.h"
+#include "clock/report_line.h"
+
+// The parser below reads exactly this format; it has to change with it.
+static constexpr bool same_text(const char *a, const char *b) {
+    return *a == *b && (*a == '\0' || same_text(a + 1, b + 1));
+}
+static_assert(same_text(REPORT_LINE_FORMAT, "%04u-%02u-%02u %02u:%02u:%02u.%04u: %9.4f %9.4f %+9.4f  %i (%+i) %s"),
+              "the report line changed: teach parse_report_line the new one");
+
+// Printed %9.4f fields are at least this wide, padded with spaces in front.
+static constexpr ptrdiff_t FIELD_WIDTH = 9;
+// Whole digits that are read exactly as an integer; longer numbers (which
+// only a clock gone badly wrong gives) go the slow way, up to this length.
+static constexpr ptrdiff_t MAX_EXACT_DIGITS = 11;
+static constexpr size_t MAX_NUMBER_LENGTH = 400;
+static const char BANNER_START[] = "Kestivar TICKWATCH v";
+
+namespace {
+
+struct Cursor {
+    const char *at;
+    const char *end;
+};
+
+bool take(Cursor &c, char expected) {
+    if (c.at == c.end || *c.at != expected) {
+        return false;
+    }
+    ++c.at;
+    return true;
+}
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// Exactly count decimal digits.
+bool take_digits(Cursor &c, int count, unsigned &value) {
+    if (c.end - c.at < count) {
+        return false;
+    }
+    value = 0;
+    for (int i = 0; i < count; ++i, ++c.at) {
+        if (!is_digit(*c.at)) {
+            return false;
+        }
+        value = value * 10 + static_cast<unsigned>(*c.at - '0');
+    }
+    return true;
+}
+
+// "YYYY-MM-DD hh:mm:ss.0mmm: " as milliseconds since 1970.
+bool take_time(Cursor &c, int64_t &utc_ms) {
+    unsigned year = 0;
+    unsigned month = 0;
+    unsigned day = 0;
+    unsigned hour = 0;
+    unsigned minute = 0;
+    unsigned second = 0;
+    unsigned ms = 0;
+    if (!(take_digits(c, 4, year) && take(c, '-') && take_digits(c, 2, month) && take(c, '-') &&
+          take_digits(c, 2, day) && take(c, ' ') && take_digits(c, 2, hour) && take(c, ':') &&
+          take_digits(c, 2, minute) && take(c, ':') && take_digits(c, 2, second) && take(c, '.') &&
+          take_digits(c, 4, ms) && take(c, ':'))) {
+        return false;
+    }
+    if (!is_valid_date(year, month, day) || hour > 23 || minute > 59 || second > 59 || ms > 999) {
+        return false;
+    }
+    utc_ms = days_from_civil(year, month, day) * MS_PER_DAY +
+             static_cast<int64_t>(((hour * 60 + minute) * 60 + second) * 1000 + ms);
+    return true;
+}
+
+// A separating space and a "%9.4f" (or, with sign_required, "%+9.4f")
+// field: padding, the sign, digits, a point and four decimals, exactly as
+// printf writes them. The value is the double nearest to the decimal, as
+// strtod gives it.
+bool take_fixed(Cursor &c, bool sign_required, double &value) {
+    if (!take(c, ' ')) {
+        return false;
+    }
+    const char *field = c.at;
+    while (c.at != c.end && *c.at == ' ') {
+        ++c.at;
+    }
+    const bool padded = c.at != field;
+    const char *number = c.at;
+    bool negative = false;
+    if (c.at != c.end && (*c.at == '-' || (sign_required && *c.at == '+'))) {
+        negative = *c.at == '-';
+        ++c.at;
+    } else if (sign_required) {
+        return false;
+    }
+    const char *digits = c.at;
+    uint64_t whole = 0;
+    while (c.at != c.end && is_digit(*c.at)) {
+        whole = c.at - digits < MAX_EXACT_DIGITS ? whole * 10 + static_cast<unsigned>(*c.at - '0') : whole;
+        ++c.at;
+    }
+    const ptrdiff_t digit_count = c.at - digits;
+    unsigned fraction = 0;
+    if (digit_count == 0 || (digit_count > 1 && *digits == '0') || !take(c, '.') || !take_digits(c, 4, fraction)) {
+        return false;
+    }
+    // At least the width; wider only without padding.
+    if (c.at - field < FIELD_WIDTH || (padded && c.at - field != FIELD_WIDTH)) {
+        return false;
+    }
+    if (digit_count <= MAX_EXACT_DIGITS) {
+        // Below 2^53 in ten-thousandths: one correctly rounded division.
+        value = static_cast<double>(whole * 10000 + fraction) / 10000.0;
+        value = negative ? -value : value;
+        return true;
+    }
+    // Beyond, only printf's own text of a double is tickwatch's: read it
+    // back with the run-time and check that it prints the same.
+    char text[MAX_NUMBER_LENGTH + 1];
+    const auto length = static_cast<size_t>(c.at - number);
+    if (length > MAX_NUMBER_LENGTH) {
+        return false;
+    }
+    std::memcpy(text, number, length);
+    text[length] = '\0';
+    value = std::strtod(text, nullptr);
+    char printed[MAX_NUMBER_LENGTH + 2];
+    const int printed_length = std::snprintf(printed, sizeof printed, sign_required ? "%+.4f" : "%.4f", value);
+    return printed_length == static_cast<int>(length) && std::memcmp(printed, text, length) == 0;
+}
+
+// "%i" (or, with sign_required, "%+i") of a 32-bit value.
+bool take_integer(Cursor &c, bool sign_required, int32_t &value) {
+    bool negative = false;
+    if (c.at != c.end && (*c.at == '-' || (sign_required && *c.at == '+'))) {
+        negative = *c.at == '-';
+        ++c.at;
+    } else if (sign_required) {
+        return false;
+    }
+    const char *digits = c.at;
+    int64_t magnitude = 0;
+    while (c.at != c.end && is_digit(*c.at)) {
+        magnitude = magnitude * 10 + (*c.at - '0');
+        if (c.at - digits >= 10) {
+            return false;
+        }
+        ++c.at;
+    }
+    const ptrdiff_t digit_count = c.at - digits;
+    // printf writes neither leading zeros nor "-0".
+    if (digit_count == 0 || (*digits == '0' && (digit_count > 1 || negative))) {
+        return false;
+    }
+    const int64_t signed_value = negative ? -magnitude : magnitude;
+    if (signed_value < INT32_MIN || signed_value > INT32_MAX) {
+        return false;
+    }
+    value = static_cast<int32_t>(signed_value);
+    return true;
+}
+
+bool take_text(Cursor &c, const char *text) {
+    const size_t length = std::strlen(text);
+    if (static_cast<size_t>(c.end - c.at) < length || std::memcmp(c.at, text, length) != 0) {
+        return false;
+    }
+    c.at += length;
+    return true;
+}
+
+bool parse_report_line(Cursor c, ReportFields &report) {
+    if (!(take_time(c, report.utc_ms) && take_fixed(c, false, report.system_ms) &&
+          take_fixed(c, false, report.counter_ms) && take_fixed(c, true, report.difference_ms) && take_text(c, "  ") &&
+          take_integer(c, false, report.adjustment) && take_text(c, " (") &&
+          take_integer(c, true, report.adjustment_offset) && take(c, ')'))) {
+        return false;
+    }
+    // The marker or nothing behind a space; a line whose trailing space was
+    // lost (an editor, a copy) is still read.
+    report.marked = false;
+    if (c.at == c.end || (take(c, ' ') && c.at == c.end)) {
+        return true;
+    }
+    report.marked = take_text(c, STEP_MARKER) && c.at == c.end;
+    return report.marked;
+}
+
+bool starts_with(const char *text, size_t length, const char *prefix) {
+    const size_t prefix_length = std::strlen(prefix);
+    return length >= prefix_length && std::memcmp(text, prefix, prefix_length) == 0;
+}
+
+bool is_message(const char *text, size_t length) {
+    // Each of these ends at the line's end; the last two carry a value.
+    static const char *const whole_messages[] = {
+        "Using GetSystemTimePreciseAsFileTime API",
+        "GetSystemTimePreciseAsFileTime API not supported, falling back to default",
+        "Note: GetSystemTimePreciseAsFileTime API is also available, use -p",
+        "Failed to get MM timer caps.",
+        "Unable to read perfomance counter frequency.",
+        "Unable to set console control handler.",
+    };
+    for (const char *message : whole_messages) {
+        if (length == std::strlen(message) && std::memcmp(text, message, length) == 0) {
+            return true;
+        }
+    }
+    return starts_with(text, length, "MM timer resolution: ") || starts_with(text, length, "unknown parameter: ");
+}
+
+bool contains(const char *text, size_t length, const char *part) {
+    const size_t part_length = std::strlen(part);
+    for (size_t i = 0; i + part_length <= length; ++i) {
+        if (text[i] == part[0] && std::memcmp(text + i, part, part_length) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+LineKind parse_log_line(const char *text, size_t length, ReportFields &report) {
+    if (length > 0 && text[length - 1] == '\r') {
+        --length;
+    }
+    if (length == 0) {
+        return LineKind::empty;
+    }
+    if (is_digit(text[0]) && parse_report_line(Cursor{text, text + length}, report)) {
+        return LineKind::report;
+    }
+    if (starts_with(text, length, BANNER_START)) {
+        return LineKind::banner;
+    }
+    if (is_message(text, length)) {
+        return LineKind::message;
+    }
+    // A run that ended in the middle of writing a line leaves it without
+    // its line end, and the next run's banner follows on the same line.
+    if (contains(text, length, BANNER_START)) {
+        return LineKind::cut_then_banner;
+    }
+    return LineKind::unknown;
+}

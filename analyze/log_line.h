@@ -1,0 +1,35 @@
+// One line of a tickwatch log: a report line with its values, or one of the
+// other lines a log holds.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+enum class LineKind {
+    report,
+    banner,           // "Kestivar TICKWATCH v...": a run starts
+    cut_then_banner,  // a line cut short (the run was ended mid-write) and a banner behind it
+    message,          // what tickwatch says about its options, which the log also gets
+    empty,
+    unknown,
+};
+
+struct ReportFields {
+    int64_t utc_ms;  // the sample's UTC time, ms since 1970-01-01 00:00:00
+    double system_ms;
+    double counter_ms;
+    double difference_ms;
+    int32_t adjustment;
+    int32_t adjustment_offset;  // the adjustment minus the increment
+    bool marked;                // "><": beyond the threshold either way
+};
+
+// Sorts one line (without its LF; a CR before the LF is allowed) and, for a
+// report line, fills report. The text need not end in a zero.
+LineKind parse_log_line(const char *text, size_t length, ReportFields &report);
+
+// The time increment that the line implies, in the 32-bit arithmetic that
+// the offset was computed in.
+inline uint32_t increment_of(const ReportFields &report) {
+    return static_cast<uint32_t>(report.adjustment) - static_cast<uint32_t>(report.adjustment_offset);
+}

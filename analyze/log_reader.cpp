@@ -1,0 +1,76 @@
+#include "analyze/log_reader.h"
+
+#include <cstring>
+
+void start_reading(LogReader &reader, std::FILE *file, char *block) {
+    reader.file = file;
+    reader.block = block;
+    reader.begin = 0;
+    reader.end = 0;
+    reader.at_end_of_file = false;
+    reader.skipping_long_line = false;
+    reader.line_number = 0;
+}
+
+// Moves the unread rest to the front of the block and fills up behind it.
+// False on a read error.
+static bool refill(LogReader &reader) {
+    const size_t rest = reader.end - reader.begin;
+    if (rest > 0 && reader.begin > 0) {
+        std::memmove(reader.block, reader.block + reader.begin, rest);
+    }
+    reader.begin = 0;
+    reader.end = rest;
+    const size_t count = std::fread(reader.block + rest, 1, READ_BLOCK_SIZE - rest, reader.file);
+    reader.end += count;
+    if (count < READ_BLOCK_SIZE - rest) {
+        if (std::ferror(reader.file) != 0) {
+            return false;
+        }
+        reader.at_end_of_file = true;
+    }
+    return true;
+}
+
+ReadResult read_line(LogReader &reader, const char *&text, size_t &length) {
+    for (;;) {
+        const size_t rest = reader.end - reader.begin;
+        const char *start = reader.block + reader.begin;
+        const auto *line_end = static_cast<const char *>(std::memchr(start, '\n', rest));
+        if (line_end != nullptr) {
+            const auto line_length = static_cast<size_t>(line_end - start);
+            reader.begin += line_length + 1;
+            ++reader.line_number;
+            if (reader.skipping_long_line || line_length > MAX_LINE_LENGTH) {
+                reader.skipping_long_line = false;
+                return ReadResult::too_long;
+            }
+            text = start;
+            length = line_length;
+            return ReadResult::line;
+        }
+        if (rest > MAX_LINE_LENGTH) {
+            // Too long to keep: drop it and look for its end.
+            reader.skipping_long_line = true;
+            reader.begin = reader.end;
+        }
+        if (reader.at_end_of_file) {
+            reader.begin = reader.end;
+            if (reader.skipping_long_line) {
+                reader.skipping_long_line = false;
+                ++reader.line_number;
+                return ReadResult::too_long;
+            }
+            if (rest == 0) {
+                return ReadResult::end;
+            }
+            ++reader.line_number;
+            text = start;
+            length = rest;
+            return ReadResult::cut_short;
+        }
+        if (!refill(reader)) {
+            return ReadResult::error;
+        }
+    }
+}

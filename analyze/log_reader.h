@@ -1,0 +1,35 @@
+// Reads a log line by line in large blocks, in memory bounded by the block
+// whatever the file's length or its lines' length.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+// No line tickwatch writes comes near this (its lines are at most 255
+// characters); longer ones are skipped unread.
+constexpr size_t MAX_LINE_LENGTH = 4096;
+constexpr size_t READ_BLOCK_SIZE = size_t{1} << 20;
+
+struct LogReader {
+    std::FILE *file;
+    char *block;        // READ_BLOCK_SIZE characters
+    size_t begin, end;  // the part of the block not yet returned
+    bool at_end_of_file;
+    bool skipping_long_line;
+    uint64_t line_number;  // of the line last returned
+};
+
+enum class ReadResult {
+    line,       // a line, without its LF
+    too_long,   // a line longer than MAX_LINE_LENGTH, skipped
+    cut_short,  // the last line of the file, which has no line end
+    end,
+    error,  // errno tells why
+};
+
+// The reader takes over file and block; neither is released by the reader.
+void start_reading(LogReader &reader, std::FILE *file, char *block);
+
+// The next line: its text stays valid until the next call.
+ReadResult read_line(LogReader &reader, const char *&text, size_t &length);

@@ -1,0 +1,18 @@
+// The command line of tickwatch-analyze.
+#pragma once
+
+constexpr int EXIT_TROUBLE = 2;  // a usage error, a file that cannot be read or written
+
+extern const char *const ANALYZE_USAGE;
+
+struct AnalyzeOptions {
+    bool show_help;
+    bool json;
+    const char *csv_file;  // or nullptr
+    const char *svg_file;  // or nullptr
+    char **logs;           // the log files named, "-" for standard input
+    int log_count;
+};
+
+// False on a usage error, which has been reported on standard error.
+bool parse_options(int argc, char **argv, AnalyzeOptions &options);

@@ -1,0 +1,145 @@
+#include "analyze/statistics.h"
+
+#include <cmath>
+
+void start_statistics(RunStatistics &run) { run = RunStatistics{}; }
+
+bool sample_rate_ppm(const ReportFields &sample, double &ppm) {
+    if (!(sample.counter_ms > 0)) {
+        return false;
+    }
+    ppm = sample.difference_ms / sample.counter_ms * 1e6;
+    return true;
+}
+
+bool slew_rate_ppm(AdjustmentSetting setting, double &ppm) {
+    if (setting.increment == 0) {
+        return false;
+    }
+    const auto offset = static_cast<int32_t>(static_cast<uint32_t>(setting.adjustment) - setting.increment);
+    ppm = offset / static_cast<double>(setting.increment) * 1e6;
+    return true;
+}
+
+AdjustmentSetting setting_of(const ReportFields &sample) { return {sample.adjustment, increment_of(sample)}; }
+
+static bool same_setting(AdjustmentSetting a, AdjustmentSetting b) {
+    return a.adjustment == b.adjustment && a.increment == b.increment;
+}
+
+static void count_value(RunStatistics &run, AdjustmentSetting setting, uint64_t samples) {
+    for (int i = 0; i < run.value_count; ++i) {
+        if (same_setting(run.values[i].setting, setting)) {
+            run.values[i].samples += samples;
+            return;
+        }
+    }
+    if (run.value_count < MAX_ADJUSTMENT_VALUES) {
+        run.values[run.value_count++] = AdjustmentValue{setting, samples};
+    } else {
+        run.other_value_samples += samples;
+    }
+}
+
+void add_sample(RunStatistics &run, const ReportFields &sample) {
+    const AdjustmentSetting setting = setting_of(sample);
+    if (run.samples == 0) {
+        run.first_utc_ms = sample.utc_ms;
+        run.difference_min = sample.difference_ms;
+        run.difference_max = sample.difference_ms;
+    } else {
+        // The sample times hold the clock's own step as well; what is left
+        // without it is how long the interval really was, also where lines
+        // never reached the log.
+        const double interval_ms = static_cast<double>(sample.utc_ms - run.last_utc_ms) - sample.difference_ms;
+        if (interval_ms > GAP_THRESHOLD_MS) {
+            ++run.gaps;
+            // (Bounded, so that a nonsensical difference cannot overflow.)
+            const double periods = std::fmin(interval_ms / SAMPLE_PERIOD_MS, 1e15);
+            run.missing_samples += static_cast<uint64_t>(std::llround(periods)) - 1;
+        }
+        if (!same_setting(setting, run.previous_setting)) {
+            if (run.listed_change_count < MAX_LISTED_EVENTS) {
+                run.listed_changes[run.listed_change_count++] =
+                    AdjustmentChange{sample.utc_ms, run.previous_setting, setting};
+            }
+            ++run.changes;
+        }
+    }
+    ++run.samples;
+    run.last_utc_ms = sample.utc_ms;
+    run.previous_setting = setting;
+
+    run.difference_sum += sample.difference_ms;
+    run.difference_sum_squares += sample.difference_ms * sample.difference_ms;
+    // (Plain comparisons: no value read from a line is a NaN.)
+    run.difference_min = sample.difference_ms < run.difference_min ? sample.difference_ms : run.difference_min;
+    run.difference_max = sample.difference_ms > run.difference_max ? sample.difference_ms : run.difference_max;
+
+    if (sample.marked) {
+        if (run.listed_step_count < MAX_LISTED_EVENTS) {
+            run.listed_steps[run.listed_step_count++] = Step{sample.utc_ms, sample.difference_ms};
+        }
+        ++run.steps;
+        run.step_sum_ms += sample.difference_ms;
+    } else {
+        double ppm = 0;
+        if (sample_rate_ppm(sample, ppm)) {
+            run.rate_min_ppm = run.rate_samples == 0 || ppm < run.rate_min_ppm ? ppm : run.rate_min_ppm;
+            run.rate_max_ppm = run.rate_samples == 0 || ppm > run.rate_max_ppm ? ppm : run.rate_max_ppm;
+            ++run.rate_samples;
+            run.rate_difference_sum += sample.difference_ms;
+            run.rate_counter_sum += sample.counter_ms;
+        }
+    }
+    count_value(run, setting, 1);
+}
+
+void add_run_to_total(RunStatistics &total, const RunStatistics &run) {
+    if (run.samples == 0) {
+        return;
+    }
+    if (total.samples == 0) {
+        total.first_utc_ms = run.first_utc_ms;
+        total.difference_min = run.difference_min;
+        total.difference_max = run.difference_max;
+    }
+    total.samples += run.samples;
+    total.last_utc_ms = run.last_utc_ms;
+    total.gaps += run.gaps;
+    total.missing_samples += run.missing_samples;
+    total.difference_sum += run.difference_sum;
+    total.difference_sum_squares += run.difference_sum_squares;
+    total.difference_min = std::fmin(total.difference_min, run.difference_min);
+    total.difference_max = std::fmax(total.difference_max, run.difference_max);
+    total.steps += run.steps;
+    total.step_sum_ms += run.step_sum_ms;
+    if (run.rate_samples > 0) {
+        total.rate_min_ppm =
+            total.rate_samples == 0 ? run.rate_min_ppm : std::fmin(total.rate_min_ppm, run.rate_min_ppm);
+        total.rate_max_ppm =
+            total.rate_samples == 0 ? run.rate_max_ppm : std::fmax(total.rate_max_ppm, run.rate_max_ppm);
+        total.rate_samples += run.rate_samples;
+        total.rate_difference_sum += run.rate_difference_sum;
+        total.rate_counter_sum += run.rate_counter_sum;
+    }
+    for (int i = 0; i < run.value_count; ++i) {
+        count_value(total, run.values[i].setting, run.values[i].samples);
+    }
+    total.other_value_samples += run.other_value_samples;
+    total.changes += run.changes;
+}
+
+double difference_mean(const RunStatistics &run) { return run.difference_sum / static_cast<double>(run.samples); }
+
+double difference_rms(const RunStatistics &run) {
+    return std::sqrt(run.difference_sum_squares / static_cast<double>(run.samples));
+}
+
+bool run_rate_ppm(const RunStatistics &run, double &ppm) {
+    if (run.rate_samples == 0 || !(run.rate_counter_sum > 0)) {
+        return false;
+    }
+    ppm = run.rate_difference_sum / run.rate_counter_sum * 1e6;
+    return true;
+}

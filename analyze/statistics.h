@@ -1,0 +1,102 @@
+// What a run of samples (or all runs together) amounts to, gathered one
+// sample at a time in fixed memory.
+#pragma once
+
+#include <cstdint>
+
+#include "analyze/log_line.h"
+
+// Samples further apart than this (by the counter) have samples missing
+// between them.
+constexpr double GAP_THRESHOLD_MS = 1500.0;
+constexpr double SAMPLE_PERIOD_MS = 1000.0;
+
+// Each run lists its first steps and adjustment changes and counts the rest;
+// the values of the adjustment it keeps apart, up to this many.
+constexpr int MAX_LISTED_EVENTS = 50;
+constexpr int MAX_ADJUSTMENT_VALUES = 16;
+
+struct Step {
+    int64_t utc_ms;
+    double difference_ms;
+};
+
+struct AdjustmentSetting {
+    int32_t adjustment;
+    uint32_t increment;
+};
+
+struct AdjustmentChange {
+    int64_t utc_ms;
+    AdjustmentSetting from;
+    AdjustmentSetting to;
+};
+
+struct AdjustmentValue {
+    AdjustmentSetting setting;
+    uint64_t samples;
+};
+
+struct RunStatistics {
+    uint64_t samples;
+    int64_t first_utc_ms;
+    int64_t last_utc_ms;
+    uint64_t gaps;             // intervals beyond GAP_THRESHOLD_MS
+    uint64_t missing_samples;  // the samples those intervals lack
+
+    // The difference of every sample, steps included.
+    double difference_sum;
+    double difference_sum_squares;
+    double difference_min;
+    double difference_max;
+
+    uint64_t steps;
+    double step_sum_ms;
+    int listed_step_count;
+    Step listed_steps[MAX_LISTED_EVENTS];
+
+    // The clock's rate, from the samples that are not steps.
+    uint64_t rate_samples;
+    double rate_difference_sum;
+    double rate_counter_sum;
+    double rate_min_ppm;
+    double rate_max_ppm;
+
+    int value_count;
+    AdjustmentValue values[MAX_ADJUSTMENT_VALUES];
+    uint64_t other_value_samples;  // samples whose value did not fit the list
+
+    uint64_t changes;
+    int listed_change_count;
+    AdjustmentChange listed_changes[MAX_LISTED_EVENTS];
+
+    AdjustmentSetting previous_setting;
+};
+
+void start_statistics(RunStatistics &run);
+void add_sample(RunStatistics &run, const ReportFields &sample);
+// Counts, extremes and values only: the total lists no events.
+void add_run_to_total(RunStatistics &total, const RunStatistics &run);
+
+// How far the system clock ran ahead of the counter in one sample, in ppm;
+// false where the counter did not advance.
+bool sample_rate_ppm(const ReportFields &sample, double &ppm);
+// How hard the adjustment slews the clock: its distance from the increment
+// relative to the increment, in ppm; false for an increment of 0.
+bool slew_rate_ppm(AdjustmentSetting setting, double &ppm);
+AdjustmentSetting setting_of(const ReportFields &sample);
+
+double difference_mean(const RunStatistics &run);
+double difference_rms(const RunStatistics &run);
+// Over all samples that are not steps; false when there are none.
+bool run_rate_ppm(const RunStatistics &run, double &ppm);
+
+// A run of a log: from a banner (or the start of the file) to the next
+// banner or the end of the file.
+struct LogRun {
+    int32_t number;  // counting from 1 over all the files
+    const char *file;
+    uint64_t first_line;
+    uint64_t last_line;
+    RunStatistics statistics;
+};

@@ -1,0 +1,111 @@
+#include "analyze/text_summary.h"
+
+#include "analyze/utc_time.h"
+
+static void write_setting(std::FILE *out, AdjustmentSetting setting) {
+    std::fprintf(out, "%ld (increment %lu, ", static_cast<long>(setting.adjustment),
+                 static_cast<unsigned long>(setting.increment));
+    double ppm = 0;
+    if (slew_rate_ppm(setting, ppm)) {
+        std::fprintf(out, "%+.3f ppm)", ppm);
+    } else {
+        std::fputs("no slew rate)", out);
+    }
+}
+
+static void write_statistics(std::FILE *out, const RunStatistics &s, bool list_events) {
+    char first[ISO_TIME_SIZE];
+    char last[ISO_TIME_SIZE];
+    char span[64];
+    format_iso_time(first, sizeof first, s.first_utc_ms);
+    format_iso_time(last, sizeof last, s.last_utc_ms);
+    format_duration(span, sizeof span, s.last_utc_ms - s.first_utc_ms);
+    std::fprintf(out, "  samples          %llu, %s to %s (%s)\n", static_cast<unsigned long long>(s.samples), first,
+                 last, span);
+    std::fprintf(out, "  missing samples  %llu", static_cast<unsigned long long>(s.missing_samples));
+    if (s.gaps > 0) {
+        std::fprintf(out, " in %llu gap%s beyond %.1f s", static_cast<unsigned long long>(s.gaps),
+                     s.gaps == 1 ? "" : "s", GAP_THRESHOLD_MS / 1000);
+    }
+    std::fprintf(out, "\n  steps            %llu", static_cast<unsigned long long>(s.steps));
+    if (s.steps > 0) {
+        std::fprintf(out, ", together %+.4f ms", s.step_sum_ms);
+    }
+    std::fputc('\n', out);
+    if (list_events) {
+        for (int i = 0; i < s.listed_step_count; ++i) {
+            char when[ISO_TIME_SIZE];
+            format_iso_time(when, sizeof when, s.listed_steps[i].utc_ms);
+            std::fprintf(out, "                   %s  %+.4f ms\n", when, s.listed_steps[i].difference_ms);
+        }
+        if (s.steps > static_cast<uint64_t>(s.listed_step_count)) {
+            std::fprintf(out, "                   and %llu more\n",
+                         static_cast<unsigned long long>(s.steps - static_cast<uint64_t>(s.listed_step_count)));
+        }
+    }
+    std::fprintf(out, "  difference       mean %+.6f ms, RMS %.6f ms, min %+.4f ms, max %+.4f ms\n", difference_mean(s),
+                 difference_rms(s), s.difference_min, s.difference_max);
+    std::fprintf(out, "                   sum %+.4f ms\n", s.difference_sum);
+    double rate = 0;
+    if (run_rate_ppm(s, rate)) {
+        std::fprintf(out, "  clock rate       %+.3f ppm; single samples %+.3f to %+.3f ppm%s\n", rate, s.rate_min_ppm,
+                     s.rate_max_ppm, s.steps > 0 ? " (steps left out)" : "");
+    } else {
+        std::fputs("  clock rate       none (no sample without a step)\n", out);
+    }
+    for (int i = 0; i < s.value_count; ++i) {
+        std::fputs(i == 0 ? "  adjustment       " : "                   ", out);
+        write_setting(out, s.values[i].setting);
+        std::fprintf(out, " in %llu sample%s\n", static_cast<unsigned long long>(s.values[i].samples),
+                     s.values[i].samples == 1 ? "" : "s");
+    }
+    if (s.other_value_samples > 0) {
+        std::fprintf(out, "                   other values in %llu samples\n",
+                     static_cast<unsigned long long>(s.other_value_samples));
+    }
+    std::fprintf(out, "  changes          %llu\n", static_cast<unsigned long long>(s.changes));
+    if (list_events) {
+        for (int i = 0; i < s.listed_change_count; ++i) {
+            const AdjustmentChange &change = s.listed_changes[i];
+            char when[ISO_TIME_SIZE];
+            format_iso_time(when, sizeof when, change.utc_ms);
+            std::fprintf(out, "                   %s  ", when);
+            write_setting(out, change.from);
+            std::fputs(" -> ", out);
+            write_setting(out, change.to);
+            std::fputc('\n', out);
+        }
+        if (s.changes > static_cast<uint64_t>(s.listed_change_count)) {
+            std::fprintf(out, "                   and %llu more\n",
+                         static_cast<unsigned long long>(s.changes - static_cast<uint64_t>(s.listed_change_count)));
+        }
+    }
+}
+
+void write_run_text(std::FILE *out, const LogRun &run) {
+    std::fprintf(out, "Run %ld: %s, lines %llu to %llu\n", static_cast<long>(run.number), run.file,
+                 static_cast<unsigned long long>(run.first_line), static_cast<unsigned long long>(run.last_line));
+    if (run.statistics.samples == 0) {
+        std::fputs("  no samples\n\n", out);
+        return;
+    }
+    write_statistics(out, run.statistics, true);
+    std::fputc('\n', out);
+}
+
+void write_total_text(std::FILE *out, const RunStatistics &total, int32_t runs, int file_count,
+                      uint64_t unrecognised_lines) {
+    std::fprintf(out, "Total: %ld run%s in %d file%s", static_cast<long>(runs), runs == 1 ? "" : "s", file_count,
+                 file_count == 1 ? "" : "s");
+    if (unrecognised_lines > 0) {
+        std::fprintf(out, ", %llu line%s not understood", static_cast<unsigned long long>(unrecognised_lines),
+                     unrecognised_lines == 1 ? "" : "s");
+    }
+    std::fputc('\n', out);
+    // One run has said it all.
+    if (total.samples == 0) {
+        std::fputs("  no samples\n", out);
+    } else if (runs > 1) {
+        write_statistics(out, total, false);
+    }
+}

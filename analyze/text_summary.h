@@ -1,0 +1,11 @@
+// The summary as text for a person, one run at a time and then the total.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "analyze/statistics.h"
+
+void write_run_text(std::FILE *out, const LogRun &run);
+void write_total_text(std::FILE *out, const RunStatistics &total, int32_t runs, int file_count,
+                      uint64_t unrecognised_lines);

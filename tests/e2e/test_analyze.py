@@ -1,0 +1,334 @@
+"""tickwatch-analyze on logs: crafted ones with known contents, bad input, and
+(with Wine) logs that the real tickwatch.exe has just recorded.
+
+  ANALYZE_EXE          the host build of tickwatch-analyze
+  ANALYZE_WINDOWS_EXE  the Windows build beside TICKWATCH_EXE (RecordedLog)
+"""
+
+import json
+import os
+import random
+import re
+import shutil
+import subprocess
+import tempfile
+import time
+import unittest
+import xml.etree.ElementTree as ElementTree
+
+import tickwatch_e2e
+from tickwatch_e2e import LOADER, TickwatchTestCase, wine_env
+
+ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
+ANALYZE = os.environ.get("ANALYZE_EXE", os.path.join(ROOT, "build", "host", "tickwatch-analyze"))
+ANALYZE_WINDOWS = os.environ.get("ANALYZE_WINDOWS_EXE", "")
+SVG = "{http://www.w3.org/2000/svg}"
+
+
+def report_line_format():
+    """tickwatch's own report-line format, which Python's % reads as C does."""
+    with open(os.path.join(ROOT, "clock", "report_line.h")) as f:
+        return re.search(r'#define REPORT_LINE_FORMAT "(.*)"', f.read()).group(1)
+
+
+FORMAT = report_line_format()
+BANNER = "Kestivar TICKWATCH v1.6"
+T0 = 1709645940015  # 2024-03-05 13:39:00.015 UTC, in ms
+
+
+def iso(ms):
+    t = time.gmtime(ms // 1000)
+    return "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ" % (t[:6] + (ms % 1000,))
+
+
+class Log:
+    """Builds a log the way tickwatch writes one: CR LF line ends, the sample
+    times following the system clock's own deltas."""
+
+    def __init__(self):
+        self.lines = []
+        self.t = None  # the system time of the last sample, ms
+
+    def add(self, *lines):
+        self.lines.extend(lines)
+
+    def sample(self, system_ms=1000.0, counter_ms=1000.0, adjustment=156250, increment=156250, at=None):
+        """A report line; returns its sample time in ms."""
+        self.t = at if at is not None else self.t + round(system_ms)
+        difference = system_ms - counter_ms
+        t = time.gmtime(self.t // 1000)
+        offset = (adjustment - increment + 2 ** 31) % 2 ** 32 - 2 ** 31
+        self.lines.append(FORMAT % (t.tm_year, t.tm_mon, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, self.t % 1000,
+                                    system_ms, counter_ms, difference, adjustment, offset,
+                                    "><" if abs(difference) > 20 else ""))
+        return self.t
+
+    def bytes(self):
+        return "".join(line + "\r\n" for line in self.lines).encode()
+
+
+class AnalyzeTestCase(unittest.TestCase):
+
+    def setUp(self):
+        if not os.path.isfile(ANALYZE):
+            self.fail("no tickwatch-analyze at ANALYZE_EXE=%r: build the host preset first" % ANALYZE)
+        self.dir = tempfile.mkdtemp(prefix="tickwatch-analyze-")
+
+    def tearDown(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def write(self, name, data):
+        with open(self.path(name), "wb") as f:
+            f.write(data)
+        return self.path(name)
+
+    def analyze(self, *args, status=0, stdin=None):
+        """Runs tickwatch-analyze; returns (stdout, stderr), checked for the
+        exit status and for no sanitizer report."""
+        done = subprocess.run([ANALYZE] + list(args), input=stdin, capture_output=True, timeout=120)
+        out, err = done.stdout.decode(), done.stderr.decode()
+        self.assertNotIn("Sanitizer", err)
+        self.assertNotIn("runtime error", err)
+        self.assertEqual(done.returncode, status, err)
+        return out, err
+
+    def analyze_json(self, *args, status=0):
+        out, err = self.analyze("--json", *args, status=status)
+        return json.loads(out), err
+
+
+def crafted_log():
+    """Two runs with known steps, adjustment changes and a gap, and the lines
+    a log holds besides report lines. Returns the log and its sample times."""
+    log = Log()
+    log.add(BANNER, "Using GetSystemTimePreciseAsFileTime API", "", "MM timer resolution: 1..1000000 ms, set to 1 ms",
+            "")
+    t = [log.sample(1000.0, 999.9813, at=T0)]
+    t.append(log.sample(1000.0010, 1000.0))
+    t.append(log.sample(1031.2500, 1000.0012))  # stepped forward: marked
+    t.append(log.sample(1000.0, 1000.0))
+    t.append(log.sample(999.9000, 1000.0, 156001))  # slewing from here
+    t.append(log.sample(999.9000, 1000.0, 156001))
+    t.append(log.sample(0.0, 1000.0, 156001))  # set back a second: marked
+    t.append(log.sample(1000.0, 1000.0, 156250))
+    # A start with a wrong option between the runs: never a banner.
+    log.add("unknown parameter: -x", "")
+    log.add(BANNER, "Note: GetSystemTimePreciseAsFileTime API is also available, use -p", "", "")
+    t.append(log.sample(1000.0, 1000.0, at=T0 + 3_600_000))
+    t.append(log.sample(1000.0, 1000.0))
+    log.t += 3000  # three lines that never reached the log
+    t.append(log.sample(1000.0, 1000.0))
+    t.append(log.sample(1000.0, 1000.0))
+    return log, t
+
+
+class CraftedLogs(AnalyzeTestCase):
+
+    def test_runs_steps_adjustment_changes_and_gaps_are_found(self):
+        log, t = crafted_log()
+        summary, err = self.analyze_json(self.write("clock.log", log.bytes()))
+        self.assertEqual(err, "")
+        self.assertEqual(summary["unrecognised_lines"], 0)
+        run1, run2 = summary["runs"]
+        self.assertEqual((run1["run"], run1["first_line"], run1["last_line"]), (1, 1, 15))
+        self.assertEqual((run2["run"], run2["first_line"], run2["last_line"]), (2, 16, 23))
+        self.assertEqual((run1["samples"], run2["samples"]), (8, 4))
+        self.assertEqual((run1["first_sample"], run1["last_sample"]), (iso(t[0]), iso(t[7])))
+        self.assertEqual((run2["first_sample"], run2["last_sample"]), (iso(t[8]), iso(t[11])))
+
+        self.assertEqual(run1["steps"]["listed"], [{"utc_time": iso(t[2]), "difference_ms": 31.2488},
+                                                   {"utc_time": iso(t[6]), "difference_ms": -1000.0}])
+        self.assertAlmostEqual(run1["steps"]["sum_ms"], 31.2488 - 1000.0, places=4)
+        slewing = {"adjustment": 156001, "increment": 156250, "ppm": -1593.6}
+        steady = {"adjustment": 156250, "increment": 156250, "ppm": 0.0}
+        self.assertEqual(run1["adjustment"]["listed_changes"],
+                         [{"utc_time": iso(t[4]), "from": steady, "to": slewing},
+                          {"utc_time": iso(t[7]), "from": slewing, "to": steady}])
+        self.assertEqual(run1["adjustment"]["values"], [dict(steady, samples=5), dict(slewing, samples=3)])
+        # Neither the steps nor the clock set back count as missing samples;
+        # the lines lost in run 2 do.
+        self.assertEqual((run1["missing_samples"], run1["gaps"]), (0, 0))
+        self.assertEqual((run2["missing_samples"], run2["gaps"]), (3, 1))
+
+        differences = [0.0187, 0.0010, 31.2488, 0.0, -0.1, -0.1, -1000.0, 0.0]
+        d = run1["difference_ms"]
+        self.assertAlmostEqual(d["mean"], sum(differences) / 8, places=6)
+        self.assertAlmostEqual(d["rms"], (sum(x * x for x in differences) / 8) ** 0.5, places=6)
+        self.assertEqual((d["min"], d["max"]), (-1000.0, 31.2488))
+        # The rate leaves the steps out.
+        unmarked = [(0.0187, 999.9813), (0.0010, 1000.0), (0.0, 1000.0), (-0.1, 1000.0), (-0.1, 1000.0), (0, 1000.0)]
+        rate = run1["rate_ppm"]
+        self.assertAlmostEqual(rate["run"], sum(a for a, _ in unmarked) / sum(c for _, c in unmarked) * 1e6, places=3)
+        self.assertEqual((rate["min"], rate["max"]), (-100.0, 18.700))
+
+        total = summary["total"]
+        self.assertEqual((total["runs"], total["samples"], total["steps"]["count"], total["adjustment"]["changes"]),
+                         (2, 12, 2, 2))
+        self.assertEqual((total["first_sample"], total["last_sample"]), (iso(t[0]), iso(t[11])))
+
+        # The text says the same for a person.
+        text, _ = self.analyze(self.path("clock.log"))
+        self.assertIn("Run 2: %s, lines 16 to 23\n" % self.path("clock.log"), text)
+        self.assertIn("  steps            2, together -968.7512 ms\n", text)
+        self.assertIn("%s  -1000.0000 ms\n" % iso(t[6]), text)
+        self.assertIn("%s  156250 (increment 156250, +0.000 ppm) -> 156001 (increment 156250, -1593.600 ppm)\n"
+                      % iso(t[4]), text)
+        self.assertIn("  missing samples  3 in 1 gap beyond 1.5 s\n", text)
+        self.assertIn("Total: 2 runs in 1 file\n", text)
+
+    def test_csv_has_a_row_per_sample(self):
+        log, t = crafted_log()
+        self.analyze(self.write("clock.log", log.bytes()), "--csv", self.path("clock.csv"))
+        with open(self.path("clock.csv")) as f:
+            rows = [line.split(",") for line in f.read().splitlines()]
+        self.assertEqual(rows[0], ["utc_time", "run", "system_ms", "counter_ms", "difference_ms", "rate_ppm",
+                                   "adjustment", "increment", "adjustment_ppm", "step"])
+        self.assertEqual(len(rows), 1 + 12)
+        self.assertEqual(rows[3], [iso(t[2]), "1", "1031.2500", "1000.0012", "31.2488", "31248.763", "156250",
+                                   "156250", "0.000", "1"])
+        self.assertEqual(rows[5][6:9], ["156001", "156250", "-1593.600"])
+        self.assertEqual([r[1] for r in rows[1:]], ["1"] * 8 + ["2"] * 4)
+
+    def test_standard_input_reads_as_a_file(self):
+        log, _ = crafted_log()
+        from_file, _ = self.analyze("--json", self.write("clock.log", log.bytes()))
+        from_pipe, _ = self.analyze("--json", "-", stdin=log.bytes())
+        self.assertEqual(from_pipe, from_file.replace(self.path("clock.log"), "standard input"))
+
+    def test_several_files_number_their_runs_on(self):
+        log, _ = crafted_log()
+        summary, _ = self.analyze_json(self.write("a.log", log.bytes()), self.write("b.log", log.bytes()))
+        self.assertEqual([(r["run"], os.path.basename(r["file"])) for r in summary["runs"]],
+                         [(1, "a.log"), (2, "a.log"), (3, "b.log"), (4, "b.log")])
+        self.assertEqual(summary["total"]["samples"], 24)
+
+    def test_the_chart_is_well_formed_svg_with_what_it_promises(self):
+        log, _ = crafted_log()
+        self.analyze(self.write("clock & co.log", log.bytes()), "--svg", self.path("chart.svg"))
+        root = ElementTree.parse(self.path("chart.svg")).getroot()
+        self.assertEqual(root.tag, SVG + "svg")
+        ids = {e.get("id"): e for e in root.iter() if e.get("id")}
+        for promised in ("title", "difference", "thresholds", "steps", "runs", "adjustment", "time-axis", "legend"):
+            self.assertIn(promised, ids)
+        self.assertIn("clock & co.log", ids["title"].text)
+        self.assertEqual(len(ids["thresholds"].findall(SVG + "line")), 2, "at +20 and -20 ms")
+        self.assertEqual(len(ids["steps"].findall(SVG + "circle")), 2)
+        self.assertEqual(len(ids["runs"].findall(SVG + "line")), 2, "run 2 starts: a line through each panel")
+        labels = [e.text for e in ids["time-axis"].iter(SVG + "text")]
+        self.assertIn("13:40", labels)
+
+    def test_a_long_log_gives_a_small_chart(self):
+        # Two days of samples, one a second, in one pass.
+        lines = [BANNER, ""]
+        for i in range(172_800):
+            lines.append(FORMAT % (2024, 3, 5 + i // 86400, i // 3600 % 24, i // 60 % 60, i % 60, 15, 1000.0,
+                                   1000.0 - (i % 7) / 1000, (i % 7) / 1000, 156250, 0, ""))
+        path = self.write("long.log", ("\r\n".join(lines) + "\r\n").encode())
+        self.analyze(path, "--svg", self.path("long.svg"))
+        self.assertLess(os.path.getsize(self.path("long.svg")), 200_000)
+        root = ElementTree.parse(self.path("long.svg")).getroot()
+        path = next(e for e in root.iter(SVG + "path") if e.get("id") == "difference")
+        self.assertLessEqual(len(re.findall(r"[ML]", path.get("d"))), 2 * 1060, "two points per pixel column")
+
+
+class BadInput(AnalyzeTestCase):
+
+    def test_files_that_cannot_be_read_are_named_with_the_reason(self):
+        os.mkdir(self.path("dir"))
+        _, err = self.analyze(self.path("nosuch.log"), status=2)
+        self.assertIn("%s: cannot read: No such file or directory" % self.path("nosuch.log"), err)
+        _, err = self.analyze(self.path("dir"), status=2)
+        self.assertIn("%s: cannot read: it is a directory" % self.path("dir"), err)
+        out, err = self.analyze(self.write("clock.log", crafted_log()[0].bytes()), "--csv",
+                                self.path("nosuch/clock.csv"), status=2)
+        self.assertIn("nosuch/clock.csv: cannot write: No such file or directory", err)
+        self.assertEqual(out, "", "nothing read when an output cannot be written")
+
+    def test_logs_without_report_lines_fail(self):
+        _, err = self.analyze(self.write("empty.log", b""), status=2)
+        self.assertIn("empty.log: no report lines in it\n", err)
+        garbage = random.Random(6).randbytes(200_000)
+        _, err = self.analyze(self.write("garbage.bin", garbage), "--svg", self.path("g.svg"), status=2)
+        self.assertIn("garbage.bin: no report lines in it: not a tickwatch log?", err)
+        self.assertRegex(err, r"garbage\.bin: \d+ lines not understood, the first 5 named above")
+        self.assertEqual(len(re.findall(r"garbage\.bin:\d+: not a report line", err)), 5)
+        ElementTree.parse(self.path("g.svg"))
+
+    def test_lines_not_understood_are_named_and_skipped(self):
+        log, _ = crafted_log()
+        lines = log.bytes().split(b"\r\n")
+        lines[6:6] = [b"x" * 3_000_000, b"2024-03-05 13:39:00.0015: garbled", b"\x00\xff\x1b[31m"]
+        path = self.write("clock.log", b"\r\n".join(lines))
+        summary, err = self.analyze_json(path)
+        self.assertIn("clock.log:7: a line too long for a log, skipped\n", err)
+        self.assertIn('clock.log:8: not a report line or a message of tickwatch: "2024-03-05 13:39:00.0015: garbled"',
+                      err)
+        self.assertIn('clock.log:9: not a report line or a message of tickwatch: "???[31m"', err)
+        self.assertEqual((summary["unrecognised_lines"], summary["total"]["samples"]), (3, 12))
+
+    def test_a_run_cut_short_mid_line(self):
+        log, _ = crafted_log()
+        data = log.bytes()
+        # The first run ended while writing a line; the next run's banner
+        # follows on the same line; the log ends in half a line.
+        cut = data.index(b"unknown parameter")
+        data = data[:cut] + b"2024-03-05 13:39:0" + data[data.index(BANNER.encode(), cut):] + b"2024-03-05 14:"
+        summary, err = self.analyze_json(self.write("clock.log", data))
+        self.assertIn("clock.log:14: a line cut short, then a new run", err)
+        self.assertIn("clock.log:22: the last line has no line end (cut short?), left out", err)
+        self.assertEqual([r["samples"] for r in summary["runs"]], [8, 4])
+
+    def test_usage(self):
+        out, _ = self.analyze("--help")
+        self.assertTrue(out.startswith("usage: tickwatch-analyze [options] LOG...\n"))
+        for args, message in (((), "no log file named"), (("--svg",), "a file name must follow --svg"),
+                              (("-x", "a.log"), "unknown option -x")):
+            _, err = self.analyze(*args, status=2)
+            self.assertIn("tickwatch-analyze: " + message, err)
+
+
+class RecordedLog(TickwatchTestCase):
+    """Logs the real tickwatch.exe records under Wine, analyzed by the host
+    build and by the Windows build of the same architecture."""
+
+    def analyze(self, exe, *args):
+        command = ([LOADER] if exe.endswith(".exe") else []) + [exe] + list(args)
+        done = subprocess.run(command, cwd=self.dir, env=wine_env(), stdin=subprocess.DEVNULL, capture_output=True,
+                              timeout=60)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        return done.stdout.replace(b"\r\n", b"\n").decode(), done.stderr
+
+    def test_two_appended_runs_give_the_expected_summary(self):
+        first = self.run_for_lines(3, "-p", "-m", "-o", "clock.log")
+        second = self.run_for_lines(2, "-o", "clock.log")
+        out, err = self.analyze(ANALYZE, "--json", "clock.log")
+        self.assertEqual(err, b"", "every line known")
+        summary = json.loads(out)
+        runs = summary["runs"]
+        self.assertEqual(len(runs), 2)
+        for run, recorded in zip(runs, (first, second)):
+            fields = [tickwatch_e2e.parse_report_line(line) for _, line in recorded.report_lines()]
+            self.assertEqual(run["samples"], len(fields))
+            last = fields[-1]
+            self.assertEqual(run["last_sample"], "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ" % (last["utc"][:6] + (last["ms"],)))
+            self.assertEqual((run["missing_samples"], run["steps"]["count"]), (0, 0))
+            self.assertEqual(run["adjustment"]["values"],
+                             [{"adjustment": 156250, "increment": 156250, "ppm": 0.0, "samples": len(fields)}])
+            self.assertAlmostEqual(run["difference_ms"]["sum"], sum(f["difference_ms"] for f in fields), places=4)
+        self.assertEqual(runs[1]["first_line"], runs[0]["last_line"] + 1)
+
+        # The Windows build reads the same log to the same summary, and
+        # needs no DLL beyond the system's.
+        windows_out, windows_err = self.analyze(ANALYZE_WINDOWS, "--json", "clock.log")
+        self.assertEqual((windows_out, windows_err), (out, b""))
+        headers = subprocess.run([os.environ.get("OBJDUMP", "objdump"), "-p", ANALYZE_WINDOWS], check=True,
+                                 capture_output=True, text=True).stdout
+        dlls = sorted(line.split(":", 1)[1].strip().lower() for line in headers.splitlines() if "DLL Name:" in line)
+        self.assertEqual(dlls, ["kernel32.dll", "msvcrt.dll"])
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,254 @@
+// tickwatch-analyze's reading of a log: report lines as tickwatch formats
+// them, the other lines, the reading in blocks, and the chart's buckets.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <random>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "analyze/chart_data.h"
+#include "analyze/log_line.h"
+#include "analyze/log_reader.h"
+#include "analyze/utc_time.h"
+#include "clock/report_line.h"
+#include "tests/support/report_text.h"
+
+namespace {
+
+LineKind parse(const std::string &line, ReportFields &fields) {
+    return parse_log_line(line.data(), line.size(), fields);
+}
+
+LineKind kind_of(const std::string &line) {
+    ReportFields fields;
+    return parse(line, fields);
+}
+
+TEST(AnalyzeRoundTrip, LinesFormattedByTickwatchParseBackToTheirValues) {
+    std::mt19937_64 random(6);
+    auto any = [&](int64_t low, int64_t high) { return std::uniform_int_distribution<int64_t>(low, high)(random); };
+    // Ticks between two samples: about a second, steps either way, and
+    // anything at all.
+    const int64_t tick_ranges[][2] = {
+        {9'990'000, 10'010'000}, {-40'000'000'000, 40'000'000'000}, {INT64_MIN, INT64_MAX}};
+    const int64_t frequencies[] = {10'000'000, 3'579'545, 3'000'000'000, 1};
+    for (int i = 0; i < 30'000; ++i) {
+        ClockSample previous = {{static_cast<uint32_t>(any(0, UINT32_MAX)), static_cast<uint32_t>(any(0, 0x7FFFFFFF))},
+                                any(0, INT64_MAX / 2)};
+        ClockSample current = previous;
+        const auto *range = tick_ranges[i % 3];
+        const uint64_t later =
+            (uint64_t{previous.system_time.dwHighDateTime} << 32 | previous.system_time.dwLowDateTime) +
+            static_cast<uint64_t>(any(range[0], range[1]));
+        current.system_time = {static_cast<uint32_t>(later), static_cast<uint32_t>(later >> 32)};
+        current.counter = previous.counter + any(range[0] / 4, range[1] / 4);
+        const uint32_t increment = i % 5 == 0 ? static_cast<uint32_t>(any(0, UINT32_MAX)) : 156250;
+        const uint32_t adjustment =
+            i % 7 == 0 ? static_cast<uint32_t>(any(0, UINT32_MAX)) : static_cast<uint32_t>(increment - any(-300, 300));
+        const IntervalReport report =
+            compute_interval_report(previous, current, frequencies[i % 4], adjustment, increment);
+        SystemTime utc = {};
+        utc.wYear = static_cast<uint16_t>(any(1601, 9999));
+        utc.wMonth = static_cast<uint16_t>(any(1, 12));
+        utc.wDay = static_cast<uint16_t>(any(1, 28));
+        utc.wHour = static_cast<uint16_t>(any(0, 23));
+        utc.wMinute = static_cast<uint16_t>(any(0, 59));
+        utc.wSecond = static_cast<uint16_t>(any(0, 59));
+        utc.wMilliseconds = static_cast<uint16_t>(i % 11 == 0 ? 0 : any(0, 999));
+        char buffer[256];
+        format_report_line(buffer, sizeof buffer, utc, report);
+        const std::string line = buffer;
+
+        ReportFields fields;
+        ASSERT_EQ(parse(line, fields), LineKind::report) << line;
+        // The same line again from what was read: every field came back.
+        ASSERT_EQ(format_parsed_report_line(fields), line);
+        ASSERT_EQ(fields.utc_ms, days_from_civil(utc.wYear, utc.wMonth, utc.wDay) * MS_PER_DAY +
+                                     ((utc.wHour * 60 + utc.wMinute) * 60 + utc.wSecond) * 1000 + utc.wMilliseconds);
+        ASSERT_EQ(fields.marked, std::string(report.marker) == STEP_MARKER);
+        ASSERT_EQ(increment_of(fields), increment);
+        for (auto [read, shown] : {std::pair{fields.system_ms, report.system_time_delta_ms},
+                                   std::pair{fields.counter_ms, report.counter_delta_ms},
+                                   std::pair{fields.difference_ms, report.difference_ms}}) {
+            ASSERT_NEAR(read, shown, 0.00005 + std::abs(shown) * 1e-15) << line;
+        }
+        // With CR LF, and without the space that ends an unmarked line.
+        ASSERT_EQ(parse(line + "\r", fields), LineKind::report);
+        ASSERT_EQ(format_parsed_report_line(fields), line);
+        if (line.back() == ' ') {
+            ASSERT_EQ(parse(line.substr(0, line.size() - 1), fields), LineKind::report);
+            ASSERT_EQ(format_parsed_report_line(fields), line);
+        }
+    }
+}
+
+TEST(AnalyzeLogLine, KnowsTheOtherLinesOfALog) {
+    const std::pair<const char *, LineKind> lines[] = {
+        {"Kestivar TICKWATCH v1.6", LineKind::banner},
+        {"Kestivar TICKWATCH v1.6.0.1 (!)\r", LineKind::banner},
+        {"Kestivar TICKWATCH v", LineKind::banner},
+        {"Using GetSystemTimePreciseAsFileTime API", LineKind::message},
+        {"GetSystemTimePreciseAsFileTime API not supported, falling back to default\r", LineKind::message},
+        {"Note: GetSystemTimePreciseAsFileTime API is also available, use -p", LineKind::message},
+        {"MM timer resolution: 1..1000000 ms, set to 1 ms", LineKind::message},
+        {"Failed to get MM timer caps.", LineKind::message},
+        {"unknown parameter: -x", LineKind::message},
+        {"", LineKind::empty},
+        {"\r", LineKind::empty},
+        {"2024-03-05 13:39:0Kestivar TICKWATCH v1.6", LineKind::cut_then_banner},
+        {"Using GetSystemTimePreciseAsFileTime API and more", LineKind::unknown},
+        {"kestivar tickwatch v1.6", LineKind::unknown},
+        {" ", LineKind::unknown},
+    };
+    for (const auto &[line, kind] : lines) {
+        EXPECT_EQ(kind_of(line), kind) << line;
+    }
+}
+
+TEST(AnalyzeLogLine, ReportLinesMustBeExactlyAsTickwatchWritesThem) {
+    const std::string good = "2024-03-05 13:39:01.0046: 1031.2500 1000.0012  +31.2488  156001 (-249) ><";
+    ASSERT_EQ(kind_of(good), LineKind::report);
+    ASSERT_EQ(kind_of("2024-02-29 23:59:59.0999:  999.9813 1000.0000   -0.0187  156250 (+0) "), LineKind::report);
+    const char *const bad[] = {
+        "2023-02-29 13:39:01.0046: 1031.2500 1000.0012  +31.2488  156001 (-249) ><",  // no such day
+        "2024-13-05 13:39:01.0046: 1031.2500 1000.0012  +31.2488  156001 (-249) ><",
+        "2024-03-05 24:39:01.0046: 1031.2500 1000.0012  +31.2488  156001 (-249) ><",
+        "2024-03-05 13:39:01.1046: 1031.2500 1000.0012  +31.2488  156001 (-249) ><",  // 1046 ms
+        "2024-03-05 13:39:01.046: 1031.2500 1000.0012  +31.2488  156001 (-249) ><",
+        "2024-03-05 13:39:01.0046: 1031.250 1000.0012  +31.2488  156001 (-249) ><",    // three decimals
+        "2024-03-05 13:39:01.0046: 1031.2500 1000.0012   31.2488  156001 (-249) ><",   // no sign
+        "2024-03-05 13:39:01.0046: 1031.2500  1000.0012 +31.2488  156001 (-249) ><",   // padding moved
+        "2024-03-05 13:39:01.0046: 01031.2500 1000.0012  +31.2488  156001 (-249) ><",  // leading zero
+        "2024-03-05 13:39:01.0046: 1031.2500 1000.0012  +31.2488  156001 (249) ><",
+        "2024-03-05 13:39:01.0046: 1031.2500 1000.0012  +31.2488  156001 (-0) ",
+        "2024-03-05 13:39:01.0046: 1031.2500 1000.0012  +31.2488  2147483648 (+0) ",
+        "2024-03-05 13:39:01.0046: 1031.2500 1000.0012  +31.2488 156001 (-249) ><",
+        "2024-03-05 13:39:01.0046: 1031.2500 1000.0012  +31.2488  156001 (-249) >",
+        "2024-03-05 13:39:01.0046: 1031.2500 1000.0012  +31.2488  156001 (-249) >< ",
+        "2024-03-05 13:39:01.0046: 1031.2500 1000.0012  +31.2488  156001 (-249)  ",
+        "2024-03-05 13:39:01.0046: 1e3 1000.0012  +31.2488  156001 (-249) ><",
+        "2024-03-05 13:39:01.0046:       nan 1000.0012  +31.2488  156001 (-249) ><",
+        // printf never writes this many digits for a double.
+        "2024-03-05 13:39:01.0046: 12345678901234567890123.0000 1000.0012  +31.2488  156001 (-249) ><",
+    };
+    for (const char *line : bad) {
+        EXPECT_EQ(kind_of(line), LineKind::unknown) << line;
+    }
+    // Every cut of a good line.
+    for (size_t length = 1; length < good.size() - 3; ++length) {
+        EXPECT_EQ(kind_of(good.substr(0, length)), LineKind::unknown) << good.substr(0, length);
+    }
+}
+
+// Reads all of text through a LogReader.
+struct ReadBack {
+    std::vector<std::pair<ReadResult, std::string>> lines;
+    std::vector<uint64_t> numbers;
+};
+
+ReadBack read_back(const std::string &text) {
+    std::FILE *file = std::tmpfile();
+    std::fwrite(text.data(), 1, text.size(), file);
+    std::rewind(file);
+    auto block = std::make_unique<char[]>(READ_BLOCK_SIZE);
+    LogReader reader;
+    start_reading(reader, file, block.get());
+    ReadBack back;
+    for (;;) {
+        const char *line = nullptr;
+        size_t length = 0;
+        const ReadResult result = read_line(reader, line, length);
+        if (result == ReadResult::end || result == ReadResult::error) {
+            break;
+        }
+        back.lines.emplace_back(result, result == ReadResult::too_long ? "" : std::string(line, length));
+        back.numbers.push_back(reader.line_number);
+    }
+    std::fclose(file);
+    return back;
+}
+
+TEST(AnalyzeLogReader, ReturnsEveryLineWholeAcrossBlocksSkippingOverlongOnes) {
+    // Lines of every length up to the limit, so that the blocks end at
+    // every place in a line; a few far too long, one as long as a block.
+    std::string text;
+    std::vector<std::string> expected;
+    std::mt19937 random(6);
+    while (text.size() < 3 * READ_BLOCK_SIZE) {
+        const size_t length = expected.size() % 97 == 50 ? READ_BLOCK_SIZE + 3 : random() % MAX_LINE_LENGTH;
+        std::string line(length, static_cast<char>('a' + expected.size() % 26));
+        text += line + (expected.size() % 2 == 0 ? "\r\n" : "\n");
+        expected.push_back(length > MAX_LINE_LENGTH ? "" : line + (expected.size() % 2 == 0 ? "\r" : ""));
+    }
+    text += "cut";
+    const ReadBack back = read_back(text);
+    ASSERT_EQ(back.lines.size(), expected.size() + 1);
+    for (size_t i = 0; i < expected.size(); ++i) {
+        const bool too_long = expected[i].empty() && i % 97 == 50;
+        ASSERT_EQ(back.lines[i].first, too_long ? ReadResult::too_long : ReadResult::line) << i;
+        ASSERT_EQ(back.lines[i].second, expected[i]) << i;
+        ASSERT_EQ(back.numbers[i], i + 1);
+    }
+    EXPECT_EQ(back.lines.back(), std::pair(ReadResult::cut_short, std::string("cut")));
+
+    EXPECT_TRUE(read_back("").lines.empty());
+    EXPECT_EQ(read_back("\n\n").lines.size(), 2U);
+    EXPECT_EQ(read_back(std::string(MAX_LINE_LENGTH + 1, 'x')).lines[0].first, ReadResult::too_long);
+}
+
+TEST(AnalyzeChart, AYearOfSamplesKeepsItsExtremesInAFixedNumberOfBuckets) {
+    auto chart = std::make_unique<ChartData>();
+    start_chart(*chart);
+    const int64_t start = days_from_civil(2024, 1, 1) * MS_PER_DAY;
+    const int64_t minute = 60'000;
+    const int64_t samples = 366 * 24 * 60;
+    const int64_t step_at = start + 200 * MS_PER_DAY;
+    for (int64_t i = 0; i < samples; ++i) {
+        ReportFields sample = {start + i * minute, 1000, 1000, 0.001 * static_cast<double>(i % 10), 156250, 0, false};
+        if (sample.utc_ms == step_at) {
+            sample.difference_ms = -3'600'000;
+            sample.marked = true;
+        }
+        add_to_chart(*chart, sample, 1 + static_cast<int32_t>(i / (100 * 24 * 60)), i % (100 * 24 * 60) == 0);
+    }
+    // A span that grows steadily uses at least half of the buckets.
+    int used = 0;
+    for (const ChartBucket &b : chart->buckets) {
+        used += b.samples > 0 ? 1 : 0;
+    }
+    EXPECT_GE(used, CHART_BUCKETS / 2);
+    // And one sample before all others: a clock set back.
+    ReportFields early = {start - 30 * MS_PER_DAY, 1000, 1000, 5, 156001, -249, false};
+    add_to_chart(*chart, early, 4, false);
+
+    EXPECT_EQ(chart->samples, static_cast<uint64_t>(samples) + 1);
+    EXPECT_EQ(chart->first_ms, start - 30 * MS_PER_DAY);
+    EXPECT_EQ(chart->last_ms, start + (samples - 1) * minute);
+    EXPECT_EQ(chart->bucket_ms & (chart->bucket_ms - 1), 0) << "a power of 2";
+    uint64_t counted = 0;
+    int runs_started = 0;
+    for (int i = 0; i < CHART_BUCKETS; ++i) {
+        const ChartBucket &b = chart->buckets[i];
+        counted += b.samples;
+        runs_started += b.run_started != 0 ? 1 : 0;
+        const int64_t from = chart->origin_ms + i * chart->bucket_ms;
+        if (b.steps > 0) {
+            EXPECT_TRUE(from <= step_at && step_at < from + chart->bucket_ms);
+            EXPECT_EQ(std::make_tuple(b.steps, b.step_difference, b.difference_min),
+                      std::make_tuple(1U, -3'600'000.0, -3'600'000.0));
+        }
+        if (from <= early.utc_ms && early.utc_ms < from + chart->bucket_ms) {
+            EXPECT_EQ(std::make_tuple(b.samples, b.difference_max, b.slew_min_ppm),
+                      std::make_tuple(1U, 5.0, -249 / 156250.0 * 1e6));
+        } else if (b.samples > 100) {
+            EXPECT_EQ(std::make_tuple(b.difference_max, b.slew_max_ppm), std::make_tuple(0.001 * 9, 0.0));
+        }
+    }
+    EXPECT_EQ(counted, chart->samples);
+    EXPECT_EQ(runs_started, 3) << "runs 2, 3 and 4";
+}
+
+}  // namespace
