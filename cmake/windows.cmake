@@ -21,3 +21,10 @@ endif()
 set_source_files_properties(resources/version.rc PROPERTIES OBJECT_DEPENDS ${PROJECT_SOURCE_DIR}/app/version.h)
 set_source_files_properties(resources/manifest.rc PROPERTIES OBJECT_DEPENDS ${PROJECT_SOURCE_DIR}/resources/tickwatch.manifest)
 target_include_directories(tickwatch PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/resources)
+
+# Test-only programs (the unit tests on Windows, the end-to-end tests'
+# helper); TICKWATCH_WINDOWS_TESTS=OFF builds the deliverable alone.
+option(TICKWATCH_WINDOWS_TESTS "Build the test-only Windows programs" ON)
+if(TICKWATCH_WINDOWS_TESTS)
+  add_subdirectory(tests/windows)
+endif()

@@ -17,6 +17,10 @@ setup)
     # Persistent, so that each test's programs start at once; detached
     # from the output that CTest waits on.
     wineserver -p </dev/null >/dev/null 2>&1
+    # Start the system services now, detached too: started by a test's
+    # first program, they would hold on to its output (and CTest would wait
+    # for them) as long as the server runs.
+    wine cmd /c exit </dev/null >/dev/null 2>&1
     ;;
 cleanup)
     wineserver -k 2>/dev/null || true

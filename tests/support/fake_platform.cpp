@@ -19,7 +19,8 @@ static void record(const std::string &call) {
     fake.calls.push_back(call);
     if (fake.trace_fd >= 0) {
         std::string line = call + "\n";
-        if (write(fake.trace_fd, line.data(), line.size()) < 0) {
+        // (A call's line is short: its size fits the unsigned count Windows takes.)
+        if (write(fake.trace_fd, line.data(), static_cast<unsigned>(line.size())) < 0) {
             std::abort();
         }
     }
