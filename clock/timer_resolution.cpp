@@ -17,8 +17,13 @@ void raise_timer_resolution() {
             period = timer_caps.wPeriodMax;
         }
         timer_period = period;
+        // Ctrl+C ends the process through exit_between_lines, which takes
+        // the output lock: holding it here keeps the process from ending
+        // with the period raised but its release not yet registered.
+        platform::lock_output();
         platform::timeBeginPeriod(timer_period);
         std::atexit(release_timer_period);
+        platform::unlock_output();
         std::snprintf(message_buffer, MESSAGE_BUFFER_SIZE, "MM timer resolution: %u..%u ms, set to %u ms",
                       timer_caps.wPeriodMin, timer_caps.wPeriodMax, timer_period);
     }

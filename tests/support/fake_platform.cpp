@@ -267,6 +267,9 @@ uint32_t timeGetDevCaps(TimerCaps *caps, uint32_t size) {
 
 uint32_t timeBeginPeriod(uint32_t period_ms) {
     record("timeBeginPeriod(" + number(period_ms) + ")");
+    if (fake.while_raising_timer_period) {
+        fake.while_raising_timer_period();
+    }
     return 0;
 }
 

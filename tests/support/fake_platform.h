@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -52,9 +53,10 @@ struct FakePlatform {
     bool has_precise_time = true;
     uint32_t last_error = 127;  // ERROR_PROC_NOT_FOUND
 
-    // The multimedia timer device.
+    // The multimedia timer device; timeBeginPeriod runs the hook, if any.
     TimerCaps timer_caps = {1, 1000000};
     uint32_t timer_caps_result = TIMER_NO_ERROR;
+    std::function<void()> while_raising_timer_period;
 
     bool timer_creation_fails = false;
     bool timer_setting_fails = false;

@@ -3,8 +3,11 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 
+#include "app/tickwatch.h"
 #include "clock/timer_resolution.h"
 #include "output/output.h"
 #include "tests/support/child_process.h"
@@ -59,6 +62,21 @@ TEST_F(TimerResolution, ReleasingTwiceWithdrawsThePeriodOnce) {
     });
     EXPECT_EQ(r.calls, "timeGetDevCaps(8)\ntimeBeginPeriod(1)\ntimeEndPeriod(1)\n");
     EXPECT_EQ(r.exit_status, 0);
+}
+
+TEST_F(TimerResolution, CtrlCWhileThePeriodIsBeingRaisedStillWithdrawsIt) {
+    ChildRun r = run_in_child([] {
+        fake.while_raising_timer_period = [] {
+            // Ctrl+C comes on the system's thread in the middle of the call.
+            std::thread([] { console_control_handler(CTRL_C_EVENT); }).detach();
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        };
+        raise_timer_resolution();
+        std::this_thread::sleep_for(std::chrono::seconds(5));  // the handler ends the process meanwhile
+        _exit(99);
+    });
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.calls, "timeGetDevCaps(8)\ntimeBeginPeriod(1)\ntimeEndPeriod(1)\n");
 }
 
 }  // namespace
