@@ -159,9 +159,10 @@ class Run:
             self.process.wait()
 
 
-def run_to_end(args, cwd, timeout=30):
-    """Runs tickwatch where it ends by itself; returns (status, stdout)."""
-    done = subprocess.run([LOADER, EXE] + list(args), cwd=cwd, env=wine_env(), stdin=subprocess.DEVNULL,
+def run_to_end(args, cwd, timeout=30, **settings):
+    """Runs tickwatch where it ends by itself, with these environment
+    settings; returns (status, stdout)."""
+    done = subprocess.run([LOADER, EXE] + list(args), cwd=cwd, env=wine_env(**settings), stdin=subprocess.DEVNULL,
                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=timeout)
     return done.returncode, done.stdout
 
