@@ -91,6 +91,7 @@ class LogFile(TickwatchTestCase):
     def test_a_log_held_open_without_sharing_is_skipped_until_it_is_released(self):
         holder = subprocess.Popen([LOADER, HELPER, "hold", "run.log"], cwd=self.dir, env=wine_env(),
                                   stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        self.addCleanup(holder.stdout.close)
         self.addCleanup(holder.kill)
         self.assertEqual(holder.stdout.readline(), b"held\r\n")
         run = self.start("-o", "run.log")
