@@ -103,7 +103,7 @@ class Interruption(TickwatchTestCase):
             for i, directory, run, _ in batch:
                 status = run.finish()
                 log_path = os.path.join(directory, "run.log")
-                log = open(log_path, "rb").read() if os.path.exists(log_path) else None
+                log = self.read(log_path) if os.path.exists(log_path) else None
                 with open(os.path.join(directory, "trace"), "rb") as trace:
                     ended, run_raised, run_faults = self.check_interrupted_run(status, run.output, log, trace.read())
                 endings[ended] += 1
@@ -121,11 +121,18 @@ class Interruption(TickwatchTestCase):
 
     def test_ctrl_break_from_another_program(self):
         # The helper starts tickwatch in a process group of its own that
-        # shares the helper's console, and sends that group Ctrl+Break.
-        done = subprocess.run([LOADER, HELPER, "break", "2500", EXE, "-m", "-o", "run.log"], cwd=self.dir,
-                              env=wine_env(), stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
-        report = done.stderr.decode(errors="replace")
-        self.assertEqual(done.returncode, 0, report)
+        # shares the helper's console, and sends that group Ctrl+Break. Its
+        # output goes to files, so that only its own end is waited for, not
+        # that of whatever Wine starts for its console.
+        with open(self.path("console"), "wb") as console, open(self.path("report"), "wb") as report:
+            helper = subprocess.Popen([LOADER, HELPER, "break", "2500", EXE, "-m", "-o", "run.log"], cwd=self.dir,
+                                      env=wine_env(), stdin=subprocess.DEVNULL, stdout=console, stderr=report)
+        self.addCleanup(helper.kill)
+        try:
+            self.assertEqual(helper.wait(60), 0)
+        except subprocess.TimeoutExpired:
+            self.fail("the helper did not end; it said %r" % self.read("report"))
+        report, console = self.read("report").decode(errors="replace"), self.read("console")
         if "break: delivered" not in report:
             # Wine sends only Ctrl+C through a console; GenerateConsoleCtrlEvent
             # fails for Ctrl+Break, and the helper has to stop tickwatch.
@@ -134,8 +141,8 @@ class Interruption(TickwatchTestCase):
             self.skipTest("this Wine passes Ctrl+C on through a console, but not Ctrl+Break (GenerateConsoleCtrlEvent "
                           "%s)" % report.split("break: ")[1].splitlines()[0])
         self.assertIn("exit code 0", report)
-        self.assertTrue(whole_crlf_lines(done.stdout), done.stdout)
-        self.assertEqual(b"\r\n" + self.read("run.log"), done.stdout)
+        self.assertTrue(whole_crlf_lines(console), console)
+        self.assertEqual(b"\r\n" + self.read("run.log"), console)
 
 
 if __name__ == "__main__":

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 #include "app/run_settings.h"
 #include "clock/sampling.h"
@@ -300,7 +301,14 @@ void release(void *block) {
 
 static std::mutex output_lock;
 
-void lock_output() { output_lock.lock(); }
+// A thread waiting here while another ends the process through exit must go
+// on waiting, as on the program's critical section; on Windows, lock() can
+// fail with EINVAL (and throw) once exit has begun to take the process apart.
+void lock_output() {
+    while (!output_lock.try_lock()) {
+        std::this_thread::yield();
+    }
+}
 
 void unlock_output() { output_lock.unlock(); }
 
