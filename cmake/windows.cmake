@@ -46,3 +46,10 @@ target_include_directories(tickwatch PRIVATE ${PROJECT_SOURCE_DIR}/resources)
 add_windows_program(tickwatch-bench bench/bench.cpp)
 
 link_windows_program(tickwatch-analyze)
+
+# Test-only programs (the unit tests on Windows, the end-to-end tests'
+# helper); TICKWATCH_WINDOWS_TESTS=OFF builds the deliverables alone.
+option(TICKWATCH_WINDOWS_TESTS "Build the test-only Windows programs" ON)
+if(TICKWATCH_WINDOWS_TESTS)
+  add_subdirectory(tests/windows)
+endif()

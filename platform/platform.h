@@ -113,7 +113,8 @@ void *allocate(size_t size);
 void release(void *block);
 
 // The lock that keeps the console control handler from ending the process
-// while the main thread is in the middle of writing a line.
+// while the main thread is in the middle of writing a line, or has taken a
+// resource but not yet registered the exit action that gives it back.
 void lock_output();
 void unlock_output();
 

@@ -4,7 +4,13 @@ import calendar
 import time
 import unittest
 
-from tickwatch_e2e import START, TickwatchTestCase, parse_report_line
+from tickwatch_e2e import REPORT_LINE, START, TickwatchTestCase, lines_of, parse_report_line
+
+
+def sample_time(line):
+    """When the report line's sample was taken, in seconds since 1970."""
+    fields = parse_report_line(line)
+    return calendar.timegm(fields["utc"]) + fields["ms"] / 1000
 
 
 class Running(TickwatchTestCase):
@@ -47,6 +53,26 @@ class Running(TickwatchTestCase):
     def test_dash_q_reads_the_counter_first_and_reports_the_same(self):
         run = self.run_for_lines(2, "-q")
         self.check_report_lines(run, 2)
+
+    def test_each_line_reaches_a_pipe_and_a_file_within_its_second(self):
+        piped = self.start()
+        with open(self.path("console.txt"), "wb") as console:
+            to_file = self.start(stdout=console)
+        in_file = []  # (when first seen, line)
+        deadline = time.monotonic() + 15
+        while len(in_file) < 3 and time.monotonic() < deadline:
+            lines = [line for line in lines_of(self.read("console.txt")) if REPORT_LINE.fullmatch(line)]
+            in_file += [(time.time(), line) for line in lines[len(in_file):]]
+            time.sleep(0.02)
+        self.assertTrue(piped.wait_for_report_lines(3, timeout=5))
+        wall_clock = time.time() - time.monotonic()
+        in_pipe = [(wall_clock + t, line) for t, line in piped.report_lines()]
+        for run in (piped, to_file):
+            self.assertEqual(run.interrupt(), 0)
+        for where, seen in (("pipe", in_pipe), ("file", in_file)):
+            self.assertGreaterEqual(len(seen), 3, where)
+            for arrival, line in seen:
+                self.assertLess(arrival - sample_time(line), 0.5, "%s: %r came late" % (where, line))
 
     def test_ctrl_c_at_once_still_ends_with_status_0(self):
         run = self.start()

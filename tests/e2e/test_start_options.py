@@ -2,11 +2,9 @@
 
 import unittest
 
-from tickwatch_e2e import BANNER, TickwatchTestCase
+from tickwatch_e2e import BANNER, MM_TIMER, TickwatchTestCase
 
 USING_PRECISE = b"Using GetSystemTimePreciseAsFileTime API\r\n\r\n"
-# Wine's timer device: 1..65535 ms.
-MM_TIMER = b"MM timer resolution: 1..65535 ms, set to 1 ms\r\n"
 
 
 class StartOptions(TickwatchTestCase):

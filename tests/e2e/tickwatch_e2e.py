@@ -3,8 +3,9 @@ end-to-end tests: what it prints, what it logs, how it ends.
 
 The environment names the program and how to run it:
   TICKWATCH_EXE   the tickwatch.exe to test
+  TEST_HELPER     test_helper.exe of the same build (tests/windows)
   WINE_LOADER     the Wine loader for its architecture (wine or wine64)
-  WINEPREFIX      a Wine prefix made for this test run
+  WINEPREFIX      a Wine prefix made for this test run (wine_prefix.sh)
 """
 
 import os
@@ -18,6 +19,7 @@ import time
 import unittest
 
 EXE = os.environ.get("TICKWATCH_EXE", "")
+HELPER = os.environ.get("TEST_HELPER", "")
 LOADER = os.environ.get("WINE_LOADER", "wine")
 
 BANNER = b"Kestivar TICKWATCH v1.6"
@@ -27,6 +29,9 @@ NOTE = b"Note: GetSystemTimePreciseAsFileTime API is also available, use -p\r\n\
 
 # What the console shows of a run without options before its report lines.
 START = b"\r\n" + BANNER + b"\r\n" + NOTE + b"\r\n"
+
+# Wine's timer device: 1..65535 ms.
+MM_TIMER = b"MM timer resolution: 1..65535 ms, set to 1 ms\r\n"
 
 USAGE = (
     b"\r\nusage:\r\n\r\ntickwatch [options]\r\n\r\nwith the optional parameters:\r\n\r\n"
@@ -64,25 +69,48 @@ def parse_report_line(line):
     }
 
 
-def wine_env():
+def wine_env(**settings):
     env = dict(os.environ)
     env.setdefault("WINEDEBUG", "-all")
     env.pop("DISPLAY", None)
+    env.update(settings)
     return env
 
 
-class Run:
-    """A tickwatch process, its console lines read as they arrive."""
+def lines_of(data):
+    """data split after each LF; a last line without one is kept as it is."""
+    return data.splitlines(keepends=True)
 
-    def __init__(self, args, cwd):
-        self.process = subprocess.Popen([LOADER, EXE] + list(args), cwd=cwd, env=wine_env(),
-                                        stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                        stderr=subprocess.DEVNULL)
+
+def whole_crlf_lines(data):
+    """True when every line of data ends in CR LF and holds no other CR or LF."""
+    return all(line.endswith(b"\r\n") and b"\r" not in line[:-2] and b"\n" not in line[:-2]
+               for line in lines_of(data))
+
+
+# With WINEDEBUG=+relay, Wine traces the calls that wine_prefix.sh named:
+# timeBeginPeriod and timeEndPeriod, as "Call winmm.timeBeginPeriod(00000001)".
+TIMER_CALL = re.compile(rb"Call winmm\.(timeBeginPeriod|timeEndPeriod)\(([0-9a-f]+)\)")
+
+
+def timer_period_calls(trace):
+    """The timer-period calls in a relay trace: [(name, period)], in order."""
+    return [(name.decode(), int(period, 16)) for name, period in TIMER_CALL.findall(trace)]
+
+
+class Run:
+    """A tickwatch process, its console lines read as they arrive (or, given
+    a file for stdout, written there)."""
+
+    def __init__(self, args, cwd, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=None):
+        self.process = subprocess.Popen([LOADER, EXE] + list(args), cwd=cwd, env=env or wine_env(),
+                                        stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr)
         self.lines = []  # (arrival time, bytes of the line with its CRLF)
         self.output = b""
         self._arrived = threading.Condition()
         self._reader = threading.Thread(target=self._read, daemon=True)
-        self._reader.start()
+        if stdout == subprocess.PIPE:
+            self._reader.start()
 
     def _read(self):
         for line in iter(self.process.stdout.readline, b""):
@@ -121,7 +149,8 @@ class Run:
             self.process.kill()
             self.process.wait()
             raise AssertionError("tickwatch did not end")
-        self._reader.join(5)
+        if self._reader.is_alive():
+            self._reader.join(5)
         return status
 
     def kill(self):
@@ -130,9 +159,10 @@ class Run:
             self.process.wait()
 
 
-def run_to_end(args, cwd, timeout=30):
-    """Runs tickwatch where it ends by itself; returns (status, stdout)."""
-    done = subprocess.run([LOADER, EXE] + list(args), cwd=cwd, env=wine_env(), stdin=subprocess.DEVNULL,
+def run_to_end(args, cwd, timeout=30, **settings):
+    """Runs tickwatch where it ends by itself, with these environment
+    settings; returns (status, stdout)."""
+    done = subprocess.run([LOADER, EXE] + list(args), cwd=cwd, env=wine_env(**settings), stdin=subprocess.DEVNULL,
                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=timeout)
     return done.returncode, done.stdout
 
@@ -151,8 +181,8 @@ class TickwatchTestCase(unittest.TestCase):
             run.kill()
         shutil.rmtree(self.dir, ignore_errors=True)
 
-    def start(self, *args):
-        run = Run(args, self.dir)
+    def start(self, *args, cwd=None, **options):
+        run = Run(args, cwd or self.dir, **options)
         self.runs.append(run)
         return run
 

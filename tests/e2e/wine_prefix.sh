@@ -17,6 +17,12 @@ setup)
     # Persistent, so that each test's programs start at once; detached
     # from the output that CTest waits on.
     wineserver -p </dev/null >/dev/null 2>&1
+    # Start the system services now, detached too: started by a test's
+    # first program, they would hold on to its output (and CTest would wait
+    # for them) as long as the server runs. The program that starts them
+    # limits the relay trace (WINEDEBUG=+relay) to the timer-period calls.
+    wine reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /t REG_SZ \
+        /d 'winmm.timeBeginPeriod;winmm.timeEndPeriod' /f </dev/null >/dev/null 2>&1
     ;;
 cleanup)
     wineserver -k 2>/dev/null || true

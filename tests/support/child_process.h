@@ -1,5 +1,8 @@
 // Runs a piece of the program in a child process, as the program's start-up
-// and end paths finish with exit and its sampling loop never returns.
+// and end paths finish with exit and its sampling loop never returns. On
+// Windows the child is this test program again, replaying the current test
+// up to the call (child_process.cpp): the body must not depend on what
+// earlier child runs of the test returned.
 #pragma once
 
 #include <functional>
@@ -23,6 +26,11 @@ struct ScratchDirectory {
     std::string file(const std::string &name) const { return path + "/" + name; }
 };
 
+// The file's text; on Windows, with the CR LF line breaks of text mode read
+// back as LF (so is a child's output).
 std::string read_file(const std::string &path);
 void write_file(const std::string &path, const std::string &content);
 bool file_exists(const std::string &path);
+// True when the directory is there afterwards, made now or before.
+bool make_directory(const std::string &path);
+bool directory_is_empty(const std::string &path);

@@ -30,7 +30,8 @@ static void record(const std::string &call) {
     fake.calls.push_back(call);
     if (fake.trace_fd >= 0) {
         std::string line = call + "\n";
-        if (write(fake.trace_fd, line.data(), line.size()) < 0) {
+        // (A call's line is short: its size fits the unsigned count Windows takes.)
+        if (write(fake.trace_fd, line.data(), static_cast<unsigned>(line.size())) < 0) {
             std::abort();
         }
     }
@@ -416,14 +417,23 @@ void release(void *block) {
 
 static std::mutex output_lock;
 
+// A thread waiting here while another ends the process through exit must go
+// on waiting, as on the program's critical section; on Windows, lock() can
+// fail with EINVAL (and throw) once exit has begun to take the process apart.
+static void take_output_lock() {
+    while (!output_lock.try_lock()) {
+        std::this_thread::yield();
+    }
+}
+
 void lock_output() {
     if (on_control_thread) {
         ++handlers_at_output_lock;
-        output_lock.lock();
+        take_output_lock();
         handler_holds_output_lock = true;
         return;
     }
-    output_lock.lock();
+    take_output_lock();
     program_holds_output_lock = true;
     if (fake.at_call != nullptr) {
         fake.at_call("lock_output");
