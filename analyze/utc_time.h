@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/platform.h"
+
 constexpr int64_t MS_PER_SECOND = 1000;
 constexpr int64_t MS_PER_DAY = 86'400'000;
 
@@ -17,6 +19,9 @@ struct CivilTime {
     unsigned month, day, hour, minute, second, millisecond;
 };
 CivilTime civil_from_ms(int64_t utc_ms);
+
+// The same, as the calendar record tickwatch formats its report lines from.
+SystemTime system_time_from_ms(int64_t utc_ms);
 
 // "2024-03-05T13:39:00.015Z" (24 characters and a terminating zero).
 constexpr size_t ISO_TIME_SIZE = 32;

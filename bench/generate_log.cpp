@@ -19,16 +19,7 @@ constexpr int64_t SAMPLES_PER_RUN = 1'000'000;
 
 SystemTime utc_of(uint64_t file_time) {
     constexpr int64_t MS_FROM_1601_TO_1970 = 11'644'473'600'000;
-    const CivilTime c = civil_from_ms(static_cast<int64_t>(file_time / 10'000) - MS_FROM_1601_TO_1970);
-    SystemTime t = {};
-    t.wYear = static_cast<uint16_t>(c.year);
-    t.wMonth = static_cast<uint16_t>(c.month);
-    t.wDay = static_cast<uint16_t>(c.day);
-    t.wHour = static_cast<uint16_t>(c.hour);
-    t.wMinute = static_cast<uint16_t>(c.minute);
-    t.wSecond = static_cast<uint16_t>(c.second);
-    t.wMilliseconds = static_cast<uint16_t>(c.millisecond);
-    return t;
+    return system_time_from_ms(static_cast<int64_t>(file_time / 10'000) - MS_FROM_1601_TO_1970);
 }
 
 }  // namespace

@@ -9,15 +9,7 @@
 #include "clock/report_line.h"
 
 inline std::string format_parsed_report_line(const ReportFields &fields) {
-    const CivilTime t = civil_from_ms(fields.utc_ms);
-    SystemTime utc = {};
-    utc.wYear = static_cast<uint16_t>(t.year);
-    utc.wMonth = static_cast<uint16_t>(t.month);
-    utc.wDay = static_cast<uint16_t>(t.day);
-    utc.wHour = static_cast<uint16_t>(t.hour);
-    utc.wMinute = static_cast<uint16_t>(t.minute);
-    utc.wSecond = static_cast<uint16_t>(t.second);
-    utc.wMilliseconds = static_cast<uint16_t>(t.millisecond);
+    const SystemTime utc = system_time_from_ms(fields.utc_ms);
     const IntervalReport report = {fields.system_ms,  fields.counter_ms,        fields.difference_ms,
                                    fields.adjustment, fields.adjustment_offset, fields.marked ? STEP_MARKER : ""};
     char buffer[1024];
