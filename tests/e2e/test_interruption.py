@@ -111,7 +111,7 @@ class Interruption(TickwatchTestCase):
                 faults += ["run %d (Ctrl+C after %.3f s): %s" % (i, delays[i], f) for f in run_faults]
 
         arch = os.path.basename(os.path.dirname(EXE))
-        print("\nCtrl+C stress, %s, seed %d: %d runs, Ctrl+C after %.3f..%.3f s: ended %s; timer period raised "
+        print("\nfigures: Ctrl+C stress under Wine, %s, seed %d: %d runs, Ctrl+C after %.3f..%.3f s: ended %s; timer period raised "
               "(and withdrawn) in %d; faults: %d" % (
                   arch, SEED, RUNS, min(delays), max(delays),
                   ", ".join("%d %s" % (endings[e], e) for e in (
