@@ -269,3 +269,13 @@ bool directory_is_empty(const std::string &path) {
     std::error_code error;
     return std::filesystem::is_empty(path, error) && !error;
 }
+
+std::vector<char *> argument_vector(std::vector<std::string> &arguments) {
+    static char program_name[] = "tickwatch.exe";
+    std::vector<char *> argv = {program_name};
+    for (std::string &argument : arguments) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+    return argv;
+}

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 struct ChildRun {
     int exit_status;     // or 128 + signal number
@@ -15,6 +16,10 @@ struct ChildRun {
 };
 
 ChildRun run_in_child(const std::function<void()> &body);
+
+// The argument vector of tickwatch.exe run with these arguments (after the
+// program name), ending in a null pointer; it points into arguments.
+std::vector<char *> argument_vector(std::vector<std::string> &arguments);
 
 // A directory of its own for a test, removed again at the end of the test.
 struct ScratchDirectory {

@@ -28,11 +28,7 @@ struct Parsed {
 // describes the settings that came of them.
 Parsed parse(std::vector<std::string> arguments) {
     ChildRun run = run_in_child([&] {
-        std::vector<char *> argv = {const_cast<char *>("tickwatch.exe")};
-        for (std::string &argument : arguments) {
-            argv.push_back(argument.data());
-        }
-        argv.push_back(nullptr);
+        std::vector<char *> argv = argument_vector(arguments);
         parse_command_line(static_cast<int>(argv.size() - 1), argv.data());
         const RunSettings &s = run_settings;
         std::printf("|usage=%d mm=%d precise=%d counter_first=%d sleep=%d log=%s", s.show_usage, s.use_mm_timer,

@@ -53,11 +53,7 @@ class Interruption : public ::testing::Test {
             if (chdir(dir.path.c_str()) != 0) {
                 _exit(96);
             }
-            std::vector<char *> argv = {const_cast<char *>("tickwatch.exe")};
-            for (std::string &argument : arguments) {
-                argv.push_back(argument.data());
-            }
-            argv.push_back(nullptr);
+            std::vector<char *> argv = argument_vector(arguments);
             run_tickwatch(static_cast<int>(argv.size() - 1), argv.data());
         });
         r.log = read_file(dir.file(log_name));

@@ -32,11 +32,7 @@ class Startup : public ::testing::Test {
             if (!work_dir.empty() && chdir(work_dir.c_str()) != 0) {
                 _exit(96);
             }
-            std::vector<char *> argv = {const_cast<char *>("tickwatch.exe")};
-            for (std::string &argument : arguments) {
-                argv.push_back(argument.data());
-            }
-            argv.push_back(nullptr);
+            std::vector<char *> argv = argument_vector(arguments);
             run_tickwatch(static_cast<int>(argv.size() - 1), argv.data());
         });
     }
