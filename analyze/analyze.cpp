@@ -11,16 +11,16 @@
 #include <io.h>
 #endif
 
-#include "analyze/chart_data.h"
-#include "analyze/csv_output.h"
-#include "analyze/escape.h"
-#include "analyze/json_summary.h"
-#include "analyze/log_line.h"
-#include "analyze/log_reader.h"
+#include "analyze/accumulate/chart_data.h"
+#include "analyze/accumulate/statistics.h"
 #include "analyze/options.h"
-#include "analyze/statistics.h"
-#include "analyze/svg_chart.h"
-#include "analyze/text_summary.h"
+#include "analyze/output/csv_output.h"
+#include "analyze/output/escape.h"
+#include "analyze/output/json_summary.h"
+#include "analyze/output/svg_chart.h"
+#include "analyze/output/text_summary.h"
+#include "analyze/parse/log_line.h"
+#include "analyze/parse/log_reader.h"
 
 // Lines not understood are named up to this many per file, and counted.
 constexpr uint64_t MAX_SHOWN_WARNINGS = 5;

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <random>
 
-#include "analyze/utc_time.h"
+#include "analyze/parse/utc_time.h"
 #include "clock/report_line.h"
 
 namespace {

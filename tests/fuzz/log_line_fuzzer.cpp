@@ -7,13 +7,13 @@
 #include <cstdlib>
 #include <string>
 
-#include "analyze/chart_data.h"
-#include "analyze/csv_output.h"
-#include "analyze/log_line.h"
-#include "analyze/log_reader.h"
-#include "analyze/statistics.h"
-#include "analyze/svg_chart.h"
-#include "analyze/text_summary.h"
+#include "analyze/accumulate/chart_data.h"
+#include "analyze/accumulate/statistics.h"
+#include "analyze/output/csv_output.h"
+#include "analyze/output/svg_chart.h"
+#include "analyze/output/text_summary.h"
+#include "analyze/parse/log_line.h"
+#include "analyze/parse/log_reader.h"
 #include "tests/support/report_text.h"
 
 static char block[READ_BLOCK_SIZE];

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "analyze/log_line.h"
-#include "analyze/utc_time.h"
+#include "analyze/parse/log_line.h"
+#include "analyze/parse/utc_time.h"
 #include "clock/report_line.h"
 
 inline std::string format_parsed_report_line(const ReportFields &fields) {

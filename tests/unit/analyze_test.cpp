@@ -9,10 +9,10 @@
 #include <tuple>
 #include <vector>
 
-#include "analyze/chart_data.h"
-#include "analyze/log_line.h"
-#include "analyze/log_reader.h"
-#include "analyze/utc_time.h"
+#include "analyze/accumulate/chart_data.h"
+#include "analyze/parse/log_line.h"
+#include "analyze/parse/log_reader.h"
+#include "analyze/parse/utc_time.h"
 #include "clock/report_line.h"
 #include "tests/support/report_text.h"
 

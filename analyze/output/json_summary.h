@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "analyze/statistics.h"
+#include "analyze/accumulate/statistics.h"
 
 void begin_json(std::FILE *out);
 void write_run_json(std::FILE *out, const LogRun &run, bool first);

@@ -1,4 +1,4 @@
-#include "analyze/log_reader.h"
+#include "analyze/parse/log_reader.h"
 
 #include <cstring>
 

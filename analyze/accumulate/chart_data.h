@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "analyze/log_line.h"
+#include "analyze/parse/log_line.h"
 
 constexpr int CHART_BUCKETS = 4096;
 

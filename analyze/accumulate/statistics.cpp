@@ -1,4 +1,4 @@
-#include "analyze/statistics.h"
+#include "analyze/accumulate/statistics.h"
 
 #include <cmath>
 

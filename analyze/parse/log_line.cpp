@@ -1,10 +1,10 @@
-#include "analyze/log_line.h"
+#include "analyze/parse/log_line.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "analyze/utc_time.h"
+#include "analyze/parse/utc_time.h"
 #include "clock/report_line.h"
 
 // The parser below reads exactly this format; it has to change with it.

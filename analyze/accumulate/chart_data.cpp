@@ -1,9 +1,9 @@
-#include "analyze/chart_data.h"
+#include "analyze/accumulate/chart_data.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "analyze/statistics.h"
+#include "analyze/accumulate/statistics.h"
 
 void start_chart(ChartData &chart) {
     chart.samples = 0;

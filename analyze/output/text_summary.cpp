@@ -1,6 +1,6 @@
-#include "analyze/text_summary.h"
+#include "analyze/output/text_summary.h"
 
-#include "analyze/utc_time.h"
+#include "analyze/parse/utc_time.h"
 
 static void write_setting(std::FILE *out, AdjustmentSetting setting) {
     std::fprintf(out, "%ld (increment %lu, ", static_cast<long>(setting.adjustment),

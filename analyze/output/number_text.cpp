@@ -1,4 +1,4 @@
-#include "analyze/number_text.h"
+#include "analyze/output/number_text.h"
 
 #include <cmath>
 #include <cstddef>

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "analyze/log_line.h"
+#include "analyze/parse/log_line.h"
 
 void begin_csv(std::FILE *out);
 void write_csv_row(std::FILE *out, const ReportFields &sample, int32_t run);

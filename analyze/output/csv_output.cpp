@@ -1,8 +1,8 @@
-#include "analyze/csv_output.h"
+#include "analyze/output/csv_output.h"
 
-#include "analyze/number_text.h"
-#include "analyze/statistics.h"
-#include "analyze/utc_time.h"
+#include "analyze/accumulate/statistics.h"
+#include "analyze/output/number_text.h"
+#include "analyze/parse/utc_time.h"
 
 // Rows are gathered here and written a block at a time: a year of samples
 // is tens of millions of rows.

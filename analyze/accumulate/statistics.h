@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "analyze/log_line.h"
+#include "analyze/parse/log_line.h"
 
 // Samples further apart than this (by the counter) have samples missing
 // between them.

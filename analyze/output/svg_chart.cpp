@@ -1,10 +1,10 @@
-#include "analyze/svg_chart.h"
+#include "analyze/output/svg_chart.h"
 
 #include <cmath>
 
-#include "analyze/escape.h"
-#include "analyze/statistics.h"
-#include "analyze/utc_time.h"
+#include "analyze/accumulate/statistics.h"
+#include "analyze/output/escape.h"
+#include "analyze/parse/utc_time.h"
 #include "clock/report_line.h"
 
 namespace {

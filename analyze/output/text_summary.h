@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "analyze/statistics.h"
+#include "analyze/accumulate/statistics.h"
 
 void write_run_text(std::FILE *out, const LogRun &run);
 void write_total_text(std::FILE *out, const RunStatistics &total, int32_t runs, int file_count,

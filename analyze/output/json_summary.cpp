@@ -1,10 +1,10 @@
-#include "analyze/json_summary.h"
+#include "analyze/output/json_summary.h"
 
 #include <cmath>
 
-#include "analyze/escape.h"
-#include "analyze/number_text.h"
-#include "analyze/utc_time.h"
+#include "analyze/output/escape.h"
+#include "analyze/output/number_text.h"
+#include "analyze/parse/utc_time.h"
 
 static void write_number(std::FILE *out, double value, int decimals) {
     if (!std::isfinite(value)) {

@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "analyze/chart_data.h"
+#include "analyze/accumulate/chart_data.h"
 
 // title_name: what the chart shows, such as the log's file name.
 void write_svg_chart(std::FILE *out, const ChartData &chart, const char *title_name);

@@ -1,4 +1,4 @@
-#include "analyze/utc_time.h"
+#include "analyze/parse/utc_time.h"
 
 #include <cstdio>
 
