@@ -51,8 +51,10 @@ def main():
     args = parser.parse_args()
 
     top = "tickwatch-%s-windows/" % args.version
-    # A zip's times are local times from 1980 on, with no zone: the epoch's UTC time.
-    date_time = time.gmtime(max(args.epoch, 315532800))[:6]
+    # A zip's times are local times from 1980 on, in steps of 2 s, with no
+    # zone: the epoch's UTC time, rounded down to an even second.
+    epoch = max(args.epoch, 315532800)
+    date_time = time.gmtime(epoch - epoch % 2)[:6]
     readme = read(os.path.join(args.source, "docs", "README-windows.txt")).decode("utf-8")
     contents = [(top, DIRECTORY_MODE, b"")]
     for arch, folder in (("x86", args.x86), ("x64", args.x64)):
