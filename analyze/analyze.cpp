@@ -3,8 +3,10 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <clocale>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -17,6 +19,7 @@
 #include "analyze/output/csv_output.h"
 #include "analyze/output/escape.h"
 #include "analyze/output/json_summary.h"
+#include "analyze/output/output_file.h"
 #include "analyze/output/svg_chart.h"
 #include "analyze/output/text_summary.h"
 #include "analyze/parse/log_line.h"
@@ -31,7 +34,9 @@ namespace {
 
 struct Analysis {
     AnalyzeOptions options;
-    std::FILE *csv;
+    OutputFile csv_output;
+    OutputFile svg_output;
+    std::FILE *csv;    // csv_output's, with --csv
     ChartData *chart;  // with --svg
     bool run_open;
     LogRun run;
@@ -89,14 +94,6 @@ bool check_readable(const char *name) {
     }
     std::fclose(file);
     return true;
-}
-
-std::FILE *open_output(const char *name) {
-    std::FILE *file = std::fopen(name, "wb");
-    if (file == nullptr) {
-        report_problem(name, "cannot write", std::strerror(errno));
-    }
-    return file;
 }
 
 void open_run(Analysis &a, const char *file, uint64_t line) {
@@ -252,13 +249,22 @@ void chart_title(char *buffer, size_t size, const AnalyzeOptions &options) {
     }
 }
 
-bool finish_output(std::FILE *file, const char *name) {
-    const bool written = std::ferror(file) == 0;
-    if (std::fclose(file) != 0 || !written) {
-        report_problem(name, "cannot write", "the write failed");
-        return false;
+// Replaces the outputs only when everything succeeded, each written out
+// before any is replaced.
+bool finish_outputs(Analysis &a) {
+    OutputFile *outputs[] = {&a.csv_output, &a.svg_output};
+    bool finished = !a.failed;
+    for (OutputFile *output : outputs) {
+        finished = finished && finish_output_file(*output);
     }
-    return true;
+    for (OutputFile *output : outputs) {
+        if (finished) {
+            finished = commit_output_file(*output);
+        } else {
+            discard_output_file(*output);
+        }
+    }
+    return finished;
 }
 
 }  // namespace
@@ -273,6 +279,22 @@ int run_analyze(int argc, char **argv) {
         std::fputs(ANALYZE_USAGE, stdout);
         return 0;
     }
+#ifdef _WIN32
+    // File names in the ANSI code page, as the run-time's own functions
+    // take them, for std::filesystem too.
+    std::setlocale(LC_CTYPE, "");
+#endif
+    const char *outputs[2];
+    int output_count = 0;
+    for (const char *output : {a.options.csv_file, a.options.svg_file}) {
+        if (output != nullptr) {
+            outputs[output_count++] = output;
+        }
+    }
+    // Before anything is opened for writing.
+    if (!check_output_names(outputs, output_count, a.options.logs, a.options.log_count)) {
+        return EXIT_TROUBLE;
+    }
     bool readable = true;
     for (int i = 0; i < a.options.log_count; ++i) {
         readable = check_readable(a.options.logs[i]) && readable;
@@ -280,17 +302,16 @@ int run_analyze(int argc, char **argv) {
     if (!readable) {
         return EXIT_TROUBLE;
     }
-    std::FILE *svg = nullptr;
     if (a.options.csv_file != nullptr) {
-        a.csv = open_output(a.options.csv_file);
-        if (a.csv == nullptr) {
+        if (!open_output_file(a.csv_output, a.options.csv_file)) {
             return EXIT_TROUBLE;
         }
+        a.csv = a.csv_output.file;
         begin_csv(a.csv);
     }
     if (a.options.svg_file != nullptr) {
-        svg = open_output(a.options.svg_file);
-        if (svg == nullptr) {
+        if (!open_output_file(a.svg_output, a.options.svg_file)) {
+            discard_output_file(a.csv_output);
             return EXIT_TROUBLE;
         }
         a.chart = &chart_data;
@@ -316,17 +337,15 @@ int run_analyze(int argc, char **argv) {
     }
 
     if (a.csv != nullptr) {
-        const bool written = end_csv(a.csv);
-        a.failed = !finish_output(a.csv, a.options.csv_file) || !written || a.failed;
+        end_csv(a.csv);
     }
-    if (svg != nullptr) {
+    if (a.chart != nullptr) {
         char title[512];
         chart_title(title, sizeof title, a.options);
-        write_svg_chart(svg, chart_data, title);
-        a.failed = !finish_output(svg, a.options.svg_file) || a.failed;
+        write_svg_chart(a.svg_output.file, chart_data, title);
     }
     if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
         a.failed = true;
     }
-    return a.failed ? EXIT_TROUBLE : 0;
+    return finish_outputs(a) ? 0 : EXIT_TROUBLE;
 }

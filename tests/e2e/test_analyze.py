@@ -247,6 +247,48 @@ class BadInput(AnalyzeTestCase):
         self.assertIn("nosuch/clock.csv: cannot write: No such file or directory", err)
         self.assertEqual(out, "", "nothing read when an output cannot be written")
 
+    def big_log(self, name):
+        log = Log()
+        log.add(BANNER, "")
+        log.sample(at=T0)
+        for _ in range(700):
+            log.sample()
+        return self.write(name, log.bytes())
+
+    def test_an_output_that_is_a_log_is_refused_and_the_log_kept(self):
+        data = open(self.big_log("in.log"), "rb").read()
+        self.assertGreater(len(data), 40_000)
+        os.link(self.path("in.log"), self.path("hl.log"))
+        log, a, hl, dotted = self.path("in.log"), self.path("a.log"), self.path("hl.log"), self.path("./in.log")
+        for args, output in ((("--csv", log, log), log), (("--svg", log, log), log), ((a, log, "--csv", log), log),
+                             (("--svg", hl, log), hl), (("--csv", dotted, "-"), dotted)):
+            with open(log, "rb") as stdin:  # the log itself as standard input
+                done = subprocess.run([ANALYZE] + list(args), stdin=stdin, capture_output=True, timeout=60)
+            self.assertEqual(done.returncode, 2, args)
+            self.assertIn("tickwatch-analyze: %s: the output is the same file as the log " % output,
+                          done.stderr.decode())
+            self.assertEqual(done.stdout, b"")
+            self.assertEqual(open(log, "rb").read(), data, args)
+
+    def test_two_outputs_in_one_file_are_refused(self):
+        log = self.big_log("in.log")
+        _, err = self.analyze("--csv", self.path("x"), "--svg", self.path("x"), log, status=2)
+        self.assertIn("x: the same file as the output %s" % self.path("x"), err)
+        self.assertFalse(os.path.exists(self.path("x")))
+
+    def test_a_run_that_fails_leaves_existing_outputs_as_they_were(self):
+        log = self.big_log("in.log")
+        keep = self.write("keep.csv", b"kept\n")
+        _, err = self.analyze("--csv", keep, "--svg", self.path("missing/x.svg"), log, status=2)
+        self.assertIn("missing/x.svg: cannot write: No such file or directory", err)
+        self.analyze("--csv", keep, log, self.path("nosuch.log"), status=2)
+        self.analyze("--csv", keep, log, self.write("empty.log", b""), status=2)
+        self.assertEqual(open(keep, "rb").read(), b"kept\n")
+        self.assertEqual(sorted(os.listdir(self.dir)), ["empty.log", "in.log", "keep.csv"], "no temporary left")
+        # A run that succeeds replaces it.
+        self.analyze("--csv", keep, log)
+        self.assertTrue(open(keep).read().startswith("utc_time,run,"))
+
     def test_logs_without_report_lines_fail(self):
         _, err = self.analyze(self.write("empty.log", b""), status=2)
         self.assertIn("empty.log: no report lines in it\n", err)
@@ -255,7 +297,7 @@ class BadInput(AnalyzeTestCase):
         self.assertIn("garbage.bin: no report lines in it: not a tickwatch log?", err)
         self.assertRegex(err, r"garbage\.bin: \d+ lines not understood, the first 5 named above")
         self.assertEqual(len(re.findall(r"garbage\.bin:\d+: not a report line", err)), 5)
-        ElementTree.parse(self.path("g.svg"))
+        self.assertFalse(os.path.exists(self.path("g.svg")), "a run that fails writes no output")
 
     def test_lines_not_understood_are_named_and_skipped(self):
         log, _ = crafted_log()
