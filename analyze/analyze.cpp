@@ -11,6 +11,8 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#else
+#include <unistd.h>
 #endif
 
 #include "analyze/accumulate/chart_data.h"
@@ -73,7 +75,8 @@ bool find_file(const char *name, bool &is_directory) {
 }
 
 // Every log is checked before any is read: a typo in the last name should
-// not cost the reading of all the others.
+// not cost the reading of all the others. Checked without opening it: each
+// log is opened once, as a named pipe can be.
 bool check_readable(const char *name) {
     if (is_standard_input(name)) {
         return true;
@@ -87,12 +90,15 @@ bool check_readable(const char *name) {
         report_problem(name, "cannot read", "it is a directory");
         return false;
     }
-    std::FILE *file = std::fopen(name, "rb");
-    if (file == nullptr) {
+#ifdef _WIN32
+    const bool may_read = _access(name, 4) == 0;
+#else
+    const bool may_read = access(name, R_OK) == 0;
+#endif
+    if (!may_read) {
         report_problem(name, "cannot read", std::strerror(errno));
         return false;
     }
-    std::fclose(file);
     return true;
 }
 

@@ -12,6 +12,7 @@ import re
 import shutil
 import subprocess
 import tempfile
+import threading
 import time
 import unittest
 import xml.etree.ElementTree as ElementTree
@@ -85,18 +86,18 @@ class AnalyzeTestCase(unittest.TestCase):
             f.write(data)
         return self.path(name)
 
-    def analyze(self, *args, status=0, stdin=None):
+    def analyze(self, *args, status=0, stdin=None, timeout=120):
         """Runs tickwatch-analyze; returns (stdout, stderr), checked for the
         exit status and for no sanitizer report."""
-        done = subprocess.run([ANALYZE] + list(args), input=stdin, capture_output=True, timeout=120)
+        done = subprocess.run([ANALYZE] + list(args), input=stdin, capture_output=True, timeout=timeout)
         out, err = done.stdout.decode(), done.stderr.decode()
         self.assertNotIn("Sanitizer", err)
         self.assertNotIn("runtime error", err)
         self.assertEqual(done.returncode, status, err)
         return out, err
 
-    def analyze_json(self, *args, status=0):
-        out, err = self.analyze("--json", *args, status=status)
+    def analyze_json(self, *args, status=0, timeout=120):
+        out, err = self.analyze("--json", *args, status=status, timeout=timeout)
         return json.loads(out), err
 
 
@@ -288,6 +289,25 @@ class BadInput(AnalyzeTestCase):
         # A run that succeeds replaces it.
         self.analyze("--csv", keep, log)
         self.assertTrue(open(keep).read().startswith("utc_time,run,"))
+
+    def test_a_named_pipe_is_read_once(self):
+        # More than a pipe holds: a writer left alone by a reader that only
+        # looked would fail, and a second opening would wait forever.
+        data = open(self.big_log("in.log"), "rb").read() * 3
+        self.assertGreater(len(data), 100_000)
+        os.mkfifo(self.path("fifo.log"))
+
+        def write():
+            try:
+                with open(self.path("fifo.log"), "wb") as fifo:
+                    fifo.write(data)
+            except BrokenPipeError:
+                pass
+
+        writer = threading.Thread(target=write, daemon=True)
+        writer.start()
+        summary, _ = self.analyze_json(self.path("fifo.log"), timeout=30)
+        self.assertEqual(summary["total"]["samples"], 3 * 701)
 
     def test_logs_without_report_lines_fail(self):
         _, err = self.analyze(self.write("empty.log", b""), status=2)
