@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
@@ -285,6 +286,11 @@ int run_analyze(int argc, char **argv) {
         std::fputs(ANALYZE_USAGE, stdout);
         return 0;
     }
+#ifdef SIGPIPE
+    // A reader of standard output that goes away is a write that fails,
+    // said as such, and the outputs' temporaries are removed.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
 #ifdef _WIN32
     // File names in the ANSI code page, as the run-time's own functions
     // take them, for std::filesystem too.
@@ -327,7 +333,8 @@ int run_analyze(int argc, char **argv) {
     if (a.options.json) {
         begin_json(stdout);
     }
-    for (int i = 0; i < a.options.log_count; ++i) {
+    // (No further log once the summary cannot be written.)
+    for (int i = 0; i < a.options.log_count && std::ferror(stdout) == 0; ++i) {
         if (!analyze_named_log(a, a.options.logs[i])) {
             a.failed = true;
         }
@@ -350,7 +357,11 @@ int run_analyze(int argc, char **argv) {
         chart_title(title, sizeof title, a.options);
         write_svg_chart(a.svg_output.file, chart_data, title);
     }
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+    if (std::fflush(stdout) != 0) {
+        report_problem("standard output", "cannot write", std::strerror(errno));
+        a.failed = true;
+    } else if (std::ferror(stdout) != 0) {
+        report_problem("standard output", "cannot write", "a write failed");
         a.failed = true;
     }
     return finish_outputs(a) ? 0 : EXIT_TROUBLE;

@@ -309,6 +309,21 @@ class BadInput(AnalyzeTestCase):
         summary, _ = self.analyze_json(self.path("fifo.log"), timeout=30)
         self.assertEqual(summary["total"]["samples"], 3 * 701)
 
+    def test_standard_output_that_cannot_be_written_is_named(self):
+        log = self.big_log("in.log")
+        with open("/dev/full", "wb") as full:
+            done = subprocess.run([ANALYZE, log], stdout=full, stderr=subprocess.PIPE, timeout=60)
+        self.assertEqual((done.returncode, done.stderr.decode()),
+                         (2, "tickwatch-analyze: standard output: cannot write: No space left on device\n"))
+        # A pipe that stops reading: said too, and no output left half done.
+        reader = subprocess.Popen([ANALYZE, log, log, "--csv", self.path("out.csv")], stdout=subprocess.PIPE,
+                                  stderr=subprocess.PIPE)
+        reader.stdout.close()
+        err = reader.stderr.read().decode()
+        self.assertEqual((reader.wait(timeout=60), err),
+                         (2, "tickwatch-analyze: standard output: cannot write: Broken pipe\n"))
+        self.assertEqual(os.listdir(self.dir), ["in.log"])
+
     def test_logs_without_report_lines_fail(self):
         _, err = self.analyze(self.write("empty.log", b""), status=2)
         self.assertIn("empty.log: no report lines in it\n", err)
