@@ -129,7 +129,8 @@ void add_report(Analysis &a, const ReportFields &sample, const char *file, uint6
     if (!a.run_open) {
         open_run(a, file, line);
     }
-    const bool starts_run = a.run.statistics.samples == 0;
+    // (The run's first sample that the chart can place.)
+    const bool starts_run = a.run.statistics.first_utc_ms == UNKNOWN_TIME_MS;
     add_sample(a.run.statistics, sample);
     if (a.csv != nullptr) {
         write_csv_row(a.csv, sample, a.run.number);
@@ -149,7 +150,7 @@ void warn_unknown(FileCounts &counts, const char *name, uint64_t line, const cha
     if (++counts.unknown > MAX_SHOWN_WARNINGS) {
         return;
     }
-    if (length > 0 && text[length - 1] == '\r') {
+    while (length > 0 && text[length - 1] == '\r') {
         --length;
     }
     char excerpt[64];
@@ -279,6 +280,7 @@ bool finish_outputs(Analysis &a) {
 int run_analyze(int argc, char **argv) {
     static Analysis a;
     a = Analysis{};
+    start_statistics(a.total);
     if (!parse_options(argc, argv, a.options)) {
         return EXIT_TROUBLE;
     }

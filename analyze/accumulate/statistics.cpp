@@ -2,7 +2,12 @@
 
 #include <cmath>
 
-void start_statistics(RunStatistics &run) { run = RunStatistics{}; }
+void start_statistics(RunStatistics &run) {
+    run = RunStatistics{};
+    run.first_utc_ms = UNKNOWN_TIME_MS;
+    run.last_utc_ms = UNKNOWN_TIME_MS;
+    run.previous_utc_ms = UNKNOWN_TIME_MS;
+}
 
 bool sample_rate_ppm(const ReportFields &sample, double &ppm) {
     if (!(sample.counter_ms > 0)) {
@@ -43,15 +48,18 @@ static void count_value(RunStatistics &run, AdjustmentSetting setting, uint64_t 
 
 void add_sample(RunStatistics &run, const ReportFields &sample) {
     const AdjustmentSetting setting = setting_of(sample);
+    const bool timed = sample.utc_ms != UNKNOWN_TIME_MS;
     if (run.samples == 0) {
-        run.first_utc_ms = sample.utc_ms;
         run.difference_min = sample.difference_ms;
         run.difference_max = sample.difference_ms;
     } else {
         // The sample times hold the clock's own step as well; what is left
         // without it is how long the interval really was, also where lines
-        // never reached the log.
-        const double interval_ms = static_cast<double>(sample.utc_ms - run.last_utc_ms) - sample.difference_ms;
+        // never reached the log. Without both times, the counter's.
+        double interval_ms = sample.counter_ms;
+        if (timed && run.previous_utc_ms != UNKNOWN_TIME_MS) {
+            interval_ms = static_cast<double>(sample.utc_ms - run.previous_utc_ms) - sample.difference_ms;
+        }
         if (interval_ms > GAP_THRESHOLD_MS) {
             ++run.gaps;
             // (Bounded, so that a nonsensical difference cannot overflow.)
@@ -67,7 +75,11 @@ void add_sample(RunStatistics &run, const ReportFields &sample) {
         }
     }
     ++run.samples;
-    run.last_utc_ms = sample.utc_ms;
+    if (timed) {
+        run.first_utc_ms = run.first_utc_ms == UNKNOWN_TIME_MS ? sample.utc_ms : run.first_utc_ms;
+        run.last_utc_ms = sample.utc_ms;
+    }
+    run.previous_utc_ms = sample.utc_ms;
     run.previous_setting = setting;
 
     run.difference_sum += sample.difference_ms;
@@ -100,12 +112,16 @@ void add_run_to_total(RunStatistics &total, const RunStatistics &run) {
         return;
     }
     if (total.samples == 0) {
-        total.first_utc_ms = run.first_utc_ms;
         total.difference_min = run.difference_min;
         total.difference_max = run.difference_max;
     }
+    if (total.first_utc_ms == UNKNOWN_TIME_MS) {
+        total.first_utc_ms = run.first_utc_ms;
+    }
+    if (run.last_utc_ms != UNKNOWN_TIME_MS) {
+        total.last_utc_ms = run.last_utc_ms;
+    }
     total.samples += run.samples;
-    total.last_utc_ms = run.last_utc_ms;
     total.gaps += run.gaps;
     total.missing_samples += run.missing_samples;
     total.difference_sum += run.difference_sum;

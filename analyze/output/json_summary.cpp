@@ -17,6 +17,10 @@ static void write_number(std::FILE *out, double value, int decimals) {
 }
 
 static void write_time(std::FILE *out, int64_t utc_ms) {
+    if (utc_ms == UNKNOWN_TIME_MS) {
+        std::fputs("null", out);
+        return;
+    }
     char text[ISO_TIME_SIZE];
     format_iso_time(text, sizeof text, utc_ms);
     std::fprintf(out, "\"%s\"", text);

@@ -69,6 +69,11 @@ bool take_time(Cursor &c, int64_t &utc_ms) {
           take_digits(c, 4, ms) && take(c, ':'))) {
         return false;
     }
+    // The zeroed date: tickwatch could not tell the time.
+    if ((year | month | day | hour | minute | second | ms) == 0) {
+        utc_ms = UNKNOWN_TIME_MS;
+        return true;
+    }
     if (!is_valid_date(year, month, day) || hour > 23 || minute > 59 || second > 59 || ms > 999) {
         return false;
     }
@@ -227,7 +232,7 @@ bool contains(const char *text, size_t length, const char *part) {
 }  // namespace
 
 LineKind parse_log_line(const char *text, size_t length, ReportFields &report) {
-    if (length > 0 && text[length - 1] == '\r') {
+    while (length > 0 && text[length - 1] == '\r') {
         --length;
     }
     if (length == 0) {

@@ -180,6 +180,22 @@ class CraftedLogs(AnalyzeTestCase):
         self.assertIn("  missing samples  3 in 1 gap beyond 1.5 s\n", text)
         self.assertIn("Total: 2 runs in 1 file\n", text)
 
+    def test_lines_tickwatch_writes_are_read_with_a_mark_an_extra_cr_or_no_time(self):
+        log, t = crafted_log()
+        # A sample whose time tickwatch could not tell, in a step.
+        log.lines[7] = "0000-00-00 00:00:00.0000" + log.lines[7][24:]
+        data = b"\xef\xbb\xbf" + log.bytes().replace(b"\r\n", b"\r\r\n")
+        summary, err = self.analyze_json(self.write("clock.log", data), "--csv", self.path("clock.csv"))
+        self.assertEqual((err, summary["unrecognised_lines"]), ("", 0))
+        run1 = summary["runs"][0]
+        self.assertEqual((run1["samples"], run1["first_sample"], run1["last_sample"]), (8, iso(t[0]), iso(t[7])))
+        self.assertEqual(run1["steps"]["listed"][0], {"utc_time": None, "difference_ms": 31.2488})
+        self.assertEqual((run1["missing_samples"], run1["gaps"]), (0, 0))
+        with open(self.path("clock.csv")) as f:
+            self.assertTrue(f.read().splitlines()[3].startswith(",1,1031.2500,"))
+        text, _ = self.analyze(self.path("clock.log"), "--svg", self.path("clock.svg"))
+        self.assertIn("unknown time  +31.2488 ms\n", text)
+
     def test_csv_has_a_row_per_sample(self):
         log, t = crafted_log()
         self.analyze(self.write("clock.log", log.bytes()), "--csv", self.path("clock.csv"))

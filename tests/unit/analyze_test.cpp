@@ -141,6 +141,14 @@ TEST(AnalyzeLogLine, ReportLinesMustBeExactlyAsTickwatchWritesThem) {
     for (const char *line : bad) {
         EXPECT_EQ(kind_of(line), LineKind::unknown) << line;
     }
+    // What tickwatch writes when it cannot tell the time, and a log whose
+    // CR LF line ends were converted once more.
+    ReportFields fields;
+    ASSERT_EQ(parse("0000-00-00 00:00:00.0000: 1031.2500 1000.0012  +31.2488  156001 (-249) ><", fields),
+              LineKind::report);
+    EXPECT_EQ(fields.utc_ms, UNKNOWN_TIME_MS);
+    EXPECT_EQ(parse(good + "\r\r", fields), LineKind::report);
+    EXPECT_EQ(kind_of("0000-00-00 00:00:00.0001: 1031.2500 1000.0012  +31.2488  156001 (-249) ><"), LineKind::unknown);
     // Every cut of a good line.
     for (size_t length = 1; length < good.size() - 3; ++length) {
         EXPECT_EQ(kind_of(good.substr(0, length)), LineKind::unknown) << good.substr(0, length);
@@ -197,6 +205,12 @@ TEST(AnalyzeLogReader, ReturnsEveryLineWholeAcrossBlocksSkippingOverlongOnes) {
         ASSERT_EQ(back.numbers[i], i + 1);
     }
     EXPECT_EQ(back.lines.back(), std::pair(ReadResult::cut_short, std::string("cut")));
+
+    // A byte order mark before the first line only.
+    const ReadBack marked = read_back("\xEF\xBB\xBFone\n\xEF\xBB\xBFtwo\n");
+    EXPECT_EQ(marked.lines[0].second, "one");
+    EXPECT_EQ(marked.lines[1].second, "\xEF\xBB\xBFtwo");
+    EXPECT_EQ(read_back("\xEF\xBB\xBF").lines[0], std::pair(ReadResult::cut_short, std::string()));
 
     EXPECT_TRUE(read_back("").lines.empty());
     EXPECT_EQ(read_back("\n\n").lines.size(), 2U);
