@@ -204,6 +204,16 @@ bool analyze_log(Analysis &a, std::FILE *file, const char *name, FileCounts &cou
         case LineKind::unknown:
             warn_unknown(counts, name, line, "not a report line or a message of tickwatch", text, length);
             break;
+        case LineKind::wrong_difference:
+            warn_unknown(counts, name, line, "a difference that is not the system time's advance minus the counter's",
+                         text, length);
+            break;
+        case LineKind::wrong_marker:
+            warn_unknown(counts, name, line, "a marker that disagrees with the difference", text, length);
+            break;
+        case LineKind::out_of_range:
+            warn_unknown(counts, name, line, "a value beyond any that tickwatch writes", text, length);
+            break;
         case LineKind::message:
         case LineKind::empty:
             break;

@@ -28,6 +28,9 @@ bool slew_rate_ppm(AdjustmentSetting setting, double &ppm) {
 
 AdjustmentSetting setting_of(const ReportFields &sample) { return {sample.adjustment, increment_of(sample)}; }
 
+// Held at the largest count rather than wrapped to a small one.
+static uint64_t add_counts(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
+
 static bool same_setting(AdjustmentSetting a, AdjustmentSetting b) {
     return a.adjustment == b.adjustment && a.increment == b.increment;
 }
@@ -64,7 +67,7 @@ void add_sample(RunStatistics &run, const ReportFields &sample) {
             ++run.gaps;
             // (Bounded, so that a nonsensical difference cannot overflow.)
             const double periods = std::fmin(interval_ms / SAMPLE_PERIOD_MS, 1e15);
-            run.missing_samples += static_cast<uint64_t>(std::llround(periods)) - 1;
+            run.missing_samples = add_counts(run.missing_samples, static_cast<uint64_t>(std::llround(periods)) - 1);
         }
         if (!same_setting(setting, run.previous_setting)) {
             if (run.listed_change_count < MAX_LISTED_EVENTS) {
@@ -123,7 +126,7 @@ void add_run_to_total(RunStatistics &total, const RunStatistics &run) {
     }
     total.samples += run.samples;
     total.gaps += run.gaps;
-    total.missing_samples += run.missing_samples;
+    total.missing_samples = add_counts(total.missing_samples, run.missing_samples);
     total.difference_sum += run.difference_sum;
     total.difference_sum_squares += run.difference_sum_squares;
     total.difference_min = std::fmin(total.difference_min, run.difference_min);

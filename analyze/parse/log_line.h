@@ -12,6 +12,10 @@ enum class LineKind {
     message,          // what tickwatch says about its options, which the log also gets
     empty,
     unknown,
+    // Report lines that tickwatch cannot have written:
+    wrong_difference,  // not the system time's advance minus the counter's
+    wrong_marker,      // the marker, or its absence, disagrees with the difference
+    out_of_range,      // a value beyond any that tickwatch's clocks give
 };
 
 struct ReportFields {

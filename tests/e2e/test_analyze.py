@@ -362,6 +362,23 @@ class BadInput(AnalyzeTestCase):
         self.assertIn('clock.log:9: not a report line or a message of tickwatch: "???[31m"', err)
         self.assertEqual((summary["unrecognised_lines"], summary["total"]["samples"]), (3, 12))
 
+    def test_report_lines_tickwatch_cannot_write_are_named_and_skipped(self):
+        log, _ = crafted_log()
+        time = log.lines[6][:26]
+        log.lines[6:6] = [time + " 999.8502  999.8496  +31.2488  156250 (+0) ><",
+                          time + "1050.0000 1000.0000  +50.0000  156250 (+0) ",
+                          time + FORMAT[FORMAT.index(": ") + 2:] % (1.7e306, 0, 1.7e306, 156250, 0, "><"),
+                          time + FORMAT[FORMAT.index(": ") + 2:] % (0, 1e300, -1e300, 156250, 0, "><")]
+        summary, err = self.analyze_json(self.write("clock.log", log.bytes()), "--svg", self.path("clock.svg"))
+        self.assertIn("clock.log:7: a difference that is not the system time's advance minus the counter's", err)
+        self.assertIn("clock.log:8: a marker that disagrees with the difference", err)
+        self.assertIn("clock.log:9: a value beyond any that tickwatch writes", err)
+        self.assertIn("clock.log:10: a value beyond any that tickwatch writes", err)
+        total = summary["total"]
+        self.assertEqual((summary["unrecognised_lines"], total["samples"], total["steps"]["count"]), (4, 12, 2))
+        self.assertEqual(total["missing_samples"], 3)
+        self.assertAlmostEqual(summary["runs"][0]["rate_ppm"]["max"], 18.7)
+
     def test_a_run_cut_short_mid_line(self):
         log, _ = crafted_log()
         data = log.bytes()

@@ -48,8 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             continue;
         }
         std::string line(text, length);
-        if (line.back() == '\r') {
-            line.pop_back();
+        while (line.back() == '\r') {
+            line.pop_back();  // CR LF, or CR CR LF
         }
         if (!sample.marked && line.back() != ' ') {
             line += ' ';  // a trailing space lost is forgiven

@@ -155,6 +155,38 @@ TEST(AnalyzeLogLine, ReportLinesMustBeExactlyAsTickwatchWritesThem) {
     }
 }
 
+TEST(AnalyzeLogLine, ValuesThatTickwatchCannotHaveWrittenAreToldApart) {
+    const std::string time = "2024-03-05 13:39:01.0046: ";
+    const std::pair<const char *, LineKind> lines[] = {
+        {" 999.8502  999.8496  +31.2488  156250 (+0) ><", LineKind::wrong_difference},
+        {" 999.8502  999.8496   +0.0008  156250 (+0) ", LineKind::wrong_difference},
+        {"1050.0000 1000.0000  +50.0000  156250 (+0) ", LineKind::wrong_marker},
+        {" 999.9000 1000.0000   -0.1000  156250 (+0) ><", LineKind::wrong_marker},
+        {"1020.0001 1000.0000  +20.0001  156250 (+0) ", LineKind::wrong_marker},
+        // Each printed value rounded on its own: one last digit apart.
+        {" 999.8502  999.8496   +0.0005  156250 (+0) ", LineKind::report},
+        {" 999.8502  999.8496   +0.0007  156250 (+0) ", LineKind::report},
+        // At 20.0000 as printed the difference may have been either side.
+        {"1020.0000 1000.0000  +20.0000  156250 (+0) ", LineKind::report},
+        {" 980.0000 1000.0000  -20.0000  156250 (+0) ><", LineKind::report},
+        {"1020.0001 1000.0000  +20.0001  156250 (+0) ><", LineKind::report},
+    };
+    for (const auto &[values, kind] : lines) {
+        EXPECT_EQ(kind_of(time + values), kind) << values;
+    }
+    // Beyond 2^63 ticks of either clock: a difference that would draw
+    // beyond any chart, or count missing samples beyond any integer.
+    auto line_of = [](double system_ms, double counter_ms) {
+        const IntervalReport report = {system_ms, counter_ms, system_ms - counter_ms, 156250, 0, STEP_MARKER};
+        char buffer[1024];
+        format_report_line(buffer, sizeof buffer, system_time_from_ms(0), report);
+        return std::string(buffer);
+    };
+    EXPECT_EQ(kind_of(line_of(1.7e306, 0)), LineKind::out_of_range);
+    EXPECT_EQ(kind_of(line_of(0, 1e300)), LineKind::out_of_range);
+    EXPECT_EQ(kind_of(line_of(0x1p63 / 1e4, -0x1p63 * 1e3)), LineKind::report);
+}
+
 // Reads all of text through a LogReader.
 struct ReadBack {
     std::vector<std::pair<ReadResult, std::string>> lines;
