@@ -79,10 +79,13 @@ void add_sample(RunStatistics &run, const ReportFields &sample) {
     }
     ++run.samples;
     if (timed) {
-        run.first_utc_ms = run.first_utc_ms == UNKNOWN_TIME_MS ? sample.utc_ms : run.first_utc_ms;
-        run.last_utc_ms = sample.utc_ms;
+        const bool first = run.first_utc_ms == UNKNOWN_TIME_MS;
+        run.first_utc_ms = first || sample.utc_ms < run.first_utc_ms ? sample.utc_ms : run.first_utc_ms;
+        run.last_utc_ms = first || sample.utc_ms > run.last_utc_ms ? sample.utc_ms : run.last_utc_ms;
     }
     run.previous_utc_ms = sample.utc_ms;
+    // (A counter never runs back: a negative advance covers nothing.)
+    run.covered_ms += std::fmax(sample.counter_ms, 0.0);
     run.previous_setting = setting;
 
     run.difference_sum += sample.difference_ms;
@@ -118,12 +121,12 @@ void add_run_to_total(RunStatistics &total, const RunStatistics &run) {
         total.difference_min = run.difference_min;
         total.difference_max = run.difference_max;
     }
-    if (total.first_utc_ms == UNKNOWN_TIME_MS) {
-        total.first_utc_ms = run.first_utc_ms;
+    if (run.first_utc_ms != UNKNOWN_TIME_MS) {
+        const bool first = total.first_utc_ms == UNKNOWN_TIME_MS;
+        total.first_utc_ms = first || run.first_utc_ms < total.first_utc_ms ? run.first_utc_ms : total.first_utc_ms;
+        total.last_utc_ms = first || run.last_utc_ms > total.last_utc_ms ? run.last_utc_ms : total.last_utc_ms;
     }
-    if (run.last_utc_ms != UNKNOWN_TIME_MS) {
-        total.last_utc_ms = run.last_utc_ms;
-    }
+    total.covered_ms += run.covered_ms;
     total.samples += run.samples;
     total.gaps += run.gaps;
     total.missing_samples = add_counts(total.missing_samples, run.missing_samples);

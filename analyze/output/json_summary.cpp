@@ -46,6 +46,8 @@ static void write_statistics(std::FILE *out, const RunStatistics &s, bool list_e
     write_time(out, s.first_utc_ms);
     std::fputs(", \"last_sample\": ", out);
     write_time(out, s.last_utc_ms);
+    std::fputs(", \"covered_ms\": ", out);
+    write_number(out, s.covered_ms, 4);
     std::fprintf(out, ", \"missing_samples\": %llu, \"gaps\": %llu,\n     \"difference_ms\": {\"mean\": ",
                  static_cast<unsigned long long>(s.missing_samples), static_cast<unsigned long long>(s.gaps));
     write_number(out, difference_mean(s), 6);

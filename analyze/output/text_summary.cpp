@@ -1,5 +1,7 @@
 #include "analyze/output/text_summary.h"
 
+#include <cmath>
+
 #include "analyze/parse/utc_time.h"
 
 static void write_setting(std::FILE *out, AdjustmentSetting setting) {
@@ -26,6 +28,9 @@ static void write_statistics(std::FILE *out, const RunStatistics &s, bool list_e
         std::fprintf(out, "  samples          %llu, %s to %s (%s)\n", static_cast<unsigned long long>(s.samples), first,
                      last, span);
     }
+    char covered[64];
+    format_duration(covered, sizeof covered, static_cast<int64_t>(std::fmin(s.covered_ms, 9e18)));
+    std::fprintf(out, "  time covered     %s by the counter\n", covered);
     std::fprintf(out, "  missing samples  %llu", static_cast<unsigned long long>(s.missing_samples));
     if (s.gaps > 0) {
         std::fprintf(out, " in %llu gap%s beyond %.1f s", static_cast<unsigned long long>(s.gaps),

@@ -196,6 +196,37 @@ class CraftedLogs(AnalyzeTestCase):
         text, _ = self.analyze(self.path("clock.log"), "--svg", self.path("clock.svg"))
         self.assertIn("unknown time  +31.2488 ms\n", text)
 
+    def test_spans_run_from_the_earliest_time_to_the_latest_wherever_they_come(self):
+        # A clock set back an hour in the middle of a run, and its logs
+        # given late one first.
+        early = Log()
+        early.sample(at=T0)
+        for _ in range(4):
+            early.sample()
+        early.sample(1000.0 - 3_600_000, 1000.0)
+        early.sample()
+        late = Log()
+        late.sample(at=T0 + 7_200_000)
+        late.sample()
+        logs = (self.write("late.log", late.bytes()), self.write("early.log", early.bytes()))
+        summary, _ = self.analyze_json(*logs)
+        run = summary["runs"][1]
+        self.assertEqual((run["first_sample"], run["last_sample"]), (iso(T0 + 5000 - 3_600_000), iso(T0 + 4000)))
+        self.assertEqual(run["covered_ms"], 7000.0)
+        total = summary["total"]
+        self.assertEqual((total["first_sample"], total["last_sample"]), (iso(T0 + 5000 - 3_600_000), iso(T0 + 7_201_000)))
+        self.assertEqual(total["covered_ms"], 9000.0)
+
+        text, _ = self.analyze(*logs, "--svg", self.path("chart.svg"))
+        spans = re.findall(r"  samples +\d+, (\S+ to \S+ \(.*\))\n", text)
+        self.assertEqual(spans, ["%s to %s (1.000 s)" % (iso(T0 + 7_200_000), iso(T0 + 7_201_000)),
+                                 "%s to %s (59 min 59 s)" % (iso(T0 + 5000 - 3_600_000), iso(T0 + 4000)),
+                                 "%s to %s (2 h 59 min)" % (iso(T0 + 5000 - 3_600_000), iso(T0 + 7_201_000))])
+        self.assertIn("  time covered     9.000 s by the counter\n", text)
+        chart = ElementTree.parse(self.path("chart.svg")).getroot()
+        subtitle = next(e.text for e in chart.iter(SVG + "text") if e.text and " samples in " in e.text)
+        self.assertTrue(subtitle.startswith(spans[-1] + ":"), subtitle)
+
     def test_csv_has_a_row_per_sample(self):
         log, t = crafted_log()
         self.analyze(self.write("clock.log", log.bytes()), "--csv", self.path("clock.csv"))
