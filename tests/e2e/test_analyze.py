@@ -227,6 +227,27 @@ class CraftedLogs(AnalyzeTestCase):
         subtitle = next(e.text for e in chart.iter(SVG + "text") if e.text and " samples in " in e.text)
         self.assertTrue(subtitle.startswith(spans[-1] + ":"), subtitle)
 
+    def test_json_has_the_same_keys_for_every_run_and_no_negative_zero(self):
+        log = Log()
+        log.add(BANNER, "unknown parameter: -x", "", BANNER)  # a run without samples
+        log.sample(1000.0, 1000.00001, at=T0)  # -0.0000 as printed
+        log.sample(1000.0, 1000.00001)
+        out, _ = self.analyze("--json", self.write("clock.log", log.bytes()))
+        self.assertNotRegex(out, r"-0(\.0+)?(?![.\d])")
+
+        def shape(value):
+            if isinstance(value, dict):
+                return {key: shape(item) for key, item in value.items()}
+            return type(value) if isinstance(value, list) else None
+
+        summary = json.loads(out)
+        empty, full = summary["runs"]
+        self.assertEqual((empty["samples"], full["samples"]), (0, 2))
+        self.assertEqual(shape(empty), shape(full))
+        self.assertEqual((empty["first_sample"], empty["difference_ms"]["mean"], empty["difference_ms"]["min"],
+                          empty["rate_ppm"]["run"]), (None, None, None, None))
+        self.assertEqual(full["difference_ms"]["min"], 0)
+
     def test_csv_has_a_row_per_sample(self):
         log, t = crafted_log()
         self.analyze(self.write("clock.log", log.bytes()), "--csv", self.path("clock.csv"))
