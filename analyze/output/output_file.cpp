@@ -201,6 +201,10 @@ bool open_output_file(OutputFile &output, const char *target) {
     output.target = target;
     output.temporary[0] = '\0';
     output.file = nullptr;
+    if (std::strlen(target) >= sizeof output.destination) {
+        report_problem(target, "cannot write", std::strerror(ENAMETOOLONG));
+        return false;
+    }
     std::snprintf(output.destination, sizeof output.destination, "%s", target);
     FileStatus status = {};
     const bool exists = status_of(target, status) == 0;
@@ -220,10 +224,10 @@ bool open_output_file(OutputFile &output, const char *target) {
     // Through a link to the file it names, which the rename then replaces.
     if (exists && is_link(target)) {
         char *resolved = realpath(target, nullptr);
-        if (resolved != nullptr) {
+        if (resolved != nullptr && std::strlen(resolved) < sizeof output.destination) {
             std::snprintf(output.destination, sizeof output.destination, "%s", resolved);
-            std::free(resolved);
         }
+        std::free(resolved);
     }
 #endif
     // Beside the target, so that the rename stays within one file system;
