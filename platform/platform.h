@@ -25,6 +25,15 @@ struct FileTime {
     uint32_t dwHighDateTime;
 };
 
+constexpr uint64_t FILE_TIME_1970 = 116444736000000000ULL;  // 1970-01-01 in 100-ns units since 1601
+
+// Whole seconds since 1970-01-01 00:00:00 UTC of a system time, in 64 bits
+// (a 32-bit count ends in January 2038).
+inline int64_t seconds_since_1970(const FileTime &time) {
+    const uint64_t ticks = (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    return static_cast<int64_t>(ticks / 10'000'000) - static_cast<int64_t>(FILE_TIME_1970 / 10'000'000);
+}
+
 // A calendar date and time.
 struct SystemTime {
     uint16_t wYear;
@@ -107,7 +116,8 @@ uint32_t timeGetDevCaps(TimerCaps *caps, uint32_t size);
 uint32_t timeBeginPeriod(uint32_t period_ms);
 uint32_t timeEndPeriod(uint32_t period_ms);
 
-// Run-time library services: calendar time in seconds since 1970 and memory.
+// Run-time library services: the system time in seconds since 1970 (as
+// seconds_since_1970 counts them) and memory.
 int64_t current_time();
 void *allocate(size_t size);
 void release(void *block);

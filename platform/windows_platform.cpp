@@ -9,7 +9,6 @@
 
 #include <cstddef>
 #include <cstdlib>
-#include <ctime>
 
 static_assert(sizeof(FileTime) == sizeof(FILETIME), "FILETIME layout");
 static_assert(offsetof(FileTime, dwHighDateTime) == offsetof(FILETIME, dwHighDateTime), "FILETIME layout");
@@ -105,7 +104,12 @@ uint32_t timeBeginPeriod(uint32_t period_ms) { return ::timeBeginPeriod(period_m
 
 uint32_t timeEndPeriod(uint32_t period_ms) { return ::timeEndPeriod(period_ms); }
 
-int64_t current_time() { return static_cast<int64_t>(::time(nullptr)); }
+int64_t current_time() {
+    // Not the run-time's time(): its time_t has 32 bits in the 32-bit build.
+    FileTime now;
+    ::GetSystemTimeAsFileTime(reinterpret_cast<FILETIME *>(&now));
+    return seconds_since_1970(now);
+}
 
 void *allocate(size_t size) { return ::malloc(size); }
 
