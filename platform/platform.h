@@ -106,6 +106,14 @@ void Sleep(uint32_t ms);
 bool GetSystemTimeAdjustment(uint32_t *adjustment, uint32_t *increment, bool *adjustment_disabled);
 bool FileTimeToSystemTime(const FileTime *file_time, SystemTime *system_time);
 
+// The log file. Appends text and a line break to the file at path, created
+// if need be, as the run-time's text mode writes them (each line break, the
+// text's own too, as CR LF), in one write at the end of the file as it is at
+// that moment: lines that several processes append at once interleave whole.
+// The file is open for this call alone, and shared meanwhile for reading,
+// writing, renaming and deleting. False when it cannot be opened or written.
+bool AppendLineToFileA(const char *path, const char *text);
+
 // Run-time lookup of functions that not every system has.
 ModuleHandle LoadLibraryA(const char *name);
 ProcAddress GetProcAddress(ModuleHandle module, const char *name);

@@ -88,6 +88,43 @@ bool FileTimeToSystemTime(const FileTime *file_time, SystemTime *system_time) {
                                   reinterpret_cast<SYSTEMTIME *>(system_time)) != FALSE;
 }
 
+bool AppendLineToFileA(const char *path, const char *text) {
+    // Append access alone: the system moves to the end and writes as one step,
+    // where the run-time's append mode seeks and then writes, so that another
+    // process's line can land in between and be overwritten.
+    HANDLE file = ::CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    size_t size = 2;
+    for (const char *c = text; *c != '\0'; ++c) {
+        size += *c == '\n' ? 2 : 1;
+    }
+    // Lines are short; a longer one gets a block of its own.
+    char short_line[512];
+    char *line = size <= sizeof short_line ? short_line : static_cast<char *>(::malloc(size));
+    bool written = false;
+    if (line != nullptr && size <= 0x7FFFFFFF) {
+        char *end = line;
+        for (const char *c = text; *c != '\0'; ++c) {
+            if (*c == '\n') {
+                *end++ = '\r';
+            }
+            *end++ = *c;
+        }
+        *end++ = '\r';
+        *end++ = '\n';
+        DWORD done = 0;
+        written = ::WriteFile(file, line, static_cast<DWORD>(size), &done, nullptr) != FALSE && done == size;
+    }
+    if (line != short_line) {
+        ::free(line);
+    }
+    ::CloseHandle(file);
+    return written;
+}
+
 ModuleHandle LoadLibraryA(const char *name) { return ::LoadLibraryA(name); }
 
 ProcAddress GetProcAddress(ModuleHandle module, const char *name) {

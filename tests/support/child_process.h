@@ -31,9 +31,11 @@ struct ScratchDirectory {
     std::string file(const std::string &name) const { return path + "/" + name; }
 };
 
-// The file's text; on Windows, with the CR LF line breaks of text mode read
-// back as LF (so is a child's output).
+// The file's text, with CR LF line breaks (the log's; on Windows, those of
+// text mode) read back as LF (so is a child's output).
 std::string read_file(const std::string &path);
+// The file's bytes as they are.
+std::string read_file_bytes(const std::string &path);
 void write_file(const std::string &path, const std::string &content);
 bool file_exists(const std::string &path);
 // True when the directory is there afterwards, made now or before.

@@ -1,5 +1,6 @@
 #include "tests/support/fake_platform.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -17,6 +18,10 @@
 #include "clock/timer_resolution.h"
 
 FakePlatform &fake = *new FakePlatform;
+
+#ifndef O_BINARY
+#define O_BINARY 0  // POSIX writes every file's bytes as they are
+#endif
 
 // The program's thread and the threads that call its console control
 // handler both record calls.
@@ -338,6 +343,24 @@ bool FileTimeToSystemTime(const FileTime *file_time, SystemTime *system_time) {
     system_time->wSecond = static_cast<uint16_t>(ms_of_day / 1000 % 60);
     system_time->wMilliseconds = static_cast<uint16_t>(ms_of_day % 1000);
     return true;
+}
+
+bool AppendLineToFileA(const char *path, const char *text) {
+    reached("AppendLineToFileA");  // not recorded: the file shows what it did
+    // The same bytes in one write with O_APPEND, which appends atomically too.
+    int file = open(path, O_WRONLY | O_APPEND | O_CREAT | O_BINARY, 0666);
+    if (file < 0) {
+        return false;
+    }
+    std::string line;
+    for (const char *c = text; *c != '\0'; ++c) {
+        line += *c == '\n' ? "\r\n" : std::string(1, *c);
+    }
+    line += "\r\n";
+    // (A line's size fits the unsigned count Windows takes.)
+    const bool written = write(file, line.data(), static_cast<unsigned>(line.size())) == static_cast<int>(line.size());
+    close(file);
+    return written;
 }
 
 ModuleHandle LoadLibraryA(const char *name) {

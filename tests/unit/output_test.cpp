@@ -2,11 +2,16 @@
 #include <gtest/gtest.h>
 
 #include <unistd.h>
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
 
 #include <chrono>
 #include <cstdlib>
+#include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/run_settings.h"
 #include "app/tickwatch.h"
@@ -34,7 +39,8 @@ TEST_F(Output, PrintMessageWritesTheLineToTheConsoleAndTheLog) {
     });
     EXPECT_EQ(run.exit_status, 0);
     EXPECT_EQ(run.output, "first\n\nends in a line break\n\n");
-    EXPECT_EQ(read_file(log), "first\n\nends in a line break\n\nlog only\n");
+    // Every line break in the log is CR LF, as text mode wrote them.
+    EXPECT_EQ(read_file_bytes(log), "first\r\n\r\nends in a line break\r\n\r\nlog only\r\n");
 }
 
 TEST_F(Output, WithoutALogFileOnlyTheConsoleGetsLines) {
@@ -80,6 +86,50 @@ TEST_F(Output, ALogThatCannotBeOpenedIsSkippedSilentlyLineByLine) {
     EXPECT_EQ(run.output, "one\ntwo\nthree\n");
     EXPECT_EQ(read_file(log), "three\n");
 }
+
+#ifndef _WIN32
+TEST_F(Output, ProcessesAppendingToOneLogAtOnceLoseNoLineAndTearNone) {
+    // Four at once, with short lines and lines longer than the run-time's
+    // file buffer: each line must reach the file in one append.
+    std::string log = dir.file("shared.log");
+    auto line = [](int process, int n) {
+        return std::to_string(process) + "." + std::to_string(n) + std::string(n % 4 == 0 ? 9000 : 30, 'x');
+    };
+    std::vector<pid_t> children;
+    for (int process = 0; process < 4; ++process) {
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            run_settings.log_file_name = log.c_str();
+            for (int n = 0; n < 200; ++n) {
+                append_to_log(line(process, n).c_str());
+            }
+            _exit(0);
+        }
+        children.push_back(child);
+    }
+    for (pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_EQ(status, 0);
+    }
+    std::multiset<std::string> expected;
+    for (int process = 0; process < 4; ++process) {
+        for (int n = 0; n < 200; ++n) {
+            expected.insert(line(process, n) + "\r\n");
+        }
+    }
+    const std::string logged = read_file_bytes(log);
+    std::multiset<std::string> lines;
+    for (size_t start = 0, end; start < logged.size(); start = end + 1) {
+        end = logged.find('\n', start);
+        end = end == std::string::npos ? logged.size() - 1 : end;
+        lines.insert(logged.substr(start, end + 1 - start));
+    }
+    EXPECT_EQ(lines.size(), expected.size());
+    EXPECT_TRUE(lines == expected) << "lines lost or torn";
+}
+#endif
 
 TEST_F(Output, EachLineReopensTheLogSoADeletedOrRenamedOneIsMadeAnew) {
     std::string log = dir.file("run.log");
