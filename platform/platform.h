@@ -135,5 +135,11 @@ void release(void *block);
 // resource but not yet registered the exit action that gives it back.
 void lock_output();
 void unlock_output();
+// As lock_output, but gives up after timeout_ms: false then.
+bool lock_output_within(uint32_t timeout_ms);
+
+// Ends the process at once with this status: no exit actions run, and
+// nothing the run-time holds in its buffers is written.
+[[noreturn]] void TerminateProcess(uint32_t exit_code);  // of the process itself
 
 }  // namespace platform

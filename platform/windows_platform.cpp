@@ -161,4 +161,23 @@ void lock_output() { EnterCriticalSection(&output_lock); }
 
 void unlock_output() { LeaveCriticalSection(&output_lock); }
 
+bool lock_output_within(uint32_t timeout_ms) {
+    // A critical section has no timed wait: try again every few ms.
+    const DWORD start = ::GetTickCount();
+    while (TryEnterCriticalSection(&output_lock) == FALSE) {
+        if (::GetTickCount() - start >= timeout_ms) {
+            return false;
+        }
+        ::Sleep(5);
+    }
+    return true;
+}
+
+void TerminateProcess(uint32_t exit_code) {
+    ::TerminateProcess(::GetCurrentProcess(), exit_code);
+    for (;;) {  // (it does not return)
+        ::Sleep(INFINITE);
+    }
+}
+
 }  // namespace platform

@@ -285,6 +285,12 @@ void Sleep(uint32_t ms) {
     if (reached("Sleep")) {
         record("Sleep(" + number(ms) + ")");
     }
+    if (on_control_thread) {
+        // A handler's sleep lasts (for ever, in effect, when INFINITE): only
+        // the program's pacing is scripted.
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        return;
+    }
     end_of_script_check();
 }
 
@@ -462,6 +468,39 @@ void lock_output() {
         fake.at_call("lock_output");
     }
     interrupt_if_due("lock_output");
+}
+
+bool lock_output_within(uint32_t timeout_ms) {
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    if (on_control_thread) {
+        ++handlers_at_output_lock;
+    }
+    while (!output_lock.try_lock()) {
+        if (std::chrono::steady_clock::now() >= give_up) {
+            if (on_control_thread) {
+                --handlers_at_output_lock;
+            }
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (on_control_thread) {
+        handler_holds_output_lock = true;
+        return true;
+    }
+    program_holds_output_lock = true;
+    if (fake.at_call != nullptr) {
+        fake.at_call("lock_output");
+    }
+    interrupt_if_due("lock_output");
+    return true;
+}
+
+void TerminateProcess(uint32_t exit_code) {
+    if (reached("TerminateProcess")) {
+        record("TerminateProcess(" + number(exit_code) + ")");
+    }
+    _exit(static_cast<int>(exit_code));  // standard output's buffer stays unwritten
 }
 
 void unlock_output() {

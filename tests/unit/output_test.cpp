@@ -15,6 +15,7 @@
 
 #include "app/run_settings.h"
 #include "app/tickwatch.h"
+#include "clock/timer_resolution.h"
 #include "output/output.h"
 #include "tests/support/child_process.h"
 #include "tests/support/fake_platform.h"
@@ -183,6 +184,37 @@ TEST_F(Output, TheConsoleControlHandlerWaitsForTheLineInProgress) {
     EXPECT_EQ(run.exit_status, 0);
     EXPECT_EQ(run.output, "whole line\n");
     EXPECT_EQ(run.calls, "time\nallocate(13)\nrelease\n");
+}
+
+TEST_F(Output, WhenTheLineInProgressNeverEndsTheHandlerEndsTheRunWithoutIt) {
+    std::string log = dir.file("run.log");
+    const auto start = std::chrono::steady_clock::now();
+    ChildRun run = run_in_child([&] {
+        // A handler that waits for ever ends the child with 95 instead.
+        std::thread([] {
+            std::this_thread::sleep_for(std::chrono::seconds(10));
+            _exit(95);
+        }).detach();
+        raise_timer_resolution();
+        generate_log_file_name();
+        run_settings.log_file_name = log.c_str();
+        // The main thread is in a line that standard output never takes
+        // when Ctrl+C comes.
+        fake.handler = console_control_handler;
+        fake.interrupt_call = "lock_output";
+        platform::lock_output();
+        std::printf("never taken");
+        std::this_thread::sleep_for(std::chrono::seconds(20));
+        _exit(99);
+    });
+    const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_GE(seconds, LINE_IN_PROGRESS_WAIT_MS / 1000.0) << "it waited for the line first";
+    // The period withdrawn, and the process ended without exit: its exit
+    // actions (the name's release) and its flush of standard output not run.
+    EXPECT_EQ(run.calls, "timeGetDevCaps(8)\ntimeBeginPeriod(1)\ntime\nallocate(13)\ninterrupt\ntimeEndPeriod(1)"
+                         "\nTerminateProcess(0)\n");
+    EXPECT_EQ(run.output, "MM timer resolution: 1..1000000 ms, set to 1 ms\n");
 }
 
 }  // namespace
