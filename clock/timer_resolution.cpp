@@ -35,7 +35,7 @@ void raise_timer_resolution() {
         }
         raising_period = false;
         std::snprintf(message_buffer, MESSAGE_BUFFER_SIZE, "MM timer resolution: %u..%u ms, set to %u ms",
-                      timer_caps.wPeriodMin, timer_caps.wPeriodMax, timer_period);
+                      timer_caps.wPeriodMin, timer_caps.wPeriodMax, period);
         platform::unlock_output();
     }
     print_message(message_buffer);
