@@ -1,14 +1,12 @@
 """The log file of the real program: its name, its bytes, its failures."""
 
-import collections
 import os
 import re
 import subprocess
-import sys
 import time
 import unittest
 
-from tickwatch_e2e import EXE, HELPER, LOADER, REPORT_LINE, START, TickwatchTestCase, lines_of, wine_env
+from tickwatch_e2e import HELPER, LOADER, REPORT_LINE, START, TickwatchTestCase, lines_of, wine_env
 
 
 def report_lines_only(data):
@@ -72,27 +70,6 @@ class LogFile(TickwatchTestCase):
                     self.check_log_matches_console(run, self.read(name))
                 else:
                     self.assertNotIn(name, self.files())
-
-    def test_instances_appending_to_one_log_at_once_write_whole_lines(self):
-        # Each instance reports its unknown arguments one after the other, on
-        # the console and in the log, as fast as it can; four at once
-        # interleave their lines, and every line arrives whole. (Windows
-        # appends atomically, so that none is lost either; Wine moves to the
-        # end and then writes, and loses a few: see docs/windows.md.)
-        instances, arguments = 4, 300
-        runs = [subprocess.Popen([LOADER, EXE, "-o", "shared.log"] + ["-%d.%03d" % (i, n) for n in range(arguments)],
-                                 cwd=self.dir, env=wine_env(), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                 stderr=subprocess.DEVNULL) for i in range(instances)]
-        for run in runs:
-            self.addCleanup(run.kill)
-        self.assertEqual([run.wait(60) for run in runs], [1] * instances)
-        expected = collections.Counter(b"unknown parameter: -%d.%03d\r\n" % (i, n)
-                                       for i in range(instances) for n in range(arguments))
-        expected[b"\r\n"] = instances * arguments  # the line break each message ends in
-        logged = collections.Counter(lines_of(self.read("shared.log")))
-        self.assertEqual(sum((logged - expected).values()), 0, "torn or doubled lines")
-        print("\nfigures: %d instances appending %d lines each to one log under Wine: %d lines lost to Wine's "
-              "append" % (instances, 2 * arguments, sum((expected - logged).values())), file=sys.stderr)
 
     def test_a_log_renamed_then_deleted_while_running_is_made_anew_by_the_next_line(self):
         run = self.start("-o", "run.log")

@@ -228,6 +228,13 @@ ScratchDirectory::~ScratchDirectory() {
 
 #endif
 
+void end_process_at_once(int status) {
+#ifdef _WIN32
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
+#endif
+    _exit(status);
+}
+
 std::string read_file_bytes(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream content;

@@ -21,6 +21,11 @@ ChildRun run_in_child(const std::function<void()> &body);
 // program name), ending in a null pointer; it points into arguments.
 std::vector<char *> argument_vector(std::vector<std::string> &arguments);
 
+// Ends this process at once with the status, as the system ends a process
+// that terminates itself: nothing the run-time holds in its buffers is
+// written (on Windows, _exit ends the process in a way that flushes them).
+[[noreturn]] void end_process_at_once(int status);
+
 // A directory of its own for a test, removed again at the end of the test.
 struct ScratchDirectory {
     ScratchDirectory();

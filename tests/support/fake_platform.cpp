@@ -16,6 +16,7 @@
 #include "clock/sampling.h"
 #include "clock/time_source.h"
 #include "clock/timer_resolution.h"
+#include "tests/support/child_process.h"
 
 FakePlatform &fake = *new FakePlatform;
 
@@ -500,7 +501,7 @@ void TerminateProcess(uint32_t exit_code) {
     if (reached("TerminateProcess")) {
         record("TerminateProcess(" + number(exit_code) + ")");
     }
-    _exit(static_cast<int>(exit_code));  // standard output's buffer stays unwritten
+    end_process_at_once(static_cast<int>(exit_code));  // standard output's buffer stays unwritten
 }
 
 void unlock_output() {
