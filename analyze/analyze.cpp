@@ -44,6 +44,9 @@ struct Analysis {
 // Large, and needed once: kept out of the stack.
 char read_block[READ_BLOCK_SIZE];
 ChartData chart_data;
+PhaseSegment phase_segment;  // of the open run
+DifferenceCounts run_differences;
+DifferenceCounts total_differences;
 
 bool is_standard_input(const char *name) { return std::strcmp(name, "-") == 0; }
 
@@ -105,7 +108,7 @@ void open_run(Analysis &a, const char *file, uint64_t line) {
     a.run.file = file;
     a.run.first_line = line;
     a.run.last_line = line;
-    start_statistics(a.run.statistics);
+    start_statistics(a.run.statistics, &phase_segment, &run_differences);
 }
 
 void close_run(Analysis &a) {
@@ -266,6 +269,7 @@ bool finish_output(std::FILE *file, const char *name) {
 int run_analyze(int argc, char **argv) {
     static Analysis a;
     a = Analysis{};
+    start_statistics(a.total, nullptr, &total_differences);
     if (!parse_options(argc, argv, a.options)) {
         return EXIT_TROUBLE;
     }
