@@ -60,18 +60,16 @@ static void write_stability(std::FILE *out, const RunStatistics &s) {
             continue;
         }
         const StabilityPoint &point = points[i];
-        char oadev[NUMBER_TEXT_SIZE];
-        *put_scientific(oadev, point.oadev, 4) = '\0';
-        std::fprintf(out, "                 %6.0f %11llu  %10s", point.tau_s, static_cast<unsigned long long>(point.n),
-                     oadev);
-        if (point.has_mdev) {
-            char mdev[NUMBER_TEXT_SIZE];
-            *put_scientific(mdev, point.mdev, 4) = '\0';
-            std::fprintf(out, "  %10s  %10.3f", mdev, point.tdev_ns);
-        } else {
-            std::fprintf(out, "  %10s  %10s", "-", "-");
+        std::fprintf(out, "                 %6.0f %11llu", point.tau_s, static_cast<unsigned long long>(point.n));
+        const double figures[] = {point.oadev, point.mdev, point.tdev_ns, point.mtie_ns};
+        for (int j = 0; j < 4; ++j) {
+            char text[NUMBER_TEXT_SIZE] = "-";
+            if (point.has_mdev || j == 0 || j == 3) {
+                *put_scientific(text, figures[j], 4) = '\0';
+            }
+            std::fprintf(out, "  %10s", text);
         }
-        std::fprintf(out, "  %10.0f\n", point.mtie_ns);
+        std::fputc('\n', out);
     }
 }
 
