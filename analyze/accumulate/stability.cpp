@@ -82,10 +82,11 @@ static void add_point(PhaseSegment &segment, StabilitySums *sums, double x) {
             // The block of 2^(k+1) ending at p: this one and the one 2^k
             // back, whose slot this one takes.
             const auto slot = static_cast<size_t>(mu + (p & (mu - 1)));
-            const double old_max = segment.level_max[slot];
-            const double old_min = segment.level_min[slot];
-            segment.level_max[slot] = block_max;
-            segment.level_min[slot] = block_min;
+            PhaseSegment::Extremes &level = segment.levels[slot];
+            const double old_max = level.max;
+            const double old_min = level.min;
+            level.max = block_max;
+            level.min = block_min;
             block_max = old_max > block_max ? old_max : block_max;
             block_min = old_min < block_min ? old_min : block_min;
         }
