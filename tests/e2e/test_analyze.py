@@ -12,6 +12,7 @@ import re
 import shutil
 import subprocess
 import tempfile
+import threading
 import time
 import unittest
 import xml.etree.ElementTree as ElementTree
@@ -85,18 +86,18 @@ class AnalyzeTestCase(unittest.TestCase):
             f.write(data)
         return self.path(name)
 
-    def analyze(self, *args, status=0, stdin=None):
+    def analyze(self, *args, status=0, stdin=None, timeout=120):
         """Runs tickwatch-analyze; returns (stdout, stderr), checked for the
         exit status and for no sanitizer report."""
-        done = subprocess.run([ANALYZE] + list(args), input=stdin, capture_output=True, timeout=120)
+        done = subprocess.run([ANALYZE] + list(args), input=stdin, capture_output=True, timeout=timeout)
         out, err = done.stdout.decode(), done.stderr.decode()
         self.assertNotIn("Sanitizer", err)
         self.assertNotIn("runtime error", err)
         self.assertEqual(done.returncode, status, err)
         return out, err
 
-    def analyze_json(self, *args, status=0):
-        out, err = self.analyze("--json", *args, status=status)
+    def analyze_json(self, *args, status=0, timeout=120):
+        out, err = self.analyze("--json", *args, status=status, timeout=timeout)
         return json.loads(out), err
 
 
@@ -208,12 +209,81 @@ class CraftedLogs(AnalyzeTestCase):
         empty = summary["runs"][2]
         self.assertEqual((empty["samples"], empty["stability"]), (0, []))
         self.assertEqual(empty["frequency"], {"offset_ppm": None, "stderr_ppm": None, "residual_rms_ms": None})
+        self.assertEqual(set(empty["difference_ms"]["percentiles"].values()), {None})
         # And the text.
         text, _ = self.analyze(self.path("clock.log"))
         self.assertIn("  percentiles      p1 -0.1000, p5 -0.1000, p50 +0.0000, p95 +0.0187, p99 +0.0187 ms", text)
         self.assertRegex(text, r"\n  stability        tau s +n +ADEV +MDEV +TDEV ns +MTIE ns\n"
                                r" +1 +3 +%.4e +%.4e +[0-9.e+]+ +1.0000e\+05\n" % (tau1["oadev"], tau1["mdev"]))
         self.assertIn("  frequency        offset %+.6f ppm" % frequency["offset_ppm"], text)
+
+    def test_lines_tickwatch_writes_are_read_with_a_mark_an_extra_cr_or_no_time(self):
+        log, t = crafted_log()
+        # A sample whose time tickwatch could not tell, in a step.
+        log.lines[7] = "0000-00-00 00:00:00.0000" + log.lines[7][24:]
+        data = b"\xef\xbb\xbf" + log.bytes().replace(b"\r\n", b"\r\r\n")
+        summary, err = self.analyze_json(self.write("clock.log", data), "--csv", self.path("clock.csv"))
+        self.assertEqual((err, summary["unrecognised_lines"]), ("", 0))
+        run1 = summary["runs"][0]
+        self.assertEqual((run1["samples"], run1["first_sample"], run1["last_sample"]), (8, iso(t[0]), iso(t[7])))
+        self.assertEqual(run1["steps"]["listed"][0], {"utc_time": None, "difference_ms": 31.2488})
+        self.assertEqual((run1["missing_samples"], run1["gaps"]), (0, 0))
+        with open(self.path("clock.csv")) as f:
+            self.assertTrue(f.read().splitlines()[3].startswith(",1,1031.2500,"))
+        text, _ = self.analyze(self.path("clock.log"), "--svg", self.path("clock.svg"))
+        self.assertIn("unknown time  +31.2488 ms\n", text)
+
+    def test_spans_run_from_the_earliest_time_to_the_latest_wherever_they_come(self):
+        # A clock set back an hour in the middle of a run, and its logs
+        # given late one first.
+        early = Log()
+        early.sample(at=T0)
+        for _ in range(4):
+            early.sample()
+        early.sample(1000.0 - 3_600_000, 1000.0)
+        early.sample()
+        late = Log()
+        late.sample(at=T0 + 7_200_000)
+        late.sample()
+        logs = (self.write("late.log", late.bytes()), self.write("early.log", early.bytes()))
+        summary, _ = self.analyze_json(*logs)
+        run = summary["runs"][1]
+        self.assertEqual((run["first_sample"], run["last_sample"]), (iso(T0 + 5000 - 3_600_000), iso(T0 + 4000)))
+        self.assertEqual(run["covered_ms"], 7000.0)
+        total = summary["total"]
+        self.assertEqual((total["first_sample"], total["last_sample"]), (iso(T0 + 5000 - 3_600_000), iso(T0 + 7_201_000)))
+        self.assertEqual(total["covered_ms"], 9000.0)
+
+        text, _ = self.analyze(*logs, "--svg", self.path("chart.svg"))
+        spans = re.findall(r"  samples +\d+, (\S+ to \S+ \(.*\))\n", text)
+        self.assertEqual(spans, ["%s to %s (1.000 s)" % (iso(T0 + 7_200_000), iso(T0 + 7_201_000)),
+                                 "%s to %s (59 min 59 s)" % (iso(T0 + 5000 - 3_600_000), iso(T0 + 4000)),
+                                 "%s to %s (2 h 59 min)" % (iso(T0 + 5000 - 3_600_000), iso(T0 + 7_201_000))])
+        self.assertIn("  time covered     9.000 s by the counter\n", text)
+        chart = ElementTree.parse(self.path("chart.svg")).getroot()
+        subtitle = next(e.text for e in chart.iter(SVG + "text") if e.text and " samples in " in e.text)
+        self.assertTrue(subtitle.startswith(spans[-1] + ":"), subtitle)
+
+    def test_json_has_the_same_keys_for_every_run_and_no_negative_zero(self):
+        log = Log()
+        log.add(BANNER, "unknown parameter: -x", "", BANNER)  # a run without samples
+        log.sample(1000.0, 1000.00001, at=T0)  # -0.0000 as printed
+        log.sample(1000.0, 1000.00001)
+        out, _ = self.analyze("--json", self.write("clock.log", log.bytes()))
+        self.assertNotRegex(out, r"-0(\.0+)?(?![.\d])")
+
+        def shape(value):
+            if isinstance(value, dict):
+                return {key: shape(item) for key, item in value.items()}
+            return type(value) if isinstance(value, list) else None
+
+        summary = json.loads(out)
+        empty, full = summary["runs"]
+        self.assertEqual((empty["samples"], full["samples"]), (0, 2))
+        self.assertEqual(shape(empty), shape(full))
+        self.assertEqual((empty["first_sample"], empty["difference_ms"]["mean"], empty["difference_ms"]["min"],
+                          empty["rate_ppm"]["run"]), (None, None, None, None))
+        self.assertEqual(full["difference_ms"]["min"], 0)
 
     def test_csv_has_a_row_per_sample(self):
         log, t = crafted_log()
@@ -283,6 +353,82 @@ class BadInput(AnalyzeTestCase):
         self.assertIn("nosuch/clock.csv: cannot write: No such file or directory", err)
         self.assertEqual(out, "", "nothing read when an output cannot be written")
 
+    def big_log(self, name):
+        log = Log()
+        log.add(BANNER, "")
+        log.sample(at=T0)
+        for _ in range(700):
+            log.sample()
+        return self.write(name, log.bytes())
+
+    def test_an_output_that_is_a_log_is_refused_and_the_log_kept(self):
+        data = open(self.big_log("in.log"), "rb").read()
+        self.assertGreater(len(data), 40_000)
+        os.link(self.path("in.log"), self.path("hl.log"))
+        log, a, hl, dotted = self.path("in.log"), self.path("a.log"), self.path("hl.log"), self.path("./in.log")
+        for args, output in ((("--csv", log, log), log), (("--svg", log, log), log), ((a, log, "--csv", log), log),
+                             (("--svg", hl, log), hl), (("--csv", dotted, "-"), dotted)):
+            with open(log, "rb") as stdin:  # the log itself as standard input
+                done = subprocess.run([ANALYZE] + list(args), stdin=stdin, capture_output=True, timeout=60)
+            self.assertEqual(done.returncode, 2, args)
+            self.assertIn("tickwatch-analyze: %s: the output is the same file as the log " % output,
+                          done.stderr.decode())
+            self.assertEqual(done.stdout, b"")
+            self.assertEqual(open(log, "rb").read(), data, args)
+
+    def test_two_outputs_in_one_file_are_refused(self):
+        log = self.big_log("in.log")
+        _, err = self.analyze("--csv", self.path("x"), "--svg", self.path("x"), log, status=2)
+        self.assertIn("x: the same file as the output %s" % self.path("x"), err)
+        self.assertFalse(os.path.exists(self.path("x")))
+
+    def test_a_run_that_fails_leaves_existing_outputs_as_they_were(self):
+        log = self.big_log("in.log")
+        keep = self.write("keep.csv", b"kept\n")
+        _, err = self.analyze("--csv", keep, "--svg", self.path("missing/x.svg"), log, status=2)
+        self.assertIn("missing/x.svg: cannot write: No such file or directory", err)
+        self.analyze("--csv", keep, log, self.path("nosuch.log"), status=2)
+        self.analyze("--csv", keep, log, self.write("empty.log", b""), status=2)
+        self.assertEqual(open(keep, "rb").read(), b"kept\n")
+        self.assertEqual(sorted(os.listdir(self.dir)), ["empty.log", "in.log", "keep.csv"], "no temporary left")
+        # A run that succeeds replaces it.
+        self.analyze("--csv", keep, log)
+        self.assertTrue(open(keep).read().startswith("utc_time,run,"))
+
+    def test_a_named_pipe_is_read_once(self):
+        # More than a pipe holds: a writer left alone by a reader that only
+        # looked would fail, and a second opening would wait forever.
+        data = open(self.big_log("in.log"), "rb").read() * 3
+        self.assertGreater(len(data), 100_000)
+        os.mkfifo(self.path("fifo.log"))
+
+        def write():
+            try:
+                with open(self.path("fifo.log"), "wb") as fifo:
+                    fifo.write(data)
+            except BrokenPipeError:
+                pass
+
+        writer = threading.Thread(target=write, daemon=True)
+        writer.start()
+        summary, _ = self.analyze_json(self.path("fifo.log"), timeout=30)
+        self.assertEqual(summary["total"]["samples"], 3 * 701)
+
+    def test_standard_output_that_cannot_be_written_is_named(self):
+        log = self.big_log("in.log")
+        with open("/dev/full", "wb") as full:
+            done = subprocess.run([ANALYZE, log], stdout=full, stderr=subprocess.PIPE, timeout=60)
+        self.assertEqual((done.returncode, done.stderr.decode()),
+                         (2, "tickwatch-analyze: standard output: cannot write: No space left on device\n"))
+        # A pipe that stops reading: said too, and no output left half done.
+        reader = subprocess.Popen([ANALYZE, log, log, "--csv", self.path("out.csv")], stdout=subprocess.PIPE,
+                                  stderr=subprocess.PIPE)
+        reader.stdout.close()
+        err = reader.stderr.read().decode()
+        self.assertEqual((reader.wait(timeout=60), err),
+                         (2, "tickwatch-analyze: standard output: cannot write: Broken pipe\n"))
+        self.assertEqual(os.listdir(self.dir), ["in.log"])
+
     def test_logs_without_report_lines_fail(self):
         _, err = self.analyze(self.write("empty.log", b""), status=2)
         self.assertIn("empty.log: no report lines in it\n", err)
@@ -291,7 +437,7 @@ class BadInput(AnalyzeTestCase):
         self.assertIn("garbage.bin: no report lines in it: not a tickwatch log?", err)
         self.assertRegex(err, r"garbage\.bin: \d+ lines not understood, the first 5 named above")
         self.assertEqual(len(re.findall(r"garbage\.bin:\d+: not a report line", err)), 5)
-        ElementTree.parse(self.path("g.svg"))
+        self.assertFalse(os.path.exists(self.path("g.svg")), "a run that fails writes no output")
 
     def test_lines_not_understood_are_named_and_skipped(self):
         log, _ = crafted_log()
@@ -304,6 +450,23 @@ class BadInput(AnalyzeTestCase):
                       err)
         self.assertIn('clock.log:9: not a report line or a message of tickwatch: "???[31m"', err)
         self.assertEqual((summary["unrecognised_lines"], summary["total"]["samples"]), (3, 12))
+
+    def test_report_lines_tickwatch_cannot_write_are_named_and_skipped(self):
+        log, _ = crafted_log()
+        time = log.lines[6][:26]
+        log.lines[6:6] = [time + " 999.8502  999.8496  +31.2488  156250 (+0) ><",
+                          time + "1050.0000 1000.0000  +50.0000  156250 (+0) ",
+                          time + FORMAT[FORMAT.index(": ") + 2:] % (1.7e306, 0, 1.7e306, 156250, 0, "><"),
+                          time + FORMAT[FORMAT.index(": ") + 2:] % (0, 1e300, -1e300, 156250, 0, "><")]
+        summary, err = self.analyze_json(self.write("clock.log", log.bytes()), "--svg", self.path("clock.svg"))
+        self.assertIn("clock.log:7: a difference that is not the system time's advance minus the counter's", err)
+        self.assertIn("clock.log:8: a marker that disagrees with the difference", err)
+        self.assertIn("clock.log:9: a value beyond any that tickwatch writes", err)
+        self.assertIn("clock.log:10: a value beyond any that tickwatch writes", err)
+        total = summary["total"]
+        self.assertEqual((summary["unrecognised_lines"], total["samples"], total["steps"]["count"]), (4, 12, 2))
+        self.assertEqual(total["missing_samples"], 3)
+        self.assertAlmostEqual(summary["runs"][0]["rate_ppm"]["max"], 18.7)
 
     def test_a_run_cut_short_mid_line(self):
         log, _ = crafted_log()

@@ -2,9 +2,11 @@
 // them, the other lines, the reading in blocks, and the chart's buckets.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <deque>
+#include <filesystem>
 #include <memory>
 #include <random>
 #include <string>
@@ -17,10 +19,12 @@
 #include "analyze/accumulate/phase.h"
 #include "analyze/accumulate/stability.h"
 #include "analyze/output/number_text.h"
+#include "analyze/output/output_file.h"
 #include "analyze/parse/log_line.h"
 #include "analyze/parse/log_reader.h"
 #include "analyze/parse/utc_time.h"
 #include "clock/report_line.h"
+#include "tests/support/child_process.h"
 #include "tests/support/report_text.h"
 
 namespace {
@@ -144,10 +148,47 @@ TEST(AnalyzeLogLine, ReportLinesMustBeExactlyAsTickwatchWritesThem) {
     for (const char *line : bad) {
         EXPECT_EQ(kind_of(line), LineKind::unknown) << line;
     }
+    // What tickwatch writes when it cannot tell the time, and a log whose
+    // CR LF line ends were converted once more.
+    ReportFields fields;
+    ASSERT_EQ(parse("0000-00-00 00:00:00.0000: 1031.2500 1000.0012  +31.2488  156001 (-249) ><", fields),
+              LineKind::report);
+    EXPECT_EQ(fields.utc_ms, UNKNOWN_TIME_MS);
+    EXPECT_EQ(parse(good + "\r\r", fields), LineKind::report);
+    EXPECT_EQ(kind_of("0000-00-00 00:00:00.0001: 1031.2500 1000.0012  +31.2488  156001 (-249) ><"), LineKind::unknown);
     // Every cut of a good line.
     for (size_t length = 1; length < good.size() - 3; ++length) {
         EXPECT_EQ(kind_of(good.substr(0, length)), LineKind::unknown) << good.substr(0, length);
     }
+}
+
+TEST(AnalyzeLogLine, ValuesThatTickwatchCannotHaveWrittenAreToldApart) {
+    const std::string time = "2024-03-05 13:39:01.0046: ";
+    const std::pair<const char *, LineKind> lines[] = {
+        {" 999.8502  999.8496  +31.2488  156250 (+0) ><", LineKind::wrong_difference},
+        {"1050.0000 1000.0000  +50.0000  156250 (+0) ", LineKind::wrong_marker},
+        {"1020.0001 1000.0000  +20.0001  156250 (+0) ", LineKind::wrong_marker},
+        // Each printed value rounded on its own: one last digit apart.
+        {" 999.8502  999.8496   +0.0007  156250 (+0) ", LineKind::report},
+        // At 20.0000 as printed the difference may have been either side.
+        {"1020.0000 1000.0000  +20.0000  156250 (+0) ", LineKind::report},
+        {" 980.0000 1000.0000  -20.0000  156250 (+0) ><", LineKind::report},
+        {"1020.0001 1000.0000  +20.0001  156250 (+0) ><", LineKind::report},
+    };
+    for (const auto &[values, kind] : lines) {
+        EXPECT_EQ(kind_of(time + values), kind) << values;
+    }
+    // Beyond 2^63 ticks of either clock: a difference that would draw
+    // beyond any chart, or count missing samples beyond any integer.
+    auto line_of = [](double system_ms, double counter_ms) {
+        const IntervalReport report = {system_ms, counter_ms, system_ms - counter_ms, 156250, 0, STEP_MARKER};
+        char buffer[1024];
+        format_report_line(buffer, sizeof buffer, system_time_from_ms(0), report);
+        return std::string(buffer);
+    };
+    EXPECT_EQ(kind_of(line_of(1.7e306, 0)), LineKind::out_of_range);
+    EXPECT_EQ(kind_of(line_of(0, 1e300)), LineKind::out_of_range);
+    EXPECT_EQ(kind_of(line_of(0x1p63 / 1e4, -0x1p63 * 1e3)), LineKind::report);
 }
 
 // Reads all of text through a LogReader.
@@ -200,6 +241,12 @@ TEST(AnalyzeLogReader, ReturnsEveryLineWholeAcrossBlocksSkippingOverlongOnes) {
         ASSERT_EQ(back.numbers[i], i + 1);
     }
     EXPECT_EQ(back.lines.back(), std::pair(ReadResult::cut_short, std::string("cut")));
+
+    // A byte order mark before the first line only.
+    const ReadBack marked = read_back("\xEF\xBB\xBFone\n\xEF\xBB\xBFtwo\n");
+    EXPECT_EQ(marked.lines[0].second, "one");
+    EXPECT_EQ(marked.lines[1].second, "\xEF\xBB\xBFtwo");
+    EXPECT_EQ(read_back("\xEF\xBB\xBF").lines[0], std::pair(ReadResult::cut_short, std::string()));
 
     EXPECT_TRUE(read_back("").lines.empty());
     EXPECT_EQ(read_back("\n\n").lines.size(), 2U);
@@ -571,6 +618,115 @@ TEST(AnalyzeNumberText, ScientificAsTheHostsPrintfWritesIt) {
             ASSERT_EQ(got, expected) << decimals;
         }
     }
+}
+
+// Whether outputs (first) and logs (second) may be written: refused (with
+// every pair named) when any output is a log or another output.
+bool outputs_allowed(std::vector<std::string> outputs, std::vector<std::string> logs, std::string *said = nullptr) {
+    std::vector<const char *> output_names;
+    std::vector<const char *> log_names;
+    for (const std::string &name : outputs) {
+        output_names.push_back(name.c_str());
+    }
+    for (const std::string &name : logs) {
+        log_names.push_back(name.c_str());
+    }
+    testing::internal::CaptureStderr();
+    const bool allowed = check_output_names(output_names.data(), static_cast<int>(output_names.size()),
+                                            log_names.data(), static_cast<int>(log_names.size()));
+    const std::string err = testing::internal::GetCapturedStderr();
+    if (said != nullptr) {
+        *said = err;
+    }
+    return allowed;
+}
+
+std::vector<std::string> files_in(const std::string &directory) {
+    std::vector<std::string> names;
+    for (const auto &entry : std::filesystem::directory_iterator(directory)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(AnalyzeOutputFile, AnOutputThatIsALogOrAnotherOutputIsRefusedByIdentity) {
+    ScratchDirectory dir;
+    const std::string log = dir.file("in.log");
+    write_file(log, "a log\n");
+    std::error_code error;
+    std::filesystem::create_hard_link(log, dir.file("hard link.log"), error);
+    ASSERT_FALSE(error);
+    std::filesystem::create_directory(dir.file("sub"), error);
+
+    std::string said;
+    EXPECT_FALSE(outputs_allowed({log}, {log}, &said));
+    EXPECT_EQ(said, "tickwatch-analyze: " + log + ": the output is the same file as the log " + log + "\n");
+    EXPECT_FALSE(outputs_allowed({dir.file("hard link.log")}, {dir.file("other.log"), log}, &said));
+    EXPECT_NE(said.find("hard link.log: the output is the same file as the log " + log), std::string::npos) << said;
+    EXPECT_FALSE(outputs_allowed({dir.file("sub/../in.log")}, {log}));
+    EXPECT_TRUE(outputs_allowed({dir.file("out.csv"), dir.file("out.svg")}, {log, "-"}));
+    // Outputs that are not there yet: the same entry of the same directory.
+    EXPECT_FALSE(outputs_allowed({dir.file("x"), dir.file("sub/../x")}, {log}, &said));
+    EXPECT_NE(said.find("sub/../x: the same file as the output " + dir.file("x")), std::string::npos) << said;
+    EXPECT_FALSE(outputs_allowed({dir.file("sub/x"), dir.file("x"), dir.file("sub/./x")}, {log}));
+    write_file(dir.file("x"), "");
+    EXPECT_FALSE(outputs_allowed({dir.file("x"), dir.file("sub/../x")}, {log}));
+#ifdef _WIN32
+    // Names differing in case name one file.
+    EXPECT_FALSE(outputs_allowed({dir.file("IN.LOG")}, {log}));
+    EXPECT_FALSE(outputs_allowed({dir.file("y"), dir.file("Y")}, {log}));
+#endif
+}
+
+TEST(AnalyzeOutputFile, TheTargetIsReplacedOnlyOnCommitAndNothingIsLeftBehind) {
+    ScratchDirectory dir;
+    const std::string target = dir.file("chart é.svg");
+    // (As the listing spells it: on Windows the name is in the ANSI code page.)
+    const std::vector<std::string> only_target = {std::filesystem::path(target).filename().string()};
+    write_file(target, "before");
+    static OutputFile first;
+    static OutputFile second;
+    // Two at once (two runs, or a run and its next interval) never share a
+    // temporary; the one committed last is what stays.
+    ASSERT_TRUE(open_output_file(first, target.c_str()));
+    ASSERT_TRUE(open_output_file(second, target.c_str()));
+    EXPECT_STRNE(first.temporary, second.temporary);
+    std::fputs("first", first.file);
+    std::fputs("second", second.file);
+    EXPECT_EQ(read_file(target), "before");
+    ASSERT_TRUE(commit_output_file(first));
+    EXPECT_EQ(read_file(target), "first");
+    discard_output_file(second);
+    EXPECT_EQ(read_file(target), "first");
+    EXPECT_EQ(files_in(dir.path), only_target);
+    // Again and again, as for every interval of a run that goes on.
+    for (const char *text : {"one", "two"}) {
+        ASSERT_TRUE(open_output_file(first, target.c_str()));
+        std::fputs(text, first.file);
+        ASSERT_TRUE(commit_output_file(first));
+        EXPECT_EQ(read_file(target), text);
+    }
+    EXPECT_EQ(files_in(dir.path), only_target);
+
+    // A device is written in place.
+#ifdef _WIN32
+    const char *device = "NUL";
+#else
+    const char *device = "/dev/null";
+#endif
+    ASSERT_TRUE(open_output_file(first, device));
+    EXPECT_STREQ(first.temporary, "");
+    std::fputs("gone", first.file);
+    EXPECT_TRUE(commit_output_file(first));
+
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(open_output_file(first, dir.path.c_str()));
+    EXPECT_FALSE(open_output_file(first, dir.file("missing/x.csv").c_str()));
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find(dir.path + ": cannot write: it is a directory\n"), std::string::npos) << err;
+    EXPECT_NE(err.find("missing/x.csv: cannot write: "), std::string::npos) << err;
+    EXPECT_EQ(files_in(dir.path), only_target);
 }
 
 }  // namespace
