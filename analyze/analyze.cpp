@@ -53,6 +53,9 @@ struct Analysis {
 // Large, and needed once: kept out of the stack.
 char read_block[READ_BLOCK_SIZE];
 ChartData chart_data;
+PhaseSegment phase_segment;  // of the open run
+DifferenceCounts run_differences;
+DifferenceCounts total_differences;
 
 bool is_standard_input(const char *name) { return std::strcmp(name, "-") == 0; }
 
@@ -110,7 +113,7 @@ void open_run(Analysis &a, const char *file, uint64_t line) {
     a.run.file = file;
     a.run.first_line = line;
     a.run.last_line = line;
-    start_statistics(a.run.statistics);
+    start_statistics(a.run.statistics, &phase_segment, &run_differences);
 }
 
 void close_run(Analysis &a) {
@@ -291,7 +294,7 @@ bool finish_outputs(Analysis &a) {
 int run_analyze(int argc, char **argv) {
     static Analysis a;
     a = Analysis{};
-    start_statistics(a.total);
+    start_statistics(a.total, nullptr, &total_differences);
     if (!parse_options(argc, argv, a.options)) {
         return EXIT_TROUBLE;
     }
