@@ -16,6 +16,7 @@
 #include "analyze/options.h"
 #include "analyze/output/csv_output.h"
 #include "analyze/output/escape.h"
+#include "analyze/output/html_report.h"
 #include "analyze/output/json_summary.h"
 #include "analyze/output/svg_chart.h"
 #include "analyze/output/text_summary.h"
@@ -32,7 +33,8 @@ namespace {
 struct Analysis {
     AnalyzeOptions options;
     std::FILE *csv;
-    ChartData *chart;  // with --svg
+    ChartData *chart;       // with --svg or --html
+    ReportRecords *report;  // with --html
     bool run_open;
     LogRun run;
     int32_t runs;
@@ -44,6 +46,8 @@ struct Analysis {
 // Large, and needed once: kept out of the stack.
 char read_block[READ_BLOCK_SIZE];
 ChartData chart_data;
+ChartData phase_chart;
+ReportRecords report_records;
 
 bool is_standard_input(const char *name) { return std::strcmp(name, "-") == 0; }
 
@@ -119,6 +123,9 @@ void close_run(Analysis &a) {
         write_run_text(stdout, a.run);
     }
     add_run_to_total(a.total, a.run.statistics);
+    if (a.report != nullptr) {
+        keep_run_for_report(*a.report, a.run);
+    }
 }
 
 void add_report(Analysis &a, const ReportFields &sample, const char *file, uint64_t line) {
@@ -293,6 +300,18 @@ int run_analyze(int argc, char **argv) {
         if (svg == nullptr) {
             return EXIT_TROUBLE;
         }
+    }
+    std::FILE *html = nullptr;
+    if (a.options.html_file != nullptr) {
+        html = open_output(a.options.html_file);
+        if (html == nullptr) {
+            return EXIT_TROUBLE;
+        }
+        a.report = &report_records;
+        report_records = ReportRecords{};
+        start_chart(phase_chart);
+    }
+    if (svg != nullptr || html != nullptr) {
         a.chart = &chart_data;
         start_chart(chart_data);
     }
@@ -319,11 +338,21 @@ int run_analyze(int argc, char **argv) {
         const bool written = end_csv(a.csv);
         a.failed = !finish_output(a.csv, a.options.csv_file) || !written || a.failed;
     }
+    char title[512];
+    chart_title(title, sizeof title, a.options);
     if (svg != nullptr) {
-        char title[512];
-        chart_title(title, sizeof title, a.options);
         write_svg_chart(svg, chart_data, title);
         a.failed = !finish_output(svg, a.options.svg_file) || a.failed;
+    }
+    if (html != nullptr) {
+        report_records.total = a.total;
+        report_records.files = a.options.logs;
+        report_records.file_count = a.options.log_count;
+        report_records.unrecognised_lines = a.unrecognised_lines;
+        report_records.difference = &chart_data;
+        report_records.phase = &phase_chart;
+        write_html_report(html, report_records, title);
+        a.failed = !finish_output(html, a.options.html_file) || a.failed;
     }
     if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
         a.failed = true;

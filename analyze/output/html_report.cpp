@@ -1,0 +1,229 @@
+#include "analyze/output/html_report.h"
+
+#include "analyze/output/escape.h"
+#include "analyze/output/svg_chart.h"
+#include "analyze/parse/utc_time.h"
+
+namespace {
+
+// Screen and A4 alike; the charts take the page's width.
+const char *const STYLE =
+    "body{font-family:\"Segoe UI\",\"DejaVu Sans\",Helvetica,Arial,sans-serif;color:#212529;margin:1.5em;"
+    "line-height:1.35}\n"
+    "h1{font-size:1.5em;margin:0 0 .3em}h2{font-size:1.2em;margin:1.6em 0 .5em;border-bottom:1px solid #dee2e6}\n"
+    "p.note{color:#495057;margin:.3em 0}\n"
+    ".wide{overflow-x:auto}\n"
+    "table{border-collapse:collapse;font-size:.85em;margin:.3em 0}\n"
+    "th,td{border:1px solid #dee2e6;padding:.2em .5em;text-align:left;vertical-align:top}\n"
+    "th{background:#f1f3f5}td.n{text-align:right;font-variant-numeric:tabular-nums;white-space:nowrap}\n"
+    "td.file{word-break:break-all}tr.total td{font-weight:bold;background:#f8f9fa}\n"
+    "tr.more td{color:#495057;font-style:italic}\n"
+    "svg{display:block;max-width:100%;height:auto}\n"
+    "figure{margin:.5em 0}figcaption{color:#495057;font-size:.85em}\n"
+    "@page{size:A4;margin:12mm}\n"
+    "@media print{body{margin:0;font-size:9pt}.wide{overflow:visible}table{font-size:7.5pt}"
+    "h2{break-after:avoid}figure,tr{break-inside:avoid}}\n";
+
+void write_setting(std::FILE *out, AdjustmentSetting setting) {
+    std::fprintf(out, "%ld (increment %lu, ", static_cast<long>(setting.adjustment),
+                 static_cast<unsigned long>(setting.increment));
+    double ppm = 0;
+    if (slew_rate_ppm(setting, ppm)) {
+        std::fprintf(out, "%+.3f ppm)", ppm);
+    } else {
+        std::fputs("no slew rate)", out);
+    }
+}
+
+void write_time_cell(std::FILE *out, int64_t utc_ms) {
+    char when[ISO_TIME_SIZE];
+    format_iso_time(when, sizeof when, utc_ms);
+    std::fprintf(out, "<td class=\"n\">%s</td>", when);
+}
+
+// The run's name in the tables, or the total's.
+void write_run_cell(std::FILE *out, const LogRun *run) {
+    if (run == nullptr) {
+        std::fputs("<td>total</td>", out);
+    } else {
+        std::fprintf(out, "<td class=\"n\">%ld</td>", static_cast<long>(run->number));
+    }
+}
+
+void write_more_row(std::FILE *out, int columns, uint64_t more, const char *what) {
+    std::fprintf(out, "<tr class=\"more\"><td colspan=\"%d\">and %llu more %s, not listed</td></tr>\n", columns,
+                 static_cast<unsigned long long>(more), what);
+}
+
+// Where the runs are and what they hold.
+void write_runs_row(std::FILE *out, const LogRun *run, const RunStatistics &s) {
+    std::fputs(run == nullptr ? "<tr class=\"total\">" : "<tr>", out);
+    write_run_cell(out, run);
+    if (run != nullptr) {
+        std::fputs("<td class=\"file\">", out);
+        write_xml_text(out, run->file);
+        std::fprintf(out, "</td><td class=\"n\">%llu&ndash;%llu</td>", static_cast<unsigned long long>(run->first_line),
+                     static_cast<unsigned long long>(run->last_line));
+    } else {
+        std::fputs("<td></td><td></td>", out);
+    }
+    if (s.samples == 0) {
+        std::fputs("<td class=\"n\">0</td><td colspan=\"5\">no samples</td></tr>\n", out);
+        return;
+    }
+    char span[64];
+    format_duration(span, sizeof span, s.last_utc_ms - s.first_utc_ms);
+    std::fprintf(out, "<td class=\"n\">%llu</td>", static_cast<unsigned long long>(s.samples));
+    write_time_cell(out, s.first_utc_ms);
+    write_time_cell(out, s.last_utc_ms);
+    std::fprintf(out, "<td class=\"n\">%s</td><td class=\"n\">%llu in %llu</td><td class=\"n\">%llu</td></tr>\n", span,
+                 static_cast<unsigned long long>(s.missing_samples), static_cast<unsigned long long>(s.gaps),
+                 static_cast<unsigned long long>(s.steps));
+}
+
+// What the clock did in them.
+void write_figures_row(std::FILE *out, const LogRun *run, const RunStatistics &s) {
+    std::fputs(run == nullptr ? "<tr class=\"total\">" : "<tr>", out);
+    write_run_cell(out, run);
+    if (s.samples == 0) {
+        std::fputs("<td colspan=\"7\">no samples</td></tr>\n", out);
+        return;
+    }
+    std::fprintf(out,
+                 "<td class=\"n\">%+.6f</td><td class=\"n\">%.6f</td><td class=\"n\">%+.4f</td>"
+                 "<td class=\"n\">%+.4f</td>",
+                 difference_mean(s), difference_rms(s), s.difference_min, s.difference_max);
+    double rate = 0;
+    if (run_rate_ppm(s, rate)) {
+        std::fprintf(out, "<td class=\"n\">%+.3f</td><td class=\"n\">%+.3f to %+.3f</td>", rate, s.rate_min_ppm,
+                     s.rate_max_ppm);
+    } else {
+        std::fputs("<td colspan=\"2\">no sample without a step</td>", out);
+    }
+    std::fprintf(out, "<td class=\"n\">%llu</td></tr>\n", static_cast<unsigned long long>(s.changes));
+}
+
+void write_summary(std::FILE *out, const ReportRecords &r) {
+    const uint64_t unlisted = static_cast<uint64_t>(r.runs - r.listed_runs);
+    std::fputs("<h2 id=\"summary\">Summary</h2>\n<div class=\"wide\"><table id=\"runs\">\n"
+               "<tr><th>run</th><th>file</th><th>lines</th><th>samples</th><th>first sample (UTC)</th>"
+               "<th>last sample (UTC)</th><th>span</th><th>missing in gaps</th><th>steps</th></tr>\n",
+               out);
+    for (int i = 0; i < r.listed_runs; ++i) {
+        write_runs_row(out, &r.listed[i], r.listed[i].statistics);
+    }
+    if (unlisted > 0) {
+        write_more_row(out, 9, unlisted, "runs");
+    }
+    write_runs_row(out, nullptr, r.total);
+    std::fputs("</table></div>\n<div class=\"wide\"><table id=\"figures\">\n"
+               "<tr><th>run</th><th>mean difference, ms</th><th>RMS, ms</th><th>min, ms</th><th>max, ms</th>"
+               "<th>clock rate, ppm</th><th>single samples, ppm</th><th>adjustment changes</th></tr>\n",
+               out);
+    for (int i = 0; i < r.listed_runs; ++i) {
+        write_figures_row(out, &r.listed[i], r.listed[i].statistics);
+    }
+    if (unlisted > 0) {
+        write_more_row(out, 8, unlisted, "runs");
+    }
+    write_figures_row(out, nullptr, r.total);
+    std::fputs("</table></div>\n<p class=\"note\">The difference is the system time's advance less the "
+               "performance counter's, per sample; the clock rate leaves the steps out.</p>\n",
+               out);
+}
+
+void write_events(std::FILE *out, const ReportRecords &r) {
+    std::fputs("<h2 id=\"steps\">Steps</h2>\n", out);
+    if (r.total.steps == 0) {
+        std::fputs("<p class=\"note\">None.</p>\n", out);
+    } else {
+        std::fputs("<table id=\"step-table\">\n<tr><th>run</th><th>UTC time</th><th>difference, ms</th></tr>\n", out);
+        uint64_t listed = 0;
+        for (int i = 0; i < r.listed_runs; ++i) {
+            const RunStatistics &s = r.listed[i].statistics;
+            for (int k = 0; k < s.listed_step_count; ++k) {
+                std::fputs("<tr>", out);
+                write_run_cell(out, &r.listed[i]);
+                write_time_cell(out, s.listed_steps[k].utc_ms);
+                std::fprintf(out, "<td class=\"n\">%+.4f</td></tr>\n", s.listed_steps[k].difference_ms);
+            }
+            listed += static_cast<uint64_t>(s.listed_step_count);
+        }
+        if (r.total.steps > listed) {
+            write_more_row(out, 3, r.total.steps - listed, "steps");
+        }
+        std::fputs("</table>\n", out);
+    }
+    std::fputs("<h2 id=\"changes\">Adjustment changes</h2>\n", out);
+    if (r.total.changes == 0) {
+        std::fputs("<p class=\"note\">None.</p>\n", out);
+        return;
+    }
+    std::fputs("<div class=\"wide\"><table id=\"change-table\">\n<tr><th>run</th><th>UTC time</th><th>from</th>"
+               "<th>to</th></tr>\n",
+               out);
+    uint64_t listed = 0;
+    for (int i = 0; i < r.listed_runs; ++i) {
+        const RunStatistics &s = r.listed[i].statistics;
+        for (int k = 0; k < s.listed_change_count; ++k) {
+            std::fputs("<tr>", out);
+            write_run_cell(out, &r.listed[i]);
+            write_time_cell(out, s.listed_changes[k].utc_ms);
+            std::fputs("<td>", out);
+            write_setting(out, s.listed_changes[k].from);
+            std::fputs("</td><td>", out);
+            write_setting(out, s.listed_changes[k].to);
+            std::fputs("</td></tr>\n", out);
+        }
+        listed += static_cast<uint64_t>(s.listed_change_count);
+    }
+    if (r.total.changes > listed) {
+        write_more_row(out, 4, r.total.changes - listed, "changes");
+    }
+    std::fputs("</table></div>\n", out);
+}
+
+void write_figure(std::FILE *out, const char *caption) {
+    std::fprintf(out, "<figcaption>%s</figcaption></figure>\n", caption);
+}
+
+}  // namespace
+
+void keep_run_for_report(ReportRecords &records, const LogRun &run) {
+    if (records.listed_runs < REPORT_LISTED_RUNS) {
+        records.listed[records.listed_runs++] = run;
+    }
+    records.runs = run.number > records.runs ? run.number : records.runs;
+}
+
+void write_html_report(std::FILE *out, const ReportRecords &r, const char *title_name) {
+    std::fputs("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+               "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>tickwatch report: ",
+               out);
+    write_xml_text(out, title_name);
+    std::fprintf(out, "</title>\n<style>\n%s</style>\n</head>\n<body>\n<h1>tickwatch report: ", STYLE);
+    write_xml_text(out, title_name);
+    std::fputs("</h1>\n<p class=\"note\">", out);
+    for (int i = 0; i < r.file_count; ++i) {
+        std::fputs(i == 0 ? "From " : ", ", out);
+        write_xml_text(out, r.files[i]);
+    }
+    std::fprintf(out, ": %ld run%s, %llu sample%s", static_cast<long>(r.runs), r.runs == 1 ? "" : "s",
+                 static_cast<unsigned long long>(r.total.samples), r.total.samples == 1 ? "" : "s");
+    if (r.unrecognised_lines > 0) {
+        std::fprintf(out, ", %llu line%s not understood", static_cast<unsigned long long>(r.unrecognised_lines),
+                     r.unrecognised_lines == 1 ? "" : "s");
+    }
+    std::fputs(".</p>\n", out);
+    write_summary(out, r);
+
+    std::fputs("<h2 id=\"difference\">Difference per sample</h2>\n<figure>\n", out);
+    write_difference_chart(out, *r.difference, title_name, false);
+    write_figure(out, "Each pixel column spans the lowest to the highest difference of the samples it holds.");
+    std::fputs("<h2 id=\"phase\">Time error per segment</h2>\n<figure>\n", out);
+    write_phase_chart(out, *r.phase);
+    write_figure(out, "The time error accumulated from the differences, each segment from 0.");
+
+    write_events(out, r);
+    std::fputs("</body>\n</html>\n", out);
+}
