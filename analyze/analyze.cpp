@@ -34,7 +34,9 @@ struct Analysis {
     AnalyzeOptions options;
     std::FILE *csv;
     ChartData *chart;       // with --svg or --html
-    ReportRecords *report;  // with --html
+    ReportRecords *report;  // with --html, and what only it needs:
+    RunPhase run_phase;
+    RunPhase total_phase;
     bool run_open;
     LogRun run;
     int32_t runs;
@@ -48,6 +50,9 @@ char read_block[READ_BLOCK_SIZE];
 ChartData chart_data;
 ChartData phase_chart;
 ReportRecords report_records;
+PhaseSegment phase_segment;
+DifferenceCounts run_counts;
+DifferenceCounts total_counts;
 
 bool is_standard_input(const char *name) { return std::strcmp(name, "-") == 0; }
 
@@ -110,6 +115,10 @@ void open_run(Analysis &a, const char *file, uint64_t line) {
     a.run.first_line = line;
     a.run.last_line = line;
     start_statistics(a.run.statistics);
+    if (a.report != nullptr) {
+        start_phase(a.run_phase);
+        start_counts(run_counts);
+    }
 }
 
 void close_run(Analysis &a) {
@@ -124,7 +133,9 @@ void close_run(Analysis &a) {
     }
     add_run_to_total(a.total, a.run.statistics);
     if (a.report != nullptr) {
-        keep_run_for_report(*a.report, a.run);
+        keep_run_for_report(*a.report, a.run, a.run_phase, run_counts);
+        add_phase_to_total(a.total_phase, a.run_phase);
+        add_counts(total_counts, run_counts);
     }
 }
 
@@ -139,6 +150,15 @@ void add_report(Analysis &a, const ReportFields &sample, const char *file, uint6
     }
     if (a.chart != nullptr) {
         add_to_chart(*a.chart, sample, a.run.number, starts_run);
+    }
+    if (a.report != nullptr) {
+        add_to_phase(a.run_phase, phase_segment, sample);
+        if (!sample.marked) {
+            count_difference(run_counts, sample.difference_ms);
+        }
+        // The point the sample ends on, in ms; a segment's first is 0.
+        const double phase_ms = phase_segment.ring[phase_segment.head] * PHASE_UNIT_S * 1e3;
+        add_value_to_chart(phase_chart, sample.utc_ms, phase_ms, phase_segment.points == 1);
     }
 }
 
@@ -310,6 +330,8 @@ int run_analyze(int argc, char **argv) {
         a.report = &report_records;
         report_records = ReportRecords{};
         start_chart(phase_chart);
+        start_phase(a.total_phase);
+        start_counts(total_counts);
     }
     if (svg != nullptr || html != nullptr) {
         a.chart = &chart_data;
@@ -346,6 +368,8 @@ int run_analyze(int argc, char **argv) {
     }
     if (html != nullptr) {
         report_records.total = a.total;
+        report_records.total_figures = report_figures(a.total_phase, total_counts);
+        report_records.total_counts = &total_counts;
         report_records.files = a.options.logs;
         report_records.file_count = a.options.log_count;
         report_records.unrecognised_lines = a.unrecognised_lines;

@@ -2,6 +2,7 @@
 
 #include "analyze/output/escape.h"
 #include "analyze/output/svg_chart.h"
+#include "analyze/output/svg_plots.h"
 #include "analyze/parse/utc_time.h"
 
 namespace {
@@ -76,9 +77,12 @@ void write_runs_row(std::FILE *out, const LogRun *run, const RunStatistics &s) {
     std::fprintf(out, "<td class=\"n\">%llu</td>", static_cast<unsigned long long>(s.samples));
     write_time_cell(out, s.first_utc_ms);
     write_time_cell(out, s.last_utc_ms);
-    std::fprintf(out, "<td class=\"n\">%s</td><td class=\"n\">%llu in %llu</td><td class=\"n\">%llu</td></tr>\n", span,
-                 static_cast<unsigned long long>(s.missing_samples), static_cast<unsigned long long>(s.gaps),
-                 static_cast<unsigned long long>(s.steps));
+    std::fprintf(out, "<td class=\"n\">%s</td><td class=\"n\">%llu", span,
+                 static_cast<unsigned long long>(s.missing_samples));
+    if (s.gaps > 0) {
+        std::fprintf(out, " in %llu gap%s", static_cast<unsigned long long>(s.gaps), s.gaps == 1 ? "" : "s");
+    }
+    std::fprintf(out, "</td><td class=\"n\">%llu</td></tr>\n", static_cast<unsigned long long>(s.steps));
 }
 
 // What the clock did in them.
@@ -103,14 +107,66 @@ void write_figures_row(std::FILE *out, const LogRun *run, const RunStatistics &s
     std::fprintf(out, "<td class=\"n\">%llu</td></tr>\n", static_cast<unsigned long long>(s.changes));
 }
 
+// How a number is shown in a cell.
+enum class Shown { signed_fixed, fixed, exponent };
+
+void write_optional_cell(std::FILE *out, bool known, double value, int decimals, Shown shown) {
+    if (known) {
+        if (shown == Shown::signed_fixed) {
+            std::fprintf(out, "<td class=\"n\">%+.*f</td>", decimals, value);
+        } else if (shown == Shown::fixed) {
+            std::fprintf(out, "<td class=\"n\">%.*f</td>", decimals, value);
+        } else {
+            std::fprintf(out, "<td class=\"n\">%.*e</td>", decimals, value);
+        }
+    } else {
+        std::fputs("<td class=\"n\">&ndash;</td>", out);
+    }
+}
+
+void write_timekeeping_row(std::FILE *out, const LogRun *run, const ReportFigures &f) {
+    std::fputs(run == nullptr ? "<tr class=\"total\">" : "<tr>", out);
+    write_run_cell(out, run);
+    for (int i = 0; i < PERCENTILE_COUNT; ++i) {
+        write_optional_cell(out, f.percentiles.known[i], f.percentiles.ms[i], 4, Shown::signed_fixed);
+    }
+    write_optional_cell(out, f.frequency.has_offset, f.frequency.offset_ppm, 4, Shown::signed_fixed);
+    write_optional_cell(out, f.frequency.has_stderr, f.frequency.stderr_ppm, 4, Shown::fixed);
+    write_optional_cell(out, f.frequency.has_offset, f.frequency.residual_rms_ms, 6, Shown::fixed);
+    std::fputs("</tr>\n", out);
+}
+
+void write_stability(std::FILE *out, const ReportFigures &f) {
+    std::fputs("<h2 id=\"stability\">Stability</h2>\n<figure>\n", out);
+    write_stability_plot(out, f.stability, f.stability_count);
+    std::fputs("<figcaption>Over all runs, pooled over their segments: the overlapping and the modified Allan "
+               "deviation against the averaging time \xcf\x84.</figcaption></figure>\n",
+               out);
+    if (f.stability_count == 0) {
+        return;
+    }
+    std::fputs("<table id=\"stability-table\">\n<tr><th>\xcf\x84, s</th><th>n</th><th>OADEV</th><th>MDEV</th>"
+               "<th>TDEV, ns</th><th>MTIE, ns</th></tr>\n",
+               out);
+    for (int i = 0; i < f.stability_count; ++i) {
+        const StabilityPoint &p = f.stability[i];
+        std::fprintf(out, "<tr><td class=\"n\">%.0f</td><td class=\"n\">%llu</td><td class=\"n\">%.4e</td>", p.tau_s,
+                     static_cast<unsigned long long>(p.n), p.oadev);
+        write_optional_cell(out, p.has_mdev, p.mdev, 4, Shown::exponent);
+        write_optional_cell(out, p.has_mdev, p.tdev_ns, 3, Shown::fixed);
+        std::fprintf(out, "<td class=\"n\">%.1f</td></tr>\n", p.mtie_ns);
+    }
+    std::fputs("</table>\n", out);
+}
+
 void write_summary(std::FILE *out, const ReportRecords &r) {
     const uint64_t unlisted = static_cast<uint64_t>(r.runs - r.listed_runs);
     std::fputs("<h2 id=\"summary\">Summary</h2>\n<div class=\"wide\"><table id=\"runs\">\n"
                "<tr><th>run</th><th>file</th><th>lines</th><th>samples</th><th>first sample (UTC)</th>"
-               "<th>last sample (UTC)</th><th>span</th><th>missing in gaps</th><th>steps</th></tr>\n",
+               "<th>last sample (UTC)</th><th>span</th><th>missing samples</th><th>steps</th></tr>\n",
                out);
     for (int i = 0; i < r.listed_runs; ++i) {
-        write_runs_row(out, &r.listed[i], r.listed[i].statistics);
+        write_runs_row(out, &r.listed[i].run, r.listed[i].run.statistics);
     }
     if (unlisted > 0) {
         write_more_row(out, 9, unlisted, "runs");
@@ -121,14 +177,28 @@ void write_summary(std::FILE *out, const ReportRecords &r) {
                "<th>clock rate, ppm</th><th>single samples, ppm</th><th>adjustment changes</th></tr>\n",
                out);
     for (int i = 0; i < r.listed_runs; ++i) {
-        write_figures_row(out, &r.listed[i], r.listed[i].statistics);
+        write_figures_row(out, &r.listed[i].run, r.listed[i].run.statistics);
     }
     if (unlisted > 0) {
         write_more_row(out, 8, unlisted, "runs");
     }
     write_figures_row(out, nullptr, r.total);
+    std::fputs("</table></div>\n<div class=\"wide\"><table id=\"timekeeping\">\n<tr><th>run</th>", out);
+    for (const int level : PERCENTILE_LEVELS) {
+        std::fprintf(out, "<th>p%d, ms</th>", level);
+    }
+    std::fputs("<th>frequency offset, ppm</th><th>standard error, ppm</th><th>residual RMS, ms</th></tr>\n", out);
+    for (int i = 0; i < r.listed_runs; ++i) {
+        write_timekeeping_row(out, &r.listed[i].run, r.listed[i].figures);
+    }
+    if (unlisted > 0) {
+        write_more_row(out, 9, unlisted, "runs");
+    }
+    write_timekeeping_row(out, nullptr, r.total_figures);
     std::fputs("</table></div>\n<p class=\"note\">The difference is the system time's advance less the "
-               "performance counter's, per sample; the clock rate leaves the steps out.</p>\n",
+               "performance counter's, per sample; the clock rate leaves the steps out. Percentiles are of the "
+               "lines without a step, by nearest rank. The frequency offset is the slope of the time error against "
+               "time, pooled over the segments.</p>\n",
                out);
 }
 
@@ -140,10 +210,10 @@ void write_events(std::FILE *out, const ReportRecords &r) {
         std::fputs("<table id=\"step-table\">\n<tr><th>run</th><th>UTC time</th><th>difference, ms</th></tr>\n", out);
         uint64_t listed = 0;
         for (int i = 0; i < r.listed_runs; ++i) {
-            const RunStatistics &s = r.listed[i].statistics;
+            const RunStatistics &s = r.listed[i].run.statistics;
             for (int k = 0; k < s.listed_step_count; ++k) {
                 std::fputs("<tr>", out);
-                write_run_cell(out, &r.listed[i]);
+                write_run_cell(out, &r.listed[i].run);
                 write_time_cell(out, s.listed_steps[k].utc_ms);
                 std::fprintf(out, "<td class=\"n\">%+.4f</td></tr>\n", s.listed_steps[k].difference_ms);
             }
@@ -164,10 +234,10 @@ void write_events(std::FILE *out, const ReportRecords &r) {
                out);
     uint64_t listed = 0;
     for (int i = 0; i < r.listed_runs; ++i) {
-        const RunStatistics &s = r.listed[i].statistics;
+        const RunStatistics &s = r.listed[i].run.statistics;
         for (int k = 0; k < s.listed_change_count; ++k) {
             std::fputs("<tr>", out);
-            write_run_cell(out, &r.listed[i]);
+            write_run_cell(out, &r.listed[i].run);
             write_time_cell(out, s.listed_changes[k].utc_ms);
             std::fputs("<td>", out);
             write_setting(out, s.listed_changes[k].from);
@@ -189,9 +259,18 @@ void write_figure(std::FILE *out, const char *caption) {
 
 }  // namespace
 
-void keep_run_for_report(ReportRecords &records, const LogRun &run) {
+ReportFigures report_figures(const RunPhase &phase, const DifferenceCounts &counts) {
+    ReportFigures f = {};
+    f.frequency = frequency_figures(phase.frequency, PHASE_UNIT_S);
+    f.percentiles = difference_percentiles(counts);
+    f.stability_count = list_stability(phase.stability, PHASE_UNIT_S, f.stability);
+    return f;
+}
+
+void keep_run_for_report(ReportRecords &records, const LogRun &run, const RunPhase &phase,
+                         const DifferenceCounts &counts) {
     if (records.listed_runs < REPORT_LISTED_RUNS) {
-        records.listed[records.listed_runs++] = run;
+        records.listed[records.listed_runs++] = ReportRun{run, report_figures(phase, counts)};
     }
     records.runs = run.number > records.runs ? run.number : records.runs;
 }
@@ -223,6 +302,10 @@ void write_html_report(std::FILE *out, const ReportRecords &r, const char *title
     std::fputs("<h2 id=\"phase\">Time error per segment</h2>\n<figure>\n", out);
     write_phase_chart(out, *r.phase);
     write_figure(out, "The time error accumulated from the differences, each segment from 0.");
+    write_stability(out, r.total_figures);
+    std::fputs("<h2 id=\"distribution\">Distribution of the difference</h2>\n<figure>\n", out);
+    write_difference_histogram(out, *r.total_counts);
+    write_figure(out, "The lines without a step, over all runs; the middle 99.8 % of them drawn.");
 
     write_events(out, r);
     std::fputs("</body>\n</html>\n", out);

@@ -8,16 +8,33 @@
 #include <cstdio>
 
 #include "analyze/accumulate/chart_data.h"
+#include "analyze/accumulate/distribution.h"
+#include "analyze/accumulate/phase.h"
 #include "analyze/accumulate/statistics.h"
 
 // The runs listed in the tables: the first ones; the rest are counted.
 constexpr int REPORT_LISTED_RUNS = 20;
 
+// What the report says of a run, or of all of them.
+struct ReportFigures {
+    FrequencyFigures frequency;
+    Percentiles percentiles;
+    int stability_count;
+    StabilityPoint stability[STABILITY_TAUS];
+};
+
+struct ReportRun {
+    LogRun run;
+    ReportFigures figures;
+};
+
 struct ReportRecords {
     int32_t runs;  // all of them
     int listed_runs;
-    LogRun listed[REPORT_LISTED_RUNS];
+    ReportRun listed[REPORT_LISTED_RUNS];
     RunStatistics total;
+    ReportFigures total_figures;
+    const DifferenceCounts *total_counts;  // the unmarked lines' differences
     char *const *files;
     int file_count;
     uint64_t unrecognised_lines;
@@ -25,7 +42,9 @@ struct ReportRecords {
     const ChartData *phase;  // ms within each segment
 };
 
+ReportFigures report_figures(const RunPhase &phase, const DifferenceCounts &counts);
 // Keeps the run for the tables if there is room; counts it either way.
-void keep_run_for_report(ReportRecords &records, const LogRun &run);
+void keep_run_for_report(ReportRecords &records, const LogRun &run, const RunPhase &phase,
+                         const DifferenceCounts &counts);
 // title_name: what the report is of, such as the log's file name.
 void write_html_report(std::FILE *out, const ReportRecords &records, const char *title_name);

@@ -405,7 +405,7 @@ struct Legend {
 
 void add_legend_text(Legend &legend, double indent, const char *text) {
     write_text(legend.out, legend.x + indent, legend.y, "start", 12, TEXT_COLOUR, text);
-    legend.x += indent + text_width(text, 12) + 14;
+    legend.x += indent + text_width(text, 12) + 8;
 }
 
 void add_legend_line(Legend &legend, const char *colour, double width, const char *dash, const char *text) {

@@ -321,6 +321,54 @@ class ChartLayout(AnalyzeTestCase):
         self.assertTrue(all(float(g.get("width")) >= 2 for g in gaps))
 
 
+class HtmlReport(AnalyzeTestCase):
+
+    def report(self, log, name="clock.log"):
+        self.analyze(self.write(name, log.bytes()), "--html", self.path("report.html"))
+        with open(self.path("report.html"), encoding="utf-8") as f:
+            return f.read()
+
+    def test_one_page_with_tables_and_charts_that_needs_nothing_else(self):
+        page = self.report(crafted_log()[0], "clock & <co>.log")
+        self.assertTrue(page.startswith("<!DOCTYPE html>"))
+        # Nothing fetched, nothing run: a page that opens from disk offline.
+        for outside in ("<script", "<link", "src=", "href=", "url(", "@import"):
+            self.assertNotIn(outside, page)
+        self.assertIn("clock &amp; &lt;co&gt;.log", page)
+        self.assertNotIn("<co>", page)
+        self.assertIn("@page{size:A4", page)
+        # The charts, each well-formed and as wide as the page.
+        charts = [ElementTree.fromstring(svg) for svg in re.findall(r"<svg .*?</svg>", page, re.S)]
+        self.assertEqual(len(charts), 4, "difference, time error, stability, histogram")
+        for chart in charts:
+            self.assertEqual((chart.get("width"), chart.get("viewBox").split()[:2]), ("100%", ["0", "0"]))
+        ids = [{e.get("id") for e in chart.iter()} for chart in charts]
+        for chart, promised in zip(ids, ("difference", "phase", "oadev", "histogram")):
+            self.assertIn(promised, chart)
+
+        def rows(table):
+            body = re.search(r'<table id="%s">(.*?)</table>' % table, page, re.S).group(1)
+            return [re.findall(r"<t[dh][^>]*>(.*?)</t[dh]>", row) for row in re.findall(r"<tr[^>]*>(.*?)</tr>", body)]
+
+        runs = rows("runs")
+        self.assertEqual([r[0] for r in runs[1:]], ["1", "2", "total"])
+        self.assertEqual(runs[2][7], "3 in 1 gap")
+        self.assertEqual([r[2] for r in rows("step-table")[1:]], ["+31.2488", "-1000.0000"])
+        self.assertEqual(len(rows("change-table")), 1 + 2)
+        self.assertEqual(rows("timekeeping")[1][:6], ["1", "-0.1000", "-0.1000", "+0.0000", "+0.0187", "+0.0187"])
+
+    def test_many_runs_list_the_first_and_count_the_rest(self):
+        log = Log()
+        for run in range(25):
+            log.add(BANNER, "")
+            log.sample(at=T0 + run * 10_000)
+            log.sample(1031.2500, 1000.0)
+        page = self.report(log)
+        self.assertEqual(len(re.findall(r"<tr><td class=\"n\">\d+</td><td class=\"file\">", page)), 20)
+        self.assertEqual(page.count("and 5 more runs, not listed"), 3, "one row in each per-run table")
+        self.assertIn("and 5 more steps, not listed", page)
+
+
 class BadInput(AnalyzeTestCase):
 
     def test_files_that_cannot_be_read_are_named_with_the_reason(self):
@@ -372,6 +420,7 @@ class BadInput(AnalyzeTestCase):
         out, _ = self.analyze("--help")
         self.assertTrue(out.startswith("usage: tickwatch-analyze [options] LOG...\n"))
         for args, message in (((), "no log file named"), (("--svg",), "a file name must follow --svg"),
+                              (("--html",), "a file name must follow --html"),
                               (("-x", "a.log"), "unknown option -x")):
             _, err = self.analyze(*args, status=2)
             self.assertIn("tickwatch-analyze: " + message, err)
