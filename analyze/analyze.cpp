@@ -3,12 +3,17 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#else
+#include <unistd.h>
 #endif
 
 #include "analyze/accumulate/chart_data.h"
@@ -18,6 +23,7 @@
 #include "analyze/output/escape.h"
 #include "analyze/output/html_report.h"
 #include "analyze/output/json_summary.h"
+#include "analyze/output/output_file.h"
 #include "analyze/output/svg_chart.h"
 #include "analyze/output/text_summary.h"
 #include "analyze/parse/log_line.h"
@@ -32,7 +38,10 @@ namespace {
 
 struct Analysis {
     AnalyzeOptions options;
-    std::FILE *csv;
+    OutputFile csv_output;
+    OutputFile svg_output;
+    OutputFile html_output;
+    std::FILE *csv;         // csv_output's, with --csv
     ChartData *chart;       // with --svg or --html
     ReportRecords *report;  // with --html, and what only it needs:
     RunPhase run_phase;
@@ -77,7 +86,8 @@ bool find_file(const char *name, bool &is_directory) {
 }
 
 // Every log is checked before any is read: a typo in the last name should
-// not cost the reading of all the others.
+// not cost the reading of all the others. Checked without opening it: each
+// log is opened once, as a named pipe can be.
 bool check_readable(const char *name) {
     if (is_standard_input(name)) {
         return true;
@@ -91,21 +101,16 @@ bool check_readable(const char *name) {
         report_problem(name, "cannot read", "it is a directory");
         return false;
     }
-    std::FILE *file = std::fopen(name, "rb");
-    if (file == nullptr) {
+#ifdef _WIN32
+    const bool may_read = _access(name, 4) == 0;
+#else
+    const bool may_read = access(name, R_OK) == 0;
+#endif
+    if (!may_read) {
         report_problem(name, "cannot read", std::strerror(errno));
         return false;
     }
-    std::fclose(file);
     return true;
-}
-
-std::FILE *open_output(const char *name) {
-    std::FILE *file = std::fopen(name, "wb");
-    if (file == nullptr) {
-        report_problem(name, "cannot write", std::strerror(errno));
-    }
-    return file;
 }
 
 void open_run(Analysis &a, const char *file, uint64_t line) {
@@ -279,13 +284,22 @@ void chart_title(char *buffer, size_t size, const AnalyzeOptions &options) {
     }
 }
 
-bool finish_output(std::FILE *file, const char *name) {
-    const bool written = std::ferror(file) == 0;
-    if (std::fclose(file) != 0 || !written) {
-        report_problem(name, "cannot write", "the write failed");
-        return false;
+// Replaces the outputs only when everything succeeded, each written out
+// before any is replaced.
+bool finish_outputs(Analysis &a) {
+    OutputFile *outputs[] = {&a.csv_output, &a.svg_output, &a.html_output};
+    bool finished = !a.failed;
+    for (OutputFile *output : outputs) {
+        finished = finished && finish_output_file(*output);
     }
-    return true;
+    for (OutputFile *output : outputs) {
+        if (finished) {
+            finished = commit_output_file(*output);
+        } else {
+            discard_output_file(*output);
+        }
+    }
+    return finished;
 }
 
 }  // namespace
@@ -300,6 +314,27 @@ int run_analyze(int argc, char **argv) {
         std::fputs(ANALYZE_USAGE, stdout);
         return 0;
     }
+#ifdef SIGPIPE
+    // A reader of standard output that goes away is a write that fails,
+    // said as such, and the outputs' temporaries are removed.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
+#ifdef _WIN32
+    // File names in the ANSI code page, as the run-time's own functions
+    // take them, for std::filesystem too.
+    std::setlocale(LC_CTYPE, "");
+#endif
+    const char *outputs[3];
+    int output_count = 0;
+    for (const char *output : {a.options.csv_file, a.options.svg_file, a.options.html_file}) {
+        if (output != nullptr) {
+            outputs[output_count++] = output;
+        }
+    }
+    // Before anything is opened for writing.
+    if (!check_output_names(outputs, output_count, a.options.logs, a.options.log_count)) {
+        return EXIT_TROUBLE;
+    }
     bool readable = true;
     for (int i = 0; i < a.options.log_count; ++i) {
         readable = check_readable(a.options.logs[i]) && readable;
@@ -307,24 +342,23 @@ int run_analyze(int argc, char **argv) {
     if (!readable) {
         return EXIT_TROUBLE;
     }
-    std::FILE *svg = nullptr;
     if (a.options.csv_file != nullptr) {
-        a.csv = open_output(a.options.csv_file);
-        if (a.csv == nullptr) {
+        if (!open_output_file(a.csv_output, a.options.csv_file)) {
             return EXIT_TROUBLE;
         }
+        a.csv = a.csv_output.file;
         begin_csv(a.csv);
     }
     if (a.options.svg_file != nullptr) {
-        svg = open_output(a.options.svg_file);
-        if (svg == nullptr) {
+        if (!open_output_file(a.svg_output, a.options.svg_file)) {
+            discard_output_file(a.csv_output);
             return EXIT_TROUBLE;
         }
     }
-    std::FILE *html = nullptr;
     if (a.options.html_file != nullptr) {
-        html = open_output(a.options.html_file);
-        if (html == nullptr) {
+        if (!open_output_file(a.html_output, a.options.html_file)) {
+            discard_output_file(a.csv_output);
+            discard_output_file(a.svg_output);
             return EXIT_TROUBLE;
         }
         a.report = &report_records;
@@ -333,7 +367,7 @@ int run_analyze(int argc, char **argv) {
         start_phase(a.total_phase);
         start_counts(total_counts);
     }
-    if (svg != nullptr || html != nullptr) {
+    if (a.options.svg_file != nullptr || a.options.html_file != nullptr) {
         a.chart = &chart_data;
         start_chart(chart_data);
     }
@@ -341,7 +375,8 @@ int run_analyze(int argc, char **argv) {
     if (a.options.json) {
         begin_json(stdout);
     }
-    for (int i = 0; i < a.options.log_count; ++i) {
+    // (No further log once the summary cannot be written.)
+    for (int i = 0; i < a.options.log_count && std::ferror(stdout) == 0; ++i) {
         if (!analyze_named_log(a, a.options.logs[i])) {
             a.failed = true;
         }
@@ -357,16 +392,14 @@ int run_analyze(int argc, char **argv) {
     }
 
     if (a.csv != nullptr) {
-        const bool written = end_csv(a.csv);
-        a.failed = !finish_output(a.csv, a.options.csv_file) || !written || a.failed;
+        end_csv(a.csv);
     }
     char title[512];
     chart_title(title, sizeof title, a.options);
-    if (svg != nullptr) {
-        write_svg_chart(svg, chart_data, title);
-        a.failed = !finish_output(svg, a.options.svg_file) || a.failed;
+    if (a.options.svg_file != nullptr) {
+        write_svg_chart(a.svg_output.file, chart_data, title);
     }
-    if (html != nullptr) {
+    if (a.report != nullptr) {
         report_records.total = a.total;
         report_records.total_figures = report_figures(a.total_phase, total_counts);
         report_records.total_counts = &total_counts;
@@ -375,11 +408,14 @@ int run_analyze(int argc, char **argv) {
         report_records.unrecognised_lines = a.unrecognised_lines;
         report_records.difference = &chart_data;
         report_records.phase = &phase_chart;
-        write_html_report(html, report_records, title);
-        a.failed = !finish_output(html, a.options.html_file) || a.failed;
+        write_html_report(a.html_output.file, report_records, title);
     }
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+    if (std::fflush(stdout) != 0) {
+        report_problem("standard output", "cannot write", std::strerror(errno));
+        a.failed = true;
+    } else if (std::ferror(stdout) != 0) {
+        report_problem("standard output", "cannot write", "a write failed");
         a.failed = true;
     }
-    return a.failed ? EXIT_TROUBLE : 0;
+    return finish_outputs(a) ? 0 : EXIT_TROUBLE;
 }
