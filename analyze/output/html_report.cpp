@@ -301,7 +301,8 @@ void write_html_report(std::FILE *out, const ReportRecords &r, const char *title
     write_figure(out, "Each pixel column spans the lowest to the highest difference of the samples it holds.");
     std::fputs("<h2 id=\"phase\">Time error per segment</h2>\n<figure>\n", out);
     write_phase_chart(out, *r.phase);
-    write_figure(out, "The time error accumulated from the differences, each segment from 0.");
+    write_figure(out, "The time error accumulated from the differences. Each segment starts at 0: a new run, a "
+                      "step or samples missing start a segment.");
     write_stability(out, r.total_figures);
     std::fputs("<h2 id=\"distribution\">Distribution of the difference</h2>\n<figure>\n", out);
     write_difference_histogram(out, *r.total_counts);

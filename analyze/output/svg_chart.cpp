@@ -191,11 +191,7 @@ void write_difference_panel(std::FILE *out, const Columns &columns, const ChartD
                          "system time \xe2\x88\x92 counter per sample, ms (log scale)");
     std::fputs("</g>\n<g id=\"thresholds\">\n", out);
     for (int sign = -1; sign <= 1; sign += 2) {
-        const double y = y_of(scale, scaled_difference(sign * MARKER_THRESHOLD_MS));
-        write_grid_line(out, y, THRESHOLD_COLOUR, "6 4");
-        char label[32];
-        std::snprintf(label, sizeof label, "%s%.0f ms", sign < 0 ? "\xe2\x88\x92" : "+", MARKER_THRESHOLD_MS);
-        write_text(out, PLOT_LEFT + PLOT_COLUMNS - 4, y - 4, "end", 12, THRESHOLD_COLOUR, label);
+        write_grid_line(out, y_of(scale, scaled_difference(sign * MARKER_THRESHOLD_MS)), THRESHOLD_COLOUR, "6 4");
     }
     std::fputs("</g>\n", out);
 
@@ -220,6 +216,14 @@ void write_difference_panel(std::FILE *out, const Columns &columns, const ChartD
                      "step(s) near %s, largest %+.4f ms</title></circle>\n",
                      x_of_column(i), y_of(scale, scaled_difference(c.step_difference)), STEP_COLOUR, c.steps, when,
                      c.step_difference);
+    }
+    // Over the marks, on a halo of their own, so that dots cannot hide them.
+    std::fputs("</g>\n<g id=\"threshold-labels\" stroke=\"#ffffff\" stroke-width=\"3\" paint-order=\"stroke\">\n", out);
+    for (int sign = -1; sign <= 1; sign += 2) {
+        const double y = y_of(scale, scaled_difference(sign * MARKER_THRESHOLD_MS));
+        char label[32];
+        std::snprintf(label, sizeof label, "%s%.0f ms", sign < 0 ? "\xe2\x88\x92" : "+", MARKER_THRESHOLD_MS);
+        write_text(out, PLOT_LEFT + PLOT_COLUMNS - 4, y + (sign > 0 ? 14 : -5), "end", 12, THRESHOLD_COLOUR, label);
     }
     std::fputs("</g>\n", out);
 }
@@ -508,7 +512,6 @@ void write_phase_chart(std::FILE *out, const ChartData &phase) {
     if (phase.samples > PLOT_COLUMNS) {
         add_legend_line(legend, MEAN_COLOUR, 2, "", "mean");
     }
-    add_legend_text(legend, 0, "each segment starts at 0; a gap, a step or a new run starts a segment");
     std::fputs("</g>\n", out);
 
     double low = 0;

@@ -26,7 +26,8 @@ struct LogScale {
 
 double along(const LogScale &scale, double value) {
     const double share = (std::log10(value) - scale.low_decade) / (scale.high_decade - scale.low_decade);
-    return scale.from + PLOT_PADDING + share * (scale.size - 2 * PLOT_PADDING);
+    const double padding = scale.size < 0 ? -PLOT_PADDING : PLOT_PADDING;
+    return scale.from + padding + share * (scale.size - 2 * padding);
 }
 
 void format_power(char *buffer, size_t size, int decade) {
@@ -115,14 +116,23 @@ void write_stability_plot(std::FILE *out, const StabilityPoint *points, int coun
     char label[32];
     for (int d = x.low_decade; d <= x.high_decade; ++d) {
         const double at = along(x, std::pow(10.0, d));
-        write_line(out, at, TOP, at, TOP + PLOT_HEIGHT, GRID_COLOUR, 1, "");
+        write_line(out, at, TOP, at, TOP + PLOT_HEIGHT, AXIS_COLOUR, 1, "");
+        for (int k = 2; k <= 9 && d < x.high_decade; ++k) {
+            const double minor = along(x, k * std::pow(10.0, d));
+            write_line(out, minor, TOP, minor, TOP + PLOT_HEIGHT, GRID_COLOUR, 1, "");
+        }
         format_power(label, sizeof label, d);
         write_text(out, at, TOP + PLOT_HEIGHT + 20, "middle", 12, TEXT_COLOUR, label);
     }
     const int every = high_decade - low_decade > 12 ? 2 : 1;
     for (int d = low_decade; d <= high_decade; d += every) {
         const double at = along(y, std::pow(10.0, d));
-        write_line(out, LEFT - PLOT_PADDING, at, LEFT + PLOT_WIDTH + PLOT_PADDING, at, GRID_COLOUR, 1, "");
+        write_line(out, LEFT - PLOT_PADDING, at, LEFT + PLOT_WIDTH + PLOT_PADDING, at, AXIS_COLOUR, 1, "");
+        // 2 to 9 times the decade, where there is room for them.
+        for (int k = 2; k <= 9 && d < high_decade && high_decade - low_decade <= 6; ++k) {
+            const double minor = along(y, k * std::pow(10.0, d));
+            write_line(out, LEFT - PLOT_PADDING, minor, LEFT + PLOT_WIDTH + PLOT_PADDING, minor, GRID_COLOUR, 1, "");
+        }
         format_power(label, sizeof label, d);
         write_text(out, LEFT - PLOT_PADDING - 6, at + 4, "end", 12, TEXT_COLOUR, label);
     }

@@ -358,6 +358,29 @@ class HtmlReport(AnalyzeTestCase):
         self.assertEqual(len(rows("change-table")), 1 + 2)
         self.assertEqual(rows("timekeeping")[1][:6], ["1", "-0.1000", "-0.1000", "+0.0000", "+0.0187", "+0.0187"])
 
+    def test_the_plots_keep_their_marks_inside_their_frames(self):
+        log = Log()
+        log.sample(at=T0)
+        noise = random.Random(6)
+        for _ in range(600):
+            log.sample(1000.0 + noise.randint(-30, 30) / 10_000, 1000.0)
+        page = self.report(log)
+        charts = {c.get("id"): c for svg in re.findall(r"<svg .*?</svg>", page, re.S)
+                  for c in ElementTree.fromstring(svg).iter() if c.get("id")}
+        for frame, marks in (("stability-frame", "oadev"), ("stability-frame", "mdev"),
+                             ("histogram-frame", "histogram")):
+            left, top, width, height = (float(charts[frame].get(k)) for k in ("x", "y", "width", "height"))
+            points = [(float(e.get("cx")), float(e.get("cy"))) for e in charts[marks].iter(SVG + "circle")]
+            points += [(float(e.get("x")), float(e.get("y"))) for e in charts[marks].iter(SVG + "rect")]
+            self.assertGreater(len(points), 5, marks)
+            for x, y in points:
+                self.assertTrue(left <= x <= left + width and top <= y <= top + height, (marks, x, y))
+        # And the grid with them.
+        left, top, width, height = (float(charts["stability-frame"].get(k)) for k in ("x", "y", "width", "height"))
+        for line in charts["stability-axes"].iter(SVG + "line"):
+            for y in (float(line.get("y1")), float(line.get("y2"))):
+                self.assertTrue(top <= y <= top + height, line.attrib)
+
     def test_many_runs_list_the_first_and_count_the_rest(self):
         log = Log()
         for run in range(25):
