@@ -211,13 +211,12 @@ void write_events(std::FILE *out, const ReportRecords &r) {
         uint64_t listed = 0;
         for (int i = 0; i < r.listed_runs; ++i) {
             const RunStatistics &s = r.listed[i].run.statistics;
-            for (int k = 0; k < s.listed_step_count; ++k) {
+            for (int k = 0; k < s.listed_step_count && listed < REPORT_LISTED_EVENTS; ++k, ++listed) {
                 std::fputs("<tr>", out);
                 write_run_cell(out, &r.listed[i].run);
                 write_time_cell(out, s.listed_steps[k].utc_ms);
                 std::fprintf(out, "<td class=\"n\">%+.4f</td></tr>\n", s.listed_steps[k].difference_ms);
             }
-            listed += static_cast<uint64_t>(s.listed_step_count);
         }
         if (r.total.steps > listed) {
             write_more_row(out, 3, r.total.steps - listed, "steps");
@@ -235,7 +234,7 @@ void write_events(std::FILE *out, const ReportRecords &r) {
     uint64_t listed = 0;
     for (int i = 0; i < r.listed_runs; ++i) {
         const RunStatistics &s = r.listed[i].run.statistics;
-        for (int k = 0; k < s.listed_change_count; ++k) {
+        for (int k = 0; k < s.listed_change_count && listed < REPORT_LISTED_EVENTS; ++k, ++listed) {
             std::fputs("<tr>", out);
             write_run_cell(out, &r.listed[i].run);
             write_time_cell(out, s.listed_changes[k].utc_ms);
@@ -245,7 +244,6 @@ void write_events(std::FILE *out, const ReportRecords &r) {
             write_setting(out, s.listed_changes[k].to);
             std::fputs("</td></tr>\n", out);
         }
-        listed += static_cast<uint64_t>(s.listed_change_count);
     }
     if (r.total.changes > listed) {
         write_more_row(out, 4, r.total.changes - listed, "changes");

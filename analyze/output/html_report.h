@@ -12,8 +12,10 @@
 #include "analyze/accumulate/phase.h"
 #include "analyze/accumulate/statistics.h"
 
-// The runs listed in the tables: the first ones; the rest are counted.
+// The runs listed in the tables, and the steps and the adjustment changes:
+// the first ones; the rest are counted.
 constexpr int REPORT_LISTED_RUNS = 20;
+constexpr int REPORT_LISTED_EVENTS = 100;
 
 // What the report says of a run, or of all of them.
 struct ReportFigures {

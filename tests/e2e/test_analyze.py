@@ -386,11 +386,13 @@ class HtmlReport(AnalyzeTestCase):
         for run in range(25):
             log.add(BANNER, "")
             log.sample(at=T0 + run * 10_000)
-            log.sample(1031.2500, 1000.0)
+            for _ in range(6):
+                log.sample(1031.2500, 1000.0)
         page = self.report(log)
         self.assertEqual(len(re.findall(r"<tr><td class=\"n\">\d+</td><td class=\"file\">", page)), 20)
         self.assertEqual(page.count("and 5 more runs, not listed"), 3, "one row in each per-run table")
-        self.assertIn("and 5 more steps, not listed", page)
+        # Steps of the listed runs, up to a hundred in all.
+        self.assertIn("and 50 more steps, not listed", page)
 
 
 class BadInput(AnalyzeTestCase):
