@@ -17,7 +17,7 @@ const char *const STYLE =
     "table{border-collapse:collapse;font-size:.85em;margin:.3em 0}\n"
     "th,td{border:1px solid #dee2e6;padding:.2em .5em;text-align:left;vertical-align:top}\n"
     "th{background:#f1f3f5}td.n{text-align:right;font-variant-numeric:tabular-nums;white-space:nowrap}\n"
-    "td.file{word-break:break-all}tr.total td{font-weight:bold;background:#f8f9fa}\n"
+    "td.file{overflow-wrap:anywhere;min-width:8em}tr.total td{font-weight:bold;background:#f8f9fa}\n"
     "tr.more td{color:#495057;font-style:italic}\n"
     "svg{display:block;max-width:100%;height:auto}\n"
     "figure{margin:.5em 0}figcaption{color:#495057;font-size:.85em}\n"
