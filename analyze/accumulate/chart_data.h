@@ -11,23 +11,23 @@
 constexpr int CHART_BUCKETS = 4096;
 
 struct ChartBucket {
+    double difference_min;
+    double difference_max;
+    double step_difference;  // the largest step here, signed
+    double slew_min_ppm;
+    double slew_max_ppm;
+    // The mean leaves the steps out: one step would hide the trend.
+    double mean_sum;
+    // Samples missing (as the run's statistics find them): how many gaps,
+    // and the span from the earliest one's start to the latest one's end.
+    int64_t gap_from_ms;
+    int64_t gap_to_ms;
+    uint32_t gaps;
+    uint32_t mean_samples;
     uint32_t samples;  // 0: an empty bucket
     uint32_t steps;
     int32_t run_started;  // the number of a later run starting here, or 0
     bool has_slew;
-    double difference_min;
-    double difference_max;
-    // The mean leaves the steps out: one step would hide the trend.
-    uint32_t mean_samples;
-    double mean_sum;
-    // Samples missing (as the run's statistics find them): how many gaps,
-    // and the span from the earliest one's start to the latest one's end.
-    uint32_t gaps;
-    int64_t gap_from_ms;
-    int64_t gap_to_ms;
-    double step_difference;  // the largest step here, signed
-    double slew_min_ppm;
-    double slew_max_ppm;
 };
 
 // The buckets cover origin_ms + [0, CHART_BUCKETS * bucket_ms). A sample

@@ -77,7 +77,7 @@ void write_runs_row(std::FILE *out, const LogRun *run, const RunStatistics &s) {
     std::fprintf(out, "<td class=\"n\">%llu</td>", static_cast<unsigned long long>(s.samples));
     write_time_cell(out, s.first_utc_ms);
     write_time_cell(out, s.last_utc_ms);
-    std::fprintf(out, "<td class=\"n\">%s</td><td class=\"n\">%llu", span,
+    std::fprintf(out, R"(<td class="n">%s</td><td class="n">%llu)", span,
                  static_cast<unsigned long long>(s.missing_samples));
     if (s.gaps > 0) {
         std::fprintf(out, " in %llu gap%s", static_cast<unsigned long long>(s.gaps), s.gaps == 1 ? "" : "s");
@@ -99,7 +99,7 @@ void write_figures_row(std::FILE *out, const LogRun *run, const RunStatistics &s
                  difference_mean(s), difference_rms(s), s.difference_min, s.difference_max);
     double rate = 0;
     if (run_rate_ppm(s, rate)) {
-        std::fprintf(out, "<td class=\"n\">%+.3f</td><td class=\"n\">%+.3f to %+.3f</td>", rate, s.rate_min_ppm,
+        std::fprintf(out, R"(<td class="n">%+.3f</td><td class="n">%+.3f to %+.3f</td>)", rate, s.rate_min_ppm,
                      s.rate_max_ppm);
     } else {
         std::fputs("<td colspan=\"2\">no sample without a step</td>", out);
@@ -150,7 +150,7 @@ void write_stability(std::FILE *out, const ReportFigures &f) {
                out);
     for (int i = 0; i < f.stability_count; ++i) {
         const StabilityPoint &p = f.stability[i];
-        std::fprintf(out, "<tr><td class=\"n\">%.0f</td><td class=\"n\">%llu</td><td class=\"n\">%.4e</td>", p.tau_s,
+        std::fprintf(out, R"(<tr><td class="n">%.0f</td><td class="n">%llu</td><td class="n">%.4e</td>)", p.tau_s,
                      static_cast<unsigned long long>(p.n), p.oadev);
         write_optional_cell(out, p.has_mdev, p.mdev, 4, Shown::exponent);
         write_optional_cell(out, p.has_mdev, p.tdev_ns, 3, Shown::fixed);
@@ -160,7 +160,7 @@ void write_stability(std::FILE *out, const ReportFigures &f) {
 }
 
 void write_summary(std::FILE *out, const ReportRecords &r) {
-    const uint64_t unlisted = static_cast<uint64_t>(r.runs - r.listed_runs);
+    const auto unlisted = static_cast<uint64_t>(r.runs - r.listed_runs);
     std::fputs("<h2 id=\"summary\">Summary</h2>\n<div class=\"wide\"><table id=\"runs\">\n"
                "<tr><th>run</th><th>file</th><th>lines</th><th>samples</th><th>first sample (UTC)</th>"
                "<th>last sample (UTC)</th><th>span</th><th>missing samples</th><th>steps</th></tr>\n",

@@ -207,10 +207,9 @@ void write_difference_histogram(std::FILE *out, const DifferenceCounts &counts) 
     for (int b = 0; b < bins; ++b) {
         largest = bin_counts[b] > largest ? bin_counts[b] : largest;
     }
-    double step = 0;
-    const double top_count = std::ceil(static_cast<double>(largest) / nice_step(static_cast<double>(largest))) *
-                             nice_step(static_cast<double>(largest));
-    step = nice_step(top_count);
+    const double step = nice_step(static_cast<double>(largest));
+    const auto count_ticks = static_cast<int>(std::ceil(static_cast<double>(largest) / step));
+    const double top_count = count_ticks * step;
     const Scale scale = {0, top_count, TOP, PLOT_HEIGHT};
     const double low_ms = difference_of_index(start) - 0.5 / DIFFERENCE_STEPS_PER_MS;
     const double bin_ms = static_cast<double>(width) / DIFFERENCE_STEPS_PER_MS;
@@ -219,7 +218,8 @@ void write_difference_histogram(std::FILE *out, const DifferenceCounts &counts) 
 
     std::fputs("<g id=\"histogram-axes\">\n", out);
     char label[48];
-    for (double value = 0; value <= top_count + step / 2; value += step) {
+    for (int i = 0; i <= count_ticks; ++i) {
+        const double value = i * step;
         write_line(out, LEFT - PLOT_PADDING, y_of(scale, value), LEFT + PLOT_WIDTH + PLOT_PADDING, y_of(scale, value),
                    GRID_COLOUR, 1, "");
         std::snprintf(label, sizeof label, "%.0f", value);
@@ -227,8 +227,8 @@ void write_difference_histogram(std::FILE *out, const DifferenceCounts &counts) 
     }
     const double high_ms = low_ms + bins * bin_ms;
     const double tick = nice_step(high_ms - low_ms);
-    for (double t = std::ceil(low_ms / tick) * tick; t <= high_ms; t += tick) {
-        const double shown = std::fabs(t) < tick / 1000 ? 0 : t;
+    for (auto i = static_cast<int>(std::ceil(low_ms / tick)); i * tick <= high_ms; ++i) {
+        const double shown = static_cast<double>(i) * tick;
         write_line(out, x_of(shown), TOP + PLOT_HEIGHT, x_of(shown), TOP + PLOT_HEIGHT + 5, FRAME_COLOUR, 1, "");
         std::snprintf(label, sizeof label, "%+g", shown);
         write_text(out, x_of(shown), TOP + PLOT_HEIGHT + 20, "middle", 12, TEXT_COLOUR, shown == 0 ? "0" : label);
