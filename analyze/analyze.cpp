@@ -43,9 +43,7 @@ struct Analysis {
     OutputFile html_output;
     std::FILE *csv;         // csv_output's, with --csv
     ChartData *chart;       // with --svg or --html
-    ReportRecords *report;  // with --html, and what only it needs:
-    RunPhase run_phase;
-    RunPhase total_phase;
+    ReportRecords *report;  // with --html
     bool run_open;
     LogRun run;
     int32_t runs;
@@ -57,11 +55,11 @@ struct Analysis {
 // Large, and needed once: kept out of the stack.
 char read_block[READ_BLOCK_SIZE];
 ChartData chart_data;
+PhaseSegment phase_segment;  // of the open run
+DifferenceCounts run_differences;
+DifferenceCounts total_differences;
 ChartData phase_chart;
 ReportRecords report_records;
-PhaseSegment phase_segment;
-DifferenceCounts run_counts;
-DifferenceCounts total_counts;
 
 bool is_standard_input(const char *name) { return std::strcmp(name, "-") == 0; }
 
@@ -119,11 +117,7 @@ void open_run(Analysis &a, const char *file, uint64_t line) {
     a.run.file = file;
     a.run.first_line = line;
     a.run.last_line = line;
-    start_statistics(a.run.statistics);
-    if (a.report != nullptr) {
-        start_phase(a.run_phase);
-        start_counts(run_counts);
-    }
+    start_statistics(a.run.statistics, &phase_segment, &run_differences);
 }
 
 void close_run(Analysis &a) {
@@ -138,9 +132,7 @@ void close_run(Analysis &a) {
     }
     add_run_to_total(a.total, a.run.statistics);
     if (a.report != nullptr) {
-        keep_run_for_report(*a.report, a.run, a.run_phase, run_counts);
-        add_phase_to_total(a.total_phase, a.run_phase);
-        add_counts(total_counts, run_counts);
+        keep_run_for_report(*a.report, a.run, run_differences);
     }
 }
 
@@ -157,10 +149,6 @@ void add_report(Analysis &a, const ReportFields &sample, const char *file, uint6
         add_to_chart(*a.chart, sample, a.run.number, starts_run);
     }
     if (a.report != nullptr) {
-        add_to_phase(a.run_phase, phase_segment, sample);
-        if (!sample.marked) {
-            count_difference(run_counts, sample.difference_ms);
-        }
         // The point the sample ends on, in ms; a segment's first is 0.
         const double phase_ms = phase_segment.ring[phase_segment.head] * PHASE_UNIT_S * 1e3;
         add_value_to_chart(phase_chart, sample.utc_ms, phase_ms, phase_segment.points == 1);
@@ -307,6 +295,7 @@ bool finish_outputs(Analysis &a) {
 int run_analyze(int argc, char **argv) {
     static Analysis a;
     a = Analysis{};
+    start_statistics(a.total, nullptr, &total_differences);
     if (!parse_options(argc, argv, a.options)) {
         return EXIT_TROUBLE;
     }
@@ -364,8 +353,6 @@ int run_analyze(int argc, char **argv) {
         a.report = &report_records;
         report_records = ReportRecords{};
         start_chart(phase_chart);
-        start_phase(a.total_phase);
-        start_counts(total_counts);
     }
     if (a.options.svg_file != nullptr || a.options.html_file != nullptr) {
         a.chart = &chart_data;
@@ -401,8 +388,8 @@ int run_analyze(int argc, char **argv) {
     }
     if (a.report != nullptr) {
         report_records.total = a.total;
-        report_records.total_figures = report_figures(a.total_phase, total_counts);
-        report_records.total_counts = &total_counts;
+        report_records.total_figures = report_figures(a.total, total_differences);
+        report_records.total_counts = &total_differences;
         report_records.files = a.options.logs;
         report_records.file_count = a.options.log_count;
         report_records.unrecognised_lines = a.unrecognised_lines;

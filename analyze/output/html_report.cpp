@@ -257,7 +257,8 @@ void write_figure(std::FILE *out, const char *caption) {
 
 }  // namespace
 
-ReportFigures report_figures(const RunPhase &phase, const DifferenceCounts &counts) {
+ReportFigures report_figures(const RunStatistics &statistics, const DifferenceCounts &counts) {
+    const RunPhase &phase = statistics.phase;
     ReportFigures f = {};
     f.frequency = frequency_figures(phase.frequency, PHASE_UNIT_S);
     f.percentiles = difference_percentiles(counts);
@@ -265,10 +266,9 @@ ReportFigures report_figures(const RunPhase &phase, const DifferenceCounts &coun
     return f;
 }
 
-void keep_run_for_report(ReportRecords &records, const LogRun &run, const RunPhase &phase,
-                         const DifferenceCounts &counts) {
+void keep_run_for_report(ReportRecords &records, const LogRun &run, const DifferenceCounts &counts) {
     if (records.listed_runs < REPORT_LISTED_RUNS) {
-        records.listed[records.listed_runs++] = ReportRun{run, report_figures(phase, counts)};
+        records.listed[records.listed_runs++] = ReportRun{run, report_figures(run.statistics, counts)};
     }
     records.runs = run.number > records.runs ? run.number : records.runs;
 }

@@ -9,7 +9,6 @@
 
 #include "analyze/accumulate/chart_data.h"
 #include "analyze/accumulate/distribution.h"
-#include "analyze/accumulate/phase.h"
 #include "analyze/accumulate/statistics.h"
 
 // The runs listed in the tables, and the steps and the adjustment changes:
@@ -44,9 +43,10 @@ struct ReportRecords {
     const ChartData *phase;  // ms within each segment
 };
 
-ReportFigures report_figures(const RunPhase &phase, const DifferenceCounts &counts);
+// From a run's statistics (or the total's) and the counts of its
+// differences.
+ReportFigures report_figures(const RunStatistics &statistics, const DifferenceCounts &counts);
 // Keeps the run for the tables if there is room; counts it either way.
-void keep_run_for_report(ReportRecords &records, const LogRun &run, const RunPhase &phase,
-                         const DifferenceCounts &counts);
+void keep_run_for_report(ReportRecords &records, const LogRun &run, const DifferenceCounts &counts);
 // title_name: what the report is of, such as the log's file name.
 void write_html_report(std::FILE *out, const ReportRecords &records, const char *title_name);

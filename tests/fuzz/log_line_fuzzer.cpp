@@ -1,7 +1,7 @@
 // Fuzzes the reading of a log: the input is the log file. A line taken for a
 // report line must be the very line tickwatch writes for the values read;
-// and nothing that follows (statistics, chart, CSV, summary, drawing) may
-// go wrong on whatever values such lines hold.
+// and nothing that follows (statistics, stability, chart, CSV, summary,
+// drawing) may go wrong on whatever values such lines hold.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +18,8 @@
 
 static char block[READ_BLOCK_SIZE];
 static ChartData chart;
+static PhaseSegment phase_segment;
+static DifferenceCounts differences;
 static std::FILE *discard = nullptr;
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
@@ -33,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     LogReader reader;
     start_reading(reader, log, block);
     LogRun run = {1, "fuzz.log", 1, 1, {}};
-    start_statistics(run.statistics);
+    start_statistics(run.statistics, &phase_segment, &differences);
     start_chart(chart);
     begin_csv(discard);
 

@@ -18,6 +18,7 @@
 #include "analyze/accumulate/frequency.h"
 #include "analyze/accumulate/phase.h"
 #include "analyze/accumulate/stability.h"
+#include "analyze/output/number_text.h"
 #include "analyze/output/output_file.h"
 #include "analyze/parse/log_line.h"
 #include "analyze/parse/log_reader.h"
@@ -507,22 +508,7 @@ TEST(AnalyzeDistribution, PercentilesByNearestRankExactToTheLastDecimal) {
 }
 
 TEST(AnalyzeFrequency, PooledSlopeWithAnInterceptPerSegment) {
-    // Two segments on the same slope of 3 units a second, apart by an
-    // offset: the fit is exact.
-    FrequencySums sums = {};
-    for (double offset : {0.0, 500.0}) {
-        start_frequency_segment(sums);
-        for (int t = 0; t < 10; ++t) {
-            add_frequency_point(sums, offset + 3 * t);
-        }
-    }
-    FrequencyFigures f = frequency_figures(sums, 1e-7);
-    ASSERT_TRUE(f.has_offset && f.has_stderr);
-    EXPECT_NEAR(f.offset_ppm, 0.3, 1e-12);
-    EXPECT_NEAR(f.residual_rms_ms, 0, 1e-9);
-    EXPECT_NEAR(f.stderr_ppm, 0, 1e-9);
-
-    // Noisy, against a two-pass fit: x = 5 + 0.5 t + e, a second segment
+    // Against a two-pass fit: x = 5 + 0.5 t + e, a second segment
     // 1 - 0.1 t + e, of 1000 and 7 points, and a segment of one point.
     std::mt19937_64 random(6);
     std::normal_distribution<double> noise(0.0, 2.0);
@@ -534,7 +520,7 @@ TEST(AnalyzeFrequency, PooledSlopeWithAnInterceptPerSegment) {
         segments[1].push_back(1 - 0.1 * t + noise(random));
     }
     segments[2].push_back(1e6);
-    sums = {};
+    FrequencySums sums = {};
     long double cross = 0;
     long double time_squares = 0;
     for (const auto &x : segments) {
@@ -562,7 +548,8 @@ TEST(AnalyzeFrequency, PooledSlopeWithAnInterceptPerSegment) {
             residual_squares += r * r;
         }
     }
-    f = frequency_figures(sums, 1e-6);
+    FrequencyFigures f = frequency_figures(sums, 1e-6);
+    ASSERT_TRUE(f.has_offset && f.has_stderr);
     EXPECT_NEAR(f.offset_ppm, static_cast<double>(slope), 1e-12);
     EXPECT_NEAR(f.residual_rms_ms, static_cast<double>(std::sqrt(residual_squares / 1008) * 1e-3), 1e-12);
     EXPECT_NEAR(f.stderr_ppm, static_cast<double>(std::sqrt(residual_squares / (1008 - 3 - 1) / time_squares)), 1e-12);
@@ -675,6 +662,25 @@ TEST(AnalyzeOutputFile, TheTargetIsReplacedOnlyOnCommitAndNothingIsLeftBehind) {
     EXPECT_NE(err.find(dir.path + ": cannot write: it is a directory\n"), std::string::npos) << err;
     EXPECT_NE(err.find("missing/x.csv: cannot write: "), std::string::npos) << err;
     EXPECT_EQ(files_in(dir.path), only_target);
+}
+
+TEST(AnalyzeNumberText, ScientificAsTheHostsPrintfWritesIt) {
+    // Values at every scale, some on the rounding edge to the next power.
+    std::mt19937_64 random(6);
+    std::vector<double> values = {9.99995e-7, 9.9999949e-7, 1e-7, 1e22, -0.00099999999, 123456.75, 1e-300};
+    for (int i = 0; i < 20'000; ++i) {
+        values.push_back(
+            std::ldexp(std::uniform_real_distribution<double>(-1, 1)(random), static_cast<int>(random() % 200) - 100));
+    }
+    for (double value : values) {
+        for (int decimals : {2, 4, 6}) {
+            char expected[64];
+            std::snprintf(expected, sizeof expected, "%.*e", decimals, value);
+            char text[NUMBER_TEXT_SIZE];
+            const std::string got(text, put_scientific(text, value, decimals));
+            ASSERT_EQ(got, expected) << decimals;
+        }
+    }
 }
 
 }  // namespace
