@@ -140,7 +140,8 @@ void add_report(Analysis &a, const ReportFields &sample, const char *file, uint6
     if (!a.run_open) {
         open_run(a, file, line);
     }
-    const bool starts_run = a.run.statistics.samples == 0;
+    // (The run's first sample that the chart can place.)
+    const bool starts_run = a.run.statistics.first_utc_ms == UNKNOWN_TIME_MS;
     add_sample(a.run.statistics, sample);
     if (a.csv != nullptr) {
         write_csv_row(a.csv, sample, a.run.number);
@@ -165,7 +166,7 @@ void warn_unknown(FileCounts &counts, const char *name, uint64_t line, const cha
     if (++counts.unknown > MAX_SHOWN_WARNINGS) {
         return;
     }
-    if (length > 0 && text[length - 1] == '\r') {
+    while (length > 0 && text[length - 1] == '\r') {
         --length;
     }
     char excerpt[64];
@@ -218,6 +219,16 @@ bool analyze_log(Analysis &a, std::FILE *file, const char *name, FileCounts &cou
             break;
         case LineKind::unknown:
             warn_unknown(counts, name, line, "not a report line or a message of tickwatch", text, length);
+            break;
+        case LineKind::wrong_difference:
+            warn_unknown(counts, name, line, "a difference that is not the system time's advance minus the counter's",
+                         text, length);
+            break;
+        case LineKind::wrong_marker:
+            warn_unknown(counts, name, line, "a marker that disagrees with the difference", text, length);
+            break;
+        case LineKind::out_of_range:
+            warn_unknown(counts, name, line, "a value beyond any that tickwatch writes", text, length);
             break;
         case LineKind::message:
         case LineKind::empty:

@@ -7,6 +7,7 @@
 
 void start_chart(ChartData &chart) {
     chart.samples = 0;
+    chart.untimed_samples = 0;
     chart.steps = 0;
     chart.runs = 0;
     chart.origin_ms = 0;
@@ -96,6 +97,10 @@ static ChartBucket &bucket_at(ChartData &chart, int64_t t) {
 }
 
 void add_to_chart(ChartData &chart, const ReportFields &sample, int32_t run, bool starts_run) {
+    if (sample.utc_ms == UNKNOWN_TIME_MS) {
+        ++chart.untimed_samples;
+        return;
+    }
     ChartBucket &bucket = bucket_at(chart, sample.utc_ms);
     chart.runs = run > chart.runs ? run : chart.runs;
 
@@ -128,6 +133,10 @@ void add_to_chart(ChartData &chart, const ReportFields &sample, int32_t run, boo
 }
 
 void add_value_to_chart(ChartData &chart, int64_t utc_ms, double value, bool starts_line) {
+    if (utc_ms == UNKNOWN_TIME_MS) {
+        ++chart.untimed_samples;
+        return;
+    }
     ChartBucket &bucket = bucket_at(chart, utc_ms);
     ChartBucket one = {};
     one.samples = 1;

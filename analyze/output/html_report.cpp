@@ -1,5 +1,7 @@
 #include "analyze/output/html_report.h"
 
+#include <cmath>
+
 #include "analyze/output/escape.h"
 #include "analyze/output/svg_chart.h"
 #include "analyze/output/svg_plots.h"
@@ -69,15 +71,19 @@ void write_runs_row(std::FILE *out, const LogRun *run, const RunStatistics &s) {
         std::fputs("<td></td><td></td>", out);
     }
     if (s.samples == 0) {
-        std::fputs("<td class=\"n\">0</td><td colspan=\"5\">no samples</td></tr>\n", out);
+        std::fputs("<td class=\"n\">0</td><td colspan=\"6\">no samples</td></tr>\n", out);
         return;
     }
-    char span[64];
-    format_duration(span, sizeof span, s.last_utc_ms - s.first_utc_ms);
+    char span[64] = "unknown";
+    if (s.first_utc_ms != UNKNOWN_TIME_MS) {
+        format_duration(span, sizeof span, s.last_utc_ms - s.first_utc_ms);
+    }
+    char covered[64];
+    format_duration(covered, sizeof covered, static_cast<int64_t>(std::fmin(s.covered_ms, 9e18)));
     std::fprintf(out, "<td class=\"n\">%llu</td>", static_cast<unsigned long long>(s.samples));
     write_time_cell(out, s.first_utc_ms);
     write_time_cell(out, s.last_utc_ms);
-    std::fprintf(out, R"(<td class="n">%s</td><td class="n">%llu)", span,
+    std::fprintf(out, R"(<td class="n">%s</td><td class="n">%s</td><td class="n">%llu)", span, covered,
                  static_cast<unsigned long long>(s.missing_samples));
     if (s.gaps > 0) {
         std::fprintf(out, " in %llu gap%s", static_cast<unsigned long long>(s.gaps), s.gaps == 1 ? "" : "s");
@@ -163,13 +169,14 @@ void write_summary(std::FILE *out, const ReportRecords &r) {
     const auto unlisted = static_cast<uint64_t>(r.runs - r.listed_runs);
     std::fputs("<h2 id=\"summary\">Summary</h2>\n<div class=\"wide\"><table id=\"runs\">\n"
                "<tr><th>run</th><th>file</th><th>lines</th><th>samples</th><th>first sample (UTC)</th>"
-               "<th>last sample (UTC)</th><th>span</th><th>missing samples</th><th>steps</th></tr>\n",
+               "<th>last sample (UTC)</th><th>span</th><th>covered by the counter</th><th>missing "
+               "samples</th><th>steps</th></tr>\n",
                out);
     for (int i = 0; i < r.listed_runs; ++i) {
         write_runs_row(out, &r.listed[i].run, r.listed[i].run.statistics);
     }
     if (unlisted > 0) {
-        write_more_row(out, 9, unlisted, "runs");
+        write_more_row(out, 10, unlisted, "runs");
     }
     write_runs_row(out, nullptr, r.total);
     std::fputs("</table></div>\n<div class=\"wide\"><table id=\"figures\">\n"

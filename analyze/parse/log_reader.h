@@ -31,5 +31,6 @@ enum class ReadResult {
 // The reader takes over file and block; neither is released by the reader.
 void start_reading(LogReader &reader, std::FILE *file, char *block);
 
-// The next line: its text stays valid until the next call.
+// The next line: its text stays valid until the next call. A UTF-8 byte
+// order mark before the first line (an editor's) is left out.
 ReadResult read_line(LogReader &reader, const char *&text, size_t &length);

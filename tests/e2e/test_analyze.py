@@ -216,6 +216,74 @@ class CraftedLogs(AnalyzeTestCase):
                                r" +1 +3 +%.4e +%.4e +[0-9.e+]+ +1.0000e\+05\n" % (tau1["oadev"], tau1["mdev"]))
         self.assertIn("  frequency        offset %+.6f ppm" % frequency["offset_ppm"], text)
 
+    def test_lines_tickwatch_writes_are_read_with_a_mark_an_extra_cr_or_no_time(self):
+        log, t = crafted_log()
+        # A sample whose time tickwatch could not tell, in a step.
+        log.lines[7] = "0000-00-00 00:00:00.0000" + log.lines[7][24:]
+        data = b"\xef\xbb\xbf" + log.bytes().replace(b"\r\n", b"\r\r\n")
+        summary, err = self.analyze_json(self.write("clock.log", data), "--csv", self.path("clock.csv"))
+        self.assertEqual((err, summary["unrecognised_lines"]), ("", 0))
+        run1 = summary["runs"][0]
+        self.assertEqual((run1["samples"], run1["first_sample"], run1["last_sample"]), (8, iso(t[0]), iso(t[7])))
+        self.assertEqual(run1["steps"]["listed"][0], {"utc_time": None, "difference_ms": 31.2488})
+        self.assertEqual((run1["missing_samples"], run1["gaps"]), (0, 0))
+        with open(self.path("clock.csv")) as f:
+            self.assertTrue(f.read().splitlines()[3].startswith(",1,1031.2500,"))
+        text, _ = self.analyze(self.path("clock.log"), "--svg", self.path("clock.svg"))
+        self.assertIn("unknown time  +31.2488 ms\n", text)
+
+    def test_spans_run_from_the_earliest_time_to_the_latest_wherever_they_come(self):
+        # A clock set back an hour in the middle of a run, and its logs
+        # given late one first.
+        early = Log()
+        early.sample(at=T0)
+        for _ in range(4):
+            early.sample()
+        early.sample(1000.0 - 3_600_000, 1000.0)
+        early.sample()
+        late = Log()
+        late.sample(at=T0 + 7_200_000)
+        late.sample()
+        logs = (self.write("late.log", late.bytes()), self.write("early.log", early.bytes()))
+        summary, _ = self.analyze_json(*logs)
+        run = summary["runs"][1]
+        self.assertEqual((run["first_sample"], run["last_sample"]), (iso(T0 + 5000 - 3_600_000), iso(T0 + 4000)))
+        self.assertEqual(run["covered_ms"], 7000.0)
+        total = summary["total"]
+        self.assertEqual((total["first_sample"], total["last_sample"]), (iso(T0 + 5000 - 3_600_000), iso(T0 + 7_201_000)))
+        self.assertEqual(total["covered_ms"], 9000.0)
+
+        text, _ = self.analyze(*logs, "--svg", self.path("chart.svg"))
+        spans = re.findall(r"  samples +\d+, (\S+ to \S+ \(.*\))\n", text)
+        self.assertEqual(spans, ["%s to %s (1.000 s)" % (iso(T0 + 7_200_000), iso(T0 + 7_201_000)),
+                                 "%s to %s (59 min 59 s)" % (iso(T0 + 5000 - 3_600_000), iso(T0 + 4000)),
+                                 "%s to %s (2 h 59 min)" % (iso(T0 + 5000 - 3_600_000), iso(T0 + 7_201_000))])
+        self.assertIn("  time covered     9.000 s by the counter\n", text)
+        chart = ElementTree.parse(self.path("chart.svg")).getroot()
+        subtitle = next(e.text for e in chart.iter(SVG + "text") if e.text and " samples in " in e.text)
+        self.assertTrue(subtitle.startswith(spans[-1] + ":"), subtitle)
+
+    def test_json_has_the_same_keys_for_every_run_and_no_negative_zero(self):
+        log = Log()
+        log.add(BANNER, "unknown parameter: -x", "", BANNER)  # a run without samples
+        log.sample(1000.0, 1000.00001, at=T0)  # -0.0000 as printed
+        log.sample(1000.0, 1000.00001)
+        out, _ = self.analyze("--json", self.write("clock.log", log.bytes()))
+        self.assertNotRegex(out, r"-0(\.0+)?(?![.\d])")
+
+        def shape(value):
+            if isinstance(value, dict):
+                return {key: shape(item) for key, item in value.items()}
+            return type(value) if isinstance(value, list) else None
+
+        summary = json.loads(out)
+        empty, full = summary["runs"]
+        self.assertEqual((empty["samples"], full["samples"]), (0, 2))
+        self.assertEqual(shape(empty), shape(full))
+        self.assertEqual((empty["first_sample"], empty["difference_ms"]["mean"], empty["difference_ms"]["min"],
+                          empty["rate_ppm"]["run"]), (None, None, None, None))
+        self.assertEqual(full["difference_ms"]["min"], 0)
+
     def test_csv_has_a_row_per_sample(self):
         log, t = crafted_log()
         self.analyze(self.write("clock.log", log.bytes()), "--csv", self.path("clock.csv"))
@@ -389,7 +457,7 @@ class HtmlReport(AnalyzeTestCase):
 
         runs = rows("runs")
         self.assertEqual([r[0] for r in runs[1:]], ["1", "2", "total"])
-        self.assertEqual(runs[2][7], "3 in 1 gap")
+        self.assertEqual(runs[2][8], "3 in 1 gap")
         self.assertEqual([r[2] for r in rows("step-table")[1:]], ["+31.2488", "-1000.0000"])
         self.assertEqual(len(rows("change-table")), 1 + 2)
         self.assertEqual(rows("timekeeping")[1][:6], ["1", "-0.1000", "-0.1000", "+0.0000", "+0.0187", "+0.0187"])
@@ -543,6 +611,23 @@ class BadInput(AnalyzeTestCase):
                       err)
         self.assertIn('clock.log:9: not a report line or a message of tickwatch: "???[31m"', err)
         self.assertEqual((summary["unrecognised_lines"], summary["total"]["samples"]), (3, 12))
+
+    def test_report_lines_tickwatch_cannot_write_are_named_and_skipped(self):
+        log, _ = crafted_log()
+        time = log.lines[6][:26]
+        log.lines[6:6] = [time + " 999.8502  999.8496  +31.2488  156250 (+0) ><",
+                          time + "1050.0000 1000.0000  +50.0000  156250 (+0) ",
+                          time + FORMAT[FORMAT.index(": ") + 2:] % (1.7e306, 0, 1.7e306, 156250, 0, "><"),
+                          time + FORMAT[FORMAT.index(": ") + 2:] % (0, 1e300, -1e300, 156250, 0, "><")]
+        summary, err = self.analyze_json(self.write("clock.log", log.bytes()), "--svg", self.path("clock.svg"))
+        self.assertIn("clock.log:7: a difference that is not the system time's advance minus the counter's", err)
+        self.assertIn("clock.log:8: a marker that disagrees with the difference", err)
+        self.assertIn("clock.log:9: a value beyond any that tickwatch writes", err)
+        self.assertIn("clock.log:10: a value beyond any that tickwatch writes", err)
+        total = summary["total"]
+        self.assertEqual((summary["unrecognised_lines"], total["samples"], total["steps"]["count"]), (4, 12, 2))
+        self.assertEqual(total["missing_samples"], 3)
+        self.assertAlmostEqual(summary["runs"][0]["rate_ppm"]["max"], 18.7)
 
     def test_a_run_cut_short_mid_line(self):
         log, _ = crafted_log()

@@ -148,10 +148,47 @@ TEST(AnalyzeLogLine, ReportLinesMustBeExactlyAsTickwatchWritesThem) {
     for (const char *line : bad) {
         EXPECT_EQ(kind_of(line), LineKind::unknown) << line;
     }
+    // What tickwatch writes when it cannot tell the time, and a log whose
+    // CR LF line ends were converted once more.
+    ReportFields fields;
+    ASSERT_EQ(parse("0000-00-00 00:00:00.0000: 1031.2500 1000.0012  +31.2488  156001 (-249) ><", fields),
+              LineKind::report);
+    EXPECT_EQ(fields.utc_ms, UNKNOWN_TIME_MS);
+    EXPECT_EQ(parse(good + "\r\r", fields), LineKind::report);
+    EXPECT_EQ(kind_of("0000-00-00 00:00:00.0001: 1031.2500 1000.0012  +31.2488  156001 (-249) ><"), LineKind::unknown);
     // Every cut of a good line.
     for (size_t length = 1; length < good.size() - 3; ++length) {
         EXPECT_EQ(kind_of(good.substr(0, length)), LineKind::unknown) << good.substr(0, length);
     }
+}
+
+TEST(AnalyzeLogLine, ValuesThatTickwatchCannotHaveWrittenAreToldApart) {
+    const std::string time = "2024-03-05 13:39:01.0046: ";
+    const std::pair<const char *, LineKind> lines[] = {
+        {" 999.8502  999.8496  +31.2488  156250 (+0) ><", LineKind::wrong_difference},
+        {"1050.0000 1000.0000  +50.0000  156250 (+0) ", LineKind::wrong_marker},
+        {"1020.0001 1000.0000  +20.0001  156250 (+0) ", LineKind::wrong_marker},
+        // Each printed value rounded on its own: one last digit apart.
+        {" 999.8502  999.8496   +0.0007  156250 (+0) ", LineKind::report},
+        // At 20.0000 as printed the difference may have been either side.
+        {"1020.0000 1000.0000  +20.0000  156250 (+0) ", LineKind::report},
+        {" 980.0000 1000.0000  -20.0000  156250 (+0) ><", LineKind::report},
+        {"1020.0001 1000.0000  +20.0001  156250 (+0) ><", LineKind::report},
+    };
+    for (const auto &[values, kind] : lines) {
+        EXPECT_EQ(kind_of(time + values), kind) << values;
+    }
+    // Beyond 2^63 ticks of either clock: a difference that would draw
+    // beyond any chart, or count missing samples beyond any integer.
+    auto line_of = [](double system_ms, double counter_ms) {
+        const IntervalReport report = {system_ms, counter_ms, system_ms - counter_ms, 156250, 0, STEP_MARKER};
+        char buffer[1024];
+        format_report_line(buffer, sizeof buffer, system_time_from_ms(0), report);
+        return std::string(buffer);
+    };
+    EXPECT_EQ(kind_of(line_of(1.7e306, 0)), LineKind::out_of_range);
+    EXPECT_EQ(kind_of(line_of(0, 1e300)), LineKind::out_of_range);
+    EXPECT_EQ(kind_of(line_of(0x1p63 / 1e4, -0x1p63 * 1e3)), LineKind::report);
 }
 
 // Reads all of text through a LogReader.
@@ -204,6 +241,12 @@ TEST(AnalyzeLogReader, ReturnsEveryLineWholeAcrossBlocksSkippingOverlongOnes) {
         ASSERT_EQ(back.numbers[i], i + 1);
     }
     EXPECT_EQ(back.lines.back(), std::pair(ReadResult::cut_short, std::string("cut")));
+
+    // A byte order mark before the first line only.
+    const ReadBack marked = read_back("\xEF\xBB\xBFone\n\xEF\xBB\xBFtwo\n");
+    EXPECT_EQ(marked.lines[0].second, "one");
+    EXPECT_EQ(marked.lines[1].second, "\xEF\xBB\xBFtwo");
+    EXPECT_EQ(read_back("\xEF\xBB\xBF").lines[0], std::pair(ReadResult::cut_short, std::string()));
 
     EXPECT_TRUE(read_back("").lines.empty());
     EXPECT_EQ(read_back("\n\n").lines.size(), 2U);
@@ -654,6 +697,17 @@ TEST(AnalyzeOutputFile, TheTargetIsReplacedOnlyOnCommitAndNothingIsLeftBehind) {
         EXPECT_EQ(read_file(target), text);
     }
     EXPECT_EQ(files_in(dir.path), only_target);
+
+    // A device is written in place.
+#ifdef _WIN32
+    const char *device = "NUL";
+#else
+    const char *device = "/dev/null";
+#endif
+    ASSERT_TRUE(open_output_file(first, device));
+    EXPECT_STREQ(first.temporary, "");
+    std::fputs("gone", first.file);
+    EXPECT_TRUE(commit_output_file(first));
 
     testing::internal::CaptureStderr();
     EXPECT_FALSE(open_output_file(first, dir.path.c_str()));
