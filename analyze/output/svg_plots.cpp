@@ -243,11 +243,15 @@ void write_difference_histogram(std::FILE *out, const DifferenceCounts &counts) 
         }
         const double from = low_ms + b * bin_ms;
         const double y = y_of(scale, static_cast<double>(bin_counts[b]));
-        std::fprintf(
-            out,
-            R"(<rect x="%.1f" y="%.1f" width="%.1f" height="%.1f" fill="%s"><title>%+.4f to %+.4f ms: %llu</title></rect>)",
-            x_of(from) + 0.5, y, std::fmax(bin_ms * pixels_per_ms - 1, 1.0), y_of(scale, 0) - y, BAR_COLOUR, from,
-            from + bin_ms, static_cast<unsigned long long>(bin_counts[b]));
+        std::fprintf(out, R"(<rect x="%.1f" y="%.1f" width="%.1f" height="%.1f" fill="%s"><title>)", x_of(from) + 0.5,
+                     y, std::fmax(bin_ms * pixels_per_ms - 1, 1.0), y_of(scale, 0) - y, BAR_COLOUR);
+        // The values the bin holds, by their printed value.
+        const int first_index = start + b * width;
+        std::fprintf(out, "%+.4f", difference_of_index(first_index));
+        if (width > 1) {
+            std::fprintf(out, " to %+.4f", difference_of_index(first_index + width - 1));
+        }
+        std::fprintf(out, " ms: %llu</title></rect>", static_cast<unsigned long long>(bin_counts[b]));
         std::fputc('\n', out);
     }
     std::fputs("</g>\n", out);
