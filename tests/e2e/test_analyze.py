@@ -462,6 +462,18 @@ class HtmlReport(AnalyzeTestCase):
         self.assertEqual(len(rows("change-table")), 1 + 2)
         self.assertEqual(rows("timekeeping")[1][:6], ["1", "-0.1000", "-0.1000", "+0.0000", "+0.0187", "+0.0187"])
 
+    def test_the_histogram_holds_each_unmarked_line_once_by_its_value(self):
+        log, _ = crafted_log()
+        log.add(BANNER)  # and a run without samples
+        page = self.report(log)
+        bars = re.findall(r"<title>([-+][\d.]+)(?: to ([-+][\d.]+))? ms: (\d+)</title></rect>", page)
+        # 0.0187, 0.0010, 0.0, -0.1, -0.1, 0.0 in run 1 and four 0.0 in run 2,
+        # in bins of 20 values from -0.1000 to +0.0199.
+        self.assertEqual([(float(low), float(high), int(n)) for low, high, n in bars],
+                         [(-0.1, -0.0981, 2), (0.0, 0.0019, 7), (0.018, 0.0199, 1)])
+        self.assertIn("0 below and 0 above the range drawn", page)
+        self.assertIn('<td class="n">0</td><td colspan="6">no samples</td>', page)
+
     def test_the_plots_keep_their_marks_inside_their_frames(self):
         log = Log()
         log.sample(at=T0)
