@@ -143,7 +143,7 @@ void write_timekeeping_row(std::FILE *out, const LogRun *run, const ReportFigure
 }
 
 void write_stability(std::FILE *out, const ReportFigures &f) {
-    std::fputs("<h2 id=\"stability\">Stability</h2>\n<figure>\n", out);
+    std::fputs("<h2 id=\"section-stability\">Stability</h2>\n<figure>\n", out);
     write_stability_plot(out, f.stability, f.stability_count);
     std::fputs("<figcaption>Over all runs, pooled over their segments: the overlapping and the modified Allan "
                "deviation against the averaging time \xcf\x84.</figcaption></figure>\n",
@@ -167,7 +167,7 @@ void write_stability(std::FILE *out, const ReportFigures &f) {
 
 void write_summary(std::FILE *out, const ReportRecords &r) {
     const auto unlisted = static_cast<uint64_t>(r.runs - r.listed_runs);
-    std::fputs("<h2 id=\"summary\">Summary</h2>\n<div class=\"wide\"><table id=\"runs\">\n"
+    std::fputs("<h2 id=\"section-summary\">Summary</h2>\n<div class=\"wide\"><table id=\"run-table\">\n"
                "<tr><th>run</th><th>file</th><th>lines</th><th>samples</th><th>first sample (UTC)</th>"
                "<th>last sample (UTC)</th><th>span</th><th>covered by the counter</th><th>missing "
                "samples</th><th>steps</th></tr>\n",
@@ -179,7 +179,7 @@ void write_summary(std::FILE *out, const ReportRecords &r) {
         write_more_row(out, 10, unlisted, "runs");
     }
     write_runs_row(out, nullptr, r.total);
-    std::fputs("</table></div>\n<div class=\"wide\"><table id=\"figures\">\n"
+    std::fputs("</table></div>\n<div class=\"wide\"><table id=\"figure-table\">\n"
                "<tr><th>run</th><th>mean difference, ms</th><th>RMS, ms</th><th>min, ms</th><th>max, ms</th>"
                "<th>clock rate, ppm</th><th>single samples, ppm</th><th>adjustment changes</th></tr>\n",
                out);
@@ -190,7 +190,7 @@ void write_summary(std::FILE *out, const ReportRecords &r) {
         write_more_row(out, 8, unlisted, "runs");
     }
     write_figures_row(out, nullptr, r.total);
-    std::fputs("</table></div>\n<div class=\"wide\"><table id=\"timekeeping\">\n<tr><th>run</th>", out);
+    std::fputs("</table></div>\n<div class=\"wide\"><table id=\"timekeeping-table\">\n<tr><th>run</th>", out);
     for (const int level : PERCENTILE_LEVELS) {
         std::fprintf(out, "<th>p%d, ms</th>", level);
     }
@@ -210,7 +210,7 @@ void write_summary(std::FILE *out, const ReportRecords &r) {
 }
 
 void write_events(std::FILE *out, const ReportRecords &r) {
-    std::fputs("<h2 id=\"steps\">Steps</h2>\n", out);
+    std::fputs("<h2 id=\"section-steps\">Steps</h2>\n", out);
     if (r.total.steps == 0) {
         std::fputs("<p class=\"note\">None.</p>\n", out);
     } else {
@@ -230,7 +230,7 @@ void write_events(std::FILE *out, const ReportRecords &r) {
         }
         std::fputs("</table>\n", out);
     }
-    std::fputs("<h2 id=\"changes\">Adjustment changes</h2>\n", out);
+    std::fputs("<h2 id=\"section-changes\">Adjustment changes</h2>\n", out);
     if (r.total.changes == 0) {
         std::fputs("<p class=\"note\">None.</p>\n", out);
         return;
@@ -301,15 +301,15 @@ void write_html_report(std::FILE *out, const ReportRecords &r, const char *title
     std::fputs(".</p>\n", out);
     write_summary(out, r);
 
-    std::fputs("<h2 id=\"difference\">Difference per sample</h2>\n<figure>\n", out);
+    std::fputs("<h2 id=\"section-difference\">Difference per sample</h2>\n<figure>\n", out);
     write_difference_chart(out, *r.difference, title_name, false);
     write_figure(out, "Each pixel column spans the lowest to the highest difference of the samples it holds.");
-    std::fputs("<h2 id=\"phase\">Time error per segment</h2>\n<figure>\n", out);
+    std::fputs("<h2 id=\"section-phase\">Time error per segment</h2>\n<figure>\n", out);
     write_phase_chart(out, *r.phase);
     write_figure(out, "The time error accumulated from the differences. Each segment starts at 0: a new run, a "
                       "step or samples missing start a segment.");
     write_stability(out, r.total_figures);
-    std::fputs("<h2 id=\"distribution\">Distribution of the difference</h2>\n<figure>\n", out);
+    std::fputs("<h2 id=\"section-distribution\">Distribution of the difference</h2>\n<figure>\n", out);
     write_difference_histogram(out, *r.total_counts);
     write_figure(out, "The lines without a step, over all runs; the middle 99.8 % of them drawn.");
 

@@ -285,7 +285,7 @@ Scale difference_scale(const Columns &columns) {
 
 // Time ticks under the panels from top to bottom: the first step that
 // gives at most eight ticks over the span.
-void write_time_axis(std::FILE *out, const ChartData &chart, int bottom, const int *panel_edges) {
+void write_time_axis(std::FILE *out, const char *id, const ChartData &chart, int bottom, const int *panel_edges) {
     static const int64_t steps_ms[] = {1000,
                                        2000,
                                        5000,
@@ -320,7 +320,7 @@ void write_time_axis(std::FILE *out, const ChartData &chart, int bottom, const i
             break;
         }
     }
-    std::fputs("<g id=\"time-axis\">\n", out);
+    std::fprintf(out, "<g id=\"%s\">\n", id);
     int64_t tick = chart.first_ms / step * step;
     tick += tick < chart.first_ms ? step : 0;
     for (; tick <= chart.last_ms; tick += step) {
@@ -489,7 +489,7 @@ void write_difference_chart(std::FILE *out, const ChartData &chart, const char *
     write_gaps(out, columns, chart);
     static const int panel_edges[] = {DIFFERENCE_TOP, DIFFERENCE_TOP + DIFFERENCE_HEIGHT, SLEW_TOP,
                                       SLEW_TOP + SLEW_HEIGHT, 0};
-    write_time_axis(out, chart, SLEW_TOP + SLEW_HEIGHT, panel_edges);
+    write_time_axis(out, "time-axis", chart, SLEW_TOP + SLEW_HEIGHT, panel_edges);
     write_difference_panel(out, columns, chart, difference_scale(columns));
     write_slew_panel(out, columns, chart);
     write_run_separators(out, columns);
@@ -512,7 +512,7 @@ void write_phase_chart(std::FILE *out, const ChartData &phase) {
         return;
     }
     Legend legend = {out, PLOT_LEFT, 30};
-    std::fputs("<g id=\"legend\" font-size=\"12\">\n", out);
+    std::fputs("<g id=\"phase-legend\" font-size=\"12\">\n", out);
     add_legend_line(legend, PHASE_COLOUR, 2, "", "time error, lowest to highest per column");
     if (phase.samples > PLOT_COLUMNS) {
         add_legend_line(legend, MEAN_COLOUR, 2, "", "mean");
@@ -530,7 +530,7 @@ void write_phase_chart(std::FILE *out, const ChartData &phase) {
     double step = 0;
     const Scale scale = linear_scale(low, high, PHASE_TOP, PHASE_PANEL_HEIGHT, step);
     static const int panel_edges[] = {PHASE_TOP, PHASE_TOP + PHASE_PANEL_HEIGHT, 0};
-    write_time_axis(out, phase, PHASE_TOP + PHASE_PANEL_HEIGHT, panel_edges);
+    write_time_axis(out, "phase-time-axis", phase, PHASE_TOP + PHASE_PANEL_HEIGHT, panel_edges);
     std::fputs("<g id=\"phase-axis\">\n", out);
     write_linear_ticks(out, scale, step);
     write_vertical_title(out, 24, PHASE_TOP + PHASE_PANEL_HEIGHT / 2, "time error, ms");

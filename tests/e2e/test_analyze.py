@@ -442,6 +442,8 @@ class HtmlReport(AnalyzeTestCase):
         self.assertIn("clock &amp; &lt;co&gt;.log", page)
         self.assertNotIn("<co>", page)
         self.assertIn("@page{size:A4", page)
+        ids = re.findall(r' id="([^"]+)"', page)
+        self.assertEqual(len(ids), len(set(ids)), "each id once in the page")
         # The charts, each well-formed and as wide as the page.
         charts = [ElementTree.fromstring(svg) for svg in re.findall(r"<svg .*?</svg>", page, re.S)]
         self.assertEqual(len(charts), 4, "difference, time error, stability, histogram")
@@ -455,12 +457,12 @@ class HtmlReport(AnalyzeTestCase):
             body = re.search(r'<table id="%s">(.*?)</table>' % table, page, re.S).group(1)
             return [re.findall(r"<t[dh][^>]*>(.*?)</t[dh]>", row) for row in re.findall(r"<tr[^>]*>(.*?)</tr>", body)]
 
-        runs = rows("runs")
+        runs = rows("run-table")
         self.assertEqual([r[0] for r in runs[1:]], ["1", "2", "total"])
         self.assertEqual(runs[2][8], "3 in 1 gap")
         self.assertEqual([r[2] for r in rows("step-table")[1:]], ["+31.2488", "-1000.0000"])
         self.assertEqual(len(rows("change-table")), 1 + 2)
-        self.assertEqual(rows("timekeeping")[1][:6], ["1", "-0.1000", "-0.1000", "+0.0000", "+0.0187", "+0.0187"])
+        self.assertEqual(rows("timekeeping-table")[1][:6], ["1", "-0.1000", "-0.1000", "+0.0000", "+0.0187", "+0.0187"])
 
     def test_the_histogram_holds_each_unmarked_line_once_by_its_value(self):
         log, _ = crafted_log()
