@@ -28,6 +28,7 @@
 #include "analyze/output/text_summary.h"
 #include "analyze/parse/log_line.h"
 #include "analyze/parse/log_reader.h"
+#include "app/version.h"
 
 // Lines not understood are named up to this many per file, and counted.
 constexpr uint64_t MAX_SHOWN_WARNINGS = 5;
@@ -312,6 +313,10 @@ int run_analyze(int argc, char **argv) {
     }
     if (a.options.show_help) {
         std::fputs(ANALYZE_USAGE, stdout);
+        return 0;
+    }
+    if (a.options.show_version) {
+        std::printf("tickwatch-analyze %s\n", BUILT_IN_VERSION);
         return 0;
     }
 #ifdef SIGPIPE

@@ -26,6 +26,12 @@ ANALYZE_WINDOWS = os.environ.get("ANALYZE_WINDOWS_EXE", "")
 SVG = "{http://www.w3.org/2000/svg}"
 
 
+def project_version():
+    """The version where it is set: CMake's project(VERSION)."""
+    with open(os.path.join(ROOT, "CMakeLists.txt")) as f:
+        return re.search(r"project\(tickwatch VERSION (\S+)", f.read()).group(1)
+
+
 def report_line_format():
     """tickwatch's own report-line format, which Python's % reads as C does."""
     with open(os.path.join(ROOT, "clock", "report_line.h")) as f:
@@ -209,6 +215,7 @@ class CraftedLogs(AnalyzeTestCase):
         empty = summary["runs"][2]
         self.assertEqual((empty["samples"], empty["stability"]), (0, []))
         self.assertEqual(empty["frequency"], {"offset_ppm": None, "stderr_ppm": None, "residual_rms_ms": None})
+        self.assertEqual(set(empty["difference_ms"]["percentiles"].values()), {None})
         # And the text.
         text, _ = self.analyze(self.path("clock.log"))
         self.assertIn("  percentiles      p1 -0.1000, p5 -0.1000, p50 +0.0000, p95 +0.0187, p99 +0.0187 ms", text)
@@ -663,6 +670,21 @@ class BadInput(AnalyzeTestCase):
                               (("-x", "a.log"), "unknown option -x")):
             _, err = self.analyze(*args, status=2)
             self.assertIn("tickwatch-analyze: " + message, err)
+        for args in (("--version",), ("--version", "missing.log")):
+            out, _ = self.analyze(*args)
+            self.assertEqual(out, "tickwatch-analyze %s\n" % project_version())
+
+    def test_the_manual_page_renders_and_names_every_option(self):
+        page = os.path.join(ROOT, "docs", "tickwatch-analyze.1")
+        done = subprocess.run(["groff", "-man", "-ww", "-z", page], capture_output=True, text=True, check=True)
+        self.assertEqual(done.stderr, "")
+        with open(page) as f:
+            text = f.read().replace("\\-", "-")
+        usage, _ = self.analyze("--help")
+        options = re.findall(r"^  (-[-\w]*)(?:, (--\w+))?", usage, re.M)
+        self.assertGreaterEqual(len(options), 6)
+        for option in (name for pair in options for name in pair if name):
+            self.assertTrue(re.search(r"\.[BIR]{1,2} .*" + re.escape(option) + r"(?![-\w])", text), option)
 
 
 class RecordedLog(TickwatchTestCase):

@@ -609,6 +609,25 @@ TEST(AnalyzeFrequency, PooledSlopeWithAnInterceptPerSegment) {
     EXPECT_EQ(f.offset_ppm, 2e6);
 }
 
+TEST(AnalyzeNumberText, ScientificAsTheHostsPrintfWritesIt) {
+    // Values at every scale, some on the rounding edge to the next power.
+    std::mt19937_64 random(6);
+    std::vector<double> values = {9.99995e-7, 9.9999949e-7, 1e-7, 1e22, -0.00099999999, 123456.75, 1e-300};
+    for (int i = 0; i < 20'000; ++i) {
+        values.push_back(
+            std::ldexp(std::uniform_real_distribution<double>(-1, 1)(random), static_cast<int>(random() % 200) - 100));
+    }
+    for (double value : values) {
+        for (int decimals : {2, 4, 6}) {
+            char expected[64];
+            std::snprintf(expected, sizeof expected, "%.*e", decimals, value);
+            char text[NUMBER_TEXT_SIZE];
+            const std::string got(text, put_scientific(text, value, decimals));
+            ASSERT_EQ(got, expected) << decimals;
+        }
+    }
+}
+
 // Whether outputs (first) and logs (second) may be written: refused (with
 // every pair named) when any output is a log or another output.
 bool outputs_allowed(std::vector<std::string> outputs, std::vector<std::string> logs, std::string *said = nullptr) {
@@ -716,25 +735,6 @@ TEST(AnalyzeOutputFile, TheTargetIsReplacedOnlyOnCommitAndNothingIsLeftBehind) {
     EXPECT_NE(err.find(dir.path + ": cannot write: it is a directory\n"), std::string::npos) << err;
     EXPECT_NE(err.find("missing/x.csv: cannot write: "), std::string::npos) << err;
     EXPECT_EQ(files_in(dir.path), only_target);
-}
-
-TEST(AnalyzeNumberText, ScientificAsTheHostsPrintfWritesIt) {
-    // Values at every scale, some on the rounding edge to the next power.
-    std::mt19937_64 random(6);
-    std::vector<double> values = {9.99995e-7, 9.9999949e-7, 1e-7, 1e22, -0.00099999999, 123456.75, 1e-300};
-    for (int i = 0; i < 20'000; ++i) {
-        values.push_back(
-            std::ldexp(std::uniform_real_distribution<double>(-1, 1)(random), static_cast<int>(random() % 200) - 100));
-    }
-    for (double value : values) {
-        for (int decimals : {2, 4, 6}) {
-            char expected[64];
-            std::snprintf(expected, sizeof expected, "%.*e", decimals, value);
-            char text[NUMBER_TEXT_SIZE];
-            const std::string got(text, put_scientific(text, value, decimals));
-            ASSERT_EQ(got, expected) << decimals;
-        }
-    }
 }
 
 }  // namespace
