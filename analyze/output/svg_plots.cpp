@@ -124,7 +124,8 @@ void write_stability_plot(std::FILE *out, const StabilityPoint *points, int coun
         format_power(label, sizeof label, d);
         write_text(out, at, TOP + PLOT_HEIGHT + 20, "middle", 12, TEXT_COLOUR, label);
     }
-    const int every = high_decade - low_decade > 12 ? 2 : 1;
+    // At most about eight labelled decades, however wide the range.
+    const int every = (high_decade - low_decade + 7) / 8;
     for (int d = low_decade; d <= high_decade; d += every) {
         const double at = along(y, std::pow(10.0, d));
         write_line(out, LEFT - PLOT_PADDING, at, LEFT + PLOT_WIDTH + PLOT_PADDING, at, AXIS_COLOUR, 1, "");
