@@ -21,6 +21,7 @@
 #include "analyze/options.h"
 #include "analyze/output/csv_output.h"
 #include "analyze/output/escape.h"
+#include "analyze/output/html_report.h"
 #include "analyze/output/json_summary.h"
 #include "analyze/output/output_file.h"
 #include "analyze/output/svg_chart.h"
@@ -40,8 +41,10 @@ struct Analysis {
     AnalyzeOptions options;
     OutputFile csv_output;
     OutputFile svg_output;
-    std::FILE *csv;    // csv_output's, with --csv
-    ChartData *chart;  // with --svg
+    OutputFile html_output;
+    std::FILE *csv;         // csv_output's, with --csv
+    ChartData *chart;       // with --svg or --html
+    ReportRecords *report;  // with --html
     bool run_open;
     LogRun run;
     int32_t runs;
@@ -56,6 +59,8 @@ ChartData chart_data;
 PhaseSegment phase_segment;  // of the open run
 DifferenceCounts run_differences;
 DifferenceCounts total_differences;
+ChartData phase_chart;
+ReportRecords report_records;
 
 bool is_standard_input(const char *name) { return std::strcmp(name, "-") == 0; }
 
@@ -127,6 +132,9 @@ void close_run(Analysis &a) {
         write_run_text(stdout, a.run);
     }
     add_run_to_total(a.total, a.run.statistics);
+    if (a.report != nullptr) {
+        keep_run_for_report(*a.report, a.run, run_differences);
+    }
 }
 
 void add_report(Analysis &a, const ReportFields &sample, const char *file, uint64_t line) {
@@ -141,6 +149,11 @@ void add_report(Analysis &a, const ReportFields &sample, const char *file, uint6
     }
     if (a.chart != nullptr) {
         add_to_chart(*a.chart, sample, a.run.number, starts_run);
+    }
+    if (a.report != nullptr) {
+        // The point the sample ends on, in ms; a segment's first is 0.
+        const double phase_ms = phase_segment.ring[phase_segment.head] * PHASE_UNIT_S * 1e3;
+        add_value_to_chart(phase_chart, sample.utc_ms, phase_ms, phase_segment.points == 1);
     }
 }
 
@@ -274,7 +287,7 @@ void chart_title(char *buffer, size_t size, const AnalyzeOptions &options) {
 // Replaces the outputs only when everything succeeded, each written out
 // before any is replaced.
 bool finish_outputs(Analysis &a) {
-    OutputFile *outputs[] = {&a.csv_output, &a.svg_output};
+    OutputFile *outputs[] = {&a.csv_output, &a.svg_output, &a.html_output};
     bool finished = !a.failed;
     for (OutputFile *output : outputs) {
         finished = finished && finish_output_file(*output);
@@ -316,9 +329,9 @@ int run_analyze(int argc, char **argv) {
     // take them, for std::filesystem too.
     std::setlocale(LC_CTYPE, "");
 #endif
-    const char *outputs[2];
+    const char *outputs[3];
     int output_count = 0;
-    for (const char *output : {a.options.csv_file, a.options.svg_file}) {
+    for (const char *output : {a.options.csv_file, a.options.svg_file, a.options.html_file}) {
         if (output != nullptr) {
             outputs[output_count++] = output;
         }
@@ -346,6 +359,18 @@ int run_analyze(int argc, char **argv) {
             discard_output_file(a.csv_output);
             return EXIT_TROUBLE;
         }
+    }
+    if (a.options.html_file != nullptr) {
+        if (!open_output_file(a.html_output, a.options.html_file)) {
+            discard_output_file(a.csv_output);
+            discard_output_file(a.svg_output);
+            return EXIT_TROUBLE;
+        }
+        a.report = &report_records;
+        report_records = ReportRecords{};
+        start_chart(phase_chart);
+    }
+    if (a.options.svg_file != nullptr || a.options.html_file != nullptr) {
         a.chart = &chart_data;
         start_chart(chart_data);
     }
@@ -372,10 +397,21 @@ int run_analyze(int argc, char **argv) {
     if (a.csv != nullptr) {
         end_csv(a.csv);
     }
-    if (a.chart != nullptr) {
-        char title[512];
-        chart_title(title, sizeof title, a.options);
+    char title[512];
+    chart_title(title, sizeof title, a.options);
+    if (a.options.svg_file != nullptr) {
         write_svg_chart(a.svg_output.file, chart_data, title);
+    }
+    if (a.report != nullptr) {
+        report_records.total = a.total;
+        report_records.total_figures = report_figures(a.total, total_differences);
+        report_records.total_counts = &total_differences;
+        report_records.files = a.options.logs;
+        report_records.file_count = a.options.log_count;
+        report_records.unrecognised_lines = a.unrecognised_lines;
+        report_records.difference = &chart_data;
+        report_records.phase = &phase_chart;
+        write_html_report(a.html_output.file, report_records, title);
     }
     if (std::fflush(stdout) != 0) {
         report_problem("standard output", "cannot write", std::strerror(errno));

@@ -12,6 +12,7 @@ const char *const ANALYZE_USAGE = "usage: tickwatch-analyze [options] LOG...\n"
                                   "  LOG         a log file written by tickwatch -o or -l; - reads standard input\n"
                                   "  --csv FILE  also write one row per sample to FILE\n"
                                   "  --svg FILE  also draw the chart of the log into FILE\n"
+                                  "  --html FILE also write the report, tables and charts, as one page to FILE\n"
                                   "  --json      print the summary as JSON instead of text\n"
                                   "  --          every argument after this is a LOG\n"
                                   "  -h, --help  show this text\n"
@@ -43,11 +44,15 @@ bool parse_options(int argc, char **argv, AnalyzeOptions &options) {
             options.show_version = true;
         } else if (std::strcmp(argument, "--json") == 0) {
             options.json = true;
-        } else if (std::strcmp(argument, "--csv") == 0 || std::strcmp(argument, "--svg") == 0) {
+        } else if (std::strcmp(argument, "--csv") == 0 || std::strcmp(argument, "--svg") == 0 ||
+                   std::strcmp(argument, "--html") == 0) {
             if (i + 1 == argc) {
                 return usage_error("a file name must follow ", argument);
             }
-            (argument[2] == 'c' ? options.csv_file : options.svg_file) = argv[++i];
+            const char *&file = argument[2] == 'c'   ? options.csv_file
+                                : argument[2] == 's' ? options.svg_file
+                                                     : options.html_file;
+            file = argv[++i];
         } else {
             return usage_error("unknown option ", argument);
         }

@@ -9,9 +9,10 @@ struct AnalyzeOptions {
     bool show_help;
     bool show_version;
     bool json;
-    const char *csv_file;  // or nullptr
-    const char *svg_file;  // or nullptr
-    char **logs;           // the log files named, "-" for standard input
+    const char *csv_file;   // or nullptr
+    const char *svg_file;   // or nullptr
+    const char *html_file;  // or nullptr
+    char **logs;            // the log files named, "-" for standard input
     int log_count;
 };
 
