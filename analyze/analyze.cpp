@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -13,10 +14,13 @@
 
 #include "analyze/accumulate/chart_data.h"
 #include "analyze/accumulate/statistics.h"
+#include "analyze/live.h"
 #include "analyze/options.h"
 #include "analyze/output/csv_output.h"
 #include "analyze/output/escape.h"
 #include "analyze/output/json_summary.h"
+#include "analyze/output/metrics.h"
+#include "analyze/output/status_line.h"
 #include "analyze/output/svg_chart.h"
 #include "analyze/output/text_summary.h"
 #include "analyze/parse/log_line.h"
@@ -38,6 +42,8 @@ struct Analysis {
     int32_t runs;
     RunStatistics total;
     uint64_t unrecognised_lines;
+    bool has_last_sample;
+    ReportFields last_sample;
     bool failed;
 };
 
@@ -127,6 +133,8 @@ void add_report(Analysis &a, const ReportFields &sample, const char *file, uint6
     }
     const bool starts_run = a.run.statistics.samples == 0;
     add_sample(a.run.statistics, sample);
+    a.has_last_sample = true;
+    a.last_sample = sample;
     if (a.csv != nullptr) {
         write_csv_row(a.csv, sample, a.run.number);
     }
@@ -155,9 +163,7 @@ void warn_unknown(FileCounts &counts, const char *name, uint64_t line, const cha
 }
 
 // Reads one log through. False when it cannot be read to its end.
-bool analyze_log(Analysis &a, std::FILE *file, const char *name, FileCounts &counts) {
-    LogReader reader;
-    start_reading(reader, file, read_block);
+bool analyze_log(Analysis &a, LogReader &reader, const char *name, FileCounts &counts) {
     for (;;) {
         const char *text = nullptr;
         size_t length = 0;
@@ -206,6 +212,17 @@ bool analyze_log(Analysis &a, std::FILE *file, const char *name, FileCounts &cou
     }
 }
 
+// The log's last run ends with it; its lines not understood are counted in.
+void end_log(Analysis &a, const FileCounts &counts, const char *name) {
+    close_run(a);
+    a.unrecognised_lines += counts.unknown;
+    if (counts.unknown > MAX_SHOWN_WARNINGS) {
+        std::fprintf(stderr, "tickwatch-analyze: %s: %llu lines not understood, the first %llu named above\n", name,
+                     static_cast<unsigned long long>(counts.unknown),
+                     static_cast<unsigned long long>(MAX_SHOWN_WARNINGS));
+    }
+}
+
 // Reads one log from its name; false if it cannot be read or holds no
 // report line at all.
 bool analyze_named_log(Analysis &a, char *name) {
@@ -224,17 +241,13 @@ bool analyze_named_log(Analysis &a, char *name) {
 #endif
     }
     FileCounts counts = {};
-    const bool read = analyze_log(a, file, shown, counts);
-    close_run(a);
+    LogReader reader;
+    start_reading(reader, file, read_block);
+    const bool read = analyze_log(a, reader, shown, counts);
     if (file != stdin) {
         std::fclose(file);
     }
-    a.unrecognised_lines += counts.unknown;
-    if (counts.unknown > MAX_SHOWN_WARNINGS) {
-        std::fprintf(stderr, "tickwatch-analyze: %s: %llu lines not understood, the first %llu named above\n", shown,
-                     static_cast<unsigned long long>(counts.unknown),
-                     static_cast<unsigned long long>(MAX_SHOWN_WARNINGS));
-    }
+    end_log(a, counts, shown);
     if (read && counts.reports == 0) {
         report_problem(shown, "no report lines in it", counts.unknown > 0 ? "not a tickwatch log?" : "");
         return false;
@@ -261,6 +274,103 @@ bool finish_output(std::FILE *file, const char *name) {
     return true;
 }
 
+// The totals so far: the open run's samples counted in.
+RunStatistics total_so_far;
+
+const RunStatistics &figures_so_far(const Analysis &a) {
+    total_so_far = a.total;
+    if (a.run_open) {
+        add_run_to_total(total_so_far, a.run.statistics);
+    }
+    return total_so_far;
+}
+
+void write_chart(std::FILE *out, const Analysis &a) {
+    char title[512];
+    chart_title(title, sizeof title, a.options);
+    write_svg_chart(out, chart_data, title);
+}
+
+void write_metrics_of(std::FILE *out, const Analysis &a) {
+    MetricsFigures figures = {};
+    figures.log_name = file_name_of(display_name(a.options.logs[a.options.log_count - 1]));
+    figures.total = &figures_so_far(a);
+    figures.unrecognised_lines = a.unrecognised_lines;
+    figures.has_last_sample = a.has_last_sample;
+    figures.last_sample = a.last_sample;
+    write_metrics(out, figures);
+}
+
+// Writes a whole output through a temporary file beside it, renamed over it
+// when complete: a reader sees the old file or the new, never half of one.
+bool rewrite_output(const char *name, void (*write)(std::FILE *, const Analysis &), const Analysis &a) {
+    char temporary[4096];
+    if (std::snprintf(temporary, sizeof temporary, "%s.tmp", name) >= static_cast<int>(sizeof temporary)) {
+        report_problem(name, "cannot write", "the name is too long");
+        return false;
+    }
+    std::FILE *file = open_output(temporary);
+    if (file == nullptr) {
+        return false;
+    }
+    write(file, a);
+    if (!finish_output(file, temporary)) {
+        std::remove(temporary);
+        return false;
+    }
+    if (std::rename(temporary, name) != 0) {
+        report_problem(name, "cannot write", std::strerror(errno));
+        std::remove(temporary);
+        return false;
+    }
+    return true;
+}
+
+// What is whole at the end: the chart and the metrics.
+bool rewrite_outputs(const Analysis &a) {
+    bool written = true;
+    if (a.options.svg_file != nullptr) {
+        written = rewrite_output(a.options.svg_file, write_chart, a) && written;
+    }
+    if (a.options.metrics_file != nullptr) {
+        written = rewrite_output(a.options.metrics_file, write_metrics_of, a) && written;
+    }
+    return written;
+}
+
+// --follow: the last log, read on as it grows.
+FileCounts followed_counts;
+
+void read_followed_lines(void *context, LogReader &reader, const char *name) {
+    auto &a = *static_cast<Analysis *>(context);
+    if (!analyze_log(a, reader, name, followed_counts)) {
+        a.failed = true;
+    }
+    if (a.csv != nullptr) {
+        std::fflush(a.csv);  // the rows as they come
+    }
+}
+
+void end_followed_file(void *context, const char *name, bool dropped_partial_line) {
+    auto &a = *static_cast<Analysis *>(context);
+    if (dropped_partial_line) {
+        std::fprintf(stderr, "tickwatch-analyze: %s: the last line has no line end (cut short?), left out\n", name);
+    }
+    end_log(a, followed_counts, name);
+    followed_counts = FileCounts{};
+}
+
+void publish_so_far(void *context) {
+    const auto &a = *static_cast<const Analysis *>(context);
+    const RunStatistics &total = figures_so_far(a);
+    // Standard output is the JSON document's alone.
+    std::FILE *out = a.options.json ? stderr : stdout;
+    write_status_line(out, static_cast<int64_t>(std::time(nullptr)) * 1000, total,
+                      a.has_last_sample ? &a.last_sample.difference_ms : nullptr);
+    std::fflush(out);
+    rewrite_outputs(a);
+}
+
 }  // namespace
 
 int run_analyze(int argc, char **argv) {
@@ -281,6 +391,7 @@ int run_analyze(int argc, char **argv) {
         return EXIT_TROUBLE;
     }
     std::FILE *svg = nullptr;
+    std::FILE *metrics = nullptr;
     if (a.options.csv_file != nullptr) {
         a.csv = open_output(a.options.csv_file);
         if (a.csv == nullptr) {
@@ -289,21 +400,34 @@ int run_analyze(int argc, char **argv) {
         begin_csv(a.csv);
     }
     if (a.options.svg_file != nullptr) {
-        svg = open_output(a.options.svg_file);
-        if (svg == nullptr) {
+        // (With --follow, rewritten whole at each interval.)
+        svg = a.options.follow ? nullptr : open_output(a.options.svg_file);
+        if (svg == nullptr && !a.options.follow) {
             return EXIT_TROUBLE;
         }
         a.chart = &chart_data;
         start_chart(chart_data);
     }
+    if (a.options.metrics_file != nullptr && !a.options.follow) {
+        metrics = open_output(a.options.metrics_file);
+        if (metrics == nullptr) {
+            return EXIT_TROUBLE;
+        }
+    }
 
     if (a.options.json) {
         begin_json(stdout);
     }
-    for (int i = 0; i < a.options.log_count; ++i) {
+    // With --follow, the last log is read by the loop, from its start.
+    const int read_whole = a.options.follow ? a.options.log_count - 1 : a.options.log_count;
+    for (int i = 0; i < read_whole; ++i) {
         if (!analyze_named_log(a, a.options.logs[i])) {
             a.failed = true;
         }
+    }
+    if (a.options.follow) {
+        const LiveAnalysis live = {&a, read_followed_lines, end_followed_file, publish_so_far};
+        follow_log(a.options.logs[a.options.log_count - 1], a.options.interval_seconds, read_block, live);
     }
     // The names as shown: standard input by its name.
     for (int i = 0; i < a.options.log_count; ++i) {
@@ -320,10 +444,15 @@ int run_analyze(int argc, char **argv) {
         a.failed = !finish_output(a.csv, a.options.csv_file) || !written || a.failed;
     }
     if (svg != nullptr) {
-        char title[512];
-        chart_title(title, sizeof title, a.options);
-        write_svg_chart(svg, chart_data, title);
+        write_chart(svg, a);
         a.failed = !finish_output(svg, a.options.svg_file) || a.failed;
+    }
+    if (metrics != nullptr) {
+        write_metrics_of(metrics, a);
+        a.failed = !finish_output(metrics, a.options.metrics_file) || a.failed;
+    }
+    if (a.options.follow) {
+        a.failed = !rewrite_outputs(a) || a.failed;
     }
     if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
         a.failed = true;
