@@ -274,8 +274,10 @@ bool finish_output(std::FILE *file, const char *name) {
     return true;
 }
 
-// The totals so far: the open run's samples counted in.
+// The totals so far: the open run's samples counted in, and with --follow
+// the lines of the followed file.
 RunStatistics total_so_far;
+FileCounts followed_counts;
 
 const RunStatistics &figures_so_far(const Analysis &a) {
     total_so_far = a.total;
@@ -295,7 +297,7 @@ void write_metrics_of(std::FILE *out, const Analysis &a) {
     MetricsFigures figures = {};
     figures.log_name = file_name_of(display_name(a.options.logs[a.options.log_count - 1]));
     figures.total = &figures_so_far(a);
-    figures.unrecognised_lines = a.unrecognised_lines;
+    figures.unrecognised_lines = a.unrecognised_lines + followed_counts.unknown;
     figures.has_last_sample = a.has_last_sample;
     figures.last_sample = a.last_sample;
     write_metrics(out, figures);
@@ -339,7 +341,6 @@ bool rewrite_outputs(const Analysis &a) {
 }
 
 // --follow: the last log, read on as it grows.
-FileCounts followed_counts;
 
 void read_followed_lines(void *context, LogReader &reader, const char *name) {
     auto &a = *static_cast<Analysis *>(context);
@@ -347,7 +348,7 @@ void read_followed_lines(void *context, LogReader &reader, const char *name) {
         a.failed = true;
     }
     if (a.csv != nullptr) {
-        std::fflush(a.csv);  // the rows as they come
+        flush_csv(a.csv);  // the rows as they come
     }
 }
 

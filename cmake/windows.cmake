@@ -46,6 +46,11 @@ target_include_directories(tickwatch PRIVATE ${PROJECT_SOURCE_DIR}/resources)
 add_windows_program(tickwatch-bench bench/bench.cpp)
 
 link_windows_program(tickwatch-analyze)
+if(NOT CMAKE_SIZEOF_VOID_P EQUAL 4)
+  # --follow sleeps through the standard library, which on this toolchain
+  # calls winpthread: linked in, so that no DLL beyond the system's is needed.
+  target_link_options(tickwatch-analyze PRIVATE -static)
+endif()
 
 # Test-only programs (the unit tests on Windows, the end-to-end tests'
 # helper), built where the tests run them: cross-compiled, beside Wine.
