@@ -3,13 +3,18 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <initializer_list>
 
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#else
+#include <unistd.h>
 #endif
 
 #include "analyze/accumulate/chart_data.h"
@@ -20,6 +25,7 @@
 #include "analyze/output/escape.h"
 #include "analyze/output/json_summary.h"
 #include "analyze/output/metrics.h"
+#include "analyze/output/output_file.h"
 #include "analyze/output/status_line.h"
 #include "analyze/output/svg_chart.h"
 #include "analyze/output/text_summary.h"
@@ -35,7 +41,11 @@ namespace {
 
 struct Analysis {
     AnalyzeOptions options;
-    std::FILE *csv;
+    OutputFile csv_output;
+    OutputFile svg_output;
+    OutputFile metrics_output;
+    std::FILE *csv;  // csv_output's, with --csv; with --follow the target's own
+    bool csv_written;
     ChartData *chart;  // with --svg
     bool run_open;
     LogRun run;
@@ -74,7 +84,8 @@ bool find_file(const char *name, bool &is_directory) {
 }
 
 // Every log is checked before any is read: a typo in the last name should
-// not cost the reading of all the others.
+// not cost the reading of all the others. Checked without opening it: each
+// log is opened once, as a named pipe can be.
 bool check_readable(const char *name) {
     if (is_standard_input(name)) {
         return true;
@@ -88,21 +99,16 @@ bool check_readable(const char *name) {
         report_problem(name, "cannot read", "it is a directory");
         return false;
     }
-    std::FILE *file = std::fopen(name, "rb");
-    if (file == nullptr) {
+#ifdef _WIN32
+    const bool may_read = _access(name, 4) == 0;
+#else
+    const bool may_read = access(name, R_OK) == 0;
+#endif
+    if (!may_read) {
         report_problem(name, "cannot read", std::strerror(errno));
         return false;
     }
-    std::fclose(file);
     return true;
-}
-
-std::FILE *open_output(const char *name) {
-    std::FILE *file = std::fopen(name, "wb");
-    if (file == nullptr) {
-        report_problem(name, "cannot write", std::strerror(errno));
-    }
-    return file;
 }
 
 void open_run(Analysis &a, const char *file, uint64_t line) {
@@ -265,13 +271,22 @@ void chart_title(char *buffer, size_t size, const AnalyzeOptions &options) {
     }
 }
 
-bool finish_output(std::FILE *file, const char *name) {
-    const bool written = std::ferror(file) == 0;
-    if (std::fclose(file) != 0 || !written) {
-        report_problem(name, "cannot write", "the write failed");
-        return false;
+// Replaces the outputs only when everything succeeded, each written out
+// before any is replaced.
+bool finish_outputs(Analysis &a) {
+    OutputFile *outputs[] = {&a.csv_output, &a.svg_output, &a.metrics_output};
+    bool finished = !a.failed;
+    for (OutputFile *output : outputs) {
+        finished = finished && finish_output_file(*output);
     }
-    return true;
+    for (OutputFile *output : outputs) {
+        if (finished) {
+            finished = commit_output_file(*output);
+        } else {
+            discard_output_file(*output);
+        }
+    }
+    return finished;
 }
 
 // The totals so far: the open run's samples counted in, and with --follow
@@ -303,41 +318,40 @@ void write_metrics_of(std::FILE *out, const Analysis &a) {
     write_metrics(out, figures);
 }
 
-// Writes a whole output through a temporary file beside it, renamed over it
-// when complete: a reader sees the old file or the new, never half of one.
-bool rewrite_output(const char *name, void (*write)(std::FILE *, const Analysis &), const Analysis &a) {
-    char temporary[4096];
-    if (std::snprintf(temporary, sizeof temporary, "%s.tmp", name) >= static_cast<int>(sizeof temporary)) {
-        report_problem(name, "cannot write", "the name is too long");
+// With --follow: an output written whole again, through a temporary
+// renamed over it, so that a reader sees the old one or the new one.
+bool rewrite_output(OutputFile &output, const char *target, void (*write)(std::FILE *, const Analysis &),
+                    const Analysis &a) {
+    if (!open_output_file(output, target)) {
         return false;
     }
-    std::FILE *file = open_output(temporary);
-    if (file == nullptr) {
+    write(output.file, a);
+    return commit_output_file(output);
+}
+
+bool rewrite_outputs(Analysis &a) {
+    bool written = true;
+    if (a.options.svg_file != nullptr) {
+        written = rewrite_output(a.svg_output, a.options.svg_file, write_chart, a) && written;
+    }
+    if (a.options.metrics_file != nullptr) {
+        written = rewrite_output(a.metrics_output, a.options.metrics_file, write_metrics_of, a) && written;
+    }
+    return written;
+}
+
+// With --follow the CSV's rows go straight to it as they come: it is made
+// empty through its temporary, then appended to.
+bool open_csv_in_place(Analysis &a) {
+    if (!commit_output_file(a.csv_output)) {
         return false;
     }
-    write(file, a);
-    if (!finish_output(file, temporary)) {
-        std::remove(temporary);
-        return false;
-    }
-    if (std::rename(temporary, name) != 0) {
-        report_problem(name, "cannot write", std::strerror(errno));
-        std::remove(temporary);
+    a.csv = std::fopen(a.csv_output.destination, "ab");
+    if (a.csv == nullptr) {
+        report_problem(a.options.csv_file, "cannot write", std::strerror(errno));
         return false;
     }
     return true;
-}
-
-// What is whole at the end: the chart and the metrics.
-bool rewrite_outputs(const Analysis &a) {
-    bool written = true;
-    if (a.options.svg_file != nullptr) {
-        written = rewrite_output(a.options.svg_file, write_chart, a) && written;
-    }
-    if (a.options.metrics_file != nullptr) {
-        written = rewrite_output(a.options.metrics_file, write_metrics_of, a) && written;
-    }
-    return written;
 }
 
 // --follow: the last log, read on as it grows.
@@ -362,13 +376,18 @@ void end_followed_file(void *context, const char *name, bool dropped_partial_lin
 }
 
 void publish_so_far(void *context) {
-    const auto &a = *static_cast<const Analysis *>(context);
+    auto &a = *static_cast<Analysis *>(context);
     const RunStatistics &total = figures_so_far(a);
     // Standard output is the JSON document's alone.
     std::FILE *out = a.options.json ? stderr : stdout;
     write_status_line(out, static_cast<int64_t>(std::time(nullptr)) * 1000, total,
                       a.has_last_sample ? &a.last_sample.difference_ms : nullptr);
-    std::fflush(out);
+    if (std::fflush(out) != 0 || std::ferror(out) != 0) {
+        // Nobody reads on: the outputs are written, and it ends.
+        report_problem(out == stdout ? "standard output" : "standard error", "cannot write", std::strerror(errno));
+        a.failed = true;
+        request_stop();
+    }
     rewrite_outputs(a);
 }
 
@@ -384,6 +403,27 @@ int run_analyze(int argc, char **argv) {
         std::fputs(ANALYZE_USAGE, stdout);
         return 0;
     }
+#ifdef SIGPIPE
+    // A reader of standard output that goes away is a write that fails,
+    // said as such, and the outputs' temporaries are removed.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
+#ifdef _WIN32
+    // File names in the ANSI code page, as the run-time's own functions
+    // take them, for std::filesystem too.
+    std::setlocale(LC_CTYPE, "");
+#endif
+    const char *outputs[3];
+    int output_count = 0;
+    for (const char *output : {a.options.csv_file, a.options.svg_file, a.options.metrics_file}) {
+        if (output != nullptr) {
+            outputs[output_count++] = output;
+        }
+    }
+    // Before anything is opened for writing.
+    if (!check_output_names(outputs, output_count, a.options.logs, a.options.log_count)) {
+        return EXIT_TROUBLE;
+    }
     bool readable = true;
     for (int i = 0; i < a.options.log_count; ++i) {
         readable = check_readable(a.options.logs[i]) && readable;
@@ -391,37 +431,40 @@ int run_analyze(int argc, char **argv) {
     if (!readable) {
         return EXIT_TROUBLE;
     }
-    std::FILE *svg = nullptr;
-    std::FILE *metrics = nullptr;
     if (a.options.csv_file != nullptr) {
-        a.csv = open_output(a.options.csv_file);
-        if (a.csv == nullptr) {
+        if (!open_output_file(a.csv_output, a.options.csv_file)) {
+            return EXIT_TROUBLE;
+        }
+        a.csv = a.csv_output.file;
+        if (a.options.follow && !open_csv_in_place(a)) {
             return EXIT_TROUBLE;
         }
         begin_csv(a.csv);
     }
+    // With --follow, the chart and the metrics are written whole at each
+    // interval instead.
     if (a.options.svg_file != nullptr) {
-        // (With --follow, rewritten whole at each interval.)
-        svg = a.options.follow ? nullptr : open_output(a.options.svg_file);
-        if (svg == nullptr && !a.options.follow) {
+        if (!a.options.follow && !open_output_file(a.svg_output, a.options.svg_file)) {
+            discard_output_file(a.csv_output);
             return EXIT_TROUBLE;
         }
         a.chart = &chart_data;
         start_chart(chart_data);
     }
-    if (a.options.metrics_file != nullptr && !a.options.follow) {
-        metrics = open_output(a.options.metrics_file);
-        if (metrics == nullptr) {
-            return EXIT_TROUBLE;
-        }
+    if (a.options.metrics_file != nullptr && !a.options.follow &&
+        !open_output_file(a.metrics_output, a.options.metrics_file)) {
+        discard_output_file(a.csv_output);
+        discard_output_file(a.svg_output);
+        return EXIT_TROUBLE;
     }
 
     if (a.options.json) {
         begin_json(stdout);
     }
-    // With --follow, the last log is read by the loop, from its start.
+    // With --follow, the last log is read by the loop, from its start; no
+    // further log once the summary cannot be written.
     const int read_whole = a.options.follow ? a.options.log_count - 1 : a.options.log_count;
-    for (int i = 0; i < read_whole; ++i) {
+    for (int i = 0; i < read_whole && std::ferror(stdout) == 0; ++i) {
         if (!analyze_named_log(a, a.options.logs[i])) {
             a.failed = true;
         }
@@ -441,22 +484,29 @@ int run_analyze(int argc, char **argv) {
     }
 
     if (a.csv != nullptr) {
-        const bool written = end_csv(a.csv);
-        a.failed = !finish_output(a.csv, a.options.csv_file) || !written || a.failed;
-    }
-    if (svg != nullptr) {
-        write_chart(svg, a);
-        a.failed = !finish_output(svg, a.options.svg_file) || a.failed;
-    }
-    if (metrics != nullptr) {
-        write_metrics_of(metrics, a);
-        a.failed = !finish_output(metrics, a.options.metrics_file) || a.failed;
+        a.csv_written = end_csv(a.csv);
     }
     if (a.options.follow) {
+        // The rows were written in place as they came.
+        if (a.csv != nullptr && (std::fclose(a.csv) != 0 || !a.csv_written)) {
+            report_problem(a.options.csv_file, "cannot write", "a write failed");
+            a.failed = true;
+        }
         a.failed = !rewrite_outputs(a) || a.failed;
+    } else {
+        if (a.chart != nullptr) {
+            write_chart(a.svg_output.file, a);
+        }
+        if (a.options.metrics_file != nullptr) {
+            write_metrics_of(a.metrics_output.file, a);
+        }
     }
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+    if (std::fflush(stdout) != 0) {
+        report_problem("standard output", "cannot write", std::strerror(errno));
+        a.failed = true;
+    } else if (std::ferror(stdout) != 0) {
+        report_problem("standard output", "cannot write", "a write failed");
         a.failed = true;
     }
-    return a.failed ? EXIT_TROUBLE : 0;
+    return finish_outputs(a) ? 0 : EXIT_TROUBLE;
 }

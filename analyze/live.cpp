@@ -31,6 +31,8 @@ void catch_stop_signals() {
 
 bool stop_requested() { return stop_signal_seen != 0; }
 
+void request_stop() { stop_signal_seen = 1; }
+
 static void sleep_unless_stopped(int ms) {
     for (int slept = 0; slept < ms && !stop_requested(); slept += SLEEP_SLICE_MS) {
         std::this_thread::sleep_for(std::chrono::milliseconds(SLEEP_SLICE_MS));

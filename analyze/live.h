@@ -24,3 +24,5 @@ void follow_log(const char *name, int interval_seconds, char *block, const LiveA
 // The signal only sets a flag; the loop ends at its next look.
 void catch_stop_signals();
 bool stop_requested();
+// The same from within: the loop ends as at Ctrl+C.
+void request_stop();

@@ -16,6 +16,7 @@ import signal
 import socket
 import subprocess
 import tempfile
+import threading
 import time
 import unittest
 import urllib.request
@@ -91,18 +92,18 @@ class AnalyzeTestCase(unittest.TestCase):
             f.write(data)
         return self.path(name)
 
-    def analyze(self, *args, status=0, stdin=None):
+    def analyze(self, *args, status=0, stdin=None, timeout=120):
         """Runs tickwatch-analyze; returns (stdout, stderr), checked for the
         exit status and for no sanitizer report."""
-        done = subprocess.run([ANALYZE] + list(args), input=stdin, capture_output=True, timeout=120)
+        done = subprocess.run([ANALYZE] + list(args), input=stdin, capture_output=True, timeout=timeout)
         out, err = done.stdout.decode(), done.stderr.decode()
         self.assertNotIn("Sanitizer", err)
         self.assertNotIn("runtime error", err)
         self.assertEqual(done.returncode, status, err)
         return out, err
 
-    def analyze_json(self, *args, status=0):
-        out, err = self.analyze("--json", *args, status=status)
+    def analyze_json(self, *args, status=0, timeout=120):
+        out, err = self.analyze("--json", *args, status=status, timeout=timeout)
         return json.loads(out), err
 
 
@@ -253,6 +254,82 @@ class BadInput(AnalyzeTestCase):
         self.assertIn("nosuch/clock.csv: cannot write: No such file or directory", err)
         self.assertEqual(out, "", "nothing read when an output cannot be written")
 
+    def big_log(self, name):
+        log = Log()
+        log.add(BANNER, "")
+        log.sample(at=T0)
+        for _ in range(700):
+            log.sample()
+        return self.write(name, log.bytes())
+
+    def test_an_output_that_is_a_log_is_refused_and_the_log_kept(self):
+        data = open(self.big_log("in.log"), "rb").read()
+        self.assertGreater(len(data), 40_000)
+        os.link(self.path("in.log"), self.path("hl.log"))
+        log, a, hl, dotted = self.path("in.log"), self.path("a.log"), self.path("hl.log"), self.path("./in.log")
+        for args, output in ((("--csv", log, log), log), (("--svg", log, log), log), ((a, log, "--csv", log), log),
+                             (("--svg", hl, log), hl), (("--csv", dotted, "-"), dotted)):
+            with open(log, "rb") as stdin:  # the log itself as standard input
+                done = subprocess.run([ANALYZE] + list(args), stdin=stdin, capture_output=True, timeout=60)
+            self.assertEqual(done.returncode, 2, args)
+            self.assertIn("tickwatch-analyze: %s: the output is the same file as the log " % output,
+                          done.stderr.decode())
+            self.assertEqual(done.stdout, b"")
+            self.assertEqual(open(log, "rb").read(), data, args)
+
+    def test_two_outputs_in_one_file_are_refused(self):
+        log = self.big_log("in.log")
+        _, err = self.analyze("--csv", self.path("x"), "--svg", self.path("x"), log, status=2)
+        self.assertIn("x: the same file as the output %s" % self.path("x"), err)
+        self.assertFalse(os.path.exists(self.path("x")))
+
+    def test_a_run_that_fails_leaves_existing_outputs_as_they_were(self):
+        log = self.big_log("in.log")
+        keep = self.write("keep.csv", b"kept\n")
+        _, err = self.analyze("--csv", keep, "--svg", self.path("missing/x.svg"), log, status=2)
+        self.assertIn("missing/x.svg: cannot write: No such file or directory", err)
+        self.analyze("--csv", keep, log, self.path("nosuch.log"), status=2)
+        self.analyze("--csv", keep, log, self.write("empty.log", b""), status=2)
+        self.assertEqual(open(keep, "rb").read(), b"kept\n")
+        self.assertEqual(sorted(os.listdir(self.dir)), ["empty.log", "in.log", "keep.csv"], "no temporary left")
+        # A run that succeeds replaces it.
+        self.analyze("--csv", keep, log)
+        self.assertTrue(open(keep).read().startswith("utc_time,run,"))
+
+    def test_a_named_pipe_is_read_once(self):
+        # More than a pipe holds: a writer left alone by a reader that only
+        # looked would fail, and a second opening would wait forever.
+        data = open(self.big_log("in.log"), "rb").read() * 3
+        self.assertGreater(len(data), 100_000)
+        os.mkfifo(self.path("fifo.log"))
+
+        def write():
+            try:
+                with open(self.path("fifo.log"), "wb") as fifo:
+                    fifo.write(data)
+            except BrokenPipeError:
+                pass
+
+        writer = threading.Thread(target=write, daemon=True)
+        writer.start()
+        summary, _ = self.analyze_json(self.path("fifo.log"), timeout=30)
+        self.assertEqual(summary["total"]["samples"], 3 * 701)
+
+    def test_standard_output_that_cannot_be_written_is_named(self):
+        log = self.big_log("in.log")
+        with open("/dev/full", "wb") as full:
+            done = subprocess.run([ANALYZE, log], stdout=full, stderr=subprocess.PIPE, timeout=60)
+        self.assertEqual((done.returncode, done.stderr.decode()),
+                         (2, "tickwatch-analyze: standard output: cannot write: No space left on device\n"))
+        # A pipe that stops reading: said too, and no output left half done.
+        reader = subprocess.Popen([ANALYZE, log, log, "--csv", self.path("out.csv")], stdout=subprocess.PIPE,
+                                  stderr=subprocess.PIPE)
+        reader.stdout.close()
+        err = reader.stderr.read().decode()
+        self.assertEqual((reader.wait(timeout=60), err),
+                         (2, "tickwatch-analyze: standard output: cannot write: Broken pipe\n"))
+        self.assertEqual(os.listdir(self.dir), ["in.log"])
+
     def test_logs_without_report_lines_fail(self):
         _, err = self.analyze(self.write("empty.log", b""), status=2)
         self.assertIn("empty.log: no report lines in it\n", err)
@@ -261,7 +338,7 @@ class BadInput(AnalyzeTestCase):
         self.assertIn("garbage.bin: no report lines in it: not a tickwatch log?", err)
         self.assertRegex(err, r"garbage\.bin: \d+ lines not understood, the first 5 named above")
         self.assertEqual(len(re.findall(r"garbage\.bin:\d+: not a report line", err)), 5)
-        ElementTree.parse(self.path("g.svg"))
+        self.assertFalse(os.path.exists(self.path("g.svg")), "a run that fails writes no output")
 
     def test_lines_not_understood_are_named_and_skipped(self):
         log, _ = crafted_log()
