@@ -60,6 +60,9 @@ struct Analysis {
 // Large, and needed once: kept out of the stack.
 char read_block[READ_BLOCK_SIZE];
 ChartData chart_data;
+PhaseSegment phase_segment;  // of the open run
+DifferenceCounts run_differences;
+DifferenceCounts total_differences;
 
 bool is_standard_input(const char *name) { return std::strcmp(name, "-") == 0; }
 
@@ -117,7 +120,7 @@ void open_run(Analysis &a, const char *file, uint64_t line) {
     a.run.file = file;
     a.run.first_line = line;
     a.run.last_line = line;
-    start_statistics(a.run.statistics);
+    start_statistics(a.run.statistics, &phase_segment, &run_differences);
 }
 
 void close_run(Analysis &a) {
@@ -296,6 +299,7 @@ FileCounts followed_counts;
 
 const RunStatistics &figures_so_far(const Analysis &a) {
     total_so_far = a.total;
+    total_so_far.difference_counts = nullptr;  // the total's own, added to only when a run ends
     if (a.run_open) {
         add_run_to_total(total_so_far, a.run.statistics);
     }
@@ -315,6 +319,16 @@ void write_metrics_of(std::FILE *out, const Analysis &a) {
     figures.unrecognised_lines = a.unrecognised_lines + followed_counts.unknown;
     figures.has_last_sample = a.has_last_sample;
     figures.last_sample = a.last_sample;
+    const FrequencyFigures frequency = frequency_figures(figures.total->phase.frequency, PHASE_UNIT_S);
+    figures.has_frequency_offset = frequency.has_offset;
+    figures.frequency_offset_ratio = frequency.offset_ppm / 1e6;
+    StabilityPoint points[STABILITY_TAUS];
+    const int count = list_stability(figures.total->phase.stability, PHASE_UNIT_S, points);
+    for (int i = 0; i < count && figures.oadev_count < MAX_OADEV_POINTS; ++i) {
+        if (points[i].tau_s <= MAX_OADEV_TAU_SECONDS) {
+            figures.oadev[figures.oadev_count++] = {points[i].tau_s, points[i].oadev};
+        }
+    }
     write_metrics(out, figures);
 }
 
@@ -396,6 +410,7 @@ void publish_so_far(void *context) {
 int run_analyze(int argc, char **argv) {
     static Analysis a;
     a = Analysis{};
+    start_statistics(a.total, nullptr, &total_differences);
     if (!parse_options(argc, argv, a.options)) {
         return EXIT_TROUBLE;
     }

@@ -2,7 +2,14 @@
 
 #include <cmath>
 
-void start_statistics(RunStatistics &run) { run = RunStatistics{}; }
+void start_statistics(RunStatistics &run, PhaseSegment *phase_segment, DifferenceCounts *difference_counts) {
+    run = RunStatistics{};
+    run.phase_segment = phase_segment;
+    run.difference_counts = difference_counts;
+    if (difference_counts != nullptr) {
+        start_counts(*difference_counts);
+    }
+}
 
 bool sample_rate_ppm(const ReportFields &sample, double &ppm) {
     if (!(sample.counter_ms > 0)) {
@@ -93,6 +100,12 @@ void add_sample(RunStatistics &run, const ReportFields &sample) {
         }
     }
     count_value(run, setting, 1);
+    if (run.phase_segment != nullptr) {
+        add_to_phase(run.phase, *run.phase_segment, sample);
+    }
+    if (run.difference_counts != nullptr && !sample.marked) {
+        count_difference(*run.difference_counts, sample.difference_ms);
+    }
 }
 
 void add_run_to_total(RunStatistics &total, const RunStatistics &run) {
@@ -128,6 +141,10 @@ void add_run_to_total(RunStatistics &total, const RunStatistics &run) {
     }
     total.other_value_samples += run.other_value_samples;
     total.changes += run.changes;
+    add_phase_to_total(total.phase, run.phase);
+    if (total.difference_counts != nullptr && run.difference_counts != nullptr) {
+        add_counts(*total.difference_counts, *run.difference_counts);
+    }
 }
 
 double difference_mean(const RunStatistics &run) { return run.difference_sum / static_cast<double>(run.samples); }

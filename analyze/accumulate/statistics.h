@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "analyze/accumulate/distribution.h"
+#include "analyze/accumulate/phase.h"
 #include "analyze/parse/log_line.h"
 
 // Samples further apart than this (by the counter) have samples missing
@@ -71,11 +73,21 @@ struct RunStatistics {
     AdjustmentChange listed_changes[MAX_LISTED_EVENTS];
 
     AdjustmentSetting previous_setting;
+
+    // The segments' phase: stability and frequency offset. phase_segment:
+    // the open segment's storage, large and shared (none in a total).
+    RunPhase phase;
+    PhaseSegment *phase_segment;
+    // The differences of the unmarked lines, large and shared; or none.
+    DifferenceCounts *difference_counts;
 };
 
-void start_statistics(RunStatistics &run);
+// With the storage to use for the phase and the differences' counts, if
+// they are to be gathered; the counts are started.
+void start_statistics(RunStatistics &run, PhaseSegment *phase_segment = nullptr,
+                      DifferenceCounts *difference_counts = nullptr);
 void add_sample(RunStatistics &run, const ReportFields &sample);
-// Counts, extremes and values only: the total lists no events.
+// Counts, extremes, values and sums only: the total lists no events.
 void add_run_to_total(RunStatistics &total, const RunStatistics &run);
 
 // How far the system clock ran ahead of the counter in one sample, in ppm;

@@ -16,6 +16,54 @@ static void write_number(std::FILE *out, double value, int decimals) {
     std::fwrite(text, 1, static_cast<size_t>(end - text), out);
 }
 
+// Seven significant digits, for figures of any size.
+static void write_significant(std::FILE *out, double value) {
+    if (!std::isfinite(value)) {
+        std::fputs("null", out);
+        return;
+    }
+    char text[NUMBER_TEXT_SIZE];
+    char *end = put_scientific(text, value, 6);
+    std::fwrite(text, 1, static_cast<size_t>(end - text), out);
+}
+
+static void write_percentiles(std::FILE *out, const RunStatistics &s) {
+    const Percentiles p = s.difference_counts != nullptr ? difference_percentiles(*s.difference_counts) : Percentiles{};
+    std::fputs("\"percentiles\": {", out);
+    for (int j = 0; j < PERCENTILE_COUNT; ++j) {
+        std::fprintf(out, "%s\"p%d\": ", j == 0 ? "" : ", ", PERCENTILE_LEVELS[j]);
+        write_number(out, p.known[j] ? p.ms[j] : NAN, 4);
+    }
+    std::fputs("}", out);
+}
+
+static void write_stability_and_frequency(std::FILE *out, const RunStatistics &s) {
+    StabilityPoint points[STABILITY_TAUS];
+    const int count = list_stability(s.phase.stability, PHASE_UNIT_S, points);
+    std::fputs(",\n     \"stability\": [", out);
+    for (int i = 0; i < count; ++i) {
+        const StabilityPoint &point = points[i];
+        std::fprintf(out, R"(%s{"tau_s": %.0f, "n": %llu, "oadev": )", i == 0 ? "" : ",\n       ", point.tau_s,
+                     static_cast<unsigned long long>(point.n));
+        write_significant(out, point.oadev);
+        std::fputs(", \"mdev\": ", out);
+        write_significant(out, point.has_mdev ? point.mdev : NAN);
+        std::fputs(", \"tdev_ns\": ", out);
+        write_number(out, point.has_mdev ? point.tdev_ns : NAN, 3);
+        std::fputs(", \"mtie_ns\": ", out);
+        write_number(out, point.mtie_ns, 0);
+        std::fputs("}", out);
+    }
+    const FrequencyFigures f = frequency_figures(s.phase.frequency, PHASE_UNIT_S);
+    std::fputs("],\n     \"frequency\": {\"offset_ppm\": ", out);
+    write_number(out, f.has_offset ? f.offset_ppm : NAN, 6);
+    std::fputs(", \"stderr_ppm\": ", out);
+    write_significant(out, f.has_stderr ? f.stderr_ppm : NAN);
+    std::fputs(", \"residual_rms_ms\": ", out);
+    write_number(out, f.has_offset ? f.residual_rms_ms : NAN, 6);
+    std::fputs("}", out);
+}
+
 static void write_time(std::FILE *out, int64_t utc_ms) {
     char text[ISO_TIME_SIZE];
     format_iso_time(text, sizeof text, utc_ms);
@@ -36,6 +84,7 @@ static void write_setting(std::FILE *out, AdjustmentSetting setting) {
 static void write_statistics(std::FILE *out, const RunStatistics &s, bool list_events) {
     std::fprintf(out, "\"samples\": %llu", static_cast<unsigned long long>(s.samples));
     if (s.samples == 0) {
+        write_stability_and_frequency(out, s);
         return;
     }
     std::fputs(", \"first_sample\": ", out);
@@ -53,6 +102,8 @@ static void write_statistics(std::FILE *out, const RunStatistics &s, bool list_e
     write_number(out, s.difference_max, 4);
     std::fputs(", \"sum\": ", out);
     write_number(out, s.difference_sum, 4);
+    std::fputs(", ", out);
+    write_percentiles(out, s);
     std::fputs("},\n     \"rate_ppm\": ", out);
     double rate = 0;
     if (run_rate_ppm(s, rate)) {
@@ -102,6 +153,7 @@ static void write_statistics(std::FILE *out, const RunStatistics &s, bool list_e
         std::fputs("]", out);
     }
     std::fputs("}", out);
+    write_stability_and_frequency(out, s);
 }
 
 void begin_json(std::FILE *out) { std::fputs(R"({"runs": [)", out); }

@@ -81,7 +81,7 @@ void write_metrics(std::FILE *out, const MetricsFigures &f) {
     }
     if (f.has_frequency_offset) {
         write_gauge(out, log, "tickwatch_frequency_offset_ratio",
-                    "The system time's frequency offset from the counter: the regression slope of its phase.",
+                    "The system time's frequency offset from the counter: the least-squares slope of its phase.",
                     f.frequency_offset_ratio);
     }
     if (f.has_last_sample) {
@@ -98,8 +98,9 @@ void write_metrics(std::FILE *out, const MetricsFigures &f) {
         }
     }
     if (f.oadev_count > 0) {
-        write_family(out, "tickwatch_oadev", "gauge",
-                     "Overlapping Allan deviation of the difference, by averaging time tau.");
+        write_family(
+            out, "tickwatch_oadev", "gauge",
+            "Overlapping Allan deviation of the system time against the counter at averaging time tau_seconds.");
         for (int i = 0; i < f.oadev_count; ++i) {
             write_sample_start(out, "tickwatch_oadev", log);
             std::fprintf(out, ",tau_seconds=\"%g\"}", f.oadev[i].tau_seconds);

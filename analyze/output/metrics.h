@@ -9,7 +9,9 @@
 
 #include "analyze/accumulate/statistics.h"
 
-constexpr int MAX_OADEV_POINTS = 11;  // tau = 1, 2, 4, ... 1024 s
+// The averaging times published: tau = 1, 2, 4, ... 1024 s.
+constexpr int MAX_OADEV_POINTS = 11;
+constexpr double MAX_OADEV_TAU_SECONDS = 1024;
 
 struct OadevPoint {
     double tau_seconds;

@@ -90,3 +90,35 @@ char *put_fixed(char *out, double value, int decimals, bool plus) {
     end[-decimals] = '.';
     return end + 1;
 }
+
+char *put_scientific(char *out, double value, int decimals) {
+    if (!std::isfinite(value) || value == 0) {
+        out = put_fixed(out, value, decimals);
+        if (value == 0) {
+            *out++ = 'e';
+            *out++ = '+';
+            *out++ = '0';
+            *out++ = '0';
+        }
+        return out;
+    }
+    static const double scales[] = {1, 10, 100, 1e3, 1e4, 1e5, 1e6};
+    auto exponent = static_cast<int>(std::floor(std::log10(std::fabs(value))));
+    auto mantissa_of = [value](int e) { return e < 0 ? value * std::pow(10.0, -e) : value / std::pow(10.0, e); };
+    double mantissa = mantissa_of(exponent);
+    // log10 may be a little off, and the rounding may reach 10.
+    if (std::fabs(mantissa) < 1) {
+        mantissa = mantissa_of(--exponent);
+    }
+    if (std::fabs(std::round(mantissa * scales[decimals])) >= 10 * scales[decimals]) {
+        mantissa = mantissa_of(++exponent);
+    }
+    out = put_fixed(out, mantissa, decimals);
+    *out++ = 'e';
+    *out++ = exponent < 0 ? '-' : '+';
+    const int magnitude = exponent < 0 ? -exponent : exponent;
+    if (magnitude < 10) {
+        *out++ = '0';
+    }
+    return put_integer(out, magnitude);
+}

@@ -11,3 +11,6 @@ constexpr int NUMBER_TEXT_SIZE = 48;
 // (no terminating zero).
 char *put_fixed(char *out, double value, int decimals, bool plus = false);
 char *put_integer(char *out, int64_t value);
+// value as d.ddde-07, with decimals (0 to 6) places and an exponent of at
+// least two digits (as C's %e, also where the C library would write three).
+char *put_scientific(char *out, double value, int decimals);

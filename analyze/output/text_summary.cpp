@@ -1,5 +1,6 @@
 #include "analyze/output/text_summary.h"
 
+#include "analyze/output/number_text.h"
 #include "analyze/parse/utc_time.h"
 
 static void write_setting(std::FILE *out, AdjustmentSetting setting) {
@@ -10,6 +11,67 @@ static void write_setting(std::FILE *out, AdjustmentSetting setting) {
         std::fprintf(out, "%+.3f ppm)", ppm);
     } else {
         std::fputs("no slew rate)", out);
+    }
+}
+
+static void write_percentiles(std::FILE *out, const RunStatistics &s) {
+    if (s.difference_counts == nullptr) {
+        return;
+    }
+    const Percentiles p = difference_percentiles(*s.difference_counts);
+    std::fputs("  percentiles     ", out);
+    for (int j = 0; j < PERCENTILE_COUNT; ++j) {
+        std::fprintf(out, "%s p%d ", j == 0 ? "" : ",", PERCENTILE_LEVELS[j]);
+        if (p.known[j]) {
+            std::fprintf(out, "%+.4f", p.ms[j]);
+        } else {
+            std::fputs(s.difference_counts->values == 0 ? "none" : "beyond 20 ms", out);
+        }
+    }
+    std::fputs(" ms (unmarked lines)\n", out);
+}
+
+static void write_frequency(std::FILE *out, const RunStatistics &s) {
+    const FrequencyFigures f = frequency_figures(s.phase.frequency, PHASE_UNIT_S);
+    if (!f.has_offset) {
+        std::fputs("  frequency        none (no segment of two samples)\n", out);
+        return;
+    }
+    std::fprintf(out, "  frequency        offset %+.6f ppm", f.offset_ppm);
+    if (f.has_stderr) {
+        char error[NUMBER_TEXT_SIZE];
+        *put_scientific(error, f.stderr_ppm, 2) = '\0';
+        std::fprintf(out, ", standard error %s ppm", error);
+    }
+    std::fprintf(out, ", residual RMS %.6f ms\n", f.residual_rms_ms);
+}
+
+// Every other τ (and the longest) keeps the table short; --json has all.
+static void write_stability(std::FILE *out, const RunStatistics &s) {
+    StabilityPoint points[STABILITY_TAUS];
+    const int count = list_stability(s.phase.stability, PHASE_UNIT_S, points);
+    if (count == 0) {
+        std::fputs("  stability        none (segments too short)\n", out);
+        return;
+    }
+    std::fputs("  stability        tau s           n        ADEV        MDEV     TDEV ns     MTIE ns\n", out);
+    for (int i = 0; i < count; ++i) {
+        if (i % 2 != 0 && i != count - 1) {
+            continue;
+        }
+        const StabilityPoint &point = points[i];
+        char oadev[NUMBER_TEXT_SIZE];
+        *put_scientific(oadev, point.oadev, 4) = '\0';
+        std::fprintf(out, "                 %6.0f %11llu  %10s", point.tau_s, static_cast<unsigned long long>(point.n),
+                     oadev);
+        if (point.has_mdev) {
+            char mdev[NUMBER_TEXT_SIZE];
+            *put_scientific(mdev, point.mdev, 4) = '\0';
+            std::fprintf(out, "  %10s  %10.3f", mdev, point.tdev_ns);
+        } else {
+            std::fprintf(out, "  %10s  %10s", "-", "-");
+        }
+        std::fprintf(out, "  %10.0f\n", point.mtie_ns);
     }
 }
 
@@ -46,6 +108,7 @@ static void write_statistics(std::FILE *out, const RunStatistics &s, bool list_e
     std::fprintf(out, "  difference       mean %+.6f ms, RMS %.6f ms, min %+.4f ms, max %+.4f ms\n", difference_mean(s),
                  difference_rms(s), s.difference_min, s.difference_max);
     std::fprintf(out, "                   sum %+.4f ms\n", s.difference_sum);
+    write_percentiles(out, s);
     double rate = 0;
     if (run_rate_ppm(s, rate)) {
         std::fprintf(out, "  clock rate       %+.3f ppm; single samples %+.3f to %+.3f ppm%s\n", rate, s.rate_min_ppm,
@@ -80,6 +143,8 @@ static void write_statistics(std::FILE *out, const RunStatistics &s, bool list_e
                          static_cast<unsigned long long>(s.changes - static_cast<uint64_t>(s.listed_change_count)));
         }
     }
+    write_frequency(out, s);
+    write_stability(out, s);
 }
 
 void write_run_text(std::FILE *out, const LogRun &run) {

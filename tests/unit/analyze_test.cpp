@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
+#include <deque>
 #include <filesystem>
 #include <memory>
 #include <random>
@@ -14,7 +16,12 @@
 #include <vector>
 
 #include "analyze/accumulate/chart_data.h"
+#include "analyze/accumulate/distribution.h"
+#include "analyze/accumulate/frequency.h"
+#include "analyze/accumulate/phase.h"
+#include "analyze/accumulate/stability.h"
 #include "analyze/output/metrics.h"
+#include "analyze/output/number_text.h"
 #include "analyze/output/output_file.h"
 #include "analyze/parse/follow.h"
 #include "analyze/parse/log_line.h"
@@ -548,6 +555,335 @@ TEST(AnalyzeOutputFile, TheTargetIsReplacedOnlyOnCommitAndNothingIsLeftBehind) {
     EXPECT_NE(err.find(dir.path + ": cannot write: it is a directory\n"), std::string::npos) << err;
     EXPECT_NE(err.find("missing/x.csv: cannot write: "), std::string::npos) << err;
     EXPECT_EQ(files_in(dir.path), only_target);
+}
+
+// Phase points given directly, in segments, in the data's own units (taken
+// as ns); also the sums of any other m given.
+struct DirectStability {
+    std::vector<StabilityPoint> listed;
+    std::vector<StabilityPoint> other;
+};
+
+DirectStability stability_of(const std::vector<std::vector<double>> &segments, const std::vector<int> &other_m = {}) {
+    static PhaseSegment segment;
+    StabilitySums sums = {};
+    std::vector<TauSums> other(other_m.size());
+    std::vector<double> windows(other_m.size());
+    for (const auto &x : segments) {
+        start_segment(segment);
+        for (size_t i = 1; i < x.size(); ++i) {
+            add_phase_step(segment, sums, x[i] - x[i - 1]);
+            for (size_t j = 0; j < other_m.size(); ++j) {
+                add_deviation_terms(segment, other_m[j], windows[j], other[j]);
+            }
+        }
+    }
+    DirectStability got;
+    got.listed.resize(STABILITY_TAUS);
+    got.listed.resize(static_cast<size_t>(list_stability(sums, 1e-9, got.listed.data())));
+    for (size_t j = 0; j < other_m.size(); ++j) {
+        got.other.push_back(stability_point(other[j], other_m[j], 1e-9));
+    }
+    return got;
+}
+
+TEST(AnalyzeStability, ReproducesThePublishedValuesOfTheNbs14AndThe1000PointSets) {
+    // Each to its printed digits: within half a unit of the 7th.
+    auto check = [](const StabilityPoint &got, double tau, double oadev, double mdev, double tdev) {
+        const double half = 0.5e-6;
+        EXPECT_EQ(got.tau_s, tau);
+        EXPECT_NEAR(got.oadev * 1e9, oadev, oadev * half) << tau;
+        ASSERT_TRUE(got.has_mdev) << tau;
+        EXPECT_NEAR(got.mdev * 1e9, mdev, mdev * half) << tau;
+        EXPECT_NEAR(got.tdev_ns, tdev, tdev * half) << tau;
+    };
+    const std::vector<double> nbs14 = {0,        103.11111, 123.22222, 157.33333, 166.44444,
+                                       48.55555, -96.33333, -2.22222,  111.88889, 0};
+    const auto short_set = stability_of({nbs14}).listed;
+    ASSERT_EQ(short_set.size(), 3U) << "m = 4 has n = 2, m = 8 too few";
+    check(short_set[0], 1, 91.22945, 91.22945, 52.67135);
+    check(short_set[1], 2, 85.95287, 74.78849, 86.35831);
+    EXPECT_EQ(short_set[0].n, 8U);
+    EXPECT_EQ(short_set[2].n, 2U);
+    EXPECT_FALSE(short_set[2].has_mdev) << "n' = 0";
+    // The largest swings: 48.55555 to -96.33333 in one step, -96.33333 to
+    // 166.44444 within 2 and 4.
+    EXPECT_NEAR(short_set[0].mtie_ns, 144.88888, 1e-9);
+    EXPECT_NEAR(short_set[1].mtie_ns, 262.77777, 1e-9);
+    EXPECT_NEAR(short_set[2].mtie_ns, 262.77777, 1e-9);
+
+    std::vector<double> x = {0};
+    uint64_t n = 1234567890;
+    for (int i = 0; i < 1000; ++i) {
+        x.push_back(x.back() + static_cast<double>(n) / 2147483647.0);
+        n = 16807 * n % 2147483647;
+    }
+    const DirectStability long_set = stability_of({x}, {10, 100});
+    check(long_set.listed[0], 1, 0.2922319, 0.2922319, 0.1687202);
+    check(long_set.other[0], 10, 0.09159953, 0.06172376, 0.3563623);
+    check(long_set.other[1], 100, 0.03241343, 0.02170921, 1.253382);
+}
+
+TEST(AnalyzeStability, StreamingSumsMatchADirectComputationOverLongSegments) {
+    // A drifting random walk with white noise, not in whole units, long
+    // enough for the MDEV window to be summed afresh; and a short segment.
+    std::mt19937_64 random(6);
+    std::normal_distribution<double> noise(0.0, 1.0);
+    std::vector<std::vector<double>> segments(2);
+    double walk = 0;
+    for (int i = 0; i <= 620'000; ++i) {
+        walk += 0.3 * noise(random);
+        segments[0].push_back(i == 0 ? 0 : 1e-3 * i + walk + noise(random) + 0.1);
+    }
+    for (int i = 0; i <= 300; ++i) {
+        segments[1].push_back(i == 0 ? 0 : 7 * noise(random));
+    }
+    const auto listed = stability_of(segments).listed;
+    ASSERT_EQ(listed.size(), 18U) << "m = 2^17 fits 620'000 points";
+    for (const unsigned k : {0U, 1U, 6U, 16U, 17U}) {
+        const unsigned m = 1U << k;
+        long double oadev_sum = 0;
+        long double mdev_sum = 0;
+        uint64_t terms = 0;
+        uint64_t mdev_terms = 0;
+        double mtie = 0;
+        for (const auto &x : segments) {
+            const size_t mu = m;
+            std::vector<long double> s;
+            for (size_t i = 0; i + 2 * mu < x.size(); ++i) {
+                s.push_back(static_cast<long double>(x[i + 2 * mu]) - 2.0L * x[i + mu] + x[i]);
+                oadev_sum += s.back() * s.back();
+                ++terms;
+            }
+            long double window = 0;
+            for (size_t i = 0; i < s.size(); ++i) {
+                window += s[i] - (i >= mu ? s[i - mu] : 0);
+                if (i + 1 >= mu) {
+                    mdev_sum += window * window;
+                    ++mdev_terms;
+                }
+            }
+            // Extremes over m + 1 points with monotonic queues.
+            std::deque<size_t> highs;
+            std::deque<size_t> lows;
+            for (size_t i = 0; i < x.size(); ++i) {
+                while (!highs.empty() && x[highs.back()] <= x[i]) {
+                    highs.pop_back();
+                }
+                while (!lows.empty() && x[lows.back()] >= x[i]) {
+                    lows.pop_back();
+                }
+                highs.push_back(i);
+                lows.push_back(i);
+                for (auto *q : {&highs, &lows}) {
+                    if (q->front() + mu < i) {
+                        q->pop_front();
+                    }
+                }
+                if (i >= mu) {
+                    mtie = std::max(mtie, x[highs.front()] - x[lows.front()]);
+                }
+            }
+        }
+        const StabilityPoint &got = listed[k];
+        ASSERT_EQ(got.n, terms) << m;
+        const double oadev = std::sqrt(static_cast<double>(oadev_sum / (2.0L * m * m * terms)));
+        const double mdev = std::sqrt(static_cast<double>(mdev_sum / (2.0L * m * m * m * m * mdev_terms)));
+        EXPECT_NEAR(got.oadev * 1e9, oadev, oadev * 1e-11) << m;
+        ASSERT_EQ(got.has_mdev, mdev_terms >= 2) << m;
+        if (got.has_mdev) {
+            EXPECT_NEAR(got.mdev * 1e9, mdev, mdev * 1e-11) << m;
+        }
+        EXPECT_NEAR(got.mtie_ns, mtie, mtie * 1e-12) << m;
+    }
+}
+
+TEST(AnalyzePhase, BoundaryLinesStartSegmentsAndAddNoDifference) {
+    static PhaseSegment segment;
+    RunPhase phase;
+    start_phase(phase);
+    auto line = [&](double counter_ms, double difference_ms, bool marked = false) {
+        add_to_phase(phase, segment,
+                     ReportFields{0, counter_ms + difference_ms, counter_ms, difference_ms, 0, 0, marked});
+    };
+    // A short first interval; then 4 lines (N = 5), of which the 1 ms swing
+    // is the largest between neighbours.
+    line(312.5, 9);
+    for (double d : {0.5, 1.0, -0.0001, 0.0}) {
+        line(1000, d);
+    }
+    // A step, its difference in no segment; N = 3 from it.
+    line(1000, -25, true);
+    line(999.5, 0.25);
+    line(1499.9999, 0.75);
+    // A gap: the line after it starts a segment of 1 point, and another
+    // gap one of 2.
+    line(1500.0001, 3);
+    line(2000, 0);
+    line(500, -0.5);
+    EXPECT_FALSE(is_segment_boundary(ReportFields{0, 500, 500, 0, 0, 0, false}));
+    EXPECT_TRUE(is_segment_boundary(ReportFields{0, 499.9999, 499.9999, 0, 0, 0, false}));
+
+    // n = Σ (N - 2m) over N = 5, 3, 1, 2: 3 + 1 for m = 1, 1 for m = 2.
+    StabilityPoint points[STABILITY_TAUS];
+    ASSERT_EQ(list_stability(phase.stability, PHASE_UNIT_S, points), 1) << "m = 2: n = 1";
+    EXPECT_EQ(points[0].n, 4U);
+    EXPECT_NEAR(points[0].mtie_ns, 1e6, 1e-6);
+    // x = 0, 0.5, 1.5, 1.4999, 1.4999 and 0, 0.25, 1 ms: second
+    // differences 0.5, -1.0001, 0.0001 and 0.5.
+    const double squares = 0.25 + 1.0001 * 1.0001 + 0.0001 * 0.0001 + 0.25;
+    EXPECT_NEAR(points[0].oadev, std::sqrt(squares / (2 * 4)) * 1e-3, 1e-15);
+    EXPECT_EQ(phase.stability.tau[1].oadev_terms, 1U);
+
+    // Frequency: points 5 + 3 + 1 + 2 in 4 segments.
+    RunPhase total;
+    start_phase(total);
+    add_phase_to_total(total, phase);
+    add_phase_to_total(total, phase);
+    FrequencySums pooled = {};
+    add_frequency(pooled, total.frequency);
+    EXPECT_EQ(std::make_pair(pooled.points, pooled.segments), std::make_pair(uint64_t{22}, uint64_t{8}));
+    EXPECT_NEAR(total.stability.tau[0].mtie, 10'000, 1e-9) << "in 0.0001 ms";
+    EXPECT_EQ(total.stability.tau[0].oadev_terms, 8U);
+}
+
+TEST(AnalyzeDistribution, PercentilesByNearestRankExactToTheLastDecimal) {
+    auto counts = std::make_unique<DifferenceCounts>();
+    start_counts(*counts);
+    EXPECT_FALSE(difference_percentiles(*counts).known[0]) << "no values";
+    // 200 values: -20 ms (twice), then 0.0001 ms steps from -1 ms.
+    count_difference(*counts, -20.0);
+    count_difference(*counts, -20.0);
+    for (int i = 0; i < 198; ++i) {
+        count_difference(*counts, -1 + i * 0.0001);
+    }
+    Percentiles p = difference_percentiles(*counts);
+    // Ranks 2, 10, 100, 190, 198.
+    const double expected[] = {-20, -1 + 7 * 0.0001, -1 + 97 * 0.0001, -1 + 187 * 0.0001, -1 + 195 * 0.0001};
+    for (int j = 0; j < PERCENTILE_COUNT; ++j) {
+        ASSERT_TRUE(p.known[j]);
+        EXPECT_NEAR(p.ms[j], expected[j], 1e-12) << PERCENTILE_LEVELS[j];
+    }
+    // One value beyond +20 ms and one short of -20: not kept, so the ranks
+    // falling on them are unknown; 202 values make ranks 3, 11, 101, 192, 200.
+    count_difference(*counts, 20.0001);
+    count_difference(*counts, -25);
+    p = difference_percentiles(*counts);
+    EXPECT_TRUE(p.known[0]);
+    EXPECT_EQ(p.ms[0], -20);
+    EXPECT_TRUE(p.known[4]);
+    count_difference(*counts, 20.0);
+    count_difference(*counts, 30.0);
+    count_difference(*counts, 30.0);
+    p = difference_percentiles(*counts);
+    EXPECT_EQ(p.ms[0], -20);
+    EXPECT_FALSE(p.known[4]) << "205 values: rank 203 falls beyond +20 ms, 202 is +20 ms";
+
+    // Summed into a total, and started again.
+    auto total = std::make_unique<DifferenceCounts>();
+    start_counts(*total);
+    add_counts(*total, *counts);
+    add_counts(*total, *counts);
+    EXPECT_EQ(total->values, 410U);
+    EXPECT_EQ(std::make_tuple(total->counts[0], total->below, total->above), std::make_tuple(4U, 2U, 6U));
+    EXPECT_EQ(total->counts[DIFFERENCE_VALUES - 1], 2U);
+    start_counts(*counts);
+    count_difference(*counts, 0.0001);
+    p = difference_percentiles(*counts);
+    EXPECT_EQ(std::make_tuple(p.known[0], p.ms[0], p.ms[4]), std::make_tuple(true, 0.0001, 0.0001));
+    EXPECT_EQ(counts->counts[0], 0U) << "cleared";
+}
+
+TEST(AnalyzeFrequency, PooledSlopeWithAnInterceptPerSegment) {
+    // Two segments on the same slope of 3 units a second, apart by an
+    // offset: the fit is exact.
+    FrequencySums sums = {};
+    for (double offset : {0.0, 500.0}) {
+        start_frequency_segment(sums);
+        for (int t = 0; t < 10; ++t) {
+            add_frequency_point(sums, offset + 3 * t);
+        }
+    }
+    FrequencyFigures f = frequency_figures(sums, 1e-7);
+    ASSERT_TRUE(f.has_offset && f.has_stderr);
+    EXPECT_NEAR(f.offset_ppm, 0.3, 1e-12);
+    EXPECT_NEAR(f.residual_rms_ms, 0, 1e-9);
+    EXPECT_NEAR(f.stderr_ppm, 0, 1e-9);
+
+    // Noisy, against a two-pass fit: x = 5 + 0.5 t + e, a second segment
+    // 1 - 0.1 t + e, of 1000 and 7 points, and a segment of one point.
+    std::mt19937_64 random(6);
+    std::normal_distribution<double> noise(0.0, 2.0);
+    std::vector<std::vector<double>> segments(3);
+    for (int t = 0; t < 1000; ++t) {
+        segments[0].push_back(5 + 0.5 * t + noise(random));
+    }
+    for (int t = 0; t < 7; ++t) {
+        segments[1].push_back(1 - 0.1 * t + noise(random));
+    }
+    segments[2].push_back(1e6);
+    sums = {};
+    long double cross = 0;
+    long double time_squares = 0;
+    for (const auto &x : segments) {
+        start_frequency_segment(sums);
+        long double mean = 0;
+        for (double v : x) {
+            add_frequency_point(sums, v);
+            mean += v / static_cast<long double>(x.size());
+        }
+        const long double mean_t = (x.size() - 1) / 2.0L;
+        for (size_t t = 0; t < x.size(); ++t) {
+            cross += (t - mean_t) * (x[t] - mean);
+            time_squares += (t - mean_t) * (t - mean_t);
+        }
+    }
+    const long double slope = cross / time_squares;
+    long double residual_squares = 0;
+    for (const auto &x : segments) {
+        long double mean = 0;
+        for (double v : x) {
+            mean += v / static_cast<long double>(x.size());
+        }
+        for (size_t t = 0; t < x.size(); ++t) {
+            const long double r = x[t] - mean - slope * (t - (x.size() - 1) / 2.0L);
+            residual_squares += r * r;
+        }
+    }
+    f = frequency_figures(sums, 1e-6);
+    EXPECT_NEAR(f.offset_ppm, static_cast<double>(slope), 1e-12);
+    EXPECT_NEAR(f.residual_rms_ms, static_cast<double>(std::sqrt(residual_squares / 1008) * 1e-3), 1e-12);
+    EXPECT_NEAR(f.stderr_ppm, static_cast<double>(std::sqrt(residual_squares / (1008 - 3 - 1) / time_squares)), 1e-12);
+
+    // Single points fit no slope; two points in one segment leave no
+    // degrees of freedom.
+    sums = {};
+    start_frequency_segment(sums);
+    add_frequency_point(sums, 4);
+    EXPECT_FALSE(frequency_figures(sums, 1).has_offset);
+    add_frequency_point(sums, 6);
+    f = frequency_figures(sums, 1);
+    EXPECT_TRUE(f.has_offset && !f.has_stderr);
+    EXPECT_EQ(f.offset_ppm, 2e6);
+}
+
+TEST(AnalyzeNumberText, ScientificAsTheHostsPrintfWritesIt) {
+    // Values at every scale, some on the rounding edge to the next power.
+    std::mt19937_64 random(6);
+    std::vector<double> values = {9.99995e-7, 9.9999949e-7, 1e-7, 1e22, -0.00099999999, 123456.75, 1e-300};
+    for (int i = 0; i < 20'000; ++i) {
+        values.push_back(
+            std::ldexp(std::uniform_real_distribution<double>(-1, 1)(random), static_cast<int>(random() % 200) - 100));
+    }
+    for (double value : values) {
+        for (int decimals : {2, 4, 6}) {
+            char expected[64];
+            std::snprintf(expected, sizeof expected, "%.*e", decimals, value);
+            char text[NUMBER_TEXT_SIZE];
+            const std::string got(text, put_scientific(text, value, decimals));
+            ASSERT_EQ(got, expected) << decimals;
+        }
+    }
 }
 
 }  // namespace

@@ -1,0 +1,68 @@
+#include "analyze/accumulate/distribution.h"
+
+#include <cmath>
+
+void start_counts(DifferenceCounts &counts) {
+    for (int i = counts.lowest; i <= counts.highest; ++i) {
+        counts.counts[i] = 0;
+    }
+    counts.values = 0;
+    counts.below = 0;
+    counts.above = 0;
+    counts.lowest = DIFFERENCE_VALUES;
+    counts.highest = -1;
+}
+
+void count_difference(DifferenceCounts &counts, double difference_ms) {
+    ++counts.values;
+    const double steps = std::nearbyint(difference_ms * DIFFERENCE_STEPS_PER_MS);
+    if (steps < -DIFFERENCE_LIMIT_STEPS) {
+        ++counts.below;
+        return;
+    }
+    if (steps > DIFFERENCE_LIMIT_STEPS) {
+        ++counts.above;
+        return;
+    }
+    const int index = static_cast<int>(steps) + DIFFERENCE_LIMIT_STEPS;
+    ++counts.counts[index];
+    counts.lowest = index < counts.lowest ? index : counts.lowest;
+    counts.highest = index > counts.highest ? index : counts.highest;
+}
+
+void add_counts(DifferenceCounts &into, const DifferenceCounts &from) {
+    for (int i = from.lowest; i <= from.highest; ++i) {
+        into.counts[i] += from.counts[i];
+    }
+    into.values += from.values;
+    into.below += from.below;
+    into.above += from.above;
+    into.lowest = from.lowest < into.lowest ? from.lowest : into.lowest;
+    into.highest = from.highest > into.highest ? from.highest : into.highest;
+}
+
+Percentiles difference_percentiles(const DifferenceCounts &counts) {
+    Percentiles found = {};
+    int next = 0;
+    uint64_t at_or_below = counts.below;
+    // The rank of each: ceil(p n / 100), at least 1.
+    uint64_t ranks[PERCENTILE_COUNT];
+    for (int j = 0; j < PERCENTILE_COUNT; ++j) {
+        const uint64_t rank = (static_cast<uint64_t>(PERCENTILE_LEVELS[j]) * counts.values + 99) / 100;
+        ranks[j] = rank > 0 ? rank : 1;
+    }
+    if (counts.values == 0) {
+        return found;
+    }
+    while (next < PERCENTILE_COUNT && ranks[next] <= at_or_below) {
+        ++next;  // among the values short of -20 ms
+    }
+    for (int i = counts.lowest; i <= counts.highest && next < PERCENTILE_COUNT; ++i) {
+        at_or_below += counts.counts[i];
+        while (next < PERCENTILE_COUNT && ranks[next] <= at_or_below) {
+            found.known[next] = true;
+            found.ms[next++] = difference_of_index(i);
+        }
+    }
+    return found;
+}

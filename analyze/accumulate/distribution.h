@@ -1,0 +1,42 @@
+// The distribution of the difference: one count per value the log can
+// hold within ±20 ms (its values have four decimals), so that percentiles
+// come out exact in fixed memory.
+#pragma once
+
+#include <cstdint>
+
+constexpr int DIFFERENCE_STEPS_PER_MS = 10000;
+constexpr int DIFFERENCE_LIMIT_STEPS = 20 * DIFFERENCE_STEPS_PER_MS;
+constexpr int DIFFERENCE_VALUES = 2 * DIFFERENCE_LIMIT_STEPS + 1;
+
+constexpr int PERCENTILE_COUNT = 5;
+constexpr int PERCENTILE_LEVELS[PERCENTILE_COUNT] = {1, 5, 50, 95, 99};
+
+// About 3 MB: keep it in static storage or value-initialised (zeroed) on
+// the heap, and behind a pointer.
+struct DifferenceCounts {
+    uint64_t values;  // all counted, below and above included
+    uint64_t below;   // short of -20 ms, and beyond +20 ms: not kept
+    uint64_t above;   // apart (no unmarked line of tickwatch's is)
+    int lowest;       // the index range in use
+    int highest;
+    uint64_t counts[DIFFERENCE_VALUES];  // index: difference / 0.0001 ms + 200000
+};
+
+struct Percentiles {
+    // False where the rank falls among the values beyond ±20 ms, which are
+    // not kept; or where there are no values.
+    bool known[PERCENTILE_COUNT];
+    double ms[PERCENTILE_COUNT];
+};
+
+// Back to no values; clears only the range in use.
+void start_counts(DifferenceCounts &counts);
+void count_difference(DifferenceCounts &counts, double difference_ms);
+void add_counts(DifferenceCounts &into, const DifferenceCounts &from);
+// By nearest rank: the smallest value with at least p % of the values at
+// or below it.
+Percentiles difference_percentiles(const DifferenceCounts &counts);
+inline double difference_of_index(int index) {
+    return static_cast<double>(index - DIFFERENCE_LIMIT_STEPS) / DIFFERENCE_STEPS_PER_MS;
+}

@@ -1,0 +1,130 @@
+#include "analyze/accumulate/stability.h"
+
+#include <cmath>
+
+// How often the sliding MDEV window is summed afresh, in windows: its
+// running sum gathers rounding errors (none while the phase is in whole
+// units, as from a log).
+constexpr uint64_t WINDOW_RESUM_PERIOD = uint64_t{1} << 19;
+
+static int slot_back(int head, int back) {
+    const int slot = head - back;
+    return slot < 0 ? slot + PHASE_RING_SIZE : slot;
+}
+
+static double point_back(const PhaseSegment &segment, int back) { return segment.ring[slot_back(segment.head, back)]; }
+
+// The MDEV inner sum of the window ending at the newest point.
+static double window_sum(const PhaseSegment &segment, int m) {
+    double sum = 0;
+    for (int back = 0; back < m; ++back) {
+        sum += point_back(segment, back) - 2 * point_back(segment, back + m) + point_back(segment, back + 2 * m);
+    }
+    return sum;
+}
+
+void add_deviation_terms(const PhaseSegment &segment, int m, double &window, TauSums &sums) {
+    const uint64_t p = segment.points - 1;
+    const auto mu = static_cast<uint64_t>(m);
+    if (p < 2 * mu) {
+        return;
+    }
+    const double x = point_back(segment, 0);
+    const double x1 = point_back(segment, m);
+    const double x2 = point_back(segment, 2 * m);
+    const double s = x - 2 * x1 + x2;
+    sums.oadev_sum += s * s;
+    ++sums.oadev_terms;
+    window = p == 2 * mu ? s : window + s;
+    if (p >= 3 * mu) {
+        window -= x1 - 2 * x2 + point_back(segment, 3 * m);
+    }
+    if (p + 1 >= 3 * mu) {
+        const uint64_t j = p + 1 - 3 * mu;
+        if (j > 0 && j % WINDOW_RESUM_PERIOD == 0) {
+            window = window_sum(segment, m);
+        }
+        sums.mdev_sum += window * window;
+        ++sums.mdev_terms;
+    }
+}
+
+static void add_point(PhaseSegment &segment, StabilitySums *sums, double x) {
+    const uint64_t p = segment.points++;
+    segment.head = p == 0 ? 0 : (segment.head + 1 == PHASE_RING_SIZE ? 0 : segment.head + 1);
+    segment.ring[segment.head] = x;
+    // The extremes of the 2^k points ending at p, for k = 0, 1, ...
+    double block_max = x;
+    double block_min = x;
+    for (int k = 0; k < STABILITY_TAUS; ++k) {
+        const int m = 1 << k;
+        const auto mu = static_cast<uint64_t>(m);
+        if (p + 1 < mu) {
+            break;
+        }
+        if (p >= mu) {
+            TauSums &tau = sums->tau[k];
+            const double x1 = point_back(segment, m);
+            const double high = block_max > x1 ? block_max : x1;
+            const double low = block_min < x1 ? block_min : x1;
+            tau.mtie = high - low > tau.mtie ? high - low : tau.mtie;
+            add_deviation_terms(segment, m, segment.window[k], tau);
+        }
+        if (k + 1 < STABILITY_TAUS) {
+            // The block of 2^(k+1) ending at p: this one and the one 2^k
+            // back, whose slot this one takes.
+            const auto slot = static_cast<size_t>(mu + (p & (mu - 1)));
+            const double old_max = segment.level_max[slot];
+            const double old_min = segment.level_min[slot];
+            segment.level_max[slot] = block_max;
+            segment.level_min[slot] = block_min;
+            block_max = old_max > block_max ? old_max : block_max;
+            block_min = old_min < block_min ? old_min : block_min;
+        }
+    }
+}
+
+void start_segment(PhaseSegment &segment) {
+    segment.points = 0;
+    add_point(segment, nullptr, 0);
+}
+
+void add_phase_step(PhaseSegment &segment, StabilitySums &sums, double step) {
+    add_point(segment, &sums, segment.ring[segment.head] + step);
+}
+
+void add_stability(StabilitySums &into, const StabilitySums &from) {
+    for (int k = 0; k < STABILITY_TAUS; ++k) {
+        TauSums &a = into.tau[k];
+        const TauSums &b = from.tau[k];
+        a.oadev_terms += b.oadev_terms;
+        a.oadev_sum += b.oadev_sum;
+        a.mdev_terms += b.mdev_terms;
+        a.mdev_sum += b.mdev_sum;
+        a.mtie = b.mtie > a.mtie ? b.mtie : a.mtie;
+    }
+}
+
+StabilityPoint stability_point(const TauSums &sums, int m, double unit_s) {
+    const double md = m;
+    StabilityPoint point = {};
+    point.tau_s = md;  // τ0 = 1 s
+    point.n = sums.oadev_terms;
+    point.oadev = std::sqrt(sums.oadev_sum / (2 * md * md * static_cast<double>(sums.oadev_terms))) * unit_s;
+    point.has_mdev = sums.mdev_terms >= 2;
+    if (point.has_mdev) {
+        point.mdev = std::sqrt(sums.mdev_sum / (2 * md * md * md * md * static_cast<double>(sums.mdev_terms))) * unit_s;
+        point.tdev_ns = point.tau_s * point.mdev / std::sqrt(3.0) * 1e9;
+    }
+    point.mtie_ns = sums.mtie * unit_s * 1e9;
+    return point;
+}
+
+int list_stability(const StabilitySums &sums, double unit_s, StabilityPoint out[STABILITY_TAUS]) {
+    int count = 0;
+    while (count < STABILITY_TAUS && sums.tau[count].oadev_terms >= 2) {
+        out[count] = stability_point(sums.tau[count], 1 << count, unit_s);
+        ++count;
+    }
+    return count;
+}

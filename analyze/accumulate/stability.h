@@ -1,0 +1,67 @@
+// How steady a clock is over averaging times τ = m·τ0, m = 1, 2, 4, ...
+// 2^17, with τ0 = 1 s: the overlapping Allan deviation, the modified Allan
+// deviation, the time deviation and the largest time-error swing, gathered
+// from phase points one at a time, segment by segment, in fixed memory.
+#pragma once
+
+#include <cstdint>
+
+constexpr int STABILITY_TAUS = 18;
+constexpr int LONGEST_M = 1 << (STABILITY_TAUS - 1);
+// Enough for x_{p-3m} of the longest m.
+constexpr int PHASE_RING_SIZE = 3 * LONGEST_M + 1;
+
+// The sums of one m over the segments so far, in phase units. They add up
+// over segments and runs (mtie by the largest).
+struct TauSums {
+    uint64_t oadev_terms;  // n
+    double oadev_sum;      // Σ (x_{i+2m} - 2x_{i+m} + x_i)²
+    uint64_t mdev_terms;   // n'
+    double mdev_sum;       // Σ_j (Σ_{i=j}^{j+m-1} (x_{i+2m} - 2x_{i+m} + x_i))²
+    double mtie;           // largest max - min over m + 1 points
+};
+
+// For m = 2^k, k = 0 .. STABILITY_TAUS - 1.
+struct StabilitySums {
+    TauSums tau[STABILITY_TAUS];
+};
+
+// The open segment's last phase points and what sliding windows need.
+// Large (about 5 MB): keep one in static storage and reuse it for every
+// segment; start_segment needs no clearing of it.
+struct PhaseSegment {
+    uint64_t points;                // N so far
+    int head;                       // ring slot of x_{N-1}
+    double window[STABILITY_TAUS];  // the inner sum of the last complete MDEV term
+    double ring[PHASE_RING_SIZE];
+    // Level k (slots 2^k to 2^(k+1) - 1) holds the extremes of the 2^k
+    // points ending at each of the last 2^k points.
+    double level_max[LONGEST_M];
+    double level_min[LONGEST_M];
+};
+
+// One τ as reported.
+struct StabilityPoint {
+    double tau_s;
+    uint64_t n;
+    double oadev;
+    bool has_mdev;  // n' >= 2; tdev_ns likewise
+    double mdev;
+    double tdev_ns;
+    double mtie_ns;
+};
+
+// A new segment, with its first point x_0 = 0.
+void start_segment(PhaseSegment &segment);
+// The segment's next point, x_k = x_{k-1} + step.
+void add_phase_step(PhaseSegment &segment, StabilitySums &sums, double step);
+void add_stability(StabilitySums &into, const StabilitySums &from);
+// The τ with n >= 2, in order; unit_s is the phase unit in seconds.
+// Returns how many.
+int list_stability(const StabilitySums &sums, double unit_s, StabilityPoint out[STABILITY_TAUS]);
+
+// What add_phase_step does for each m = 2^k, here for any m up to
+// LONGEST_M: adds the OADEV and MDEV terms that the segment's newest point
+// completes. window: this m's inner MDEV sum, kept from call to call.
+void add_deviation_terms(const PhaseSegment &segment, int m, double &window, TauSums &sums);
+StabilityPoint stability_point(const TauSums &sums, int m, double unit_s);
