@@ -44,16 +44,16 @@ struct Analysis {
     OutputFile csv_output;
     OutputFile svg_output;
     OutputFile metrics_output;
-    std::FILE *csv;  // csv_output's, with --csv; with --follow the target's own
-    bool csv_written;
+    std::FILE *csv;    // csv_output's, with --csv; with --follow the target's own
     ChartData *chart;  // with --svg
     bool run_open;
     LogRun run;
     int32_t runs;
     RunStatistics total;
     uint64_t unrecognised_lines;
+    ReportFields last_sample;  // with has_last_sample
     bool has_last_sample;
-    ReportFields last_sample;
+    bool csv_written;
     bool failed;
 };
 
