@@ -86,6 +86,22 @@ bool find_file(const char *name, bool &is_directory) {
     return found;
 }
 
+bool not_there_yet(const char *name) {
+    bool is_directory = false;
+    return !find_file(name, is_directory) && errno == ENOENT;
+}
+
+// A log not there yet is no output either, by its name.
+bool differs_from_outputs(const char *log, const char *const *outputs, int output_count) {
+    for (int i = 0; i < output_count; ++i) {
+        if (same_output_name(outputs[i], log)) {
+            report_problem(outputs[i], "the output is the same file as the log", log);
+            return false;
+        }
+    }
+    return true;
+}
+
 // Every log is checked before any is read: a typo in the last name should
 // not cost the reading of all the others. Checked without opening it: each
 // log is opened once, as a named pipe can be.
@@ -441,7 +457,14 @@ int run_analyze(int argc, char **argv) {
     }
     bool readable = true;
     for (int i = 0; i < a.options.log_count; ++i) {
-        readable = check_readable(a.options.logs[i]) && readable;
+        // The followed log may not be there yet: tickwatch makes it at its
+        // first line, and the loop waits for it.
+        const bool followed = a.options.follow && i == a.options.log_count - 1;
+        if (followed && not_there_yet(a.options.logs[i])) {
+            readable = differs_from_outputs(a.options.logs[i], outputs, output_count) && readable;
+        } else {
+            readable = check_readable(a.options.logs[i]) && readable;
+        }
     }
     if (!readable) {
         return EXIT_TROUBLE;

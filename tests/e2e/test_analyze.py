@@ -472,6 +472,10 @@ class Follow(AnalyzeTestCase):
         self.addCleanup(lambda: process.poll() is None and (process.kill(), process.wait()))
         return process
 
+    def read_text(self, name):
+        with open(self.path(name)) as f:
+            return f.read()
+
     def stop(self, process, sig=signal.SIGINT):
         process.send_signal(sig)
         status = process.wait(15)
@@ -547,6 +551,20 @@ class Follow(AnalyzeTestCase):
         self.assertIn("clock.log: the last line has no line end (cut short?), left out\n", err)
         self.assertIn("clock.log: a new file by this name, read from its start\n", err)
         self.assertEqual(sorted(os.listdir(textfile_dir)), ["tickwatch.prom"], "no temporary file left")
+
+    def test_a_log_not_there_yet_is_waited_for_but_is_never_an_output(self):
+        log = self.path("clock.log")
+        _, err = self.analyze("--follow", "--csv", log, log, status=2)
+        self.assertIn("the output is the same file as the log", err)
+        self.assertFalse(os.path.exists(log))
+
+        analyze = self.start_follow("--interval", "1", log)
+        wait_for(lambda: "cannot read: No such file or directory; waiting for it" in self.read_text("err"), 15,
+                 "the log awaited")
+        self.write("clock.log", crafted_log()[0].bytes())
+        wait_for(lambda: "Z  samples 12  " in self.read_text("out"), 15, "the log read")
+        status, _, _ = self.stop(analyze)
+        self.assertEqual(status, 0)
 
     def test_json_comes_whole_at_the_end_and_sigterm_ends_it_too(self):
         # A run that has ended and one still open, told apart by their
