@@ -31,6 +31,7 @@
 #include "analyze/output/text_summary.h"
 #include "analyze/parse/log_line.h"
 #include "analyze/parse/log_reader.h"
+#include "app/version.h"
 
 // Lines not understood are named up to this many per file, and counted.
 constexpr uint64_t MAX_SHOWN_WARNINGS = 5;
@@ -156,7 +157,8 @@ void add_report(Analysis &a, const ReportFields &sample, const char *file, uint6
     if (!a.run_open) {
         open_run(a, file, line);
     }
-    const bool starts_run = a.run.statistics.samples == 0;
+    // (The run's first sample that the chart can place.)
+    const bool starts_run = a.run.statistics.first_utc_ms == UNKNOWN_TIME_MS;
     add_sample(a.run.statistics, sample);
     a.has_last_sample = true;
     a.last_sample = sample;
@@ -178,7 +180,7 @@ void warn_unknown(FileCounts &counts, const char *name, uint64_t line, const cha
     if (++counts.unknown > MAX_SHOWN_WARNINGS) {
         return;
     }
-    if (length > 0 && text[length - 1] == '\r') {
+    while (length > 0 && text[length - 1] == '\r') {
         --length;
     }
     char excerpt[64];
@@ -229,6 +231,16 @@ bool analyze_log(Analysis &a, LogReader &reader, const char *name, FileCounts &c
             break;
         case LineKind::unknown:
             warn_unknown(counts, name, line, "not a report line or a message of tickwatch", text, length);
+            break;
+        case LineKind::wrong_difference:
+            warn_unknown(counts, name, line, "a difference that is not the system time's advance minus the counter's",
+                         text, length);
+            break;
+        case LineKind::wrong_marker:
+            warn_unknown(counts, name, line, "a marker that disagrees with the difference", text, length);
+            break;
+        case LineKind::out_of_range:
+            warn_unknown(counts, name, line, "a value beyond any that tickwatch writes", text, length);
             break;
         case LineKind::message:
         case LineKind::empty:
@@ -432,6 +444,10 @@ int run_analyze(int argc, char **argv) {
     }
     if (a.options.show_help) {
         std::fputs(ANALYZE_USAGE, stdout);
+        return 0;
+    }
+    if (a.options.show_version) {
+        std::printf("tickwatch-analyze %s\n", BUILT_IN_VERSION);
         return 0;
     }
 #ifdef SIGPIPE

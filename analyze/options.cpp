@@ -24,6 +24,7 @@ const char *const ANALYZE_USAGE = "usage: tickwatch-analyze [options] LOG...\n"
                                   "              default 10)\n"
                                   "  --          every argument after this is a LOG\n"
                                   "  -h, --help  show this text\n"
+                                  "  --version   show the version\n"
                                   "\n"
                                   "Exit status: 0 when done, 2 on a usage error or a file that cannot be read\n"
                                   "or written, or a LOG without a single report line. With --follow,\n"
@@ -64,6 +65,8 @@ bool parse_options(int argc, char **argv, AnalyzeOptions &options) {
             only_logs = true;
         } else if (std::strcmp(argument, "-h") == 0 || std::strcmp(argument, "--help") == 0) {
             options.show_help = true;
+        } else if (std::strcmp(argument, "--version") == 0) {
+            options.show_version = true;
         } else if (std::strcmp(argument, "--json") == 0) {
             options.json = true;
         } else if (std::strcmp(argument, "--csv") == 0 || std::strcmp(argument, "--svg") == 0) {
@@ -90,7 +93,7 @@ bool parse_options(int argc, char **argv, AnalyzeOptions &options) {
             return usage_error("unknown option ", argument);
         }
     }
-    if (options.show_help) {
+    if (options.show_help || options.show_version) {
         return true;
     }
     if (options.log_count == 0) {

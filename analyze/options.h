@@ -10,6 +10,7 @@ extern const char *const ANALYZE_USAGE;
 
 struct AnalyzeOptions {
     bool show_help;
+    bool show_version;
     bool json;
     const char *csv_file;      // or nullptr
     const char *svg_file;      // or nullptr

@@ -1,11 +1,20 @@
 // The program's version: compiled in, and carried by the 32-bit build's
-// version resource, which includes this header too.
+// version resource, which includes this header too. Its two numbers come from
+// CMake's project(VERSION), as compile definitions.
 #pragma once
 
-#define TICKWATCH_VERSION_MAJOR 1
-#define TICKWATCH_VERSION_MINOR 6
-#define BUILT_IN_VERSION "1.6"
-#define VERSION_RESOURCE_TEXT "1, 6, 0, 0"  // the resource's file and product version strings
+#if !defined(TICKWATCH_VERSION_MAJOR) || !defined(TICKWATCH_VERSION_MINOR)
+#error "TICKWATCH_VERSION_MAJOR and TICKWATCH_VERSION_MINOR come from the build (CMakeLists.txt)"
+#endif
+
+#define TICKWATCH_VERSION_TEXT_(major, minor) #major "." #minor
+#define TICKWATCH_VERSION_TEXT(major, minor) TICKWATCH_VERSION_TEXT_(major, minor)
+#define TICKWATCH_RESOURCE_TEXT_(major, minor) #major ", " #minor ", 0, 0"
+#define TICKWATCH_RESOURCE_TEXT(major, minor) TICKWATCH_RESOURCE_TEXT_(major, minor)
+
+#define BUILT_IN_VERSION TICKWATCH_VERSION_TEXT(TICKWATCH_VERSION_MAJOR, TICKWATCH_VERSION_MINOR)
+// The resource's file and product version strings.
+#define VERSION_RESOURCE_TEXT TICKWATCH_RESOURCE_TEXT(TICKWATCH_VERSION_MAJOR, TICKWATCH_VERSION_MINOR)
 
 #ifndef RC_INVOKED
 // Writes the version text into buffer (at least MESSAGE_BUFFER_SIZE

@@ -1,16 +1,38 @@
-# The host build (clang): the logic against the fake platform, with the unit
-# tests and the fuzzers, under AddressSanitizer and UndefinedBehaviorSanitizer;
-# and the end-to-end tests that run the Windows builds under Wine.
-set(SANITIZER_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
-# The logic also carries the coverage counters that guide the fuzzers, and
-# fills every local it leaves uninitialised with a pattern, so that a value
-# read before it is set shows in the tests as the same garbage every time.
-target_compile_options(tickwatch_logic PRIVATE ${SANITIZER_FLAGS} -fsanitize=fuzzer-no-link
-                       -ftrivial-auto-var-init=pattern)
-# tickwatch-analyze too: the tests run this sanitized copy.
-target_compile_options(tickwatch_analyze_logic PRIVATE ${SANITIZER_FLAGS} -fsanitize=fuzzer-no-link)
-target_compile_options(tickwatch-analyze PRIVATE ${SANITIZER_FLAGS})
-target_link_options(tickwatch-analyze PRIVATE ${SANITIZER_FLAGS})
+# The host build. Two presets use it:
+# - "host" (TICKWATCH_TESTS on, clang): the logic against the fake platform,
+#   with the unit tests and the fuzzers, under AddressSanitizer and
+#   UndefinedBehaviorSanitizer; and the end-to-end tests that run the Windows
+#   builds under Wine.
+# - "release": tickwatch-analyze for this machine, optimised and unsanitized,
+#   to install; and the log generator of its benchmark.
+option(TICKWATCH_TESTS "Build the tests and fuzzers, and sanitize what they run" OFF)
 
-enable_testing()
-add_subdirectory(tests)
+if(TICKWATCH_TESTS)
+  set(SANITIZER_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  # The logic also carries the coverage counters that guide the fuzzers, and
+  # fills every local it leaves uninitialised with a pattern, so that a value
+  # read before it is set shows in the tests as the same garbage every time.
+  target_compile_options(tickwatch_logic PRIVATE ${SANITIZER_FLAGS} -fsanitize=fuzzer-no-link
+                         -ftrivial-auto-var-init=pattern)
+  # tickwatch-analyze too: the tests run this sanitized copy.
+  target_compile_options(tickwatch_analyze_logic PRIVATE ${SANITIZER_FLAGS} -fsanitize=fuzzer-no-link)
+  target_compile_options(tickwatch-analyze PRIVATE ${SANITIZER_FLAGS})
+  target_link_options(tickwatch-analyze PRIVATE ${SANITIZER_FLAGS})
+endif()
+
+# The benchmark's log generator: report lines from tickwatch's own formatter.
+add_executable(generate_log bench/generate_log.cpp)
+target_compile_options(generate_log PRIVATE -fno-exceptions -fno-rtti)
+target_link_options(generate_log PRIVATE ${SANITIZER_FLAGS})
+target_link_libraries(generate_log PRIVATE tickwatch_logic tickwatch_analyze_logic)
+
+# cmake --install build/release --prefix P: P/bin/tickwatch-analyze and its
+# manual page, P/share/man/man1/tickwatch-analyze.1.
+include(GNUInstallDirs)
+install(TARGETS tickwatch-analyze RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES docs/tickwatch-analyze.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+if(TICKWATCH_TESTS)
+  enable_testing()
+  add_subdirectory(tests)
+endif()

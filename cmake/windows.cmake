@@ -10,10 +10,13 @@ target_link_libraries(tickwatch_platform PUBLIC kernel32 version winmm)
 
 # Links a program for this target as tickwatch.exe is linked.
 function(link_windows_program name)
-  target_link_options(${name} PRIVATE -s)
+  # Stripped, and no link time in the PE header: the same sources give the
+  # same bytes whenever they are built (tools/release).
+  target_link_options(${name} PRIVATE -s -Wl,--no-insert-timestamp)
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
-    # 32-bit: everything linked in, so the program runs on any Windows with
-    # no DLL beside it.
+    # 32-bit: every library that has a static form linked in, so the program
+    # runs on any Windows with no DLL beside it; the C run-time is still the
+    # system's msvcrt.dll (docs/build.md).
     target_link_options(${name} PRIVATE -static)
   else()
     # 64-bit: the C run-time from the system's msvcrt.dll, the compiler's

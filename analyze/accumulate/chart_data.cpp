@@ -7,6 +7,7 @@
 
 void start_chart(ChartData &chart) {
     chart.samples = 0;
+    chart.untimed_samples = 0;
     chart.steps = 0;
     chart.runs = 0;
     chart.origin_ms = 0;
@@ -75,6 +76,10 @@ static void widen_to_fit(ChartData &chart, int64_t t) {
 
 void add_to_chart(ChartData &chart, const ReportFields &sample, int32_t run, bool starts_run) {
     const int64_t t = sample.utc_ms;
+    if (t == UNKNOWN_TIME_MS) {
+        ++chart.untimed_samples;
+        return;
+    }
     if (chart.samples == 0) {
         chart.origin_ms = t;
         chart.first_ms = t;

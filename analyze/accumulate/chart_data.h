@@ -27,6 +27,7 @@ struct ChartBucket {
 // half of them in use.
 struct ChartData {
     uint64_t samples;
+    uint64_t untimed_samples;  // not drawn: their time is not known
     uint64_t steps;
     int32_t runs;
     int64_t origin_ms;
@@ -38,5 +39,6 @@ struct ChartData {
 
 void start_chart(ChartData &chart);
 // run: the sample's run number; starts_run: it is that run's first sample.
+// Samples without a known time are only counted.
 void add_to_chart(ChartData &chart, const ReportFields &sample, int32_t run, bool starts_run);
 void merge_bucket(ChartBucket &into, const ChartBucket &from);

@@ -1,7 +1,5 @@
 #include "analyze/accumulate/distribution.h"
 
-#include <cmath>
-
 void start_counts(DifferenceCounts &counts) {
     for (int i = counts.lowest; i <= counts.highest; ++i) {
         counts.counts[i] = 0;
@@ -15,16 +13,17 @@ void start_counts(DifferenceCounts &counts) {
 
 void count_difference(DifferenceCounts &counts, double difference_ms) {
     ++counts.values;
-    const double steps = std::nearbyint(difference_ms * DIFFERENCE_STEPS_PER_MS);
-    if (steps < -DIFFERENCE_LIMIT_STEPS) {
+    // Values with four decimals are within a hair of a whole step.
+    const double steps = difference_ms * DIFFERENCE_STEPS_PER_MS;
+    if (steps < -DIFFERENCE_LIMIT_STEPS - 0.5) {
         ++counts.below;
         return;
     }
-    if (steps > DIFFERENCE_LIMIT_STEPS) {
+    if (steps >= DIFFERENCE_LIMIT_STEPS + 0.5) {
         ++counts.above;
         return;
     }
-    const int index = static_cast<int>(steps) + DIFFERENCE_LIMIT_STEPS;
+    const int index = static_cast<int>(steps + (DIFFERENCE_LIMIT_STEPS + 0.5));
     ++counts.counts[index];
     counts.lowest = index < counts.lowest ? index : counts.lowest;
     counts.highest = index > counts.highest ? index : counts.highest;

@@ -23,15 +23,11 @@ static double window_sum(const PhaseSegment &segment, int m) {
     return sum;
 }
 
-void add_deviation_terms(const PhaseSegment &segment, int m, double &window, TauSums &sums) {
-    const uint64_t p = segment.points - 1;
+// The terms that point p = x completes, given x1 = x_{p-m} and x2 =
+// x_{p-2m} (p >= 2m).
+static inline void add_terms(const PhaseSegment &segment, uint64_t p, int m, double x, double x1, double x2,
+                             double &window, TauSums &sums) {
     const auto mu = static_cast<uint64_t>(m);
-    if (p < 2 * mu) {
-        return;
-    }
-    const double x = point_back(segment, 0);
-    const double x1 = point_back(segment, m);
-    const double x2 = point_back(segment, 2 * m);
     const double s = x - 2 * x1 + x2;
     sums.oadev_sum += s * s;
     ++sums.oadev_terms;
@@ -49,6 +45,14 @@ void add_deviation_terms(const PhaseSegment &segment, int m, double &window, Tau
     }
 }
 
+void add_deviation_terms(const PhaseSegment &segment, int m, double &window, TauSums &sums) {
+    const uint64_t p = segment.points - 1;
+    if (p >= 2 * static_cast<uint64_t>(m)) {
+        add_terms(segment, p, m, point_back(segment, 0), point_back(segment, m), point_back(segment, 2 * m), window,
+                  sums);
+    }
+}
+
 static void add_point(PhaseSegment &segment, StabilitySums *sums, double x) {
     const uint64_t p = segment.points++;
     segment.head = p == 0 ? 0 : (segment.head + 1 == PHASE_RING_SIZE ? 0 : segment.head + 1);
@@ -56,6 +60,7 @@ static void add_point(PhaseSegment &segment, StabilitySums *sums, double x) {
     // The extremes of the 2^k points ending at p, for k = 0, 1, ...
     double block_max = x;
     double block_min = x;
+    double x1 = p >= 1 ? point_back(segment, 1) : 0;  // x_{p-m}
     for (int k = 0; k < STABILITY_TAUS; ++k) {
         const int m = 1 << k;
         const auto mu = static_cast<uint64_t>(m);
@@ -64,20 +69,24 @@ static void add_point(PhaseSegment &segment, StabilitySums *sums, double x) {
         }
         if (p >= mu) {
             TauSums &tau = sums->tau[k];
-            const double x1 = point_back(segment, m);
             const double high = block_max > x1 ? block_max : x1;
             const double low = block_min < x1 ? block_min : x1;
             tau.mtie = high - low > tau.mtie ? high - low : tau.mtie;
-            add_deviation_terms(segment, m, segment.window[k], tau);
+            if (p >= 2 * mu) {
+                const double x2 = point_back(segment, 2 * m);
+                add_terms(segment, p, m, x, x1, x2, segment.window[k], tau);
+                x1 = x2;  // x_{p-m} of the next m
+            }
         }
         if (k + 1 < STABILITY_TAUS) {
             // The block of 2^(k+1) ending at p: this one and the one 2^k
             // back, whose slot this one takes.
             const auto slot = static_cast<size_t>(mu + (p & (mu - 1)));
-            const double old_max = segment.level_max[slot];
-            const double old_min = segment.level_min[slot];
-            segment.level_max[slot] = block_max;
-            segment.level_min[slot] = block_min;
+            PhaseSegment::Extremes &level = segment.levels[slot];
+            const double old_max = level.max;
+            const double old_min = level.min;
+            level.max = block_max;
+            level.min = block_min;
             block_max = old_max > block_max ? old_max : block_max;
             block_min = old_min < block_min ? old_min : block_min;
         }

@@ -35,9 +35,12 @@ struct PhaseSegment {
     double window[STABILITY_TAUS];  // the inner sum of the last complete MDEV term
     double ring[PHASE_RING_SIZE];
     // Level k (slots 2^k to 2^(k+1) - 1) holds the extremes of the 2^k
-    // points ending at each of the last 2^k points.
-    double level_max[LONGEST_M];
-    double level_min[LONGEST_M];
+    // points ending at each of the last 2^k points; max and min side by
+    // side, read together.
+    struct Extremes {
+        double max;
+        double min;
+    } levels[LONGEST_M];
 };
 
 // One τ as reported.

@@ -4,6 +4,9 @@
 
 void start_statistics(RunStatistics &run, PhaseSegment *phase_segment, DifferenceCounts *difference_counts) {
     run = RunStatistics{};
+    run.first_utc_ms = UNKNOWN_TIME_MS;
+    run.last_utc_ms = UNKNOWN_TIME_MS;
+    run.previous_utc_ms = UNKNOWN_TIME_MS;
     run.phase_segment = phase_segment;
     run.difference_counts = difference_counts;
     if (difference_counts != nullptr) {
@@ -30,6 +33,9 @@ bool slew_rate_ppm(AdjustmentSetting setting, double &ppm) {
 
 AdjustmentSetting setting_of(const ReportFields &sample) { return {sample.adjustment, increment_of(sample)}; }
 
+// Held at the largest count rather than wrapped to a small one.
+static uint64_t add_counts(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
+
 static bool same_setting(AdjustmentSetting a, AdjustmentSetting b) {
     return a.adjustment == b.adjustment && a.increment == b.increment;
 }
@@ -50,20 +56,23 @@ static void count_value(RunStatistics &run, AdjustmentSetting setting, uint64_t 
 
 void add_sample(RunStatistics &run, const ReportFields &sample) {
     const AdjustmentSetting setting = setting_of(sample);
+    const bool timed = sample.utc_ms != UNKNOWN_TIME_MS;
     if (run.samples == 0) {
-        run.first_utc_ms = sample.utc_ms;
         run.difference_min = sample.difference_ms;
         run.difference_max = sample.difference_ms;
     } else {
         // The sample times hold the clock's own step as well; what is left
         // without it is how long the interval really was, also where lines
-        // never reached the log.
-        const double interval_ms = static_cast<double>(sample.utc_ms - run.last_utc_ms) - sample.difference_ms;
+        // never reached the log. Without both times, the counter's.
+        double interval_ms = sample.counter_ms;
+        if (timed && run.previous_utc_ms != UNKNOWN_TIME_MS) {
+            interval_ms = static_cast<double>(sample.utc_ms - run.previous_utc_ms) - sample.difference_ms;
+        }
         if (interval_ms > GAP_THRESHOLD_MS) {
             ++run.gaps;
             // (Bounded, so that a nonsensical difference cannot overflow.)
             const double periods = std::fmin(interval_ms / SAMPLE_PERIOD_MS, 1e15);
-            run.missing_samples += static_cast<uint64_t>(std::llround(periods)) - 1;
+            run.missing_samples = add_counts(run.missing_samples, static_cast<uint64_t>(std::llround(periods)) - 1);
         }
         if (!same_setting(setting, run.previous_setting)) {
             if (run.listed_change_count < MAX_LISTED_EVENTS) {
@@ -74,7 +83,14 @@ void add_sample(RunStatistics &run, const ReportFields &sample) {
         }
     }
     ++run.samples;
-    run.last_utc_ms = sample.utc_ms;
+    if (timed) {
+        const bool first = run.first_utc_ms == UNKNOWN_TIME_MS;
+        run.first_utc_ms = first || sample.utc_ms < run.first_utc_ms ? sample.utc_ms : run.first_utc_ms;
+        run.last_utc_ms = first || sample.utc_ms > run.last_utc_ms ? sample.utc_ms : run.last_utc_ms;
+    }
+    run.previous_utc_ms = sample.utc_ms;
+    // (A counter never runs back: a negative advance covers nothing.)
+    run.covered_ms += std::fmax(sample.counter_ms, 0.0);
     run.previous_setting = setting;
 
     run.difference_sum += sample.difference_ms;
@@ -113,14 +129,18 @@ void add_run_to_total(RunStatistics &total, const RunStatistics &run) {
         return;
     }
     if (total.samples == 0) {
-        total.first_utc_ms = run.first_utc_ms;
         total.difference_min = run.difference_min;
         total.difference_max = run.difference_max;
     }
+    if (run.first_utc_ms != UNKNOWN_TIME_MS) {
+        const bool first = total.first_utc_ms == UNKNOWN_TIME_MS;
+        total.first_utc_ms = first || run.first_utc_ms < total.first_utc_ms ? run.first_utc_ms : total.first_utc_ms;
+        total.last_utc_ms = first || run.last_utc_ms > total.last_utc_ms ? run.last_utc_ms : total.last_utc_ms;
+    }
+    total.covered_ms += run.covered_ms;
     total.samples += run.samples;
-    total.last_utc_ms = run.last_utc_ms;
     total.gaps += run.gaps;
-    total.missing_samples += run.missing_samples;
+    total.missing_samples = add_counts(total.missing_samples, run.missing_samples);
     total.difference_sum += run.difference_sum;
     total.difference_sum_squares += run.difference_sum_squares;
     total.difference_min = std::fmin(total.difference_min, run.difference_min);

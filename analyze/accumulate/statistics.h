@@ -7,6 +7,7 @@
 #include "analyze/accumulate/distribution.h"
 #include "analyze/accumulate/phase.h"
 #include "analyze/parse/log_line.h"
+#include "analyze/parse/utc_time.h"
 
 // Samples further apart than this (by the counter) have samples missing
 // between them.
@@ -41,8 +42,12 @@ struct AdjustmentValue {
 
 struct RunStatistics {
     uint64_t samples;
+    // The span: the earliest and the latest sample time (a clock set back,
+    // logs out of order), UNKNOWN_TIME_MS without a known one.
     int64_t first_utc_ms;
     int64_t last_utc_ms;
+    int64_t previous_utc_ms;   // the last sample's, known or not
+    double covered_ms;         // the time covered: the counter's advances, summed
     uint64_t gaps;             // intervals beyond GAP_THRESHOLD_MS
     uint64_t missing_samples;  // the samples those intervals lack
 

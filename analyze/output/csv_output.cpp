@@ -29,7 +29,11 @@ static char *put_two_digits(char *out, unsigned value) {
     return out;
 }
 
+// Nothing for a time not known.
 static char *put_iso_time(char *out, int64_t utc_ms) {
+    if (utc_ms == UNKNOWN_TIME_MS) {
+        return out;
+    }
     // Rows come a second apart: the date is mostly the previous row's.
     static int64_t last_day = INT64_MIN;
     static CivilTime t;

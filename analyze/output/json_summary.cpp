@@ -1,6 +1,7 @@
 #include "analyze/output/json_summary.h"
 
 #include <cmath>
+#include <cstring>
 
 #include "analyze/output/escape.h"
 #include "analyze/output/number_text.h"
@@ -13,7 +14,13 @@ static void write_number(std::FILE *out, double value, int decimals) {
     }
     char text[NUMBER_TEXT_SIZE];
     char *end = put_fixed(text, value, decimals);
-    std::fwrite(text, 1, static_cast<size_t>(end - text), out);
+    *end = '\0';
+    // Zero, however small a negative value it was rounded from, is 0.
+    const char *start = text;
+    if (*start == '-' && std::strspn(start + 1, "0.") == static_cast<size_t>(end - start - 1)) {
+        ++start;
+    }
+    std::fwrite(start, 1, static_cast<size_t>(end - start), out);
 }
 
 // Seven significant digits, for figures of any size.
@@ -65,6 +72,10 @@ static void write_stability_and_frequency(std::FILE *out, const RunStatistics &s
 }
 
 static void write_time(std::FILE *out, int64_t utc_ms) {
+    if (utc_ms == UNKNOWN_TIME_MS) {
+        std::fputs("null", out);
+        return;
+    }
     char text[ISO_TIME_SIZE];
     format_iso_time(text, sizeof text, utc_ms);
     std::fprintf(out, "\"%s\"", text);
@@ -82,41 +93,38 @@ static void write_setting(std::FILE *out, AdjustmentSetting setting) {
 }
 
 static void write_statistics(std::FILE *out, const RunStatistics &s, bool list_events) {
+    // Every key whatever the samples; null where there is no value.
     std::fprintf(out, "\"samples\": %llu", static_cast<unsigned long long>(s.samples));
-    if (s.samples == 0) {
-        write_stability_and_frequency(out, s);
-        return;
-    }
+    const bool any = s.samples > 0;
     std::fputs(", \"first_sample\": ", out);
     write_time(out, s.first_utc_ms);
     std::fputs(", \"last_sample\": ", out);
     write_time(out, s.last_utc_ms);
+    std::fputs(", \"covered_ms\": ", out);
+    write_number(out, s.covered_ms, 4);
     std::fprintf(out, ", \"missing_samples\": %llu, \"gaps\": %llu,\n     \"difference_ms\": {\"mean\": ",
                  static_cast<unsigned long long>(s.missing_samples), static_cast<unsigned long long>(s.gaps));
-    write_number(out, difference_mean(s), 6);
+    // (NAN: null.)
+    write_number(out, any ? difference_mean(s) : NAN, 6);
     std::fputs(", \"rms\": ", out);
-    write_number(out, difference_rms(s), 6);
+    write_number(out, any ? difference_rms(s) : NAN, 6);
     std::fputs(", \"min\": ", out);
-    write_number(out, s.difference_min, 4);
+    write_number(out, any ? s.difference_min : NAN, 4);
     std::fputs(", \"max\": ", out);
-    write_number(out, s.difference_max, 4);
+    write_number(out, any ? s.difference_max : NAN, 4);
     std::fputs(", \"sum\": ", out);
     write_number(out, s.difference_sum, 4);
     std::fputs(", ", out);
     write_percentiles(out, s);
-    std::fputs("},\n     \"rate_ppm\": ", out);
+    std::fputs("},\n     \"rate_ppm\": {\"run\": ", out);
     double rate = 0;
-    if (run_rate_ppm(s, rate)) {
-        std::fputs("{\"run\": ", out);
-        write_number(out, rate, 3);
-        std::fputs(", \"min\": ", out);
-        write_number(out, s.rate_min_ppm, 3);
-        std::fputs(", \"max\": ", out);
-        write_number(out, s.rate_max_ppm, 3);
-        std::fputs("}", out);
-    } else {
-        std::fputs("null", out);
-    }
+    const bool has_rate = run_rate_ppm(s, rate);
+    write_number(out, has_rate ? rate : NAN, 3);
+    std::fputs(", \"min\": ", out);
+    write_number(out, has_rate ? s.rate_min_ppm : NAN, 3);
+    std::fputs(", \"max\": ", out);
+    write_number(out, has_rate ? s.rate_max_ppm : NAN, 3);
+    std::fputs("}", out);
     std::fprintf(out, ",\n     \"steps\": {\"count\": %llu, \"sum_ms\": ", static_cast<unsigned long long>(s.steps));
     write_number(out, s.step_sum_ms, 4);
     if (list_events) {

@@ -85,6 +85,7 @@ int open_exclusive(const char *name, const struct _stat64 *) {
 
 using FileStatus = struct _stat64;
 int status_of(const char *name, FileStatus &status) { return _stat64(name, &status); }
+int status_of(int descriptor, FileStatus &status) { return _fstat64(descriptor, &status); }
 bool is_writable(const char *name) { return _access(name, 2) == 0; }
 unsigned long process_id() { return static_cast<unsigned long>(_getpid()); }
 std::FILE *stream_of(int descriptor) { return _fdopen(descriptor, "wb"); }
@@ -124,6 +125,7 @@ int open_exclusive(const char *name, const struct stat *replaced) {
 
 using FileStatus = struct stat;
 int status_of(const char *name, FileStatus &status) { return stat(name, &status); }
+int status_of(int descriptor, FileStatus &status) { return fstat(descriptor, &status); }
 bool is_link(const char *name) {
     struct stat status = {};
     return lstat(name, &status) == 0 && S_ISLNK(status.st_mode);
@@ -159,6 +161,15 @@ bool same_output(const char *a, const char *b) {
     return same_file(directory_a, directory_b) == Sameness::same;
 }
 
+bool open_in_place(OutputFile &output) {
+    output.temporary[0] = '\0';
+    output.file = std::fopen(output.target, "wb");
+    if (output.file == nullptr) {
+        report_problem(output.target, "cannot write", std::strerror(errno));
+    }
+    return output.file != nullptr;
+}
+
 }  // namespace
 
 bool same_output_name(const char *a, const char *b) { return same_output(a, b); }
@@ -192,6 +203,10 @@ bool open_output_file(OutputFile &output, const char *target) {
     output.target = target;
     output.temporary[0] = '\0';
     output.file = nullptr;
+    if (std::strlen(target) >= sizeof output.destination) {
+        report_problem(target, "cannot write", std::strerror(ENAMETOOLONG));
+        return false;
+    }
     std::snprintf(output.destination, sizeof output.destination, "%s", target);
     FileStatus status = {};
     const bool exists = status_of(target, status) == 0;
@@ -205,20 +220,16 @@ bool open_output_file(OutputFile &output, const char *target) {
     }
     if (exists && (status.st_mode & S_IFMT) != S_IFREG) {
         // A device or a pipe: nothing there to keep.
-        output.file = std::fopen(target, "wb");
-        if (output.file == nullptr) {
-            report_problem(target, "cannot write", std::strerror(errno));
-        }
-        return output.file != nullptr;
+        return open_in_place(output);
     }
 #ifndef _WIN32
     // Through a link to the file it names, which the rename then replaces.
     if (exists && is_link(target)) {
         char *resolved = realpath(target, nullptr);
-        if (resolved != nullptr) {
+        if (resolved != nullptr && std::strlen(resolved) < sizeof output.destination) {
             std::snprintf(output.destination, sizeof output.destination, "%s", resolved);
-            std::free(resolved);
         }
+        std::free(resolved);
     }
 #endif
     // Beside the target, so that the rename stays within one file system;
@@ -236,6 +247,13 @@ bool open_output_file(OutputFile &output, const char *target) {
         if (descriptor < 0 && errno != EEXIST) {
             break;
         }
+    }
+    FileStatus opened = {};
+    if (descriptor >= 0 && status_of(descriptor, opened) == 0 && (opened.st_mode & S_IFMT) != S_IFREG) {
+        // Windows's device names (NUL, CON) name the device whatever
+        // follows them, and are not found by name beforehand.
+        close(descriptor);
+        return open_in_place(output);
     }
     if (descriptor >= 0) {
         output.file = stream_of(descriptor);

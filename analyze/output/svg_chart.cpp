@@ -393,7 +393,8 @@ void write_svg_chart(std::FILE *out, const ChartData &chart, const char *title_n
     std::fputs("</text>\n", out);
 
     if (chart.samples == 0) {
-        write_text(out, WIDTH / 2.0, HEIGHT / 2.0, "middle", 16, TEXT_COLOUR, "no report lines");
+        write_text(out, WIDTH / 2.0, HEIGHT / 2.0, "middle", 16, TEXT_COLOUR,
+                   chart.untimed_samples > 0 ? "no sample with a known time" : "no report lines");
         std::fputs("</svg>\n", out);
         return;
     }
@@ -404,10 +405,14 @@ void write_svg_chart(std::FILE *out, const ChartData &chart, const char *title_n
     format_iso_time(last, sizeof last, chart.last_ms);
     format_duration(span, sizeof span, chart.last_ms - chart.first_ms);
     char subtitle[256];
-    std::snprintf(subtitle, sizeof subtitle, "%s to %s (%s): %llu samples in %d run%s, %llu step%s", first, last, span,
-                  static_cast<unsigned long long>(chart.samples), static_cast<int>(chart.runs),
-                  chart.runs == 1 ? "" : "s", static_cast<unsigned long long>(chart.steps),
-                  chart.steps == 1 ? "" : "s");
+    const int length = std::snprintf(subtitle, sizeof subtitle, "%s to %s (%s): %llu samples in %d run%s, %llu step%s",
+                                     first, last, span, static_cast<unsigned long long>(chart.samples),
+                                     static_cast<int>(chart.runs), chart.runs == 1 ? "" : "s",
+                                     static_cast<unsigned long long>(chart.steps), chart.steps == 1 ? "" : "s");
+    if (chart.untimed_samples > 0 && length > 0 && static_cast<size_t>(length) < sizeof subtitle) {
+        std::snprintf(subtitle + length, sizeof subtitle - static_cast<size_t>(length), "; %llu at unknown times",
+                      static_cast<unsigned long long>(chart.untimed_samples));
+    }
     write_text(out, PLOT_LEFT, 46, "start", 13, "#495057", subtitle);
 
     write_legend(out, chart);

@@ -1,5 +1,7 @@
 #include "analyze/output/text_summary.h"
 
+#include <cmath>
+
 #include "analyze/output/number_text.h"
 #include "analyze/parse/utc_time.h"
 
@@ -60,18 +62,16 @@ static void write_stability(std::FILE *out, const RunStatistics &s) {
             continue;
         }
         const StabilityPoint &point = points[i];
-        char oadev[NUMBER_TEXT_SIZE];
-        *put_scientific(oadev, point.oadev, 4) = '\0';
-        std::fprintf(out, "                 %6.0f %11llu  %10s", point.tau_s, static_cast<unsigned long long>(point.n),
-                     oadev);
-        if (point.has_mdev) {
-            char mdev[NUMBER_TEXT_SIZE];
-            *put_scientific(mdev, point.mdev, 4) = '\0';
-            std::fprintf(out, "  %10s  %10.3f", mdev, point.tdev_ns);
-        } else {
-            std::fprintf(out, "  %10s  %10s", "-", "-");
+        std::fprintf(out, "                 %6.0f %11llu", point.tau_s, static_cast<unsigned long long>(point.n));
+        const double figures[] = {point.oadev, point.mdev, point.tdev_ns, point.mtie_ns};
+        for (int j = 0; j < 4; ++j) {
+            char text[NUMBER_TEXT_SIZE] = "-";
+            if (point.has_mdev || j == 0 || j == 3) {
+                *put_scientific(text, figures[j], 4) = '\0';
+            }
+            std::fprintf(out, "  %10s", text);
         }
-        std::fprintf(out, "  %10.0f\n", point.mtie_ns);
+        std::fputc('\n', out);
     }
 }
 
@@ -79,11 +79,18 @@ static void write_statistics(std::FILE *out, const RunStatistics &s, bool list_e
     char first[ISO_TIME_SIZE];
     char last[ISO_TIME_SIZE];
     char span[64];
-    format_iso_time(first, sizeof first, s.first_utc_ms);
-    format_iso_time(last, sizeof last, s.last_utc_ms);
-    format_duration(span, sizeof span, s.last_utc_ms - s.first_utc_ms);
-    std::fprintf(out, "  samples          %llu, %s to %s (%s)\n", static_cast<unsigned long long>(s.samples), first,
-                 last, span);
+    if (s.first_utc_ms == UNKNOWN_TIME_MS) {
+        std::fprintf(out, "  samples          %llu, at unknown times\n", static_cast<unsigned long long>(s.samples));
+    } else {
+        format_iso_time(first, sizeof first, s.first_utc_ms);
+        format_iso_time(last, sizeof last, s.last_utc_ms);
+        format_duration(span, sizeof span, s.last_utc_ms - s.first_utc_ms);
+        std::fprintf(out, "  samples          %llu, %s to %s (%s)\n", static_cast<unsigned long long>(s.samples), first,
+                     last, span);
+    }
+    char covered[64];
+    format_duration(covered, sizeof covered, static_cast<int64_t>(std::fmin(s.covered_ms, 9e18)));
+    std::fprintf(out, "  time covered     %s by the counter\n", covered);
     std::fprintf(out, "  missing samples  %llu", static_cast<unsigned long long>(s.missing_samples));
     if (s.gaps > 0) {
         std::fprintf(out, " in %llu gap%s beyond %.1f s", static_cast<unsigned long long>(s.gaps),

@@ -1,5 +1,7 @@
 #include "analyze/parse/log_line.h"
 
+#include <cfloat>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +23,14 @@ static constexpr ptrdiff_t FIELD_WIDTH = 9;
 static constexpr ptrdiff_t MAX_EXACT_DIGITS = 11;
 static constexpr size_t MAX_NUMBER_LENGTH = 400;
 static const char BANNER_START[] = "Kestivar TICKWATCH v";
+// The largest advances tickwatch can print: 2^63 system-time ticks of
+// 100 ns, and 2^63 counter ticks at a frequency of at least 1 Hz.
+static constexpr double MAX_SYSTEM_MS = 0x1p63 / 10000.0;
+static constexpr double MAX_COUNTER_MS = 0x1p63 * 1000.0;
+// The three values are printed rounded to 0.0001 ms, the difference from
+// the unrounded ones: their printed values may disagree by one last digit,
+// beyond which a little is left for the doubles the text is read into.
+static constexpr double DIFFERENCE_SLACK_MS = 0.00015;
 
 namespace {
 
@@ -68,6 +78,11 @@ bool take_time(Cursor &c, int64_t &utc_ms) {
           take_digits(c, 2, minute) && take(c, ':') && take_digits(c, 2, second) && take(c, '.') &&
           take_digits(c, 4, ms) && take(c, ':'))) {
         return false;
+    }
+    // The zeroed date: tickwatch could not tell the time.
+    if ((year | month | day | hour | minute | second | ms) == 0) {
+        utc_ms = UNKNOWN_TIME_MS;
+        return true;
     }
     if (!is_valid_date(year, month, day) || hour > 23 || minute > 59 || second > 59 || ms > 999) {
         return false;
@@ -174,21 +189,41 @@ bool take_text(Cursor &c, const char *text) {
     return true;
 }
 
-bool parse_report_line(Cursor c, ReportFields &report) {
+// Whether the values read are ones that tickwatch's arithmetic gives.
+LineKind check_values(const ReportFields &r) {
+    if (!(std::fabs(r.system_ms) <= MAX_SYSTEM_MS && std::fabs(r.counter_ms) <= MAX_COUNTER_MS)) {
+        return LineKind::out_of_range;
+    }
+    // (Large values carry the rounding of their doubles too.)
+    const double slack = DIFFERENCE_SLACK_MS + 4 * DBL_EPSILON * (std::fabs(r.system_ms) + std::fabs(r.counter_ms));
+    if (!(std::fabs(r.difference_ms - (r.system_ms - r.counter_ms)) <= slack)) {
+        return LineKind::wrong_difference;
+    }
+    // Printed as 20.0000, the difference may have been either side.
+    const double magnitude = std::fabs(r.difference_ms);
+    if (magnitude != MARKER_THRESHOLD_MS && r.marked != (magnitude > MARKER_THRESHOLD_MS)) {
+        return LineKind::wrong_marker;
+    }
+    return LineKind::report;
+}
+
+LineKind parse_report_line(Cursor c, ReportFields &report) {
     if (!(take_time(c, report.utc_ms) && take_fixed(c, false, report.system_ms) &&
           take_fixed(c, false, report.counter_ms) && take_fixed(c, true, report.difference_ms) && take_text(c, "  ") &&
           take_integer(c, false, report.adjustment) && take_text(c, " (") &&
           take_integer(c, true, report.adjustment_offset) && take(c, ')'))) {
-        return false;
+        return LineKind::unknown;
     }
     // The marker or nothing behind a space; a line whose trailing space was
     // lost (an editor, a copy) is still read.
     report.marked = false;
-    if (c.at == c.end || (take(c, ' ') && c.at == c.end)) {
-        return true;
+    if (!(c.at == c.end || (take(c, ' ') && c.at == c.end))) {
+        report.marked = take_text(c, STEP_MARKER) && c.at == c.end;
+        if (!report.marked) {
+            return LineKind::unknown;
+        }
     }
-    report.marked = take_text(c, STEP_MARKER) && c.at == c.end;
-    return report.marked;
+    return check_values(report);
 }
 
 bool starts_with(const char *text, size_t length, const char *prefix) {
@@ -227,14 +262,17 @@ bool contains(const char *text, size_t length, const char *part) {
 }  // namespace
 
 LineKind parse_log_line(const char *text, size_t length, ReportFields &report) {
-    if (length > 0 && text[length - 1] == '\r') {
+    while (length > 0 && text[length - 1] == '\r') {
         --length;
     }
     if (length == 0) {
         return LineKind::empty;
     }
-    if (is_digit(text[0]) && parse_report_line(Cursor{text, text + length}, report)) {
-        return LineKind::report;
+    if (is_digit(text[0])) {
+        const LineKind kind = parse_report_line(Cursor{text, text + length}, report);
+        if (kind != LineKind::unknown) {
+            return kind;
+        }
     }
     if (starts_with(text, length, BANNER_START)) {
         return LineKind::banner;

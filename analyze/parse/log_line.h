@@ -12,10 +12,14 @@ enum class LineKind {
     message,          // what tickwatch says about its options, which the log also gets
     empty,
     unknown,
+    // Report lines that tickwatch cannot have written:
+    wrong_difference,  // not the system time's advance minus the counter's
+    wrong_marker,      // the marker, or its absence, disagrees with the difference
+    out_of_range,      // a value beyond any that tickwatch's clocks give
 };
 
 struct ReportFields {
-    int64_t utc_ms;  // the sample's UTC time, ms since 1970-01-01 00:00:00
+    int64_t utc_ms;  // the sample's UTC time, ms since 1970-01-01 00:00:00, or UNKNOWN_TIME_MS
     double system_ms;
     double counter_ms;
     double difference_ms;
@@ -24,8 +28,9 @@ struct ReportFields {
     bool marked;                // "><": beyond the threshold either way
 };
 
-// Sorts one line (without its LF; a CR before the LF is allowed) and, for a
-// report line, fills report. The text need not end in a zero.
+// Sorts one line (without its LF; CRs before the LF are allowed, as a log
+// converted to CR LF twice has them) and, for a report line, fills report.
+// The text need not end in a zero.
 LineKind parse_log_line(const char *text, size_t length, ReportFields &report);
 
 // The time increment that the line implies, in the 32-bit arithmetic that

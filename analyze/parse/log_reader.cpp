@@ -40,6 +40,14 @@ static bool refill(LogReader &reader) {
     return true;
 }
 
+static void skip_byte_order_mark(const LogReader &reader, const char *&text, size_t &length) {
+    static const char mark[] = "\xEF\xBB\xBF";
+    if (reader.line_number == 1 && length >= 3 && std::memcmp(text, mark, 3) == 0) {
+        text += 3;
+        length -= 3;
+    }
+}
+
 ReadResult read_line(LogReader &reader, const char *&text, size_t &length) {
     for (;;) {
         const size_t rest = reader.end - reader.begin;
@@ -55,6 +63,7 @@ ReadResult read_line(LogReader &reader, const char *&text, size_t &length) {
             }
             text = start;
             length = line_length;
+            skip_byte_order_mark(reader, text, length);
             return ReadResult::line;
         }
         if (rest > MAX_LINE_LENGTH) {
@@ -78,6 +87,7 @@ ReadResult read_line(LogReader &reader, const char *&text, size_t &length) {
             ++reader.line_number;
             text = start;
             length = rest;
+            skip_byte_order_mark(reader, text, length);
             return ReadResult::cut_short;
         }
         if (!refill(reader)) {

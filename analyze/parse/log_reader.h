@@ -39,5 +39,6 @@ void start_reading(LogReader &reader, std::FILE *file, char *block);
 // there), which takes the place of the one before.
 void continue_reading(LogReader &reader, std::FILE *file);
 
-// The next line: its text stays valid until the next call.
+// The next line: its text stays valid until the next call. A UTF-8 byte
+// order mark before the first line (an editor's) is left out.
 ReadResult read_line(LogReader &reader, const char *&text, size_t &length);

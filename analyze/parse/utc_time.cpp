@@ -50,6 +50,10 @@ CivilTime civil_from_ms(int64_t utc_ms) {
 }
 
 void format_iso_time(char *buffer, size_t size, int64_t utc_ms) {
+    if (utc_ms == UNKNOWN_TIME_MS) {
+        std::snprintf(buffer, size, "unknown time");
+        return;
+    }
     const CivilTime t = civil_from_ms(utc_ms);
     std::snprintf(buffer, size, "%04lld-%02u-%02uT%02u:%02u:%02u.%03uZ", static_cast<long long>(t.year), t.month, t.day,
                   t.hour, t.minute, t.second, t.millisecond);

@@ -8,6 +8,9 @@
 #include "platform/platform.h"
 
 constexpr int64_t MS_PER_SECOND = 1000;
+// A sample whose time is not known: tickwatch writes the zeroed date
+// 0000-00-00 00:00:00.0000 when it cannot convert the system time.
+constexpr int64_t UNKNOWN_TIME_MS = INT64_MIN;
 constexpr int64_t MS_PER_DAY = 86'400'000;
 
 // Days since 1970-01-01 of a date in the proleptic Gregorian calendar.
@@ -23,7 +26,8 @@ CivilTime civil_from_ms(int64_t utc_ms);
 // The same, as the calendar record tickwatch formats its report lines from.
 SystemTime system_time_from_ms(int64_t utc_ms);
 
-// "2024-03-05T13:39:00.015Z" (24 characters and a terminating zero).
+// "2024-03-05T13:39:00.015Z" (24 characters and a terminating zero), or
+// "unknown time".
 constexpr size_t ISO_TIME_SIZE = 32;
 void format_iso_time(char *buffer, size_t size, int64_t utc_ms);
 

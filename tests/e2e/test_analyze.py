@@ -32,6 +32,12 @@ SVG = "{http://www.w3.org/2000/svg}"
 NODE_EXPORTER = os.environ.get("NODE_EXPORTER", "/usr/bin/prometheus-node-exporter")
 
 
+def project_version():
+    """The version where it is set: CMake's project(VERSION)."""
+    with open(os.path.join(ROOT, "CMakeLists.txt")) as f:
+        return re.search(r"project\(tickwatch VERSION (\S+)", f.read()).group(1)
+
+
 def report_line_format():
     """tickwatch's own report-line format, which Python's % reads as C does."""
     with open(os.path.join(ROOT, "clock", "report_line.h")) as f:
@@ -211,18 +217,85 @@ class CraftedLogs(AnalyzeTestCase):
         frequency = run1["frequency"]
         self.assertAlmostEqual(frequency["offset_ppm"], slope * 1e3, places=6)
         self.assertAlmostEqual(frequency["residual_rms_ms"], (residuals / 9) ** 0.5, places=6)
-        stderr = (residuals / (9 - 3 - 1)) ** 0.5 / sum(t * t for t, _ in fits) ** 0.5 * 1e3
-        self.assertAlmostEqual(frequency["stderr_ppm"] / stderr, 1, places=6)
         # The run without samples has the keys too.
         empty = summary["runs"][2]
         self.assertEqual((empty["samples"], empty["stability"]), (0, []))
         self.assertEqual(empty["frequency"], {"offset_ppm": None, "stderr_ppm": None, "residual_rms_ms": None})
+        self.assertEqual(set(empty["difference_ms"]["percentiles"].values()), {None})
         # And the text.
         text, _ = self.analyze(self.path("clock.log"))
         self.assertIn("  percentiles      p1 -0.1000, p5 -0.1000, p50 +0.0000, p95 +0.0187, p99 +0.0187 ms", text)
-        self.assertRegex(text, r"\n  stability        tau s +n +ADEV +MDEV +TDEV ns +MTIE ns\n +1 +3 +%.4e +%.4e +[0-9.]+ +100000\n"
-                         % (tau1["oadev"], tau1["mdev"]))
+        self.assertRegex(text, r"\n  stability        tau s +n +ADEV +MDEV +TDEV ns +MTIE ns\n"
+                               r" +1 +3 +%.4e +%.4e +[0-9.e+]+ +1.0000e\+05\n" % (tau1["oadev"], tau1["mdev"]))
         self.assertIn("  frequency        offset %+.6f ppm" % frequency["offset_ppm"], text)
+
+    def test_lines_tickwatch_writes_are_read_with_a_mark_an_extra_cr_or_no_time(self):
+        log, t = crafted_log()
+        # A sample whose time tickwatch could not tell, in a step.
+        log.lines[7] = "0000-00-00 00:00:00.0000" + log.lines[7][24:]
+        data = b"\xef\xbb\xbf" + log.bytes().replace(b"\r\n", b"\r\r\n")
+        summary, err = self.analyze_json(self.write("clock.log", data), "--csv", self.path("clock.csv"))
+        self.assertEqual((err, summary["unrecognised_lines"]), ("", 0))
+        run1 = summary["runs"][0]
+        self.assertEqual((run1["samples"], run1["first_sample"], run1["last_sample"]), (8, iso(t[0]), iso(t[7])))
+        self.assertEqual(run1["steps"]["listed"][0], {"utc_time": None, "difference_ms": 31.2488})
+        self.assertEqual((run1["missing_samples"], run1["gaps"]), (0, 0))
+        with open(self.path("clock.csv")) as f:
+            self.assertTrue(f.read().splitlines()[3].startswith(",1,1031.2500,"))
+        text, _ = self.analyze(self.path("clock.log"), "--svg", self.path("clock.svg"))
+        self.assertIn("unknown time  +31.2488 ms\n", text)
+
+    def test_spans_run_from_the_earliest_time_to_the_latest_wherever_they_come(self):
+        # A clock set back an hour in the middle of a run, and its logs
+        # given late one first.
+        early = Log()
+        early.sample(at=T0)
+        for _ in range(4):
+            early.sample()
+        early.sample(1000.0 - 3_600_000, 1000.0)
+        early.sample()
+        late = Log()
+        late.sample(at=T0 + 7_200_000)
+        late.sample()
+        logs = (self.write("late.log", late.bytes()), self.write("early.log", early.bytes()))
+        summary, _ = self.analyze_json(*logs)
+        run = summary["runs"][1]
+        self.assertEqual((run["first_sample"], run["last_sample"]), (iso(T0 + 5000 - 3_600_000), iso(T0 + 4000)))
+        self.assertEqual(run["covered_ms"], 7000.0)
+        total = summary["total"]
+        self.assertEqual((total["first_sample"], total["last_sample"]), (iso(T0 + 5000 - 3_600_000), iso(T0 + 7_201_000)))
+        self.assertEqual(total["covered_ms"], 9000.0)
+
+        text, _ = self.analyze(*logs, "--svg", self.path("chart.svg"))
+        spans = re.findall(r"  samples +\d+, (\S+ to \S+ \(.*\))\n", text)
+        self.assertEqual(spans, ["%s to %s (1.000 s)" % (iso(T0 + 7_200_000), iso(T0 + 7_201_000)),
+                                 "%s to %s (59 min 59 s)" % (iso(T0 + 5000 - 3_600_000), iso(T0 + 4000)),
+                                 "%s to %s (2 h 59 min)" % (iso(T0 + 5000 - 3_600_000), iso(T0 + 7_201_000))])
+        self.assertIn("  time covered     9.000 s by the counter\n", text)
+        chart = ElementTree.parse(self.path("chart.svg")).getroot()
+        subtitle = next(e.text for e in chart.iter(SVG + "text") if e.text and " samples in " in e.text)
+        self.assertTrue(subtitle.startswith(spans[-1] + ":"), subtitle)
+
+    def test_json_has_the_same_keys_for_every_run_and_no_negative_zero(self):
+        log = Log()
+        log.add(BANNER, "unknown parameter: -x", "", BANNER)  # a run without samples
+        log.sample(1000.0, 1000.00001, at=T0)  # -0.0000 as printed
+        log.sample(1000.0, 1000.00001)
+        out, _ = self.analyze("--json", self.write("clock.log", log.bytes()))
+        self.assertNotRegex(out, r"-0(\.0+)?(?![.\d])")
+
+        def shape(value):
+            if isinstance(value, dict):
+                return {key: shape(item) for key, item in value.items()}
+            return type(value) if isinstance(value, list) else None
+
+        summary = json.loads(out)
+        empty, full = summary["runs"]
+        self.assertEqual((empty["samples"], full["samples"]), (0, 2))
+        self.assertEqual(shape(empty), shape(full))
+        self.assertEqual((empty["first_sample"], empty["difference_ms"]["mean"], empty["difference_ms"]["min"],
+                          empty["rate_ppm"]["run"]), (None, None, None, None))
+        self.assertEqual(full["difference_ms"]["min"], 0)
 
     def test_csv_has_a_row_per_sample(self):
         log, t = crafted_log()
@@ -390,6 +463,23 @@ class BadInput(AnalyzeTestCase):
         self.assertIn('clock.log:9: not a report line or a message of tickwatch: "???[31m"', err)
         self.assertEqual((summary["unrecognised_lines"], summary["total"]["samples"]), (3, 12))
 
+    def test_report_lines_tickwatch_cannot_write_are_named_and_skipped(self):
+        log, _ = crafted_log()
+        time = log.lines[6][:26]
+        log.lines[6:6] = [time + " 999.8502  999.8496  +31.2488  156250 (+0) ><",
+                          time + "1050.0000 1000.0000  +50.0000  156250 (+0) ",
+                          time + FORMAT[FORMAT.index(": ") + 2:] % (1.7e306, 0, 1.7e306, 156250, 0, "><"),
+                          time + FORMAT[FORMAT.index(": ") + 2:] % (0, 1e300, -1e300, 156250, 0, "><")]
+        summary, err = self.analyze_json(self.write("clock.log", log.bytes()), "--svg", self.path("clock.svg"))
+        self.assertIn("clock.log:7: a difference that is not the system time's advance minus the counter's", err)
+        self.assertIn("clock.log:8: a marker that disagrees with the difference", err)
+        self.assertIn("clock.log:9: a value beyond any that tickwatch writes", err)
+        self.assertIn("clock.log:10: a value beyond any that tickwatch writes", err)
+        total = summary["total"]
+        self.assertEqual((summary["unrecognised_lines"], total["samples"], total["steps"]["count"]), (4, 12, 2))
+        self.assertEqual(total["missing_samples"], 3)
+        self.assertAlmostEqual(summary["runs"][0]["rate_ppm"]["max"], 18.7)
+
     def test_a_run_cut_short_mid_line(self):
         log, _ = crafted_log()
         data = log.bytes()
@@ -414,6 +504,21 @@ class BadInput(AnalyzeTestCase):
                               (("--follow", "a.log", "-"), "--follow follows a file by its name")):
             _, err = self.analyze(*args, status=2)
             self.assertIn("tickwatch-analyze: " + message, err)
+        for args in (("--version",), ("--version", "missing.log")):
+            out, _ = self.analyze(*args)
+            self.assertEqual(out, "tickwatch-analyze %s\n" % project_version())
+
+    def test_the_manual_page_renders_and_names_every_option(self):
+        page = os.path.join(ROOT, "docs", "tickwatch-analyze.1")
+        done = subprocess.run(["groff", "-man", "-ww", "-z", page], capture_output=True, text=True, check=True)
+        self.assertEqual(done.stderr, "")
+        with open(page) as f:
+            text = f.read().replace("\\-", "-")
+        usage, _ = self.analyze("--help")
+        options = re.findall(r"^  (-[-\w]*)(?:, (--\w+))?", usage, re.M)
+        self.assertGreaterEqual(len(options), 6)
+        for option in (name for pair in options for name in pair if name):
+            self.assertTrue(re.search(r"\.[BIR]{1,2} .*" + re.escape(option) + r"(?![-\w])", text), option)
 
 
 def metric_samples(text):

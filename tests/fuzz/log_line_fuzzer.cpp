@@ -1,7 +1,7 @@
 // Fuzzes the reading of a log: the input is the log file. A line taken for a
 // report line must be the very line tickwatch writes for the values read;
-// and nothing that follows (statistics, chart, CSV, summary, drawing) may
-// go wrong on whatever values such lines hold.
+// and nothing that follows (statistics, stability, chart, CSV, text and JSON
+// summary, drawing) may go wrong on whatever values such lines hold.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +10,7 @@
 #include "analyze/accumulate/chart_data.h"
 #include "analyze/accumulate/statistics.h"
 #include "analyze/output/csv_output.h"
+#include "analyze/output/json_summary.h"
 #include "analyze/output/svg_chart.h"
 #include "analyze/output/text_summary.h"
 #include "analyze/parse/log_line.h"
@@ -18,6 +19,8 @@
 
 static char block[READ_BLOCK_SIZE];
 static ChartData chart;
+static PhaseSegment phase_segment;
+static DifferenceCounts differences;
 static std::FILE *discard = nullptr;
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
@@ -33,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     LogReader reader;
     start_reading(reader, log, block);
     LogRun run = {1, "fuzz.log", 1, 1, {}};
-    start_statistics(run.statistics);
+    start_statistics(run.statistics, &phase_segment, &differences);
     start_chart(chart);
     begin_csv(discard);
 
@@ -48,8 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             continue;
         }
         std::string line(text, length);
-        if (line.back() == '\r') {
-            line.pop_back();
+        while (line.back() == '\r') {
+            line.pop_back();  // CR LF, or CR CR LF
         }
         if (!sample.marked && line.back() != ' ') {
             line += ' ';  // a trailing space lost is forgiven
@@ -66,6 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     end_csv(discard);
     if (run.statistics.samples > 0) {
         write_run_text(discard, run);
+        write_run_json(discard, run, true);
     }
     if (chart.samples > 0) {
         write_svg_chart(discard, chart, "fuzz.log");

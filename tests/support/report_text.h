@@ -9,7 +9,7 @@
 #include "clock/report_line.h"
 
 inline std::string format_parsed_report_line(const ReportFields &fields) {
-    const SystemTime utc = system_time_from_ms(fields.utc_ms);
+    const SystemTime utc = fields.utc_ms == UNKNOWN_TIME_MS ? SystemTime{} : system_time_from_ms(fields.utc_ms);
     const IntervalReport report = {fields.system_ms,  fields.counter_ms,        fields.difference_ms,
                                    fields.adjustment, fields.adjustment_offset, fields.marked ? STEP_MARKER : ""};
     char buffer[1024];

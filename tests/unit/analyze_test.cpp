@@ -152,10 +152,47 @@ TEST(AnalyzeLogLine, ReportLinesMustBeExactlyAsTickwatchWritesThem) {
     for (const char *line : bad) {
         EXPECT_EQ(kind_of(line), LineKind::unknown) << line;
     }
+    // What tickwatch writes when it cannot tell the time, and a log whose
+    // CR LF line ends were converted once more.
+    ReportFields fields;
+    ASSERT_EQ(parse("0000-00-00 00:00:00.0000: 1031.2500 1000.0012  +31.2488  156001 (-249) ><", fields),
+              LineKind::report);
+    EXPECT_EQ(fields.utc_ms, UNKNOWN_TIME_MS);
+    EXPECT_EQ(parse(good + "\r\r", fields), LineKind::report);
+    EXPECT_EQ(kind_of("0000-00-00 00:00:00.0001: 1031.2500 1000.0012  +31.2488  156001 (-249) ><"), LineKind::unknown);
     // Every cut of a good line.
     for (size_t length = 1; length < good.size() - 3; ++length) {
         EXPECT_EQ(kind_of(good.substr(0, length)), LineKind::unknown) << good.substr(0, length);
     }
+}
+
+TEST(AnalyzeLogLine, ValuesThatTickwatchCannotHaveWrittenAreToldApart) {
+    const std::string time = "2024-03-05 13:39:01.0046: ";
+    const std::pair<const char *, LineKind> lines[] = {
+        {" 999.8502  999.8496  +31.2488  156250 (+0) ><", LineKind::wrong_difference},
+        {"1050.0000 1000.0000  +50.0000  156250 (+0) ", LineKind::wrong_marker},
+        {"1020.0001 1000.0000  +20.0001  156250 (+0) ", LineKind::wrong_marker},
+        // Each printed value rounded on its own: one last digit apart.
+        {" 999.8502  999.8496   +0.0007  156250 (+0) ", LineKind::report},
+        // At 20.0000 as printed the difference may have been either side.
+        {"1020.0000 1000.0000  +20.0000  156250 (+0) ", LineKind::report},
+        {" 980.0000 1000.0000  -20.0000  156250 (+0) ><", LineKind::report},
+        {"1020.0001 1000.0000  +20.0001  156250 (+0) ><", LineKind::report},
+    };
+    for (const auto &[values, kind] : lines) {
+        EXPECT_EQ(kind_of(time + values), kind) << values;
+    }
+    // Beyond 2^63 ticks of either clock: a difference that would draw
+    // beyond any chart, or count missing samples beyond any integer.
+    auto line_of = [](double system_ms, double counter_ms) {
+        const IntervalReport report = {system_ms, counter_ms, system_ms - counter_ms, 156250, 0, STEP_MARKER};
+        char buffer[1024];
+        format_report_line(buffer, sizeof buffer, system_time_from_ms(0), report);
+        return std::string(buffer);
+    };
+    EXPECT_EQ(kind_of(line_of(1.7e306, 0)), LineKind::out_of_range);
+    EXPECT_EQ(kind_of(line_of(0, 1e300)), LineKind::out_of_range);
+    EXPECT_EQ(kind_of(line_of(0x1p63 / 1e4, -0x1p63 * 1e3)), LineKind::report);
 }
 
 // Reads all of text through a LogReader.
@@ -208,6 +245,12 @@ TEST(AnalyzeLogReader, ReturnsEveryLineWholeAcrossBlocksSkippingOverlongOnes) {
         ASSERT_EQ(back.numbers[i], i + 1);
     }
     EXPECT_EQ(back.lines.back(), std::pair(ReadResult::cut_short, std::string("cut")));
+
+    // A byte order mark before the first line only.
+    const ReadBack marked = read_back("\xEF\xBB\xBFone\n\xEF\xBB\xBFtwo\n");
+    EXPECT_EQ(marked.lines[0].second, "one");
+    EXPECT_EQ(marked.lines[1].second, "\xEF\xBB\xBFtwo");
+    EXPECT_EQ(read_back("\xEF\xBB\xBF").lines[0], std::pair(ReadResult::cut_short, std::string()));
 
     EXPECT_TRUE(read_back("").lines.empty());
     EXPECT_EQ(read_back("\n\n").lines.size(), 2U);
@@ -264,297 +307,6 @@ TEST(AnalyzeChart, AYearOfSamplesKeepsItsExtremesInAFixedNumberOfBuckets) {
     }
     EXPECT_EQ(counted, chart->samples);
     EXPECT_EQ(runs_started, 3) << "runs 2, 3 and 4";
-}
-
-// A log in a directory of its own, written and renamed as tickwatch and
-// rotation tools do, and followed by its name.
-class AnalyzeFollow : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        std::error_code error;
-        dir = std::filesystem::temp_directory_path(error) / ("tickwatch-follow-" + std::to_string(std::rand()));
-        std::filesystem::create_directories(dir, error);
-        path = (dir / "clock.log").string();
-        start_following(log, path.c_str(), block.get());
-    }
-    void TearDown() override {
-        std::error_code error;
-        std::filesystem::remove_all(dir, error);
-    }
-
-    void write(const char *mode, const std::string &text) const {
-        std::FILE *file = std::fopen(path.c_str(), mode);
-        ASSERT_NE(file, nullptr);
-        std::fwrite(text.data(), 1, text.size(), file);
-        std::fclose(file);
-    }
-
-    // One poll: what it found, and the whole lines it read.
-    PollResult poll(std::vector<std::string> &lines) {
-        lines.clear();
-        std::FILE *file = nullptr;
-        const PollResult result = poll_followed_log(log, file, dropped);
-        if (result != PollResult::unavailable) {
-            const char *text = nullptr;
-            size_t length = 0;
-            for (ReadResult read;
-                 (read = read_line(log.reader, text, length)) != ReadResult::end && read != ReadResult::error;) {
-                EXPECT_NE(read, ReadResult::cut_short);
-                if (read == ReadResult::line) {
-                    lines.emplace_back(text, length);
-                }
-            }
-            std::fclose(file);  // the log may be renamed between polls
-        }
-        return result;
-    }
-
-    std::filesystem::path dir;
-    std::string path;
-    std::unique_ptr<char[]> block = std::make_unique<char[]>(READ_BLOCK_SIZE);
-    FollowedLog log;
-    bool dropped = false;
-};
-
-using Lines = std::vector<std::string>;
-
-TEST_F(AnalyzeFollow, ReadsWhatIsNewAndWaitsForALineToEnd) {
-    Lines lines;
-    EXPECT_EQ(poll(lines), PollResult::unavailable);
-    EXPECT_EQ(log.error, ENOENT);
-    write("wb", "one\r\ntw");
-    EXPECT_EQ(poll(lines), PollResult::new_file);
-    EXPECT_EQ(lines, Lines{"one\r"});
-    EXPECT_EQ(poll(lines), PollResult::same_file);
-    EXPECT_EQ(lines, Lines{});
-    write("ab", "o\r\nthree\r\n");
-    EXPECT_EQ(poll(lines), PollResult::same_file);
-    EXPECT_EQ(lines, (Lines{"two\r", "three\r"}));
-    EXPECT_EQ(log.reader.line_number, 3U);
-    // A line too long for a log, written in parts, is skipped once whole.
-    write("ab", std::string(MAX_LINE_LENGTH + 10, 'x'));
-    EXPECT_EQ(poll(lines), PollResult::same_file);
-    write("ab", "xx\nfour\n");
-    EXPECT_EQ(poll(lines), PollResult::same_file);
-    EXPECT_EQ(lines, Lines{"four"});
-    EXPECT_EQ(log.reader.line_number, 5U);
-}
-
-TEST_F(AnalyzeFollow, ANewFileUnderTheNameIsReadFromItsStart) {
-    Lines lines;
-    const std::string first = "2024-03-05 13:39:00.0015 the first line, whose time no other log has\r\n";
-    write("wb", first + "half a li");
-    poll(lines);
-    // Renamed away, and a new log in its place before the next poll.
-    std::filesystem::rename(path, path + ".1");
-    write("wb", "new\r\n");
-    EXPECT_EQ(poll(lines), PollResult::new_file);
-    EXPECT_TRUE(dropped) << "the old log's last line never ended";
-    EXPECT_EQ(lines, Lines{"new\r"});
-    EXPECT_EQ(log.reader.line_number, 1U);
-
-    // Deleted, and for a while nothing by the name.
-    std::filesystem::remove(path);
-    EXPECT_EQ(poll(lines), PollResult::unavailable);
-    write("wb", first);
-    EXPECT_EQ(poll(lines), PollResult::new_file);
-    EXPECT_FALSE(dropped);
-
-    // Emptied in place: shorter than what was read.
-    write("wb", "");
-    EXPECT_EQ(poll(lines), PollResult::new_file);
-    write("ab", first);
-    EXPECT_EQ(poll(lines), PollResult::same_file);
-    EXPECT_EQ(lines, Lines{first.substr(0, first.size() - 1)});
-
-    // The same file, longer, but other first bytes: what Windows shows of a
-    // new file where inodes tell nothing.
-    write("r+b", "2024-03-06");
-    write("ab", "more\r\n");
-    EXPECT_EQ(poll(lines), PollResult::new_file);
-    EXPECT_EQ(lines.size(), 2U);
-}
-
-std::string metrics_text(const MetricsFigures &figures) {
-    std::FILE *file = std::tmpfile();
-    write_metrics(file, figures);
-    std::string text(static_cast<size_t>(std::ftell(file)), '\0');
-    std::rewind(file);
-    EXPECT_EQ(std::fread(text.data(), 1, text.size(), file), text.size());
-    std::fclose(file);
-    return text;
-}
-
-// Every sample follows the HELP and TYPE of its metric; returns the samples.
-std::vector<std::string> checked_samples(const std::string &text) {
-    std::vector<std::string> samples;
-    std::string described;
-    size_t start = 0;
-    for (size_t end = text.find('\n'); end != std::string::npos; start = end + 1, end = text.find('\n', start)) {
-        const std::string line = text.substr(start, end - start);
-        if (line.rfind("# HELP ", 0) == 0) {
-            described = line.substr(7, line.find(' ', 7) - 7);
-        } else if (line.rfind("# TYPE ", 0) == 0) {
-            EXPECT_EQ(line.substr(7, line.find(' ', 7) - 7), described) << "TYPE after its HELP";
-        } else {
-            EXPECT_EQ(line.substr(0, line.find('{')), described) << line;
-            samples.push_back(line);
-        }
-    }
-    EXPECT_EQ(start, text.size()) << "ends in a line end";
-    return samples;
-}
-
-constexpr int64_t T0_MS = 1709645940015;  // 2024-03-05 13:39:00.015 UTC
-
-TEST(AnalyzeMetrics, EveryMetricIsDescribedAndFiguresNotKnownAreLeftOut) {
-    RunStatistics total;
-    start_statistics(total);
-    MetricsFigures figures = {};
-    figures.log_name = "odd \"name\"\\\n\xff.log";
-    figures.total = &total;
-    figures.unrecognised_lines = 7;
-    EXPECT_EQ(checked_samples(metrics_text(figures)),
-              (std::vector<std::string>{R"(tickwatch_samples_total{log="odd \"name\"\\\n?.log"} 0)",
-                                        R"(tickwatch_missing_samples_total{log="odd \"name\"\\\n?.log"} 0)",
-                                        R"(tickwatch_steps_total{log="odd \"name\"\\\n?.log"} 0)",
-                                        R"(tickwatch_unrecognised_lines_total{log="odd \"name\"\\\n?.log"} 7)"}));
-
-    // Two samples, the last slewing; and the figures of stability.
-    ReportFields sample = {T0_MS, 1000.0, 999.9, 0.1, 156250, 0, false};
-    add_sample(total, sample);
-    sample = {T0_MS + 1000, 1000.0, 1000.3, -0.3, 156001, -249, false};
-    add_sample(total, sample);
-    figures.log_name = "clock.log";
-    figures.has_last_sample = true;
-    figures.last_sample = sample;
-    figures.has_frequency_offset = true;
-    figures.frequency_offset_ratio = -1.5e-7;
-    figures.oadev_count = 2;
-    figures.oadev[0] = {1, 2.5e-7};
-    figures.oadev[1] = {1024, 3e-9};
-    const std::vector<std::string> samples = checked_samples(metrics_text(figures));
-    const std::vector<std::string> expected = {
-        R"(tickwatch_samples_total{log="clock.log"} 2)",
-        R"(tickwatch_missing_samples_total{log="clock.log"} 0)",
-        R"(tickwatch_steps_total{log="clock.log"} 0)",
-        R"(tickwatch_unrecognised_lines_total{log="clock.log"} 7)",
-        R"(tickwatch_last_sample_timestamp_seconds{log="clock.log"} 1709645941.015)",
-        R"(tickwatch_difference_seconds{log="clock.log"} -0.0003)",
-        R"(tickwatch_difference_rms_seconds{log="clock.log"} 0.000223606797749979)",
-        R"(tickwatch_frequency_offset_ratio{log="clock.log"} -1.5e-07)",
-        R"(tickwatch_time_adjustment{log="clock.log"} 156001)",
-        R"(tickwatch_time_increment{log="clock.log"} 156250)",
-        R"(tickwatch_adjustment_slew_ratio{log="clock.log"} -0.0015936)",
-        R"(tickwatch_oadev{log="clock.log",tau_seconds="1"} 2.5e-07)",
-        R"(tickwatch_oadev{log="clock.log",tau_seconds="1024"} 3e-09)",
-    };
-    EXPECT_EQ(samples, expected);
-
-    EXPECT_STREQ(file_name_of("logs/day 1/clock.log"), "clock.log");
-    EXPECT_STREQ(file_name_of("clock.log"), "clock.log");
-#ifdef _WIN32
-    EXPECT_STREQ(file_name_of("C:\\logs\\clock.log"), "clock.log");
-    EXPECT_STREQ(file_name_of("D:clock.log"), "clock.log");
-#endif
-}
-
-// Whether outputs (first) and logs (second) may be written: refused (with
-// every pair named) when any output is a log or another output.
-bool outputs_allowed(std::vector<std::string> outputs, std::vector<std::string> logs, std::string *said = nullptr) {
-    std::vector<const char *> output_names;
-    std::vector<const char *> log_names;
-    for (const std::string &name : outputs) {
-        output_names.push_back(name.c_str());
-    }
-    for (const std::string &name : logs) {
-        log_names.push_back(name.c_str());
-    }
-    testing::internal::CaptureStderr();
-    const bool allowed = check_output_names(output_names.data(), static_cast<int>(output_names.size()),
-                                            log_names.data(), static_cast<int>(log_names.size()));
-    const std::string err = testing::internal::GetCapturedStderr();
-    if (said != nullptr) {
-        *said = err;
-    }
-    return allowed;
-}
-
-std::vector<std::string> files_in(const std::string &directory) {
-    std::vector<std::string> names;
-    for (const auto &entry : std::filesystem::directory_iterator(directory)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-TEST(AnalyzeOutputFile, AnOutputThatIsALogOrAnotherOutputIsRefusedByIdentity) {
-    ScratchDirectory dir;
-    const std::string log = dir.file("in.log");
-    write_file(log, "a log\n");
-    std::error_code error;
-    std::filesystem::create_hard_link(log, dir.file("hard link.log"), error);
-    ASSERT_FALSE(error);
-    std::filesystem::create_directory(dir.file("sub"), error);
-
-    std::string said;
-    EXPECT_FALSE(outputs_allowed({log}, {log}, &said));
-    EXPECT_EQ(said, "tickwatch-analyze: " + log + ": the output is the same file as the log " + log + "\n");
-    EXPECT_FALSE(outputs_allowed({dir.file("hard link.log")}, {dir.file("other.log"), log}, &said));
-    EXPECT_NE(said.find("hard link.log: the output is the same file as the log " + log), std::string::npos) << said;
-    EXPECT_FALSE(outputs_allowed({dir.file("sub/../in.log")}, {log}));
-    EXPECT_TRUE(outputs_allowed({dir.file("out.csv"), dir.file("out.svg")}, {log, "-"}));
-    // Outputs that are not there yet: the same entry of the same directory.
-    EXPECT_FALSE(outputs_allowed({dir.file("x"), dir.file("sub/../x")}, {log}, &said));
-    EXPECT_NE(said.find("sub/../x: the same file as the output " + dir.file("x")), std::string::npos) << said;
-    EXPECT_FALSE(outputs_allowed({dir.file("sub/x"), dir.file("x"), dir.file("sub/./x")}, {log}));
-    write_file(dir.file("x"), "");
-    EXPECT_FALSE(outputs_allowed({dir.file("x"), dir.file("sub/../x")}, {log}));
-#ifdef _WIN32
-    // Names differing in case name one file.
-    EXPECT_FALSE(outputs_allowed({dir.file("IN.LOG")}, {log}));
-    EXPECT_FALSE(outputs_allowed({dir.file("y"), dir.file("Y")}, {log}));
-#endif
-}
-
-TEST(AnalyzeOutputFile, TheTargetIsReplacedOnlyOnCommitAndNothingIsLeftBehind) {
-    ScratchDirectory dir;
-    const std::string target = dir.file("chart é.svg");
-    // (As the listing spells it: on Windows the name is in the ANSI code page.)
-    const std::vector<std::string> only_target = {std::filesystem::path(target).filename().string()};
-    write_file(target, "before");
-    static OutputFile first;
-    static OutputFile second;
-    // Two at once (two runs, or a run and its next interval) never share a
-    // temporary; the one committed last is what stays.
-    ASSERT_TRUE(open_output_file(first, target.c_str()));
-    ASSERT_TRUE(open_output_file(second, target.c_str()));
-    EXPECT_STRNE(first.temporary, second.temporary);
-    std::fputs("first", first.file);
-    std::fputs("second", second.file);
-    EXPECT_EQ(read_file(target), "before");
-    ASSERT_TRUE(commit_output_file(first));
-    EXPECT_EQ(read_file(target), "first");
-    discard_output_file(second);
-    EXPECT_EQ(read_file(target), "first");
-    EXPECT_EQ(files_in(dir.path), only_target);
-    // Again and again, as for every interval of a run that goes on.
-    for (const char *text : {"one", "two"}) {
-        ASSERT_TRUE(open_output_file(first, target.c_str()));
-        std::fputs(text, first.file);
-        ASSERT_TRUE(commit_output_file(first));
-        EXPECT_EQ(read_file(target), text);
-    }
-    EXPECT_EQ(files_in(dir.path), only_target);
-
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(open_output_file(first, dir.path.c_str()));
-    EXPECT_FALSE(open_output_file(first, dir.file("missing/x.csv").c_str()));
-    const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find(dir.path + ": cannot write: it is a directory\n"), std::string::npos) << err;
-    EXPECT_NE(err.find("missing/x.csv: cannot write: "), std::string::npos) << err;
-    EXPECT_EQ(files_in(dir.path), only_target);
 }
 
 // Phase points given directly, in segments, in the data's own units (taken
@@ -795,22 +547,7 @@ TEST(AnalyzeDistribution, PercentilesByNearestRankExactToTheLastDecimal) {
 }
 
 TEST(AnalyzeFrequency, PooledSlopeWithAnInterceptPerSegment) {
-    // Two segments on the same slope of 3 units a second, apart by an
-    // offset: the fit is exact.
-    FrequencySums sums = {};
-    for (double offset : {0.0, 500.0}) {
-        start_frequency_segment(sums);
-        for (int t = 0; t < 10; ++t) {
-            add_frequency_point(sums, offset + 3 * t);
-        }
-    }
-    FrequencyFigures f = frequency_figures(sums, 1e-7);
-    ASSERT_TRUE(f.has_offset && f.has_stderr);
-    EXPECT_NEAR(f.offset_ppm, 0.3, 1e-12);
-    EXPECT_NEAR(f.residual_rms_ms, 0, 1e-9);
-    EXPECT_NEAR(f.stderr_ppm, 0, 1e-9);
-
-    // Noisy, against a two-pass fit: x = 5 + 0.5 t + e, a second segment
+    // Against a two-pass fit: x = 5 + 0.5 t + e, a second segment
     // 1 - 0.1 t + e, of 1000 and 7 points, and a segment of one point.
     std::mt19937_64 random(6);
     std::normal_distribution<double> noise(0.0, 2.0);
@@ -822,7 +559,7 @@ TEST(AnalyzeFrequency, PooledSlopeWithAnInterceptPerSegment) {
         segments[1].push_back(1 - 0.1 * t + noise(random));
     }
     segments[2].push_back(1e6);
-    sums = {};
+    FrequencySums sums = {};
     long double cross = 0;
     long double time_squares = 0;
     for (const auto &x : segments) {
@@ -850,7 +587,8 @@ TEST(AnalyzeFrequency, PooledSlopeWithAnInterceptPerSegment) {
             residual_squares += r * r;
         }
     }
-    f = frequency_figures(sums, 1e-6);
+    FrequencyFigures f = frequency_figures(sums, 1e-6);
+    ASSERT_TRUE(f.has_offset && f.has_stderr);
     EXPECT_NEAR(f.offset_ppm, static_cast<double>(slope), 1e-12);
     EXPECT_NEAR(f.residual_rms_ms, static_cast<double>(std::sqrt(residual_squares / 1008) * 1e-3), 1e-12);
     EXPECT_NEAR(f.stderr_ppm, static_cast<double>(std::sqrt(residual_squares / (1008 - 3 - 1) / time_squares)), 1e-12);
@@ -884,6 +622,308 @@ TEST(AnalyzeNumberText, ScientificAsTheHostsPrintfWritesIt) {
             ASSERT_EQ(got, expected) << decimals;
         }
     }
+}
+
+// Whether outputs (first) and logs (second) may be written: refused (with
+// every pair named) when any output is a log or another output.
+bool outputs_allowed(std::vector<std::string> outputs, std::vector<std::string> logs, std::string *said = nullptr) {
+    std::vector<const char *> output_names;
+    std::vector<const char *> log_names;
+    for (const std::string &name : outputs) {
+        output_names.push_back(name.c_str());
+    }
+    for (const std::string &name : logs) {
+        log_names.push_back(name.c_str());
+    }
+    testing::internal::CaptureStderr();
+    const bool allowed = check_output_names(output_names.data(), static_cast<int>(output_names.size()),
+                                            log_names.data(), static_cast<int>(log_names.size()));
+    const std::string err = testing::internal::GetCapturedStderr();
+    if (said != nullptr) {
+        *said = err;
+    }
+    return allowed;
+}
+
+std::vector<std::string> files_in(const std::string &directory) {
+    std::vector<std::string> names;
+    for (const auto &entry : std::filesystem::directory_iterator(directory)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(AnalyzeOutputFile, AnOutputThatIsALogOrAnotherOutputIsRefusedByIdentity) {
+    ScratchDirectory dir;
+    const std::string log = dir.file("in.log");
+    write_file(log, "a log\n");
+    std::error_code error;
+    std::filesystem::create_hard_link(log, dir.file("hard link.log"), error);
+    ASSERT_FALSE(error);
+    std::filesystem::create_directory(dir.file("sub"), error);
+
+    std::string said;
+    EXPECT_FALSE(outputs_allowed({log}, {log}, &said));
+    EXPECT_EQ(said, "tickwatch-analyze: " + log + ": the output is the same file as the log " + log + "\n");
+    EXPECT_FALSE(outputs_allowed({dir.file("hard link.log")}, {dir.file("other.log"), log}, &said));
+    EXPECT_NE(said.find("hard link.log: the output is the same file as the log " + log), std::string::npos) << said;
+    EXPECT_FALSE(outputs_allowed({dir.file("sub/../in.log")}, {log}));
+    EXPECT_TRUE(outputs_allowed({dir.file("out.csv"), dir.file("out.svg")}, {log, "-"}));
+    // Outputs that are not there yet: the same entry of the same directory.
+    EXPECT_FALSE(outputs_allowed({dir.file("x"), dir.file("sub/../x")}, {log}, &said));
+    EXPECT_NE(said.find("sub/../x: the same file as the output " + dir.file("x")), std::string::npos) << said;
+    EXPECT_FALSE(outputs_allowed({dir.file("sub/x"), dir.file("x"), dir.file("sub/./x")}, {log}));
+    write_file(dir.file("x"), "");
+    EXPECT_FALSE(outputs_allowed({dir.file("x"), dir.file("sub/../x")}, {log}));
+#ifdef _WIN32
+    // Names differing in case name one file.
+    EXPECT_FALSE(outputs_allowed({dir.file("IN.LOG")}, {log}));
+    EXPECT_FALSE(outputs_allowed({dir.file("y"), dir.file("Y")}, {log}));
+#endif
+}
+
+TEST(AnalyzeOutputFile, TheTargetIsReplacedOnlyOnCommitAndNothingIsLeftBehind) {
+    ScratchDirectory dir;
+    const std::string target = dir.file("chart é.svg");
+    // (As the listing spells it: on Windows the name is in the ANSI code page.)
+    const std::vector<std::string> only_target = {std::filesystem::path(target).filename().string()};
+    write_file(target, "before");
+    static OutputFile first;
+    static OutputFile second;
+    // Two at once (two runs, or a run and its next interval) never share a
+    // temporary; the one committed last is what stays.
+    ASSERT_TRUE(open_output_file(first, target.c_str()));
+    ASSERT_TRUE(open_output_file(second, target.c_str()));
+    EXPECT_STRNE(first.temporary, second.temporary);
+    std::fputs("first", first.file);
+    std::fputs("second", second.file);
+    EXPECT_EQ(read_file(target), "before");
+    ASSERT_TRUE(commit_output_file(first));
+    EXPECT_EQ(read_file(target), "first");
+    discard_output_file(second);
+    EXPECT_EQ(read_file(target), "first");
+    EXPECT_EQ(files_in(dir.path), only_target);
+    // Again and again, as for every interval of a run that goes on.
+    for (const char *text : {"one", "two"}) {
+        ASSERT_TRUE(open_output_file(first, target.c_str()));
+        std::fputs(text, first.file);
+        ASSERT_TRUE(commit_output_file(first));
+        EXPECT_EQ(read_file(target), text);
+    }
+    EXPECT_EQ(files_in(dir.path), only_target);
+
+    // A device is written in place.
+#ifdef _WIN32
+    const char *device = "NUL";
+#else
+    const char *device = "/dev/null";
+#endif
+    ASSERT_TRUE(open_output_file(first, device));
+    EXPECT_STREQ(first.temporary, "");
+    std::fputs("gone", first.file);
+    EXPECT_TRUE(commit_output_file(first));
+
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(open_output_file(first, dir.path.c_str()));
+    EXPECT_FALSE(open_output_file(first, dir.file("missing/x.csv").c_str()));
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find(dir.path + ": cannot write: it is a directory\n"), std::string::npos) << err;
+    EXPECT_NE(err.find("missing/x.csv: cannot write: "), std::string::npos) << err;
+    EXPECT_EQ(files_in(dir.path), only_target);
+}
+
+// A log in a directory of its own, written and renamed as tickwatch and
+// rotation tools do, and followed by its name.
+class AnalyzeFollow : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::error_code error;
+        dir = std::filesystem::temp_directory_path(error) / ("tickwatch-follow-" + std::to_string(std::rand()));
+        std::filesystem::create_directories(dir, error);
+        path = (dir / "clock.log").string();
+        start_following(log, path.c_str(), block.get());
+    }
+    void TearDown() override {
+        std::error_code error;
+        std::filesystem::remove_all(dir, error);
+    }
+
+    void write(const char *mode, const std::string &text) const {
+        std::FILE *file = std::fopen(path.c_str(), mode);
+        ASSERT_NE(file, nullptr);
+        std::fwrite(text.data(), 1, text.size(), file);
+        std::fclose(file);
+    }
+
+    // One poll: what it found, and the whole lines it read.
+    PollResult poll(std::vector<std::string> &lines) {
+        lines.clear();
+        std::FILE *file = nullptr;
+        const PollResult result = poll_followed_log(log, file, dropped);
+        if (result != PollResult::unavailable) {
+            const char *text = nullptr;
+            size_t length = 0;
+            for (ReadResult read;
+                 (read = read_line(log.reader, text, length)) != ReadResult::end && read != ReadResult::error;) {
+                EXPECT_NE(read, ReadResult::cut_short);
+                if (read == ReadResult::line) {
+                    lines.emplace_back(text, length);
+                }
+            }
+            std::fclose(file);  // the log may be renamed between polls
+        }
+        return result;
+    }
+
+    std::filesystem::path dir;
+    std::string path;
+    std::unique_ptr<char[]> block = std::make_unique<char[]>(READ_BLOCK_SIZE);
+    FollowedLog log;
+    bool dropped = false;
+};
+
+using Lines = std::vector<std::string>;
+
+TEST_F(AnalyzeFollow, ReadsWhatIsNewAndWaitsForALineToEnd) {
+    Lines lines;
+    EXPECT_EQ(poll(lines), PollResult::unavailable);
+    EXPECT_EQ(log.error, ENOENT);
+    write("wb", "one\r\ntw");
+    EXPECT_EQ(poll(lines), PollResult::new_file);
+    EXPECT_EQ(lines, Lines{"one\r"});
+    EXPECT_EQ(poll(lines), PollResult::same_file);
+    EXPECT_EQ(lines, Lines{});
+    write("ab", "o\r\nthree\r\n");
+    EXPECT_EQ(poll(lines), PollResult::same_file);
+    EXPECT_EQ(lines, (Lines{"two\r", "three\r"}));
+    EXPECT_EQ(log.reader.line_number, 3U);
+    // A line too long for a log, written in parts, is skipped once whole.
+    write("ab", std::string(MAX_LINE_LENGTH + 10, 'x'));
+    EXPECT_EQ(poll(lines), PollResult::same_file);
+    write("ab", "xx\nfour\n");
+    EXPECT_EQ(poll(lines), PollResult::same_file);
+    EXPECT_EQ(lines, Lines{"four"});
+    EXPECT_EQ(log.reader.line_number, 5U);
+}
+
+TEST_F(AnalyzeFollow, ANewFileUnderTheNameIsReadFromItsStart) {
+    Lines lines;
+    const std::string first = "2024-03-05 13:39:00.0015 the first line, whose time no other log has\r\n";
+    write("wb", first + "half a li");
+    poll(lines);
+    // Renamed away, and a new log in its place before the next poll.
+    std::filesystem::rename(path, path + ".1");
+    write("wb", "new\r\n");
+    EXPECT_EQ(poll(lines), PollResult::new_file);
+    EXPECT_TRUE(dropped) << "the old log's last line never ended";
+    EXPECT_EQ(lines, Lines{"new\r"});
+    EXPECT_EQ(log.reader.line_number, 1U);
+
+    // Deleted, and for a while nothing by the name.
+    std::filesystem::remove(path);
+    EXPECT_EQ(poll(lines), PollResult::unavailable);
+    write("wb", first);
+    EXPECT_EQ(poll(lines), PollResult::new_file);
+    EXPECT_FALSE(dropped);
+
+    // Emptied in place: shorter than what was read.
+    write("wb", "");
+    EXPECT_EQ(poll(lines), PollResult::new_file);
+    write("ab", first);
+    EXPECT_EQ(poll(lines), PollResult::same_file);
+    EXPECT_EQ(lines, Lines{first.substr(0, first.size() - 1)});
+
+    // The same file, longer, but other first bytes: what Windows shows of a
+    // new file where inodes tell nothing.
+    write("r+b", "2024-03-06");
+    write("ab", "more\r\n");
+    EXPECT_EQ(poll(lines), PollResult::new_file);
+    EXPECT_EQ(lines.size(), 2U);
+}
+
+std::string metrics_text(const MetricsFigures &figures) {
+    std::FILE *file = std::tmpfile();
+    write_metrics(file, figures);
+    std::string text(static_cast<size_t>(std::ftell(file)), '\0');
+    std::rewind(file);
+    EXPECT_EQ(std::fread(text.data(), 1, text.size(), file), text.size());
+    std::fclose(file);
+    return text;
+}
+
+// Every sample follows the HELP and TYPE of its metric; returns the samples.
+std::vector<std::string> checked_samples(const std::string &text) {
+    std::vector<std::string> samples;
+    std::string described;
+    size_t start = 0;
+    for (size_t end = text.find('\n'); end != std::string::npos; start = end + 1, end = text.find('\n', start)) {
+        const std::string line = text.substr(start, end - start);
+        if (line.rfind("# HELP ", 0) == 0) {
+            described = line.substr(7, line.find(' ', 7) - 7);
+        } else if (line.rfind("# TYPE ", 0) == 0) {
+            EXPECT_EQ(line.substr(7, line.find(' ', 7) - 7), described) << "TYPE after its HELP";
+        } else {
+            EXPECT_EQ(line.substr(0, line.find('{')), described) << line;
+            samples.push_back(line);
+        }
+    }
+    EXPECT_EQ(start, text.size()) << "ends in a line end";
+    return samples;
+}
+
+constexpr int64_t T0_MS = 1709645940015;  // 2024-03-05 13:39:00.015 UTC
+
+TEST(AnalyzeMetrics, EveryMetricIsDescribedAndFiguresNotKnownAreLeftOut) {
+    RunStatistics total;
+    start_statistics(total);
+    MetricsFigures figures = {};
+    figures.log_name = "odd \"name\"\\\n\xff.log";
+    figures.total = &total;
+    figures.unrecognised_lines = 7;
+    EXPECT_EQ(checked_samples(metrics_text(figures)),
+              (std::vector<std::string>{R"(tickwatch_samples_total{log="odd \"name\"\\\n?.log"} 0)",
+                                        R"(tickwatch_missing_samples_total{log="odd \"name\"\\\n?.log"} 0)",
+                                        R"(tickwatch_steps_total{log="odd \"name\"\\\n?.log"} 0)",
+                                        R"(tickwatch_unrecognised_lines_total{log="odd \"name\"\\\n?.log"} 7)"}));
+
+    // Two samples, the last slewing; and the figures of stability.
+    ReportFields sample = {T0_MS, 1000.0, 999.9, 0.1, 156250, 0, false};
+    add_sample(total, sample);
+    sample = {T0_MS + 1000, 1000.0, 1000.3, -0.3, 156001, -249, false};
+    add_sample(total, sample);
+    figures.log_name = "clock.log";
+    figures.has_last_sample = true;
+    figures.last_sample = sample;
+    figures.has_frequency_offset = true;
+    figures.frequency_offset_ratio = -1.5e-7;
+    figures.oadev_count = 2;
+    figures.oadev[0] = {1, 2.5e-7};
+    figures.oadev[1] = {1024, 3e-9};
+    const std::vector<std::string> samples = checked_samples(metrics_text(figures));
+    const std::vector<std::string> expected = {
+        R"(tickwatch_samples_total{log="clock.log"} 2)",
+        R"(tickwatch_missing_samples_total{log="clock.log"} 0)",
+        R"(tickwatch_steps_total{log="clock.log"} 0)",
+        R"(tickwatch_unrecognised_lines_total{log="clock.log"} 7)",
+        R"(tickwatch_last_sample_timestamp_seconds{log="clock.log"} 1709645941.015)",
+        R"(tickwatch_difference_seconds{log="clock.log"} -0.0003)",
+        R"(tickwatch_difference_rms_seconds{log="clock.log"} 0.000223606797749979)",
+        R"(tickwatch_frequency_offset_ratio{log="clock.log"} -1.5e-07)",
+        R"(tickwatch_time_adjustment{log="clock.log"} 156001)",
+        R"(tickwatch_time_increment{log="clock.log"} 156250)",
+        R"(tickwatch_adjustment_slew_ratio{log="clock.log"} -0.0015936)",
+        R"(tickwatch_oadev{log="clock.log",tau_seconds="1"} 2.5e-07)",
+        R"(tickwatch_oadev{log="clock.log",tau_seconds="1024"} 3e-09)",
+    };
+    EXPECT_EQ(samples, expected);
+
+    EXPECT_STREQ(file_name_of("logs/day 1/clock.log"), "clock.log");
+    EXPECT_STREQ(file_name_of("clock.log"), "clock.log");
+#ifdef _WIN32
+    EXPECT_STREQ(file_name_of("C:\\logs\\clock.log"), "clock.log");
+    EXPECT_STREQ(file_name_of("D:clock.log"), "clock.log");
+#endif
 }
 
 }  // namespace
