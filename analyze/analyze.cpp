@@ -29,6 +29,7 @@
 #include "analyze/output/status_line.h"
 #include "analyze/output/svg_chart.h"
 #include "analyze/output/text_summary.h"
+#include "analyze/parse/follow.h"
 #include "analyze/parse/log_line.h"
 #include "analyze/parse/log_reader.h"
 #include "app/version.h"
@@ -87,22 +88,6 @@ bool find_file(const char *name, bool &is_directory) {
     return found;
 }
 
-bool not_there_yet(const char *name) {
-    bool is_directory = false;
-    return !find_file(name, is_directory) && errno == ENOENT;
-}
-
-// A log not there yet is no output either, by its name.
-bool differs_from_outputs(const char *log, const char *const *outputs, int output_count) {
-    for (int i = 0; i < output_count; ++i) {
-        if (same_output_name(outputs[i], log)) {
-            report_problem(outputs[i], "the output is the same file as the log", log);
-            return false;
-        }
-    }
-    return true;
-}
-
 // Every log is checked before any is read: a typo in the last name should
 // not cost the reading of all the others. Checked without opening it: each
 // log is opened once, as a named pipe can be.
@@ -127,6 +112,30 @@ bool check_readable(const char *name) {
     if (!may_read) {
         report_problem(name, "cannot read", std::strerror(errno));
         return false;
+    }
+    return true;
+}
+
+// With --follow, the last log: a regular file, or none yet. One not there
+// yet is no output either, told by its name.
+bool check_followable(const char *name, const char *const *outputs, int output_count) {
+    bool regular = false;
+    if (is_regular_file(name, regular)) {
+        if (!regular && !is_standard_input(name)) {
+            report_problem(name, "cannot follow", "not a regular file");
+            return false;
+        }
+        return check_readable(name);
+    }
+    if (errno != ENOENT) {
+        report_problem(name, "cannot read", std::strerror(errno));
+        return false;
+    }
+    for (int i = 0; i < output_count; ++i) {
+        if (same_output_name(outputs[i], name)) {
+            report_problem(outputs[i], "the output is the same file as the log", name);
+            return false;
+        }
     }
     return true;
 }
@@ -476,8 +485,8 @@ int run_analyze(int argc, char **argv) {
         // The followed log may not be there yet: tickwatch makes it at its
         // first line, and the loop waits for it.
         const bool followed = a.options.follow && i == a.options.log_count - 1;
-        if (followed && not_there_yet(a.options.logs[i])) {
-            readable = differs_from_outputs(a.options.logs[i], outputs, output_count) && readable;
+        if (followed) {
+            readable = check_followable(a.options.logs[i], outputs, output_count) && readable;
         } else {
             readable = check_readable(a.options.logs[i]) && readable;
         }

@@ -657,11 +657,13 @@ class Follow(AnalyzeTestCase):
         self.assertIn("clock.log: a new file by this name, read from its start\n", err)
         self.assertEqual(sorted(os.listdir(textfile_dir)), ["tickwatch.prom"], "no temporary file left")
 
-    def test_a_log_not_there_yet_is_waited_for_but_is_never_an_output(self):
+    def test_a_log_not_there_yet_is_waited_for_but_never_an_output_nor_a_device(self):
         log = self.path("clock.log")
         _, err = self.analyze("--follow", "--csv", log, log, status=2)
         self.assertIn("the output is the same file as the log", err)
         self.assertFalse(os.path.exists(log))
+        _, err = self.analyze("--follow", "/dev/null", status=2)
+        self.assertIn("/dev/null: cannot follow: not a regular file", err)
 
         analyze = self.start_follow("--interval", "1", log)
         wait_for(lambda: "cannot read: No such file or directory; waiting for it" in self.read_text("err"), 15,
