@@ -24,9 +24,10 @@ void count_difference(DifferenceCounts &counts, double difference_ms) {
         return;
     }
     const int index = static_cast<int>(steps + (DIFFERENCE_LIMIT_STEPS + 0.5));
-    ++counts.counts[index];
-    counts.lowest = index < counts.lowest ? index : counts.lowest;
-    counts.highest = index > counts.highest ? index : counts.highest;
+    if (counts.counts[index]++ == 0) {
+        counts.lowest = index < counts.lowest ? index : counts.lowest;
+        counts.highest = index > counts.highest ? index : counts.highest;
+    }
 }
 
 void add_counts(DifferenceCounts &into, const DifferenceCounts &from) {

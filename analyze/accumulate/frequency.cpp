@@ -26,8 +26,10 @@ void start_frequency_segment(FrequencySums &sums) {
 void add_frequency_point(FrequencySums &sums, double x) {
     const uint64_t n = ++sums.open_points;
     const auto nd = static_cast<double>(n);
+    // (The reciprocal first, off the chain of means from point to point.)
+    const double share = 1 / nd;
     const double from_old_mean = x - sums.open_mean;
-    sums.open_mean += from_old_mean / nd;
+    sums.open_mean += from_old_mean * share;
     const double from_new_mean = x - sums.open_mean;
     // t = n - 1 is n/2 from the mean of 0 .. n-2.
     sums.open_cross += nd / 2 * from_new_mean;
