@@ -23,6 +23,7 @@
 #include "analyze/options.h"
 #include "analyze/output/csv_output.h"
 #include "analyze/output/escape.h"
+#include "analyze/output/html_report.h"
 #include "analyze/output/json_summary.h"
 #include "analyze/output/metrics.h"
 #include "analyze/output/output_file.h"
@@ -45,9 +46,11 @@ struct Analysis {
     AnalyzeOptions options;
     OutputFile csv_output;
     OutputFile svg_output;
+    OutputFile html_output;
     OutputFile metrics_output;
-    std::FILE *csv;    // csv_output's, with --csv; with --follow the target's own
-    ChartData *chart;  // with --svg
+    std::FILE *csv;         // csv_output's, with --csv; with --follow the target's own
+    ChartData *chart;       // with --svg or --html
+    ReportRecords *report;  // with --html
     bool run_open;
     LogRun run;
     int32_t runs;
@@ -65,6 +68,8 @@ ChartData chart_data;
 PhaseSegment phase_segment;  // of the open run
 DifferenceCounts run_differences;
 DifferenceCounts total_differences;
+ChartData phase_chart;
+ReportRecords report_records;
 
 bool is_standard_input(const char *name) { return std::strcmp(name, "-") == 0; }
 
@@ -160,6 +165,9 @@ void close_run(Analysis &a) {
         write_run_text(stdout, a.run);
     }
     add_run_to_total(a.total, a.run.statistics);
+    if (a.report != nullptr) {
+        keep_run_for_report(*a.report, a.run, run_differences);
+    }
 }
 
 void add_report(Analysis &a, const ReportFields &sample, const char *file, uint64_t line) {
@@ -176,6 +184,11 @@ void add_report(Analysis &a, const ReportFields &sample, const char *file, uint6
     }
     if (a.chart != nullptr) {
         add_to_chart(*a.chart, sample, a.run.number, starts_run);
+    }
+    if (a.report != nullptr) {
+        // The point the sample ends on, in ms; a segment's first is 0.
+        const double phase_ms = phase_segment.ring[phase_segment.head] * PHASE_UNIT_S * 1e3;
+        add_value_to_chart(phase_chart, sample.utc_ms, phase_ms, phase_segment.points == 1);
     }
 }
 
@@ -314,7 +327,7 @@ void chart_title(char *buffer, size_t size, const AnalyzeOptions &options) {
 // Replaces the outputs only when everything succeeded, each written out
 // before any is replaced.
 bool finish_outputs(Analysis &a) {
-    OutputFile *outputs[] = {&a.csv_output, &a.svg_output, &a.metrics_output};
+    OutputFile *outputs[] = {&a.csv_output, &a.svg_output, &a.html_output, &a.metrics_output};
     bool finished = !a.failed;
     for (OutputFile *output : outputs) {
         finished = finished && finish_output_file(*output);
@@ -369,6 +382,31 @@ void write_metrics_of(std::FILE *out, const Analysis &a) {
     write_metrics(out, figures);
 }
 
+// The report, the open run's figures counted in (with --follow; at the end
+// every run has ended).
+ReportRecords report_so_far;
+DifferenceCounts differences_so_far;
+
+void write_report_of(std::FILE *out, const Analysis &a) {
+    report_so_far = report_records;
+    differences_so_far = total_differences;
+    if (a.run_open) {
+        keep_run_for_report(report_so_far, a.run, run_differences);
+        add_counts(differences_so_far, run_differences);
+    }
+    report_so_far.total = figures_so_far(a);
+    report_so_far.total_figures = report_figures(report_so_far.total, differences_so_far);
+    report_so_far.total_counts = &differences_so_far;
+    report_so_far.files = a.options.logs;
+    report_so_far.file_count = a.options.log_count;
+    report_so_far.unrecognised_lines = a.unrecognised_lines + followed_counts.unknown;
+    report_so_far.difference = &chart_data;
+    report_so_far.phase = &phase_chart;
+    char title[512];
+    chart_title(title, sizeof title, a.options);
+    write_html_report(out, report_so_far, title);
+}
+
 // With --follow: an output written whole again, through a temporary
 // renamed over it, so that a reader sees the old one or the new one.
 bool rewrite_output(OutputFile &output, const char *target, void (*write)(std::FILE *, const Analysis &),
@@ -384,6 +422,9 @@ bool rewrite_outputs(Analysis &a) {
     bool written = true;
     if (a.options.svg_file != nullptr) {
         written = rewrite_output(a.svg_output, a.options.svg_file, write_chart, a) && written;
+    }
+    if (a.options.html_file != nullptr) {
+        written = rewrite_output(a.html_output, a.options.html_file, write_report_of, a) && written;
     }
     if (a.options.metrics_file != nullptr) {
         written = rewrite_output(a.metrics_output, a.options.metrics_file, write_metrics_of, a) && written;
@@ -469,9 +510,9 @@ int run_analyze(int argc, char **argv) {
     // take them, for std::filesystem too.
     std::setlocale(LC_CTYPE, "");
 #endif
-    const char *outputs[3];
+    const char *outputs[4];
     int output_count = 0;
-    for (const char *output : {a.options.csv_file, a.options.svg_file, a.options.metrics_file}) {
+    for (const char *output : {a.options.csv_file, a.options.svg_file, a.options.html_file, a.options.metrics_file}) {
         if (output != nullptr) {
             outputs[output_count++] = output;
         }
@@ -504,13 +545,25 @@ int run_analyze(int argc, char **argv) {
         }
         begin_csv(a.csv);
     }
-    // With --follow, the chart and the metrics are written whole at each
-    // interval instead.
+    // With --follow, the chart, the report and the metrics are written whole
+    // at each interval instead.
     if (a.options.svg_file != nullptr) {
         if (!a.options.follow && !open_output_file(a.svg_output, a.options.svg_file)) {
             discard_output_file(a.csv_output);
             return EXIT_TROUBLE;
         }
+    }
+    if (a.options.html_file != nullptr) {
+        if (!a.options.follow && !open_output_file(a.html_output, a.options.html_file)) {
+            discard_output_file(a.csv_output);
+            discard_output_file(a.svg_output);
+            return EXIT_TROUBLE;
+        }
+        a.report = &report_records;
+        report_records = ReportRecords{};
+        start_chart(phase_chart);
+    }
+    if (a.options.svg_file != nullptr || a.options.html_file != nullptr) {
         a.chart = &chart_data;
         start_chart(chart_data);
     }
@@ -518,6 +571,7 @@ int run_analyze(int argc, char **argv) {
         !open_output_file(a.metrics_output, a.options.metrics_file)) {
         discard_output_file(a.csv_output);
         discard_output_file(a.svg_output);
+        discard_output_file(a.html_output);
         return EXIT_TROUBLE;
     }
 
@@ -557,8 +611,11 @@ int run_analyze(int argc, char **argv) {
         }
         a.failed = !rewrite_outputs(a) || a.failed;
     } else {
-        if (a.chart != nullptr) {
+        if (a.options.svg_file != nullptr) {
             write_chart(a.svg_output.file, a);
+        }
+        if (a.report != nullptr) {
+            write_report_of(a.html_output.file, a);
         }
         if (a.options.metrics_file != nullptr) {
             write_metrics_of(a.metrics_output.file, a);

@@ -13,13 +13,15 @@ const char *const ANALYZE_USAGE = "usage: tickwatch-analyze [options] LOG...\n"
                                   "  LOG         a log file written by tickwatch -o or -l; - reads standard input\n"
                                   "  --csv FILE  also write one row per sample to FILE\n"
                                   "  --svg FILE  also draw the chart of the log into FILE\n"
+                                  "  --html FILE also write the report, tables and charts, as one page to FILE\n"
                                   "  --json      print the summary as JSON instead of text\n"
                                   "  --metrics FILE  also write the figures as Prometheus metrics into FILE,\n"
                                   "              for the textfile collector of node_exporter or windows_exporter\n"
                                   "  --follow    after reading the LOGs, keep reading the last one as it grows,\n"
                                   "              also when it is renamed and a new one takes its name, until\n"
                                   "              Ctrl+C; at each interval print a status line and rewrite the\n"
-                                  "              --svg and --metrics files; --csv gets its rows as they come\n"
+                                  "              --svg, --html and --metrics files; --csv gets its rows as\n"
+                                  "              they come\n"
                                   "  --interval SECONDS  between the status lines of --follow (1 to 86400,\n"
                                   "              default 10)\n"
                                   "  --          every argument after this is a LOG\n"
@@ -69,11 +71,15 @@ bool parse_options(int argc, char **argv, AnalyzeOptions &options) {
             options.show_version = true;
         } else if (std::strcmp(argument, "--json") == 0) {
             options.json = true;
-        } else if (std::strcmp(argument, "--csv") == 0 || std::strcmp(argument, "--svg") == 0) {
+        } else if (std::strcmp(argument, "--csv") == 0 || std::strcmp(argument, "--svg") == 0 ||
+                   std::strcmp(argument, "--html") == 0) {
             if (i + 1 == argc) {
                 return usage_error("a file name must follow ", argument);
             }
-            (argument[2] == 'c' ? options.csv_file : options.svg_file) = argv[++i];
+            const char *&file = argument[2] == 'c'   ? options.csv_file
+                                : argument[2] == 's' ? options.svg_file
+                                                     : options.html_file;
+            file = argv[++i];
         } else if (std::strcmp(argument, "--metrics") == 0) {
             if (i + 1 == argc) {
                 return usage_error("a file name must follow ", argument);

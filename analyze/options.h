@@ -14,6 +14,7 @@ struct AnalyzeOptions {
     bool json;
     const char *csv_file;      // or nullptr
     const char *svg_file;      // or nullptr
+    const char *html_file;     // or nullptr
     const char *metrics_file;  // or nullptr
     bool follow;
     int interval_seconds;  // between the status lines of --follow

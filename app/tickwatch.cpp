@@ -1,6 +1,8 @@
 #include "app/tickwatch.h"
 
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
 
 #include "app/command_line.h"
 #include "app/run_settings.h"
@@ -10,13 +12,36 @@
 #include "clock/timer_resolution.h"
 #include "output/output.h"
 
+// Set by the first handler that goes on to end the process.
+static std::atomic<bool> ending{false};
+
+[[noreturn]] static void end_for_console_event() {
+    const bool line_finished = platform::lock_output_within(LINE_IN_PROGRESS_WAIT_MS);
+    if (ending.exchange(true)) {
+        // Another event's handler ends the process already.
+        for (;;) {
+            platform::Sleep(INFINITE_WAIT);
+        }
+    }
+    if (line_finished) {
+        std::exit(0);  // the lock stays taken, as in exit_between_lines
+    }
+    // The line in progress does not end: standard output takes no more (a
+    // pipe nobody reads, a console with a selection in it). exit would flush
+    // standard output and wait on the same write, so withdraw the timer
+    // period here and end without it. The log-file name, which the main
+    // thread may still be using, goes with the process.
+    withdraw_timer_period_for_good();
+    platform::TerminateProcess(0);
+}
+
 int PLATFORM_CALL console_control_handler(uint32_t control_type) {
     switch (control_type) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
     case CTRL_CLOSE_EVENT:
     case CTRL_SHUTDOWN_EVENT:
-        exit_between_lines(0);
+        end_for_console_event();
     default:
         return 0;
     }

@@ -19,3 +19,8 @@ void raise_timer_resolution();
 
 // Exit action: withdraws the period that raise_timer_resolution set.
 void release_timer_period();
+
+// Withdraws the period from a thread that ends the process without the
+// output lock, while the main thread may go on: waits for a period being
+// raised, and keeps raise_timer_resolution from raising one afterwards.
+void withdraw_timer_period_for_good();

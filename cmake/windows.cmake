@@ -34,15 +34,15 @@ function(add_windows_program name)
 endfunction()
 
 add_windows_program(tickwatch app/main.cpp)
+# An "asInvoker" manifest in both builds: without one, Windows virtualizes a
+# 32-bit program's writes into protected folders.
+target_sources(tickwatch PRIVATE resources/manifest.rc)
+set_source_files_properties(resources/manifest.rc
+  PROPERTIES OBJECT_DEPENDS ${PROJECT_SOURCE_DIR}/resources/tickwatch.manifest)
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
-  # The version resource the banner reads.
+  # The version resource the banner reads; the 64-bit build has none.
   target_sources(tickwatch PRIVATE resources/version.rc)
   set_source_files_properties(resources/version.rc PROPERTIES OBJECT_DEPENDS ${PROJECT_SOURCE_DIR}/app/version.h)
-else()
-  # An "asInvoker" manifest, and no version resource.
-  target_sources(tickwatch PRIVATE resources/manifest.rc)
-  set_source_files_properties(resources/manifest.rc
-    PROPERTIES OBJECT_DEPENDS ${PROJECT_SOURCE_DIR}/resources/tickwatch.manifest)
 endif()
 target_include_directories(tickwatch PRIVATE ${PROJECT_SOURCE_DIR}/resources)
 

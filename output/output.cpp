@@ -13,12 +13,8 @@ static void append_line_to_log(const char *text) {
     if (run_settings.log_file_name == nullptr) {
         return;
     }
-    std::FILE *log = std::fopen(run_settings.log_file_name, "at");
-    if (log == nullptr) {
-        return;
-    }
-    std::fprintf(log, "%s\n", text);
-    std::fclose(log);
+    // A line that cannot be written is left out; the next one tries again.
+    platform::AppendLineToFileA(run_settings.log_file_name, text);
 }
 
 void print_message(const char *text) {

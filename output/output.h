@@ -13,8 +13,10 @@ extern char message_buffer[MESSAGE_BUFFER_SIZE];
 // the same line to the log file.
 void print_message(const char *text);
 
-// Appends text and a line break to the log file, when one is named.
-// The file is opened and closed for every line; failures are not reported.
+// Appends text and a line break to the log file, when one is named, in one
+// atomic append (platform::AppendLineToFileA), so that the lines of several
+// processes sharing the file stay whole. The file is opened and closed for
+// every line; failures are not reported.
 void append_to_log(const char *text);
 
 // Makes a log file name from the current time ("%08lx.txt" of the seconds

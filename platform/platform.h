@@ -25,6 +25,15 @@ struct FileTime {
     uint32_t dwHighDateTime;
 };
 
+constexpr uint64_t FILE_TIME_1970 = 116444736000000000ULL;  // 1970-01-01 in 100-ns units since 1601
+
+// Whole seconds since 1970-01-01 00:00:00 UTC of a system time, in 64 bits
+// (a 32-bit count ends in January 2038).
+inline int64_t seconds_since_1970(const FileTime &time) {
+    const uint64_t ticks = (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    return static_cast<int64_t>(ticks / 10'000'000) - static_cast<int64_t>(FILE_TIME_1970 / 10'000'000);
+}
+
 // A calendar date and time.
 struct SystemTime {
     uint16_t wYear;
@@ -97,6 +106,14 @@ void Sleep(uint32_t ms);
 bool GetSystemTimeAdjustment(uint32_t *adjustment, uint32_t *increment, bool *adjustment_disabled);
 bool FileTimeToSystemTime(const FileTime *file_time, SystemTime *system_time);
 
+// The log file. Appends text and a line break to the file at path, created
+// if need be, as the run-time's text mode writes them (each line break, the
+// text's own too, as CR LF), in one write at the end of the file as it is at
+// that moment: lines that several processes append at once interleave whole.
+// The file is open for this call alone, and shared meanwhile for reading,
+// writing, renaming and deleting. False when it cannot be opened or written.
+bool AppendLineToFileA(const char *path, const char *text);
+
 // Run-time lookup of functions that not every system has.
 ModuleHandle LoadLibraryA(const char *name);
 ProcAddress GetProcAddress(ModuleHandle module, const char *name);
@@ -107,7 +124,8 @@ uint32_t timeGetDevCaps(TimerCaps *caps, uint32_t size);
 uint32_t timeBeginPeriod(uint32_t period_ms);
 uint32_t timeEndPeriod(uint32_t period_ms);
 
-// Run-time library services: calendar time in seconds since 1970 and memory.
+// Run-time library services: the system time in seconds since 1970 (as
+// seconds_since_1970 counts them) and memory.
 int64_t current_time();
 void *allocate(size_t size);
 void release(void *block);
@@ -117,5 +135,11 @@ void release(void *block);
 // resource but not yet registered the exit action that gives it back.
 void lock_output();
 void unlock_output();
+// As lock_output, but gives up after timeout_ms: false then.
+bool lock_output_within(uint32_t timeout_ms);
+
+// Ends the process at once with this status: no exit actions run, and
+// nothing the run-time holds in its buffers is written.
+[[noreturn]] void TerminateProcess(uint32_t exit_code);  // of the process itself
 
 }  // namespace platform

@@ -9,7 +9,6 @@
 
 #include <cstddef>
 #include <cstdlib>
-#include <ctime>
 
 static_assert(sizeof(FileTime) == sizeof(FILETIME), "FILETIME layout");
 static_assert(offsetof(FileTime, dwHighDateTime) == offsetof(FILETIME, dwHighDateTime), "FILETIME layout");
@@ -89,6 +88,43 @@ bool FileTimeToSystemTime(const FileTime *file_time, SystemTime *system_time) {
                                   reinterpret_cast<SYSTEMTIME *>(system_time)) != FALSE;
 }
 
+bool AppendLineToFileA(const char *path, const char *text) {
+    // Append access alone: the system moves to the end and writes as one step,
+    // where the run-time's append mode seeks and then writes, so that another
+    // process's line can land in between and be overwritten.
+    HANDLE file = ::CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    size_t size = 2;
+    for (const char *c = text; *c != '\0'; ++c) {
+        size += *c == '\n' ? 2 : 1;
+    }
+    // Lines are short; a longer one gets a block of its own.
+    char short_line[512];
+    char *line = size <= sizeof short_line ? short_line : static_cast<char *>(::malloc(size));
+    bool written = false;
+    if (line != nullptr && size <= 0x7FFFFFFF) {
+        char *end = line;
+        for (const char *c = text; *c != '\0'; ++c) {
+            if (*c == '\n') {
+                *end++ = '\r';
+            }
+            *end++ = *c;
+        }
+        *end++ = '\r';
+        *end++ = '\n';
+        DWORD done = 0;
+        written = ::WriteFile(file, line, static_cast<DWORD>(size), &done, nullptr) != FALSE && done == size;
+    }
+    if (line != short_line) {
+        ::free(line);
+    }
+    ::CloseHandle(file);
+    return written;
+}
+
 ModuleHandle LoadLibraryA(const char *name) { return ::LoadLibraryA(name); }
 
 ProcAddress GetProcAddress(ModuleHandle module, const char *name) {
@@ -105,7 +141,12 @@ uint32_t timeBeginPeriod(uint32_t period_ms) { return ::timeBeginPeriod(period_m
 
 uint32_t timeEndPeriod(uint32_t period_ms) { return ::timeEndPeriod(period_ms); }
 
-int64_t current_time() { return static_cast<int64_t>(::time(nullptr)); }
+int64_t current_time() {
+    // Not the run-time's time(): its time_t has 32 bits in the 32-bit build.
+    FileTime now;
+    ::GetSystemTimeAsFileTime(reinterpret_cast<FILETIME *>(&now));
+    return seconds_since_1970(now);
+}
 
 void *allocate(size_t size) { return ::malloc(size); }
 
@@ -119,5 +160,24 @@ static const bool output_lock_ready = (InitializeCriticalSection(&output_lock), 
 void lock_output() { EnterCriticalSection(&output_lock); }
 
 void unlock_output() { LeaveCriticalSection(&output_lock); }
+
+bool lock_output_within(uint32_t timeout_ms) {
+    // A critical section has no timed wait: try again every few ms.
+    const DWORD start = ::GetTickCount();
+    while (TryEnterCriticalSection(&output_lock) == FALSE) {
+        if (::GetTickCount() - start >= timeout_ms) {
+            return false;
+        }
+        ::Sleep(5);
+    }
+    return true;
+}
+
+void TerminateProcess(uint32_t exit_code) {
+    ::TerminateProcess(::GetCurrentProcess(), exit_code);
+    for (;;) {  // (it does not return)
+        ::Sleep(INFINITE);
+    }
+}
 
 }  // namespace platform

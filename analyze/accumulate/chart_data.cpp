@@ -14,6 +14,7 @@ void start_chart(ChartData &chart) {
     chart.bucket_ms = 1;
     chart.first_ms = 0;
     chart.last_ms = 0;
+    chart.previous_ms = 0;
     for (ChartBucket &bucket : chart.buckets) {
         bucket = ChartBucket{};
     }
@@ -28,6 +29,13 @@ void merge_bucket(ChartBucket &into, const ChartBucket &from) {
         return;
     }
     into.samples += from.samples;
+    into.mean_samples += from.mean_samples;
+    into.mean_sum += from.mean_sum;
+    if (from.gaps > 0) {
+        into.gap_from_ms = into.gaps > 0 ? std::min(into.gap_from_ms, from.gap_from_ms) : from.gap_from_ms;
+        into.gap_to_ms = into.gaps > 0 ? std::max(into.gap_to_ms, from.gap_to_ms) : from.gap_to_ms;
+        into.gaps += from.gaps;
+    }
     into.difference_min = std::min(into.difference_min, from.difference_min);
     into.difference_max = std::max(into.difference_max, from.difference_max);
     if (from.steps > 0 && (into.steps == 0 || std::fabs(from.step_difference) > std::fabs(into.step_difference))) {
@@ -74,12 +82,8 @@ static void widen_to_fit(ChartData &chart, int64_t t) {
     }
 }
 
-void add_to_chart(ChartData &chart, const ReportFields &sample, int32_t run, bool starts_run) {
-    const int64_t t = sample.utc_ms;
-    if (t == UNKNOWN_TIME_MS) {
-        ++chart.untimed_samples;
-        return;
-    }
+// Places the time on the chart, widening it as needed; returns its bucket.
+static ChartBucket &bucket_at(ChartData &chart, int64_t t) {
     if (chart.samples == 0) {
         chart.origin_ms = t;
         chart.first_ms = t;
@@ -89,6 +93,15 @@ void add_to_chart(ChartData &chart, const ReportFields &sample, int32_t run, boo
     chart.first_ms = t < chart.first_ms ? t : chart.first_ms;
     chart.last_ms = t > chart.last_ms ? t : chart.last_ms;
     ++chart.samples;
+    return chart.buckets[(t - chart.origin_ms) / chart.bucket_ms];
+}
+
+void add_to_chart(ChartData &chart, const ReportFields &sample, int32_t run, bool starts_run) {
+    if (sample.utc_ms == UNKNOWN_TIME_MS) {
+        ++chart.untimed_samples;
+        return;
+    }
+    ChartBucket &bucket = bucket_at(chart, sample.utc_ms);
     chart.runs = run > chart.runs ? run : chart.runs;
 
     ChartBucket one = {};
@@ -99,10 +112,38 @@ void add_to_chart(ChartData &chart, const ReportFields &sample, int32_t run, boo
         one.steps = 1;
         one.step_difference = sample.difference_ms;
         ++chart.steps;
+    } else {
+        one.mean_samples = 1;
+        one.mean_sum = sample.difference_ms;
     }
+    // The interval by the counter since the sample before: the system
+    // clock's less the difference.
+    const double interval_ms = static_cast<double>(sample.utc_ms - chart.previous_ms) - sample.difference_ms;
+    if (!starts_run && interval_ms > GAP_THRESHOLD_MS) {
+        one.gaps = 1;
+        one.gap_from_ms = chart.previous_ms;
+        one.gap_to_ms = sample.utc_ms;
+    }
+    chart.previous_ms = sample.utc_ms;
     // The first run needs no separator.
     one.run_started = starts_run && chart.samples > 1 ? run : 0;
     one.has_slew = slew_rate_ppm(setting_of(sample), one.slew_min_ppm);
     one.slew_max_ppm = one.slew_min_ppm;
-    merge_bucket(chart.buckets[(t - chart.origin_ms) / chart.bucket_ms], one);
+    merge_bucket(bucket, one);
+}
+
+void add_value_to_chart(ChartData &chart, int64_t utc_ms, double value, bool starts_line) {
+    if (utc_ms == UNKNOWN_TIME_MS) {
+        ++chart.untimed_samples;
+        return;
+    }
+    ChartBucket &bucket = bucket_at(chart, utc_ms);
+    ChartBucket one = {};
+    one.samples = 1;
+    one.difference_min = value;
+    one.difference_max = value;
+    one.mean_samples = 1;
+    one.mean_sum = value;
+    one.run_started = starts_line && chart.samples > 1 ? 1 : 0;
+    merge_bucket(bucket, one);
 }

@@ -1,6 +1,7 @@
 // The samples of a log, boiled down in one pass to a fixed number of time
-// buckets, each holding the extremes of the samples that fall in it: enough
-// to draw every pixel column of a chart, whatever the log's length.
+// buckets, each holding the extremes and the mean of the samples that fall in
+// it: enough to draw every pixel column of a chart, whatever the log's
+// length. The same buckets hold any value over time, such as the phase.
 #pragma once
 
 #include <cstdint>
@@ -10,15 +11,23 @@
 constexpr int CHART_BUCKETS = 4096;
 
 struct ChartBucket {
-    uint32_t samples;  // 0: an empty bucket
-    uint32_t steps;
-    int32_t run_started;  // the number of a later run starting here, or 0
-    bool has_slew;
     double difference_min;
     double difference_max;
     double step_difference;  // the largest step here, signed
     double slew_min_ppm;
     double slew_max_ppm;
+    // The mean leaves the steps out: one step would hide the trend.
+    double mean_sum;
+    // Samples missing (as the run's statistics find them): how many gaps,
+    // and the span from the earliest one's start to the latest one's end.
+    int64_t gap_from_ms;
+    int64_t gap_to_ms;
+    uint32_t gaps;
+    uint32_t mean_samples;
+    uint32_t samples;  // 0: an empty bucket
+    uint32_t steps;
+    int32_t run_started;  // the number of a later run starting here, or 0
+    bool has_slew;
 };
 
 // The buckets cover origin_ms + [0, CHART_BUCKETS * bucket_ms). A sample
@@ -34,6 +43,7 @@ struct ChartData {
     int64_t bucket_ms;
     int64_t first_ms;  // earliest and latest sample time
     int64_t last_ms;
+    int64_t previous_ms;  // the time of the sample before, within its run
     ChartBucket buckets[CHART_BUCKETS];
 };
 
@@ -41,4 +51,8 @@ void start_chart(ChartData &chart);
 // run: the sample's run number; starts_run: it is that run's first sample.
 // Samples without a known time are only counted.
 void add_to_chart(ChartData &chart, const ReportFields &sample, int32_t run, bool starts_run);
+// A value at a time, for a chart of something else than the samples' own
+// difference: the value takes the difference's place, and starts_line
+// breaks the line there as a run start does.
+void add_value_to_chart(ChartData &chart, int64_t utc_ms, double value, bool starts_line);
 void merge_bucket(ChartBucket &into, const ChartBucket &from);

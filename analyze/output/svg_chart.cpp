@@ -4,44 +4,51 @@
 
 #include "analyze/accumulate/statistics.h"
 #include "analyze/output/escape.h"
+#include "analyze/output/svg_drawing.h"
 #include "analyze/parse/utc_time.h"
 #include "clock/report_line.h"
 
 namespace {
 
-// The picture's layout, in pixels.
+// The picture's layout, in pixels. The frames reach PLOT_PADDING beyond
+// the columns on either side.
 constexpr int WIDTH = 1200;
-constexpr int HEIGHT = 720;
+constexpr int HEIGHT = 736;
 constexpr int PLOT_LEFT = 100;
 constexpr int PLOT_COLUMNS = 1060;  // one per pixel column
-constexpr int DIFFERENCE_TOP = 84;
+constexpr int FRAME_LEFT = PLOT_LEFT - PLOT_PADDING;
+constexpr int FRAME_WIDTH = PLOT_COLUMNS + 2 * PLOT_PADDING;
+constexpr int DIFFERENCE_TOP = 100;
 constexpr int DIFFERENCE_HEIGHT = 360;
-constexpr int SLEW_TOP = 496;
+constexpr int SLEW_TOP = 512;
 constexpr int SLEW_HEIGHT = 150;
+constexpr int PHASE_HEIGHT = 420;
+constexpr int PHASE_TOP = 60;
+constexpr int PHASE_PANEL_HEIGHT = 300;
 
-// Differences are drawn on a scale that is linear near 0 and logarithmic
-// beyond: a clock a few microseconds off and one stepped by an hour fit the
-// same chart, and the thresholds sit in the middle.
+// Differences are drawn on a scale that is linear within ±LINEAR_PART_MS,
+// where it takes as much room as a decade, and logarithmic beyond: a clock
+// a few microseconds off and one stepped by an hour fit the same chart, and
+// the thresholds sit in the middle.
 constexpr double LINEAR_PART_MS = 0.001;
 
 const char *const DIFFERENCE_COLOUR = "#1c64b4";
+const char *const BAND_UNDER_MEAN_COLOUR = "#8fb8e6";  // lighter: the mean goes over it
+const char *const MEAN_COLOUR = "#0b3d91";
 const char *const THRESHOLD_COLOUR = "#e8590c";
 const char *const STEP_COLOUR = "#c92a2a";
 const char *const SLEW_COLOUR = "#2b8a3e";
 const char *const RUN_COLOUR = "#868e96";
-const char *const GRID_COLOUR = "#e9ecef";
-const char *const TEXT_COLOUR = "#212529";
+const char *const GAP_COLOUR = "#ffc078";
+const char *const PHASE_COLOUR = "#9775fa";
 
-double symlog(double ms) { return std::copysign(std::log10(1.0 + std::fabs(ms) / LINEAR_PART_MS), ms); }
+double scaled_difference(double ms) {
+    const double size = std::fabs(ms);
+    return size <= LINEAR_PART_MS ? ms / LINEAR_PART_MS : std::copysign(1 + std::log10(size / LINEAR_PART_MS), ms);
+}
 
-struct Scale {
-    double low, high;  // the values at the bottom and the top
-    int top, height;
-};
-
-double y_of(const Scale &scale, double value) {
-    const double clamped = std::fmin(std::fmax(value, scale.low), scale.high);
-    return scale.top + (scale.high - clamped) / (scale.high - scale.low) * scale.height;
+double difference_of_scaled(double scaled) {
+    return scaled <= 1 ? scaled * LINEAR_PART_MS : LINEAR_PART_MS * std::pow(10.0, scaled - 1);
 }
 
 // The buckets gathered into pixel columns.
@@ -77,30 +84,57 @@ double column_ms(const ChartData &chart) {
 
 double x_of_time(const ChartData &chart, int64_t utc_ms) {
     const auto span = static_cast<double>(chart.last_ms - chart.first_ms);
-    const double share = span > 0 ? static_cast<double>(utc_ms - chart.first_ms) / span : 0.5;
+    double share = span > 0 ? static_cast<double>(utc_ms - chart.first_ms) / span : 0.5;
+    share = std::fmin(std::fmax(share, 0.0), 1.0);
     return PLOT_LEFT + share * (PLOT_COLUMNS - 1) + 0.5;
 }
 
-// One value band per column, as a path. A run start breaks it, and so do
-// empty columns, where they stand for more time than samples missing
-// (beyond the gap threshold, give or take a column) would leave empty.
-void write_band(std::FILE *out, const Columns &columns, const Scale &scale, bool slew, double column_ms, const char *id,
+// What a band draws: the difference (on its scale), its mean, the slew;
+// any value on a linear scale, and its mean.
+enum class Band { difference, mean, slew, value, value_mean };
+
+// One value band per column, as a path (the mean: one point per column).
+// A run start breaks it, and so do empty columns, where they stand for
+// more time than samples missing (beyond the gap threshold, give or take a
+// column) would leave empty.
+void write_band(std::FILE *out, const Columns &columns, const Scale &scale, Band band, double column_ms, const char *id,
                 const char *colour) {
     std::fprintf(out,
-                 "<path id=\"%s\" fill=\"none\" stroke=\"%s\" stroke-width=\"1.2\" stroke-linejoin=\"round\" "
+                 "<path id=\"%s\" fill=\"none\" stroke=\"%s\" stroke-width=\"%s\" stroke-linejoin=\"round\" "
                  "stroke-linecap=\"round\" d=\"",
-                 id, colour);
+                 id, colour, band == Band::mean || band == Band::value_mean ? "1.5" : "1.2");
     int previous = -1;
     double last_y = 0;
     for (int i = 0; i < PLOT_COLUMNS; ++i) {
         const ChartBucket &c = columns.column[i];
-        if (c.samples == 0 || (slew && !c.has_slew)) {
+        if (c.samples == 0 || (band == Band::slew && !c.has_slew) ||
+            (c.mean_samples == 0 && (band == Band::mean || band == Band::value_mean))) {
             continue;
         }
-        const double low = slew ? y_of(scale, c.slew_min_ppm) : y_of(scale, symlog(c.difference_min));
-        const double high = slew ? y_of(scale, c.slew_max_ppm) : y_of(scale, symlog(c.difference_max));
+        double low = 0;
+        double high = 0;
+        const bool mean = band == Band::mean || band == Band::value_mean;
+        if (band == Band::slew) {
+            low = y_of(scale, c.slew_min_ppm);
+            high = y_of(scale, c.slew_max_ppm);
+        } else if (mean) {
+            const double value = c.mean_sum / c.mean_samples;
+            low = y_of(scale, band == Band::mean ? scaled_difference(value) : value);
+            high = low;
+        } else if (band == Band::value) {
+            low = y_of(scale, c.difference_min);
+            high = y_of(scale, c.difference_max);
+        } else {
+            low = y_of(scale, scaled_difference(c.difference_min));
+            high = y_of(scale, scaled_difference(c.difference_max));
+        }
         const bool continues = previous >= 0 && c.run_started == 0 &&
                                (i - previous == 1 || (i - previous) * column_ms <= GAP_THRESHOLD_MS + column_ms);
+        if (mean) {
+            std::fprintf(out, "%c%.1f %.1f", continues ? 'L' : 'M', x_of_column(i), low);
+            previous = i;
+            continue;
+        }
         // From the end nearer the previous column; both ends always, so
         // that a lone column shows as a dot.
         const bool high_first = continues && std::fabs(high - last_y) < std::fabs(low - last_y);
@@ -114,21 +148,11 @@ void write_band(std::FILE *out, const Columns &columns, const Scale &scale, bool
     std::fputs("\"/>\n", out);
 }
 
-void write_text(std::FILE *out, double x, double y, const char *anchor, int size, const char *fill,
-                const char *content) {
-    std::fprintf(out, R"(<text x="%.1f" y="%.1f" text-anchor="%s" font-size="%d" fill="%s">)", x, y, anchor, size,
-                 fill);
-    write_xml_text(out, content);
-    std::fputs("</text>\n", out);
+void write_grid_line(std::FILE *out, double y, const char *colour, const char *dash) {
+    write_line(out, FRAME_LEFT, y, FRAME_LEFT + FRAME_WIDTH, y, colour, 1, dash);
 }
 
-void write_horizontal_line(std::FILE *out, double y, const char *colour, const char *dash) {
-    std::fprintf(out, "<line x1=\"%d\" y1=\"%.1f\" x2=\"%d\" y2=\"%.1f\" stroke=\"%s\" stroke-width=\"1\"%s%s%s/>\n",
-                 PLOT_LEFT, y, PLOT_LEFT + PLOT_COLUMNS, y, colour, *dash != '\0' ? " stroke-dasharray=\"" : "", dash,
-                 *dash != '\0' ? "\"" : "");
-}
-
-// A difference for a tick label: "+0.01", "-1000", "+1e6".
+// A difference for a tick label: "+0.001", "-1000", "+1e6".
 void format_difference_tick(char *buffer, size_t size, int sign, int decade) {
     const char *s = sign < 0 ? "-" : "+";
     if (decade < 0) {
@@ -141,38 +165,43 @@ void format_difference_tick(char *buffer, size_t size, int sign, int decade) {
 }
 
 void write_difference_panel(std::FILE *out, const Columns &columns, const ChartData &chart, const Scale &scale) {
-    // Decade ticks from the linear part up, thinned out when there are many.
-    const double top_value = (std::pow(10.0, scale.high) - 1) * LINEAR_PART_MS;
+    // Decade ticks from the end of the linear part up, thinned out when
+    // there are many; a label only where it keeps clear of the one before.
+    const double top_value = difference_of_scaled(scale.high);
     const int top_decade = static_cast<int>(std::floor(std::log10(top_value)));
-    const int first_decade = -2;
-    const int every = (top_decade - first_decade) > 6 ? 2 : 1;
+    const int first_decade = -3;
+    const int every = (top_decade - first_decade) > 7 ? 2 : 1;
     std::fputs("<g id=\"difference-axis\">\n", out);
-    write_horizontal_line(out, y_of(scale, 0), "#adb5bd", "");
-    write_text(out, PLOT_LEFT - 8, y_of(scale, 0) + 4, "end", 12, TEXT_COLOUR, "0");
-    for (int decade = first_decade; decade <= top_decade; decade += every) {
-        for (int sign = -1; sign <= 1; sign += 2) {
-            const double y = y_of(scale, symlog(sign * std::pow(10.0, decade)));
-            char label[32];
-            format_difference_tick(label, sizeof label, sign, decade);
-            write_horizontal_line(out, y, GRID_COLOUR, "");
-            write_text(out, PLOT_LEFT - 8, y + 4, "end", 12, TEXT_COLOUR, label);
+    write_grid_line(out, y_of(scale, 0), AXIS_COLOUR, "");
+    write_text(out, FRAME_LEFT - 6, y_of(scale, 0) + 4, "end", 12, TEXT_COLOUR, "0");
+    for (int sign = -1; sign <= 1; sign += 2) {
+        double last_label_y = y_of(scale, 0);
+        for (int decade = first_decade; decade <= top_decade; decade += every) {
+            const double y = y_of(scale, scaled_difference(sign * std::pow(10.0, decade)));
+            write_grid_line(out, y, GRID_COLOUR, "");
+            if (std::fabs(y - last_label_y) >= 13) {
+                char label[32];
+                format_difference_tick(label, sizeof label, sign, decade);
+                write_text(out, FRAME_LEFT - 6, y + 4, "end", 12, TEXT_COLOUR, label);
+                last_label_y = y;
+            }
         }
     }
-    std::fprintf(out,
-                 "<text transform=\"translate(24 %d) rotate(-90)\" text-anchor=\"middle\" font-size=\"13\" "
-                 "fill=\"%s\">system time \xe2\x88\x92 counter per sample, ms (log scale)</text>\n",
-                 DIFFERENCE_TOP + DIFFERENCE_HEIGHT / 2, TEXT_COLOUR);
+    write_vertical_title(out, 24, DIFFERENCE_TOP + DIFFERENCE_HEIGHT / 2,
+                         "system time \xe2\x88\x92 counter per sample, ms (log scale)");
     std::fputs("</g>\n<g id=\"thresholds\">\n", out);
     for (int sign = -1; sign <= 1; sign += 2) {
-        const double y = y_of(scale, symlog(sign * MARKER_THRESHOLD_MS));
-        write_horizontal_line(out, y, THRESHOLD_COLOUR, "6 4");
-        char label[32];
-        std::snprintf(label, sizeof label, "%s%.0f ms", sign < 0 ? "\xe2\x88\x92" : "+", MARKER_THRESHOLD_MS);
-        write_text(out, PLOT_LEFT + PLOT_COLUMNS - 4, y - 4, "end", 12, THRESHOLD_COLOUR, label);
+        write_grid_line(out, y_of(scale, scaled_difference(sign * MARKER_THRESHOLD_MS)), THRESHOLD_COLOUR, "6 4");
     }
     std::fputs("</g>\n", out);
 
-    write_band(out, columns, scale, false, column_ms(chart), "difference", DIFFERENCE_COLOUR);
+    // Where columns hold many samples, the band shows only the extremes.
+    const bool with_mean = chart.samples > PLOT_COLUMNS;
+    write_band(out, columns, scale, Band::difference, column_ms(chart), "difference",
+               with_mean ? BAND_UNDER_MEAN_COLOUR : DIFFERENCE_COLOUR);
+    if (with_mean) {
+        write_band(out, columns, scale, Band::mean, column_ms(chart), "difference-mean", MEAN_COLOUR);
+    }
 
     std::fputs("<g id=\"steps\">\n", out);
     for (int i = 0; i < PLOT_COLUMNS; ++i) {
@@ -185,40 +214,47 @@ void write_difference_panel(std::FILE *out, const Columns &columns, const ChartD
         std::fprintf(out,
                      "<circle cx=\"%.1f\" cy=\"%.1f\" r=\"4.5\" fill=\"%s\" fill-opacity=\"0.75\"><title>%u "
                      "step(s) near %s, largest %+.4f ms</title></circle>\n",
-                     x_of_column(i), y_of(scale, symlog(c.step_difference)), STEP_COLOUR, c.steps, when,
+                     x_of_column(i), y_of(scale, scaled_difference(c.step_difference)), STEP_COLOUR, c.steps, when,
                      c.step_difference);
     }
+    // Over the marks, on a halo of their own, so that dots cannot hide them.
+    std::fputs("</g>\n<g id=\"threshold-labels\" stroke=\"#ffffff\" stroke-width=\"3\" paint-order=\"stroke\">\n", out);
+    for (int sign = -1; sign <= 1; sign += 2) {
+        const double y = y_of(scale, scaled_difference(sign * MARKER_THRESHOLD_MS));
+        char label[32];
+        std::snprintf(label, sizeof label, "%s%.0f ms", sign < 0 ? "\xe2\x88\x92" : "+", MARKER_THRESHOLD_MS);
+        write_text(out, PLOT_LEFT + PLOT_COLUMNS - 4, y + (sign > 0 ? 14 : -5), "end", 12, THRESHOLD_COLOUR, label);
+    }
     std::fputs("</g>\n", out);
 }
 
-// 1, 2 or 5 times a power of ten, giving about five ticks over the range.
-double nice_step(double range) {
-    const double rough = range / 5;
-    const double power = std::pow(10.0, std::floor(std::log10(rough)));
-    const double mantissa = rough / power;
-    return (mantissa < 1.5 ? 1 : mantissa < 3.5 ? 2 : mantissa < 7.5 ? 5 : 10) * power;
-}
-
-void write_slew_panel(std::FILE *out, const Columns &columns, const ChartData &chart, const Scale &scale) {
-    std::fputs("<g id=\"adjustment-axis\">\n", out);
-    const double step = nice_step(scale.high - scale.low);
-    const auto lowest = static_cast<int>(std::ceil(scale.low / step));
-    for (int i = lowest; i * step <= scale.high + step / 1000; ++i) {
-        const double value = i * step;
-        write_horizontal_line(out, y_of(scale, value), value == 0 ? "#adb5bd" : GRID_COLOUR, "");
+// Ticks at whole steps from low to high, which the scale's ends are.
+void write_linear_ticks(std::FILE *out, const Scale &scale, double step) {
+    const auto lowest = static_cast<long long>(std::llround(scale.low / step));
+    const auto highest = static_cast<long long>(std::llround(scale.high / step));
+    for (long long i = lowest; i <= highest; ++i) {
+        const double value = static_cast<double>(i) * step;
+        write_grid_line(out, y_of(scale, value), i == 0 ? AXIS_COLOUR : GRID_COLOUR, "");
         char label[32];
         std::snprintf(label, sizeof label, "%+g", value);
-        write_text(out, PLOT_LEFT - 8, y_of(scale, value) + 4, "end", 12, TEXT_COLOUR, value == 0 ? "0" : label);
+        write_text(out, FRAME_LEFT - 6, y_of(scale, value) + 4, "end", 12, TEXT_COLOUR, i == 0 ? "0" : label);
     }
-    std::fprintf(out,
-                 "<text transform=\"translate(24 %d) rotate(-90)\" text-anchor=\"middle\" font-size=\"13\" "
-                 "fill=\"%s\">adjustment slew, ppm</text>\n",
-                 SLEW_TOP + SLEW_HEIGHT / 2, TEXT_COLOUR);
-    std::fputs("</g>\n", out);
-    write_band(out, columns, scale, true, column_ms(chart), "adjustment", SLEW_COLOUR);
 }
 
-Scale slew_scale(const Columns &columns) {
+// A scale whose ends are whole ticks around the values and 0: every value
+// lies between two labelled ticks.
+Scale linear_scale(double low, double high, int top, int height, double &step) {
+    low = std::fmin(low, 0.0);
+    high = std::fmax(high, 0.0);
+    if (!(high - low > 0)) {
+        low = -1;
+        high = 1;
+    }
+    step = nice_step(high - low);
+    return Scale{std::floor(low / step) * step, std::ceil(high / step) * step, top, height};
+}
+
+void write_slew_panel(std::FILE *out, const Columns &columns, const ChartData &chart) {
     double low = 0;
     double high = 0;
     for (const ChartBucket &c : columns.column) {
@@ -227,9 +263,13 @@ Scale slew_scale(const Columns &columns) {
             high = std::fmax(high, c.slew_max_ppm);
         }
     }
-    // Room around the values, and a range at all when they are constant.
-    const double margin = std::fmax((high - low) * 0.1, 10.0);
-    return Scale{low == 0 ? -margin : low - margin, high == 0 ? margin : high + margin, SLEW_TOP, SLEW_HEIGHT};
+    double step = 0;
+    const Scale scale = linear_scale(low, high, SLEW_TOP, SLEW_HEIGHT, step);
+    std::fputs("<g id=\"adjustment-axis\">\n", out);
+    write_linear_ticks(out, scale, step);
+    write_vertical_title(out, 24, SLEW_TOP + SLEW_HEIGHT / 2, "adjustment slew, ppm");
+    std::fputs("</g>\n", out);
+    write_band(out, columns, scale, Band::slew, column_ms(chart), "adjustment", SLEW_COLOUR);
 }
 
 Scale difference_scale(const Columns &columns) {
@@ -239,12 +279,13 @@ Scale difference_scale(const Columns &columns) {
             largest = std::fmax(largest, std::fmax(std::fabs(c.difference_min), std::fabs(c.difference_max)));
         }
     }
-    const double top = symlog(largest) + 0.15;
+    const double top = scaled_difference(largest) + 0.15;
     return Scale{-top, top, DIFFERENCE_TOP, DIFFERENCE_HEIGHT};
 }
 
-// Time ticks: the first step that gives at most eight ticks over the span.
-void write_time_axis(std::FILE *out, const ChartData &chart) {
+// Time ticks under the panels from top to bottom: the first step that
+// gives at most eight ticks over the span.
+void write_time_axis(std::FILE *out, const char *id, const ChartData &chart, int bottom, const int *panel_edges) {
     static const int64_t steps_ms[] = {1000,
                                        2000,
                                        5000,
@@ -279,16 +320,13 @@ void write_time_axis(std::FILE *out, const ChartData &chart) {
             break;
         }
     }
-    std::fputs("<g id=\"time-axis\">\n", out);
+    std::fprintf(out, "<g id=\"%s\">\n", id);
     int64_t tick = chart.first_ms / step * step;
     tick += tick < chart.first_ms ? step : 0;
     for (; tick <= chart.last_ms; tick += step) {
         const double x = x_of_time(chart, tick);
-        for (int panel = 0; panel < 2; ++panel) {
-            const int top = panel == 0 ? DIFFERENCE_TOP : SLEW_TOP;
-            const int height = panel == 0 ? DIFFERENCE_HEIGHT : SLEW_HEIGHT;
-            std::fprintf(out, "<line x1=\"%.1f\" y1=\"%d\" x2=\"%.1f\" y2=\"%d\" stroke=\"%s\" stroke-width=\"1\"/>\n",
-                         x, top, x, top + height, GRID_COLOUR);
+        for (const int *edge = panel_edges; edge[0] != 0; edge += 2) {
+            write_line(out, x, edge[0], x, edge[1], GRID_COLOUR, 1, "");
         }
         const CivilTime t = civil_from_ms(tick);
         char label[40];
@@ -301,19 +339,42 @@ void write_time_axis(std::FILE *out, const ChartData &chart) {
         } else {
             std::snprintf(label, sizeof label, "%02u:%02u:%02u", t.hour, t.minute, t.second);
         }
-        write_text(out, x, SLEW_TOP + SLEW_HEIGHT + 20, "middle", 12, TEXT_COLOUR, label);
+        write_text(out, x, bottom + 20, "middle", 12, TEXT_COLOUR, label);
     }
     const CivilTime first = civil_from_ms(chart.first_ms);
     char title[64];
     std::snprintf(title, sizeof title, "UTC time (from %04lld-%02u-%02u)", static_cast<long long>(first.year),
                   first.month, first.day);
-    write_text(out, PLOT_LEFT + PLOT_COLUMNS / 2.0, SLEW_TOP + SLEW_HEIGHT + 46, "middle", 13, TEXT_COLOUR, title);
+    write_text(out, PLOT_LEFT + PLOT_COLUMNS / 2.0, bottom + 46, "middle", 13, TEXT_COLOUR, title);
     std::fputs("</g>\n", out);
 }
 
+// Each gap as a band through the panels, at least two pixels wide.
+void write_gaps(std::FILE *out, const Columns &columns, const ChartData &chart) {
+    std::fputs("<g id=\"gaps\">\n", out);
+    for (const ChartBucket &c : columns.column) {
+        if (c.gaps == 0) {
+            continue;
+        }
+        const double from = x_of_time(chart, c.gap_from_ms);
+        const double width = std::fmax(x_of_time(chart, c.gap_to_ms) - from, 2.0);
+        for (int panel = 0; panel < 2; ++panel) {
+            std::fprintf(out,
+                         "<rect x=\"%.1f\" y=\"%d\" width=\"%.1f\" height=\"%d\" fill=\"%s\" fill-opacity=\"0.6\">"
+                         "<title>%u gap(s): samples missing</title></rect>\n",
+                         from - (width > 2 ? 0 : 1), panel == 0 ? DIFFERENCE_TOP : SLEW_TOP, width,
+                         panel == 0 ? DIFFERENCE_HEIGHT : SLEW_HEIGHT, GAP_COLOUR, c.gaps);
+        }
+    }
+    std::fputs("</g>\n", out);
+}
+
+// A line through the panels where a run starts, and its number above the
+// frame, where no label of the plot can be: as many as keep clear of one
+// another.
 void write_run_separators(std::FILE *out, const Columns &columns) {
     std::fputs("<g id=\"runs\">\n", out);
-    double last_label_x = -1000;
+    double last_label_end = -1000;
     for (int i = 0; i < PLOT_COLUMNS; ++i) {
         if (columns.column[i].run_started == 0) {
             continue;
@@ -322,80 +383,75 @@ void write_run_separators(std::FILE *out, const Columns &columns) {
         for (int panel = 0; panel < 2; ++panel) {
             const int top = panel == 0 ? DIFFERENCE_TOP : SLEW_TOP;
             const int height = panel == 0 ? DIFFERENCE_HEIGHT : SLEW_HEIGHT;
-            std::fprintf(out,
-                         "<line class=\"run-start\" x1=\"%.1f\" y1=\"%d\" x2=\"%.1f\" y2=\"%d\" stroke=\"%s\" "
-                         "stroke-width=\"1.2\" stroke-dasharray=\"3 3\"/>\n",
-                         x, top, x, top + height, RUN_COLOUR);
+            write_line(out, x, top, x, top + height, RUN_COLOUR, 1.2, "3 3");
         }
-        if (x - last_label_x >= 56) {
-            char label[32];
-            std::snprintf(label, sizeof label, "run %d", static_cast<int>(columns.column[i].run_started));
-            // Beside the line, on its left at the right edge.
-            const bool at_right_edge = x > PLOT_LEFT + PLOT_COLUMNS - 60;
-            write_text(out, at_right_edge ? x - 4 : x + 4, DIFFERENCE_TOP + 14, at_right_edge ? "end" : "start", 12,
+        char label[32];
+        std::snprintf(label, sizeof label, "run %d", static_cast<int>(columns.column[i].run_started));
+        const double width = text_width(label, 12);
+        // Beside the line, on its left at the right edge.
+        const bool at_right_edge = x + 3 + width > FRAME_LEFT + FRAME_WIDTH;
+        const double left = at_right_edge ? x - 3 - width : x + 3;
+        if (left >= last_label_end + 8) {
+            write_text(out, at_right_edge ? x - 3 : x + 3, DIFFERENCE_TOP - 6, at_right_edge ? "end" : "start", 12,
                        RUN_COLOUR, label);
-            last_label_x = x;
+            last_label_end = left + width;
         }
     }
     std::fputs("</g>\n", out);
 }
 
+// Legend entries one after the other, each as wide as its text.
+struct Legend {
+    std::FILE *out;
+    double x;
+    int y;
+};
+
+void add_legend_text(Legend &legend, double indent, const char *text) {
+    write_text(legend.out, legend.x + indent, legend.y, "start", 12, TEXT_COLOUR, text);
+    legend.x += indent + text_width(text, 12) + 8;
+}
+
+void add_legend_line(Legend &legend, const char *colour, double width, const char *dash, const char *text) {
+    write_line(legend.out, legend.x, legend.y - 4, legend.x + 20, legend.y - 4, colour, width, dash);
+    add_legend_text(legend, 26, text);
+}
+
 void write_legend(std::FILE *out, const ChartData &chart) {
-    const int y = DIFFERENCE_TOP - 14;
-    int x = PLOT_LEFT;
+    Legend legend = {out, PLOT_LEFT, 72};
     std::fputs("<g id=\"legend\" font-size=\"12\">\n", out);
-    std::fprintf(out, "<line x1=\"%d\" y1=\"%d\" x2=\"%d\" y2=\"%d\" stroke=\"%s\" stroke-width=\"2\"/>\n", x, y - 4,
-                 x + 18, y - 4, DIFFERENCE_COLOUR);
-    write_text(out, x + 24, y, "start", 12, TEXT_COLOUR, "difference (lowest to highest per pixel column)");
-    x += 330;
-    std::fprintf(out,
-                 "<line x1=\"%d\" y1=\"%d\" x2=\"%d\" y2=\"%d\" stroke=\"%s\" stroke-width=\"1\" "
-                 "stroke-dasharray=\"6 4\"/>\n",
-                 x, y - 4, x + 24, y - 4, THRESHOLD_COLOUR);
+    const bool with_mean = chart.samples > PLOT_COLUMNS;
+    add_legend_line(legend, with_mean ? BAND_UNDER_MEAN_COLOUR : DIFFERENCE_COLOUR, 2, "",
+                    "difference, lowest to highest per column");
+    if (with_mean) {
+        add_legend_line(legend, MEAN_COLOUR, 2, "", "mean without steps");
+    }
     char text[64];
     std::snprintf(text, sizeof text, "\xc2\xb1%.0f ms: marked %s", MARKER_THRESHOLD_MS, STEP_MARKER);
-    write_text(out, x + 30, y, "start", 12, TEXT_COLOUR, text);
-    x += 170;
-    std::fprintf(out, "<circle cx=\"%d\" cy=\"%d\" r=\"4.5\" fill=\"%s\" fill-opacity=\"0.75\"/>\n", x + 6, y - 4,
-                 STEP_COLOUR);
+    add_legend_line(legend, THRESHOLD_COLOUR, 1, "6 4", text);
+    std::fprintf(out, "<circle cx=\"%.1f\" cy=\"%d\" r=\"4.5\" fill=\"%s\" fill-opacity=\"0.75\"/>\n", legend.x + 6,
+                 legend.y - 4, STEP_COLOUR);
     std::snprintf(text, sizeof text, "step (%llu)", static_cast<unsigned long long>(chart.steps));
-    write_text(out, x + 16, y, "start", 12, TEXT_COLOUR, text);
-    x += 110;
-    std::fprintf(out,
-                 "<line x1=\"%d\" y1=\"%d\" x2=\"%d\" y2=\"%d\" stroke=\"%s\" stroke-width=\"1.2\" "
-                 "stroke-dasharray=\"3 3\"/>\n",
-                 x, y - 11, x, y + 2, RUN_COLOUR);
-    write_text(out, x + 6, y, "start", 12, TEXT_COLOUR, "a new run starts");
+    add_legend_text(legend, 16, text);
+    std::fprintf(out, "<rect x=\"%.1f\" y=\"%d\" width=\"10\" height=\"12\" fill=\"%s\" fill-opacity=\"0.6\"/>\n",
+                 legend.x, legend.y - 10, GAP_COLOUR);
+    add_legend_text(legend, 16, "samples missing");
+    write_line(out, legend.x, legend.y - 11, legend.x, legend.y + 2, RUN_COLOUR, 1.2, "3 3");
+    add_legend_text(legend, 6, "a new run starts");
     std::fputs("</g>\n", out);
 }
 
-}  // namespace
-
-void write_svg_chart(std::FILE *out, const ChartData &chart, const char *title_name) {
-    static Columns columns;  // too large for the stack
-    gather_columns(chart, columns);
-
-    std::fprintf(out,
-                 "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                 "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" viewBox=\"0 0 %d %d\" "
-                 "font-family=\"DejaVu Sans, Helvetica, Arial, sans-serif\">\n",
-                 WIDTH, HEIGHT, WIDTH, HEIGHT);
+void write_heading(std::FILE *out, const ChartData &chart, const char *title_name) {
     std::fputs("<title>tickwatch log ", out);
     write_xml_text(out, title_name);
     std::fputs("</title>\n", out);
-    std::fprintf(out, "<rect width=\"%d\" height=\"%d\" fill=\"#ffffff\"/>\n", WIDTH, HEIGHT);
-
     std::fprintf(out,
                  "<text id=\"title\" x=\"%d\" y=\"26\" font-size=\"18\" font-weight=\"bold\" fill=\"%s\">"
                  "tickwatch log ",
                  PLOT_LEFT, TEXT_COLOUR);
     write_xml_text(out, title_name);
     std::fputs("</text>\n", out);
-
     if (chart.samples == 0) {
-        write_text(out, WIDTH / 2.0, HEIGHT / 2.0, "middle", 16, TEXT_COLOUR,
-                   chart.untimed_samples > 0 ? "no sample with a known time" : "no report lines");
-        std::fputs("</svg>\n", out);
         return;
     }
     char first[ISO_TIME_SIZE];
@@ -414,18 +470,75 @@ void write_svg_chart(std::FILE *out, const ChartData &chart, const char *title_n
                       static_cast<unsigned long long>(chart.untimed_samples));
     }
     write_text(out, PLOT_LEFT, 46, "start", 13, "#495057", subtitle);
+}
 
-    write_legend(out, chart);
-    const Scale difference = difference_scale(columns);
-    const Scale slew = slew_scale(columns);
-    write_time_axis(out, chart);
-    write_difference_panel(out, columns, chart, difference);
-    write_slew_panel(out, columns, chart, slew);
-    write_run_separators(out, columns);
-    for (int panel = 0; panel < 2; ++panel) {
-        std::fprintf(out, "<rect x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\" fill=\"none\" stroke=\"#495057\"/>\n",
-                     PLOT_LEFT, panel == 0 ? DIFFERENCE_TOP : SLEW_TOP, PLOT_COLUMNS,
-                     panel == 0 ? DIFFERENCE_HEIGHT : SLEW_HEIGHT);
+}  // namespace
+
+void write_difference_chart(std::FILE *out, const ChartData &chart, const char *title_name, bool standalone) {
+    static Columns columns;  // too large for the stack
+    gather_columns(chart, columns);
+    begin_svg(out, WIDTH, HEIGHT, standalone);
+    write_heading(out, chart, title_name);
+    if (chart.samples == 0) {
+        write_text(out, WIDTH / 2.0, HEIGHT / 2.0, "middle", 16, TEXT_COLOUR,
+                   chart.untimed_samples > 0 ? "no sample with a known time" : "no report lines");
+        end_svg(out);
+        return;
     }
-    std::fputs("</svg>\n", out);
+    write_legend(out, chart);
+    write_gaps(out, columns, chart);
+    static const int panel_edges[] = {DIFFERENCE_TOP, DIFFERENCE_TOP + DIFFERENCE_HEIGHT, SLEW_TOP,
+                                      SLEW_TOP + SLEW_HEIGHT, 0};
+    write_time_axis(out, "time-axis", chart, SLEW_TOP + SLEW_HEIGHT, panel_edges);
+    write_difference_panel(out, columns, chart, difference_scale(columns));
+    write_slew_panel(out, columns, chart);
+    write_run_separators(out, columns);
+    write_frame(out, "difference-frame", FRAME_LEFT, DIFFERENCE_TOP, FRAME_WIDTH, DIFFERENCE_HEIGHT);
+    write_frame(out, "adjustment-frame", FRAME_LEFT, SLEW_TOP, FRAME_WIDTH, SLEW_HEIGHT);
+    end_svg(out);
+}
+
+void write_svg_chart(std::FILE *out, const ChartData &chart, const char *title_name) {
+    write_difference_chart(out, chart, title_name, true);
+}
+
+void write_phase_chart(std::FILE *out, const ChartData &phase) {
+    static Columns columns;
+    gather_columns(phase, columns);
+    begin_svg(out, WIDTH, PHASE_HEIGHT, false);
+    if (phase.samples == 0) {
+        write_text(out, WIDTH / 2.0, PHASE_HEIGHT / 2.0, "middle", 16, TEXT_COLOUR, "no segments");
+        end_svg(out);
+        return;
+    }
+    Legend legend = {out, PLOT_LEFT, 30};
+    std::fputs("<g id=\"phase-legend\" font-size=\"12\">\n", out);
+    add_legend_line(legend, PHASE_COLOUR, 2, "", "time error, lowest to highest per column");
+    if (phase.samples > PLOT_COLUMNS) {
+        add_legend_line(legend, MEAN_COLOUR, 2, "", "mean");
+    }
+    std::fputs("</g>\n", out);
+
+    double low = 0;
+    double high = 0;
+    for (const ChartBucket &c : columns.column) {
+        if (c.samples > 0) {
+            low = std::fmin(low, c.difference_min);
+            high = std::fmax(high, c.difference_max);
+        }
+    }
+    double step = 0;
+    const Scale scale = linear_scale(low, high, PHASE_TOP, PHASE_PANEL_HEIGHT, step);
+    static const int panel_edges[] = {PHASE_TOP, PHASE_TOP + PHASE_PANEL_HEIGHT, 0};
+    write_time_axis(out, "phase-time-axis", phase, PHASE_TOP + PHASE_PANEL_HEIGHT, panel_edges);
+    std::fputs("<g id=\"phase-axis\">\n", out);
+    write_linear_ticks(out, scale, step);
+    write_vertical_title(out, 24, PHASE_TOP + PHASE_PANEL_HEIGHT / 2, "time error, ms");
+    std::fputs("</g>\n", out);
+    write_band(out, columns, scale, Band::value, column_ms(phase), "phase", PHASE_COLOUR);
+    if (phase.samples > PLOT_COLUMNS) {
+        write_band(out, columns, scale, Band::value_mean, column_ms(phase), "phase-mean", MEAN_COLOUR);
+    }
+    write_frame(out, "phase-frame", FRAME_LEFT, PHASE_TOP, FRAME_WIDTH, PHASE_PANEL_HEIGHT);
+    end_svg(out);
 }

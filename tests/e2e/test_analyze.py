@@ -348,8 +348,182 @@ class CraftedLogs(AnalyzeTestCase):
         self.analyze(path, "--svg", self.path("long.svg"))
         self.assertLess(os.path.getsize(self.path("long.svg")), 200_000)
         root = ElementTree.parse(self.path("long.svg")).getroot()
-        path = next(e for e in root.iter(SVG + "path") if e.get("id") == "difference")
-        self.assertLessEqual(len(re.findall(r"[ML]", path.get("d"))), 2 * 1060, "two points per pixel column")
+        paths = {e.get("id"): e.get("d") for e in root.iter(SVG + "path")}
+        self.assertLessEqual(len(re.findall(r"[ML]", paths["difference"])), 2 * 1060, "two points per pixel column")
+        # The trend shows: a mean per column, inside the column's band.
+        band = {}
+        for x, y in re.findall(r"[ML]([\d.]+) ([\d.]+)", paths["difference"]):
+            band.setdefault(x, []).append(float(y))
+        means = re.findall(r"[ML]([\d.]+) ([\d.]+)", paths["difference-mean"])
+        self.assertGreater(len(means), 1000)
+        for x, y in means:
+            self.assertTrue(min(band[x]) <= float(y) <= max(band[x]), (x, y, band[x]))
+
+
+def text_boxes(root):
+    """The boxes of the chart's level text, a little smaller than any
+    sans-serif font draws them: (left, top, right, bottom, text)."""
+    boxes = []
+    for e in root.iter(SVG + "text"):
+        if e.get("transform") or not e.text:
+            continue
+        size = float(e.get("font-size", 12))
+        width = 0.55 * size * len(e.text)
+        x, y = float(e.get("x")), float(e.get("y"))
+        left = {"start": x, "middle": x - width / 2, "end": x - width}[e.get("text-anchor", "start")]
+        boxes.append((left, y - 0.7 * size, left + width, y, e.text))
+    return boxes
+
+
+class ChartLayout(AnalyzeTestCase):
+    """What the chart must look like, checked in its coordinates."""
+
+    def chart(self, log):
+        self.analyze(self.write("clock.log", log.bytes()), "--svg", self.path("chart.svg"))
+        root = ElementTree.parse(self.path("chart.svg")).getroot()
+        return root, {e.get("id"): e for e in root.iter() if e.get("id")}
+
+    def frames(self, root):
+        """The panels' frames, top to bottom, as (left, top, right, bottom)."""
+        rects = [e for e in root.iter(SVG + "rect") if e.get("fill") == "none"]
+        boxes = [tuple(float(r.get(k)) for k in ("x", "y", "width", "height")) for r in rects]
+        return sorted((x, y, x + w, y + h) for x, y, w, h in boxes)
+
+    def test_no_label_is_drawn_over_another(self):
+        # Run 2 starting at the right edge, beside the +20 ms label.
+        log = Log()
+        log.add(BANNER, "")
+        log.sample(at=T0)
+        for _ in range(300):
+            log.sample(1000.0, 999.9990)
+        log.add(BANNER, "")
+        log.sample(at=log.t + 2000)
+        log.sample()
+        # And a long log of many short runs, whose labels crowd.
+        many = Log()
+        for run in range(10_100):
+            many.add(BANNER, "")
+            many.sample(at=T0 + run * 10_000)
+            many.sample()
+        for each in (log, many):
+            root, _ = self.chart(each)
+            boxes = text_boxes(root)
+            for i, a in enumerate(boxes):
+                for b in boxes[i + 1:]:
+                    overlap = a[0] < b[2] and b[0] < a[2] and a[1] < b[3] and b[1] < a[3]
+                    self.assertFalse(overlap, "%r over %r" % (a[4], b[4]))
+
+    def test_every_step_dot_is_inside_the_frame(self):
+        root, ids = self.chart(crafted_log()[0])
+        left, top, right, bottom = self.frames(root)[0]
+        for dot in ids["steps"].iter(SVG + "circle"):
+            x, y, r = (float(dot.get(k)) for k in ("cx", "cy", "r"))
+            self.assertTrue(left <= x - r and x + r <= right and top <= y - r and y + r <= bottom, dot.attrib)
+
+    def test_the_axes_label_what_the_reader_needs(self):
+        root, ids = self.chart(crafted_log()[0])
+        # The slew reaches -1593.6 ppm: a tick at or beyond it.
+        slew_ticks = [float(e.text) for e in ids["adjustment-axis"].iter(SVG + "text") if not e.get("transform")]
+        self.assertLessEqual(min(slew_ticks), -1593.6)
+        # Where the difference's scale turns logarithmic.
+        labels = [e.text for e in ids["difference-axis"].iter(SVG + "text")]
+        self.assertIn("+0.001", labels)
+        self.assertIn("-0.001", labels)
+
+    def test_gaps_are_visible_however_short(self):
+        # Run 2 loses 3 samples within an hour's chart: a band through
+        # both panels, at least 2 pixels wide, where they are missing.
+        _, ids = self.chart(crafted_log()[0])
+        gaps = list(ids["gaps"].iter(SVG + "rect"))
+        self.assertEqual(len(gaps), 2)
+        self.assertTrue(all(float(g.get("width")) >= 2 for g in gaps))
+
+
+class HtmlReport(AnalyzeTestCase):
+
+    def report(self, log, name="clock.log"):
+        self.analyze(self.write(name, log.bytes()), "--html", self.path("report.html"))
+        with open(self.path("report.html"), encoding="utf-8") as f:
+            return f.read()
+
+    def test_one_page_with_tables_and_charts_that_needs_nothing_else(self):
+        page = self.report(crafted_log()[0], "clock & <co>.log")
+        self.assertTrue(page.startswith("<!DOCTYPE html>"))
+        # Nothing fetched, nothing run: a page that opens from disk offline.
+        for outside in ("<script", "<link", "src=", "href=", "url(", "@import"):
+            self.assertNotIn(outside, page)
+        self.assertIn("clock &amp; &lt;co&gt;.log", page)
+        self.assertNotIn("<co>", page)
+        self.assertIn("@page{size:A4", page)
+        ids = re.findall(r' id="([^"]+)"', page)
+        self.assertEqual(len(ids), len(set(ids)), "each id once in the page")
+        # The charts, each well-formed and as wide as the page.
+        charts = [ElementTree.fromstring(svg) for svg in re.findall(r"<svg .*?</svg>", page, re.S)]
+        self.assertEqual(len(charts), 4, "difference, time error, stability, histogram")
+        for chart in charts:
+            self.assertEqual((chart.get("width"), chart.get("viewBox").split()[:2]), ("100%", ["0", "0"]))
+        ids = [{e.get("id") for e in chart.iter()} for chart in charts]
+        for chart, promised in zip(ids, ("difference", "phase", "oadev", "histogram")):
+            self.assertIn(promised, chart)
+
+        def rows(table):
+            body = re.search(r'<table id="%s">(.*?)</table>' % table, page, re.S).group(1)
+            return [re.findall(r"<t[dh][^>]*>(.*?)</t[dh]>", row) for row in re.findall(r"<tr[^>]*>(.*?)</tr>", body)]
+
+        runs = rows("run-table")
+        self.assertEqual([r[0] for r in runs[1:]], ["1", "2", "total"])
+        self.assertEqual(runs[2][8], "3 in 1 gap")
+        self.assertEqual([r[2] for r in rows("step-table")[1:]], ["+31.2488", "-1000.0000"])
+        self.assertEqual(len(rows("change-table")), 1 + 2)
+        self.assertEqual(rows("timekeeping-table")[1][:6], ["1", "-0.1000", "-0.1000", "+0.0000", "+0.0187", "+0.0187"])
+
+    def test_the_histogram_holds_each_unmarked_line_once_by_its_value(self):
+        log, _ = crafted_log()
+        log.add(BANNER)  # and a run without samples
+        page = self.report(log)
+        bars = re.findall(r"<title>([-+][\d.]+)(?: to ([-+][\d.]+))? ms: (\d+)</title></rect>", page)
+        # 0.0187, 0.0010, 0.0, -0.1, -0.1, 0.0 in run 1 and four 0.0 in run 2,
+        # in bins of 20 values from -0.1000 to +0.0199.
+        self.assertEqual([(float(low), float(high), int(n)) for low, high, n in bars],
+                         [(-0.1, -0.0981, 2), (0.0, 0.0019, 7), (0.018, 0.0199, 1)])
+        self.assertIn("0 below and 0 above the range drawn", page)
+        self.assertIn('<td class="n">0</td><td colspan="6">no samples</td>', page)
+
+    def test_the_plots_keep_their_marks_inside_their_frames(self):
+        log = Log()
+        log.sample(at=T0)
+        noise = random.Random(6)
+        for _ in range(600):
+            log.sample(1000.0 + noise.randint(-30, 30) / 10_000, 1000.0)
+        page = self.report(log)
+        charts = {c.get("id"): c for svg in re.findall(r"<svg .*?</svg>", page, re.S)
+                  for c in ElementTree.fromstring(svg).iter() if c.get("id")}
+        for frame, marks in (("stability-frame", "oadev"), ("stability-frame", "mdev"),
+                             ("histogram-frame", "histogram")):
+            left, top, width, height = (float(charts[frame].get(k)) for k in ("x", "y", "width", "height"))
+            points = [(float(e.get("cx")), float(e.get("cy"))) for e in charts[marks].iter(SVG + "circle")]
+            points += [(float(e.get("x")), float(e.get("y"))) for e in charts[marks].iter(SVG + "rect")]
+            self.assertGreater(len(points), 5, marks)
+            for x, y in points:
+                self.assertTrue(left <= x <= left + width and top <= y <= top + height, (marks, x, y))
+        # And the grid with them.
+        left, top, width, height = (float(charts["stability-frame"].get(k)) for k in ("x", "y", "width", "height"))
+        for line in charts["stability-axes"].iter(SVG + "line"):
+            for y in (float(line.get("y1")), float(line.get("y2"))):
+                self.assertTrue(top <= y <= top + height, line.attrib)
+
+    def test_many_runs_list_the_first_and_count_the_rest(self):
+        log = Log()
+        for run in range(25):
+            log.add(BANNER, "")
+            log.sample(at=T0 + run * 10_000)
+            for _ in range(6):
+                log.sample(1031.2500, 1000.0)
+        page = self.report(log)
+        self.assertEqual(len(re.findall(r"<tr><td class=\"n\">\d+</td><td class=\"file\">", page)), 20)
+        self.assertEqual(page.count("and 5 more runs, not listed"), 3, "one row in each per-run table")
+        # Steps of the listed runs, up to a hundred in all.
+        self.assertIn("and 50 more steps, not listed", page)
 
 
 class BadInput(AnalyzeTestCase):
@@ -379,7 +553,7 @@ class BadInput(AnalyzeTestCase):
         os.link(self.path("in.log"), self.path("hl.log"))
         log, a, hl, dotted = self.path("in.log"), self.path("a.log"), self.path("hl.log"), self.path("./in.log")
         for args, output in ((("--csv", log, log), log), (("--svg", log, log), log), ((a, log, "--csv", log), log),
-                             (("--svg", hl, log), hl), (("--csv", dotted, "-"), dotted)):
+                             (("--svg", hl, log), hl), (("--csv", dotted, "-"), dotted), (("--html", hl, log), hl)):
             with open(log, "rb") as stdin:  # the log itself as standard input
                 done = subprocess.run([ANALYZE] + list(args), stdin=stdin, capture_output=True, timeout=60)
             self.assertEqual(done.returncode, 2, args)
@@ -392,6 +566,7 @@ class BadInput(AnalyzeTestCase):
         log = self.big_log("in.log")
         _, err = self.analyze("--csv", self.path("x"), "--svg", self.path("x"), log, status=2)
         self.assertIn("x: the same file as the output %s" % self.path("x"), err)
+        self.analyze("--html", self.path("x"), "--csv", self.path("./x"), log, status=2)
         self.assertFalse(os.path.exists(self.path("x")))
 
     def test_a_run_that_fails_leaves_existing_outputs_as_they_were(self):
@@ -399,6 +574,7 @@ class BadInput(AnalyzeTestCase):
         keep = self.write("keep.csv", b"kept\n")
         _, err = self.analyze("--csv", keep, "--svg", self.path("missing/x.svg"), log, status=2)
         self.assertIn("missing/x.svg: cannot write: No such file or directory", err)
+        self.analyze("--html", keep, "--csv", self.path("missing/x.csv"), log, status=2)
         self.analyze("--csv", keep, log, self.path("nosuch.log"), status=2)
         self.analyze("--csv", keep, log, self.write("empty.log", b""), status=2)
         self.assertEqual(open(keep, "rb").read(), b"kept\n")
@@ -496,6 +672,7 @@ class BadInput(AnalyzeTestCase):
         out, _ = self.analyze("--help")
         self.assertTrue(out.startswith("usage: tickwatch-analyze [options] LOG...\n"))
         for args, message in (((), "no log file named"), (("--svg",), "a file name must follow --svg"),
+                              (("--html",), "a file name must follow --html"),
                               (("-x", "a.log"), "unknown option -x"),
                               (("--follow", "--interval", "0", "a.log"), "--interval takes whole seconds from 1"),
                               (("--follow", "--interval", "1.5", "a.log"), "--interval takes whole seconds from 1"),
@@ -597,7 +774,8 @@ class Follow(AnalyzeTestCase):
             log.sample(1000.0, 999.999 if i else 999.0, at=None if i else T0)
         self.write("clock.log", log.bytes())
         analyze = self.start_follow("--interval", "1", "--metrics", os.path.join(textfile_dir, "tickwatch.prom"),
-                                    "--csv", self.path("clock.csv"), self.path("clock.log"))
+                                    "--csv", self.path("clock.csv"), "--html", self.path("clock.html"),
+                                    self.path("clock.log"))
 
         def count(name, value):
             """The scrape once name shows value."""
@@ -627,6 +805,8 @@ class Follow(AnalyzeTestCase):
         self.assertEqual(samples["node_textfile_scrape_error"], 0)
         with open(self.path("clock.csv")) as f:
             self.assertEqual(len(f.read().splitlines()), 1 + 6, "the rows as they come")
+        with open(self.path("clock.html")) as f:
+            self.assertTrue(f.read().rstrip().endswith("</html>"), "the report whole, while it follows")
 
         # Rotated: renamed, and a new log under the name, with a line that
         # is no log line.

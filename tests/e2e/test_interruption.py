@@ -5,6 +5,7 @@ Set STRESS_SEED to repeat a run of the Ctrl+C test exactly, STRESS_RUNS to
 change the number of runs."""
 
 import collections
+import fcntl
 import os
 import random
 import signal
@@ -118,6 +119,35 @@ class Interruption(TickwatchTestCase):
                       "killed by SIGINT", "by Wine's handler", "in start-up", "after a report line")),
                   raised, len(faults)), file=sys.stderr)
         self.assertEqual(faults, [], "\n".join(faults))
+
+    def test_ctrl_c_ends_a_run_whose_output_nobody_reads(self):
+        # Standard output is a pipe that nobody reads, as small as a pipe can
+        # be, and full but for the start-up lines: the first report line waits
+        # in the middle, holding the output lock. Ctrl+C ends the run all the
+        # same (after about 2 s), with status 0 and the timer period withdrawn.
+        head = b"".join(HEAD)
+        read_end, write_end = os.pipe()
+        self.addCleanup(os.close, read_end)
+        fcntl.fcntl(write_end, fcntl.F_SETPIPE_SZ, 4096)
+        os.write(write_end, b"x" * (fcntl.fcntl(write_end, fcntl.F_GETPIPE_SZ) - len(head) - 10))
+        with open(self.path("trace"), "wb") as trace:
+            run = self.start("-m", "-o", "run.log", stdout=write_end, stderr=trace,
+                             env=wine_env(WINEDEBUG="-all,+relay"))
+        os.close(write_end)
+        deadline = time.monotonic() + 15
+        while (not os.path.exists(self.path("run.log")) or self.read("run.log") != head[2:]) and \
+                time.monotonic() < deadline:
+            time.sleep(0.1)
+        self.assertEqual(self.read("run.log"), head[2:], "the start-up lines")
+        time.sleep(1.5)  # the first report line is due, and waits
+        self.assertIsNone(run.process.poll())
+        interrupted = time.monotonic()
+        run.process.send_signal(signal.SIGINT)
+        self.assertEqual(run.finish(timeout=15), 0)
+        self.assertEqual(self.read("run.log"), head[2:], "the line that waited is not logged")
+        self.assertEqual(timer_period_calls(self.read("trace")), [("timeBeginPeriod", 1), ("timeEndPeriod", 1)])
+        print("\nfigures: Ctrl+C with standard output full under Wine, %s: ended %.1f s later" % (
+            os.path.basename(os.path.dirname(EXE)), time.monotonic() - interrupted), file=sys.stderr)
 
     def test_ctrl_break_from_another_program(self):
         # The helper starts tickwatch in a process group of its own that

@@ -228,15 +228,25 @@ ScratchDirectory::~ScratchDirectory() {
 
 #endif
 
-std::string read_file(const std::string &path) {
+void end_process_at_once(int status) {
+#ifdef _WIN32
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
+#endif
+    _exit(status);
+}
+
+std::string read_file_bytes(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream content;
     content << in.rdbuf();
-#ifdef _WIN32
-    // Text mode wrote each line break as CR LF: give the text back as the
-    // program wrote it.
+    return content.str();
+}
+
+std::string read_file(const std::string &path) {
+    // The log, and on Windows the console's text mode, write each line break
+    // as CR LF: give the text back as the program wrote it.
     std::string text;
-    for (char c : content.str()) {
+    for (char c : read_file_bytes(path)) {
         if (c == '\n' && !text.empty() && text.back() == '\r') {
             text.back() = '\n';
         } else {
@@ -244,9 +254,6 @@ std::string read_file(const std::string &path) {
         }
     }
     return text;
-#else
-    return content.str();
-#endif
 }
 
 void write_file(const std::string &path, const std::string &content) {

@@ -21,6 +21,11 @@ ChildRun run_in_child(const std::function<void()> &body);
 // program name), ending in a null pointer; it points into arguments.
 std::vector<char *> argument_vector(std::vector<std::string> &arguments);
 
+// Ends this process at once with the status, as the system ends a process
+// that terminates itself: nothing the run-time holds in its buffers is
+// written (on Windows, _exit ends the process in a way that flushes them).
+[[noreturn]] void end_process_at_once(int status);
+
 // A directory of its own for a test, removed again at the end of the test.
 struct ScratchDirectory {
     ScratchDirectory();
@@ -31,9 +36,11 @@ struct ScratchDirectory {
     std::string file(const std::string &name) const { return path + "/" + name; }
 };
 
-// The file's text; on Windows, with the CR LF line breaks of text mode read
-// back as LF (so is a child's output).
+// The file's text, with CR LF line breaks (the log's; on Windows, those of
+// text mode) read back as LF (so is a child's output).
 std::string read_file(const std::string &path);
+// The file's bytes as they are.
+std::string read_file_bytes(const std::string &path);
 void write_file(const std::string &path, const std::string &content);
 bool file_exists(const std::string &path);
 // True when the directory is there afterwards, made now or before.

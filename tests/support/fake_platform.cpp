@@ -1,5 +1,6 @@
 #include "tests/support/fake_platform.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -15,8 +16,13 @@
 #include "clock/sampling.h"
 #include "clock/time_source.h"
 #include "clock/timer_resolution.h"
+#include "tests/support/child_process.h"
 
 FakePlatform &fake = *new FakePlatform;
+
+#ifndef O_BINARY
+#define O_BINARY 0  // POSIX writes every file's bytes as they are
+#endif
 
 // The program's thread and the threads that call its console control
 // handler both record calls.
@@ -280,6 +286,12 @@ void Sleep(uint32_t ms) {
     if (reached("Sleep")) {
         record("Sleep(" + number(ms) + ")");
     }
+    if (on_control_thread) {
+        // A handler's sleep lasts (for ever, in effect, when INFINITE): only
+        // the program's pacing is scripted.
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        return;
+    }
     end_of_script_check();
 }
 
@@ -338,6 +350,24 @@ bool FileTimeToSystemTime(const FileTime *file_time, SystemTime *system_time) {
     system_time->wSecond = static_cast<uint16_t>(ms_of_day / 1000 % 60);
     system_time->wMilliseconds = static_cast<uint16_t>(ms_of_day % 1000);
     return true;
+}
+
+bool AppendLineToFileA(const char *path, const char *text) {
+    reached("AppendLineToFileA");  // not recorded: the file shows what it did
+    // The same bytes in one write with O_APPEND, which appends atomically too.
+    int file = open(path, O_WRONLY | O_APPEND | O_CREAT | O_BINARY, 0666);
+    if (file < 0) {
+        return false;
+    }
+    std::string line;
+    for (const char *c = text; *c != '\0'; ++c) {
+        line += *c == '\n' ? "\r\n" : std::string(1, *c);
+    }
+    line += "\r\n";
+    // (A line's size fits the unsigned count Windows takes.)
+    const bool written = write(file, line.data(), static_cast<unsigned>(line.size())) == static_cast<int>(line.size());
+    close(file);
+    return written;
 }
 
 ModuleHandle LoadLibraryA(const char *name) {
@@ -439,6 +469,39 @@ void lock_output() {
         fake.at_call("lock_output");
     }
     interrupt_if_due("lock_output");
+}
+
+bool lock_output_within(uint32_t timeout_ms) {
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    if (on_control_thread) {
+        ++handlers_at_output_lock;
+    }
+    while (!output_lock.try_lock()) {
+        if (std::chrono::steady_clock::now() >= give_up) {
+            if (on_control_thread) {
+                --handlers_at_output_lock;
+            }
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (on_control_thread) {
+        handler_holds_output_lock = true;
+        return true;
+    }
+    program_holds_output_lock = true;
+    if (fake.at_call != nullptr) {
+        fake.at_call("lock_output");
+    }
+    interrupt_if_due("lock_output");
+    return true;
+}
+
+void TerminateProcess(uint32_t exit_code) {
+    if (reached("TerminateProcess")) {
+        record("TerminateProcess(" + number(exit_code) + ")");
+    }
+    end_process_at_once(static_cast<int>(exit_code));  // standard output's buffer stays unwritten
 }
 
 void unlock_output() {

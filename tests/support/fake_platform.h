@@ -104,5 +104,3 @@ void reset_fake();
 // Readings one interval apart: system_ms and counter_ms of advance each, at
 // 10 MHz, starting at 2024-03-05 13:38:59.000 UTC.
 std::vector<FakeClockReading> steady_readings(size_t count, double system_ms = 1000.0, double counter_ms = 1000.0);
-
-constexpr uint64_t FILE_TIME_1970 = 116444736000000000ULL;  // 1970-01-01 in 100-ns units since 1601

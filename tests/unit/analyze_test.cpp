@@ -287,10 +287,14 @@ TEST(AnalyzeChart, AYearOfSamplesKeepsItsExtremesInAFixedNumberOfBuckets) {
     EXPECT_EQ(chart->last_ms, start + (samples - 1) * minute);
     EXPECT_EQ(chart->bucket_ms & (chart->bucket_ms - 1), 0) << "a power of 2";
     uint64_t counted = 0;
+    uint64_t averaged = 0;
+    uint64_t gaps = 0;
     int runs_started = 0;
     for (int i = 0; i < CHART_BUCKETS; ++i) {
         const ChartBucket &b = chart->buckets[i];
         counted += b.samples;
+        averaged += b.mean_samples;
+        gaps += b.gaps;
         runs_started += b.run_started != 0 ? 1 : 0;
         const int64_t from = chart->origin_ms + i * chart->bucket_ms;
         if (b.steps > 0) {
@@ -306,6 +310,10 @@ TEST(AnalyzeChart, AYearOfSamplesKeepsItsExtremesInAFixedNumberOfBuckets) {
         }
     }
     EXPECT_EQ(counted, chart->samples);
+    EXPECT_EQ(averaged, chart->samples - 1) << "the mean leaves the step out";
+    // A sample a minute: every interval is a gap but those before a run's
+    // first sample, and before the clock set back.
+    EXPECT_EQ(gaps, static_cast<uint64_t>(samples) - 4);
     EXPECT_EQ(runs_started, 3) << "runs 2, 3 and 4";
 }
 

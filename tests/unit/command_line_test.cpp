@@ -83,6 +83,18 @@ TEST_F(CommandLine, DashLNamesTheLogAfterTheCurrentTime) {
     EXPECT_EQ(parse({"-l"}).settings, "usage=0 mm=0 precise=0 counter_first=0 sleep=0 log=fffffffe.txt");
 }
 
+TEST_F(CommandLine, TheTimeForTheNameCountsOnPast2038) {
+    // The seconds of the system time, as the Windows builds take them.
+    auto seconds = [](uint64_t ticks) {
+        return seconds_since_1970({static_cast<uint32_t>(ticks), static_cast<uint32_t>(ticks >> 32)});
+    };
+    EXPECT_EQ(seconds(FILE_TIME_1970 + 13'377'803'409'999'999ULL), 1337780340);
+    EXPECT_EQ(seconds(FILE_TIME_1970 + 0x80000000ULL * 10'000'000), 0x80000000LL);        // 2038-01-19 03:14:08
+    EXPECT_EQ(seconds(FILE_TIME_1970 + 2'208'988'800ULL * 10'000'000), 2'208'988'800LL);  // 2040-01-01
+    EXPECT_EQ(seconds(FILE_TIME_1970 + 0x100000000ULL * 10'000'000), 0x100000000LL);      // 2106: the name wraps
+    EXPECT_EQ(seconds(0), -11'644'473'600LL);
+}
+
 TEST_F(CommandLine, TheLastOfSeveralLogOptionsNamesTheFile) {
     EXPECT_EQ(parse({"-l", "-o", "named.log"}).settings,
               "usage=0 mm=0 precise=0 counter_first=0 sleep=0 log=named.log");

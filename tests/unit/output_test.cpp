@@ -2,14 +2,21 @@
 #include <gtest/gtest.h>
 
 #include <unistd.h>
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/run_settings.h"
 #include "app/tickwatch.h"
+#include "clock/timer_resolution.h"
 #include "output/output.h"
 #include "tests/support/child_process.h"
 #include "tests/support/fake_platform.h"
@@ -34,7 +41,8 @@ TEST_F(Output, PrintMessageWritesTheLineToTheConsoleAndTheLog) {
     });
     EXPECT_EQ(run.exit_status, 0);
     EXPECT_EQ(run.output, "first\n\nends in a line break\n\n");
-    EXPECT_EQ(read_file(log), "first\n\nends in a line break\n\nlog only\n");
+    // Every line break in the log is CR LF, as text mode wrote them.
+    EXPECT_EQ(read_file_bytes(log), "first\r\n\r\nends in a line break\r\n\r\nlog only\r\n");
 }
 
 TEST_F(Output, WithoutALogFileOnlyTheConsoleGetsLines) {
@@ -80,6 +88,50 @@ TEST_F(Output, ALogThatCannotBeOpenedIsSkippedSilentlyLineByLine) {
     EXPECT_EQ(run.output, "one\ntwo\nthree\n");
     EXPECT_EQ(read_file(log), "three\n");
 }
+
+#ifndef _WIN32
+TEST_F(Output, ProcessesAppendingToOneLogAtOnceLoseNoLineAndTearNone) {
+    // Four at once, with short lines and lines longer than the run-time's
+    // file buffer: each line must reach the file in one append.
+    std::string log = dir.file("shared.log");
+    auto line = [](int process, int n) {
+        return std::to_string(process) + "." + std::to_string(n) + std::string(n % 4 == 0 ? 9000 : 30, 'x');
+    };
+    std::vector<pid_t> children;
+    for (int process = 0; process < 4; ++process) {
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            run_settings.log_file_name = log.c_str();
+            for (int n = 0; n < 200; ++n) {
+                append_to_log(line(process, n).c_str());
+            }
+            _exit(0);
+        }
+        children.push_back(child);
+    }
+    for (pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_EQ(status, 0);
+    }
+    std::multiset<std::string> expected;
+    for (int process = 0; process < 4; ++process) {
+        for (int n = 0; n < 200; ++n) {
+            expected.insert(line(process, n) + "\r\n");
+        }
+    }
+    const std::string logged = read_file_bytes(log);
+    std::multiset<std::string> lines;
+    for (size_t start = 0, end; start < logged.size(); start = end + 1) {
+        end = logged.find('\n', start);
+        end = end == std::string::npos ? logged.size() - 1 : end;
+        lines.insert(logged.substr(start, end + 1 - start));
+    }
+    EXPECT_EQ(lines.size(), expected.size());
+    EXPECT_TRUE(lines == expected) << "lines lost or torn";
+}
+#endif
 
 TEST_F(Output, EachLineReopensTheLogSoADeletedOrRenamedOneIsMadeAnew) {
     std::string log = dir.file("run.log");
@@ -133,6 +185,42 @@ TEST_F(Output, TheConsoleControlHandlerWaitsForTheLineInProgress) {
     EXPECT_EQ(run.exit_status, 0);
     EXPECT_EQ(run.output, "whole line\n");
     EXPECT_EQ(run.calls, "time\nallocate(13)\nrelease\n");
+}
+
+TEST_F(Output, WhenTheLineInProgressNeverEndsTheHandlerEndsTheRunWithoutIt) {
+    std::string log = dir.file("run.log");
+    const auto start = std::chrono::steady_clock::now();
+    ChildRun run = run_in_child([&] {
+        // A handler that waits for ever ends the child with 95 instead.
+        std::thread([] {
+            std::this_thread::sleep_for(std::chrono::seconds(10));
+            _exit(95);
+        }).detach();
+        raise_timer_resolution();
+        generate_log_file_name();
+        run_settings.log_file_name = log.c_str();
+        // The main thread is in a line that standard output never takes
+        // when Ctrl+C comes.
+        fake.handler = console_control_handler;
+        fake.interrupt_call = "lock_output";
+        platform::lock_output();
+        std::printf("never taken");
+        std::this_thread::sleep_for(std::chrono::seconds(20));
+        _exit(99);
+    });
+    const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_GE(seconds, LINE_IN_PROGRESS_WAIT_MS / 1000.0) << "it waited for the line first";
+    // The period withdrawn, and the process ended without exit: its exit
+    // actions (the name's release) and its flush of standard output not run.
+    EXPECT_EQ(run.calls, "timeGetDevCaps(8)\ntimeBeginPeriod(1)\ntime\nallocate(13)\ninterrupt\ntimeEndPeriod(1)"
+                         "\nTerminateProcess(0)\n");
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+    return;  // ThreadSanitizer's _exit writes out the run-time's buffers itself
+#endif
+#endif
+    EXPECT_EQ(run.output, "MM timer resolution: 1..1000000 ms, set to 1 ms\n");
 }
 
 }  // namespace

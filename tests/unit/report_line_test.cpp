@@ -125,6 +125,17 @@ TEST(ReportLine, CounterDeltaFollowsTheFrequency) {
               " 360000000.0000 360000000.0000   +0.0000  156250 (+0) ");
 }
 
+TEST(ReportLine, ArithmeticIsInDoubleOnEveryBuild) {
+    // Differences that lie a hair from a rounding boundary of the fourth
+    // decimal, at 1 GHz and 3 GHz: extended precision rounds them the other way.
+    EXPECT_EQ(line_for(10'002'503, 1'008'968'750, 156250, 156250, 1'000'000'000LL).substr(25),
+              " 1000.2503 1008.9688   -8.7184  156250 (+0) ");
+    EXPECT_EQ(line_for(9'998'092, 2'985'302'550LL, 156250, 156250, 3'000'000'000LL).substr(25),
+              "  999.8092  995.1009   +4.7083  156250 (+0) ");
+    EXPECT_EQ(line_for(10'008'832, 3'003'015'150LL, 156250, 156250, 3'000'000'000LL).substr(25),
+              " 1000.8832 1001.0050   -0.1218  156250 (+0) ");
+}
+
 TEST(ReportLine, AdjustmentIsShownSignedAndItsOffsetIn32BitArithmetic) {
     EXPECT_EQ(line_for(10'000'000, 10'000'000, 156300, 156250).substr(55), "  156300 (+50) ");
     EXPECT_EQ(line_for(10'000'000, 10'000'000, 0, 0xFFFFFFFFu).substr(55), "  0 (+1) ");

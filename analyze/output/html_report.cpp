@@ -1,0 +1,318 @@
+#include "analyze/output/html_report.h"
+
+#include <cmath>
+
+#include "analyze/output/escape.h"
+#include "analyze/output/svg_chart.h"
+#include "analyze/output/svg_plots.h"
+#include "analyze/parse/utc_time.h"
+
+namespace {
+
+// Screen and A4 alike; the charts take the page's width.
+const char *const STYLE =
+    "body{font-family:\"Segoe UI\",\"DejaVu Sans\",Helvetica,Arial,sans-serif;color:#212529;margin:1.5em;"
+    "line-height:1.35}\n"
+    "h1{font-size:1.5em;margin:0 0 .3em}h2{font-size:1.2em;margin:1.6em 0 .5em;border-bottom:1px solid #dee2e6}\n"
+    "p.note{color:#495057;margin:.3em 0}\n"
+    ".wide{overflow-x:auto}\n"
+    "table{border-collapse:collapse;font-size:.85em;margin:.3em 0}\n"
+    "th,td{border:1px solid #dee2e6;padding:.2em .5em;text-align:left;vertical-align:top}\n"
+    "th{background:#f1f3f5}td.n{text-align:right;font-variant-numeric:tabular-nums;white-space:nowrap}\n"
+    "td.file{overflow-wrap:anywhere;min-width:8em}tr.total td{font-weight:bold;background:#f8f9fa}\n"
+    "tr.more td{color:#495057;font-style:italic}\n"
+    "svg{display:block;max-width:100%;height:auto}\n"
+    "figure{margin:.5em 0}figcaption{color:#495057;font-size:.85em}\n"
+    "@page{size:A4;margin:12mm}\n"
+    "@media print{body{margin:0;font-size:9pt}.wide{overflow:visible}table{font-size:7.5pt}"
+    "h2{break-after:avoid}figure,tr{break-inside:avoid}}\n";
+
+void write_setting(std::FILE *out, AdjustmentSetting setting) {
+    std::fprintf(out, "%ld (increment %lu, ", static_cast<long>(setting.adjustment),
+                 static_cast<unsigned long>(setting.increment));
+    double ppm = 0;
+    if (slew_rate_ppm(setting, ppm)) {
+        std::fprintf(out, "%+.3f ppm)", ppm);
+    } else {
+        std::fputs("no slew rate)", out);
+    }
+}
+
+void write_time_cell(std::FILE *out, int64_t utc_ms) {
+    char when[ISO_TIME_SIZE];
+    format_iso_time(when, sizeof when, utc_ms);
+    std::fprintf(out, "<td class=\"n\">%s</td>", when);
+}
+
+// The run's name in the tables, or the total's.
+void write_run_cell(std::FILE *out, const LogRun *run) {
+    if (run == nullptr) {
+        std::fputs("<td>total</td>", out);
+    } else {
+        std::fprintf(out, "<td class=\"n\">%ld</td>", static_cast<long>(run->number));
+    }
+}
+
+void write_more_row(std::FILE *out, int columns, uint64_t more, const char *what) {
+    std::fprintf(out, "<tr class=\"more\"><td colspan=\"%d\">and %llu more %s, not listed</td></tr>\n", columns,
+                 static_cast<unsigned long long>(more), what);
+}
+
+// Where the runs are and what they hold.
+void write_runs_row(std::FILE *out, const LogRun *run, const RunStatistics &s) {
+    std::fputs(run == nullptr ? "<tr class=\"total\">" : "<tr>", out);
+    write_run_cell(out, run);
+    if (run != nullptr) {
+        std::fputs("<td class=\"file\">", out);
+        write_xml_text(out, run->file);
+        std::fprintf(out, "</td><td class=\"n\">%llu&ndash;%llu</td>", static_cast<unsigned long long>(run->first_line),
+                     static_cast<unsigned long long>(run->last_line));
+    } else {
+        std::fputs("<td></td><td></td>", out);
+    }
+    if (s.samples == 0) {
+        std::fputs("<td class=\"n\">0</td><td colspan=\"6\">no samples</td></tr>\n", out);
+        return;
+    }
+    char span[64] = "unknown";
+    if (s.first_utc_ms != UNKNOWN_TIME_MS) {
+        format_duration(span, sizeof span, s.last_utc_ms - s.first_utc_ms);
+    }
+    char covered[64];
+    format_duration(covered, sizeof covered, static_cast<int64_t>(std::fmin(s.covered_ms, 9e18)));
+    std::fprintf(out, "<td class=\"n\">%llu</td>", static_cast<unsigned long long>(s.samples));
+    write_time_cell(out, s.first_utc_ms);
+    write_time_cell(out, s.last_utc_ms);
+    std::fprintf(out, R"(<td class="n">%s</td><td class="n">%s</td><td class="n">%llu)", span, covered,
+                 static_cast<unsigned long long>(s.missing_samples));
+    if (s.gaps > 0) {
+        std::fprintf(out, " in %llu gap%s", static_cast<unsigned long long>(s.gaps), s.gaps == 1 ? "" : "s");
+    }
+    std::fprintf(out, "</td><td class=\"n\">%llu</td></tr>\n", static_cast<unsigned long long>(s.steps));
+}
+
+// What the clock did in them.
+void write_figures_row(std::FILE *out, const LogRun *run, const RunStatistics &s) {
+    std::fputs(run == nullptr ? "<tr class=\"total\">" : "<tr>", out);
+    write_run_cell(out, run);
+    if (s.samples == 0) {
+        std::fputs("<td colspan=\"7\">no samples</td></tr>\n", out);
+        return;
+    }
+    std::fprintf(out,
+                 "<td class=\"n\">%+.6f</td><td class=\"n\">%.6f</td><td class=\"n\">%+.4f</td>"
+                 "<td class=\"n\">%+.4f</td>",
+                 difference_mean(s), difference_rms(s), s.difference_min, s.difference_max);
+    double rate = 0;
+    if (run_rate_ppm(s, rate)) {
+        std::fprintf(out, R"(<td class="n">%+.3f</td><td class="n">%+.3f to %+.3f</td>)", rate, s.rate_min_ppm,
+                     s.rate_max_ppm);
+    } else {
+        std::fputs("<td colspan=\"2\">no sample without a step</td>", out);
+    }
+    std::fprintf(out, "<td class=\"n\">%llu</td></tr>\n", static_cast<unsigned long long>(s.changes));
+}
+
+// How a number is shown in a cell.
+enum class Shown { signed_fixed, fixed, exponent };
+
+void write_optional_cell(std::FILE *out, bool known, double value, int decimals, Shown shown) {
+    if (known) {
+        if (shown == Shown::signed_fixed) {
+            std::fprintf(out, "<td class=\"n\">%+.*f</td>", decimals, value);
+        } else if (shown == Shown::fixed) {
+            std::fprintf(out, "<td class=\"n\">%.*f</td>", decimals, value);
+        } else {
+            std::fprintf(out, "<td class=\"n\">%.*e</td>", decimals, value);
+        }
+    } else {
+        std::fputs("<td class=\"n\">&ndash;</td>", out);
+    }
+}
+
+void write_timekeeping_row(std::FILE *out, const LogRun *run, const ReportFigures &f) {
+    std::fputs(run == nullptr ? "<tr class=\"total\">" : "<tr>", out);
+    write_run_cell(out, run);
+    for (int i = 0; i < PERCENTILE_COUNT; ++i) {
+        write_optional_cell(out, f.percentiles.known[i], f.percentiles.ms[i], 4, Shown::signed_fixed);
+    }
+    write_optional_cell(out, f.frequency.has_offset, f.frequency.offset_ppm, 4, Shown::signed_fixed);
+    write_optional_cell(out, f.frequency.has_stderr, f.frequency.stderr_ppm, 4, Shown::fixed);
+    write_optional_cell(out, f.frequency.has_offset, f.frequency.residual_rms_ms, 6, Shown::fixed);
+    std::fputs("</tr>\n", out);
+}
+
+void write_stability(std::FILE *out, const ReportFigures &f) {
+    std::fputs("<h2 id=\"section-stability\">Stability</h2>\n<figure>\n", out);
+    write_stability_plot(out, f.stability, f.stability_count);
+    std::fputs("<figcaption>Over all runs, pooled over their segments: the overlapping and the modified Allan "
+               "deviation against the averaging time \xcf\x84.</figcaption></figure>\n",
+               out);
+    if (f.stability_count == 0) {
+        return;
+    }
+    std::fputs("<table id=\"stability-table\">\n<tr><th>\xcf\x84, s</th><th>n</th><th>OADEV</th><th>MDEV</th>"
+               "<th>TDEV, ns</th><th>MTIE, ns</th></tr>\n",
+               out);
+    for (int i = 0; i < f.stability_count; ++i) {
+        const StabilityPoint &p = f.stability[i];
+        std::fprintf(out, R"(<tr><td class="n">%.0f</td><td class="n">%llu</td><td class="n">%.4e</td>)", p.tau_s,
+                     static_cast<unsigned long long>(p.n), p.oadev);
+        write_optional_cell(out, p.has_mdev, p.mdev, 4, Shown::exponent);
+        write_optional_cell(out, p.has_mdev, p.tdev_ns, 3, Shown::fixed);
+        std::fprintf(out, "<td class=\"n\">%.1f</td></tr>\n", p.mtie_ns);
+    }
+    std::fputs("</table>\n", out);
+}
+
+void write_summary(std::FILE *out, const ReportRecords &r) {
+    const auto unlisted = static_cast<uint64_t>(r.runs - r.listed_runs);
+    std::fputs("<h2 id=\"section-summary\">Summary</h2>\n<div class=\"wide\"><table id=\"run-table\">\n"
+               "<tr><th>run</th><th>file</th><th>lines</th><th>samples</th><th>first sample (UTC)</th>"
+               "<th>last sample (UTC)</th><th>span</th><th>covered by the counter</th><th>missing "
+               "samples</th><th>steps</th></tr>\n",
+               out);
+    for (int i = 0; i < r.listed_runs; ++i) {
+        write_runs_row(out, &r.listed[i].run, r.listed[i].run.statistics);
+    }
+    if (unlisted > 0) {
+        write_more_row(out, 10, unlisted, "runs");
+    }
+    write_runs_row(out, nullptr, r.total);
+    std::fputs("</table></div>\n<div class=\"wide\"><table id=\"figure-table\">\n"
+               "<tr><th>run</th><th>mean difference, ms</th><th>RMS, ms</th><th>min, ms</th><th>max, ms</th>"
+               "<th>clock rate, ppm</th><th>single samples, ppm</th><th>adjustment changes</th></tr>\n",
+               out);
+    for (int i = 0; i < r.listed_runs; ++i) {
+        write_figures_row(out, &r.listed[i].run, r.listed[i].run.statistics);
+    }
+    if (unlisted > 0) {
+        write_more_row(out, 8, unlisted, "runs");
+    }
+    write_figures_row(out, nullptr, r.total);
+    std::fputs("</table></div>\n<div class=\"wide\"><table id=\"timekeeping-table\">\n<tr><th>run</th>", out);
+    for (const int level : PERCENTILE_LEVELS) {
+        std::fprintf(out, "<th>p%d, ms</th>", level);
+    }
+    std::fputs("<th>frequency offset, ppm</th><th>standard error, ppm</th><th>residual RMS, ms</th></tr>\n", out);
+    for (int i = 0; i < r.listed_runs; ++i) {
+        write_timekeeping_row(out, &r.listed[i].run, r.listed[i].figures);
+    }
+    if (unlisted > 0) {
+        write_more_row(out, 9, unlisted, "runs");
+    }
+    write_timekeeping_row(out, nullptr, r.total_figures);
+    std::fputs("</table></div>\n<p class=\"note\">The difference is the system time's advance less the "
+               "performance counter's, per sample; the clock rate leaves the steps out. Percentiles are of the "
+               "lines without a step, by nearest rank. The frequency offset is the slope of the time error against "
+               "time, pooled over the segments.</p>\n",
+               out);
+}
+
+void write_events(std::FILE *out, const ReportRecords &r) {
+    std::fputs("<h2 id=\"section-steps\">Steps</h2>\n", out);
+    if (r.total.steps == 0) {
+        std::fputs("<p class=\"note\">None.</p>\n", out);
+    } else {
+        std::fputs("<table id=\"step-table\">\n<tr><th>run</th><th>UTC time</th><th>difference, ms</th></tr>\n", out);
+        uint64_t listed = 0;
+        for (int i = 0; i < r.listed_runs; ++i) {
+            const RunStatistics &s = r.listed[i].run.statistics;
+            for (int k = 0; k < s.listed_step_count && listed < REPORT_LISTED_EVENTS; ++k, ++listed) {
+                std::fputs("<tr>", out);
+                write_run_cell(out, &r.listed[i].run);
+                write_time_cell(out, s.listed_steps[k].utc_ms);
+                std::fprintf(out, "<td class=\"n\">%+.4f</td></tr>\n", s.listed_steps[k].difference_ms);
+            }
+        }
+        if (r.total.steps > listed) {
+            write_more_row(out, 3, r.total.steps - listed, "steps");
+        }
+        std::fputs("</table>\n", out);
+    }
+    std::fputs("<h2 id=\"section-changes\">Adjustment changes</h2>\n", out);
+    if (r.total.changes == 0) {
+        std::fputs("<p class=\"note\">None.</p>\n", out);
+        return;
+    }
+    std::fputs("<div class=\"wide\"><table id=\"change-table\">\n<tr><th>run</th><th>UTC time</th><th>from</th>"
+               "<th>to</th></tr>\n",
+               out);
+    uint64_t listed = 0;
+    for (int i = 0; i < r.listed_runs; ++i) {
+        const RunStatistics &s = r.listed[i].run.statistics;
+        for (int k = 0; k < s.listed_change_count && listed < REPORT_LISTED_EVENTS; ++k, ++listed) {
+            std::fputs("<tr>", out);
+            write_run_cell(out, &r.listed[i].run);
+            write_time_cell(out, s.listed_changes[k].utc_ms);
+            std::fputs("<td>", out);
+            write_setting(out, s.listed_changes[k].from);
+            std::fputs("</td><td>", out);
+            write_setting(out, s.listed_changes[k].to);
+            std::fputs("</td></tr>\n", out);
+        }
+    }
+    if (r.total.changes > listed) {
+        write_more_row(out, 4, r.total.changes - listed, "changes");
+    }
+    std::fputs("</table></div>\n", out);
+}
+
+void write_figure(std::FILE *out, const char *caption) {
+    std::fprintf(out, "<figcaption>%s</figcaption></figure>\n", caption);
+}
+
+}  // namespace
+
+ReportFigures report_figures(const RunStatistics &statistics, const DifferenceCounts &counts) {
+    const RunPhase &phase = statistics.phase;
+    ReportFigures f = {};
+    f.frequency = frequency_figures(phase.frequency, PHASE_UNIT_S);
+    f.percentiles = difference_percentiles(counts);
+    f.stability_count = list_stability(phase.stability, PHASE_UNIT_S, f.stability);
+    return f;
+}
+
+void keep_run_for_report(ReportRecords &records, const LogRun &run, const DifferenceCounts &counts) {
+    if (records.listed_runs < REPORT_LISTED_RUNS) {
+        records.listed[records.listed_runs++] = ReportRun{run, report_figures(run.statistics, counts)};
+    }
+    records.runs = run.number > records.runs ? run.number : records.runs;
+}
+
+void write_html_report(std::FILE *out, const ReportRecords &r, const char *title_name) {
+    std::fputs("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+               "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>tickwatch report: ",
+               out);
+    write_xml_text(out, title_name);
+    std::fprintf(out, "</title>\n<style>\n%s</style>\n</head>\n<body>\n<h1>tickwatch report: ", STYLE);
+    write_xml_text(out, title_name);
+    std::fputs("</h1>\n<p class=\"note\">", out);
+    for (int i = 0; i < r.file_count; ++i) {
+        std::fputs(i == 0 ? "From " : ", ", out);
+        write_xml_text(out, r.files[i]);
+    }
+    std::fprintf(out, ": %ld run%s, %llu sample%s", static_cast<long>(r.runs), r.runs == 1 ? "" : "s",
+                 static_cast<unsigned long long>(r.total.samples), r.total.samples == 1 ? "" : "s");
+    if (r.unrecognised_lines > 0) {
+        std::fprintf(out, ", %llu line%s not understood", static_cast<unsigned long long>(r.unrecognised_lines),
+                     r.unrecognised_lines == 1 ? "" : "s");
+    }
+    std::fputs(".</p>\n", out);
+    write_summary(out, r);
+
+    std::fputs("<h2 id=\"section-difference\">Difference per sample</h2>\n<figure>\n", out);
+    write_difference_chart(out, *r.difference, title_name, false);
+    write_figure(out, "Each pixel column spans the lowest to the highest difference of the samples it holds.");
+    std::fputs("<h2 id=\"section-phase\">Time error per segment</h2>\n<figure>\n", out);
+    write_phase_chart(out, *r.phase);
+    write_figure(out, "The time error accumulated from the differences. Each segment starts at 0: a new run, a "
+                      "step or samples missing start a segment.");
+    write_stability(out, r.total_figures);
+    std::fputs("<h2 id=\"section-distribution\">Distribution of the difference</h2>\n<figure>\n", out);
+    write_difference_histogram(out, *r.total_counts);
+    write_figure(out, "The lines without a step, over all runs; the middle 99.8 % of them drawn.");
+
+    write_events(out, r);
+    std::fputs("</body>\n</html>\n", out);
+}

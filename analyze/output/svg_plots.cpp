@@ -1,0 +1,264 @@
+#include "analyze/output/svg_plots.h"
+
+#include <cmath>
+
+#include "analyze/output/svg_drawing.h"
+
+namespace {
+
+constexpr int WIDTH = 1200;
+constexpr int HEIGHT = 480;
+constexpr int LEFT = 110;
+constexpr int TOP = 50;
+constexpr int PLOT_WIDTH = 1050;
+constexpr int PLOT_HEIGHT = 360;
+
+const char *const OADEV_COLOUR = "#1c64b4";
+const char *const MDEV_COLOUR = "#e8590c";
+const char *const BAR_COLOUR = "#1c64b4";
+constexpr int MAX_BINS = 81;
+
+// A log scale over whole decades, padded as the frames are.
+struct LogScale {
+    int low_decade, high_decade;
+    int from, size;  // pixels: from the low end, towards the high
+};
+
+double along(const LogScale &scale, double value) {
+    const double share = (std::log10(value) - scale.low_decade) / (scale.high_decade - scale.low_decade);
+    const double padding = scale.size < 0 ? -PLOT_PADDING : PLOT_PADDING;
+    return scale.from + padding + share * (scale.size - 2 * padding);
+}
+
+void format_power(char *buffer, size_t size, int decade) {
+    if (decade >= 0 && decade <= 3) {
+        std::snprintf(buffer, size, "%.0f", std::pow(10.0, decade));
+    } else {
+        std::snprintf(buffer, size, "1e%d", decade);
+    }
+}
+
+void write_plot_legend(std::FILE *out, const char *colour, double x, const char *text, bool square) {
+    write_line(out, x, TOP - 16, x + 24, TOP - 16, colour, 2, "");
+    if (square) {
+        std::fprintf(out, R"(<rect x="%.1f" y="%d" width="7" height="7" fill="%s"/>)", x + 8.5, TOP - 20, colour);
+    } else {
+        std::fprintf(out, R"(<circle cx="%.1f" cy="%d" r="4" fill="%s"/>)", x + 12, TOP - 16, colour);
+    }
+    std::fputc('\n', out);
+    write_text(out, x + 30, TOP - 12, "start", 12, TEXT_COLOUR, text);
+}
+
+// One deviation against τ, as a line through its points.
+void write_deviation(std::FILE *out, const StabilityPoint *points, int count, bool mdev, const LogScale &x,
+                     const LogScale &y, const char *colour) {
+    std::fprintf(out, R"(<g id="%s" fill="%s">)", mdev ? "mdev" : "oadev", colour);
+    std::fputs("\n<path fill=\"none\" stroke-width=\"1.5\" d=\"", out);
+    bool drawing = false;
+    for (int i = 0; i < count; ++i) {
+        const double value = mdev ? points[i].mdev : points[i].oadev;
+        if ((mdev && !points[i].has_mdev) || !(value > 0)) {
+            drawing = false;
+            continue;
+        }
+        std::fprintf(out, "%c%.1f %.1f", drawing ? 'L' : 'M', along(x, points[i].tau_s), along(y, value));
+        drawing = true;
+    }
+    std::fprintf(out, "\" stroke=\"%s\"/>\n", colour);
+    for (int i = 0; i < count; ++i) {
+        const double value = mdev ? points[i].mdev : points[i].oadev;
+        if ((mdev && !points[i].has_mdev) || !(value > 0)) {
+            continue;
+        }
+        const double cx = along(x, points[i].tau_s);
+        const double cy = along(y, value);
+        if (mdev) {
+            std::fprintf(out, R"(<rect x="%.1f" y="%.1f" width="7" height="7">)", cx - 3.5, cy - 3.5);
+        } else {
+            std::fprintf(out, R"(<circle cx="%.1f" cy="%.1f" r="4">)", cx, cy);
+        }
+        std::fprintf(out, "<title>\xcf\x84 %g s: %s %.4g (n %llu)</title>%s\n", points[i].tau_s,
+                     mdev ? "MDEV" : "OADEV", value, static_cast<unsigned long long>(points[i].n),
+                     mdev ? "</rect>" : "</circle>");
+    }
+    std::fputs("</g>\n", out);
+}
+
+}  // namespace
+
+void write_stability_plot(std::FILE *out, const StabilityPoint *points, int count) {
+    begin_svg(out, WIDTH, HEIGHT, false);
+    double low = 0;
+    double high = 0;
+    for (int i = 0; i < count; ++i) {
+        const double values[] = {points[i].oadev, points[i].has_mdev ? points[i].mdev : 0.0};
+        for (const double value : values) {
+            if (value > 0) {
+                low = low > 0 ? std::fmin(low, value) : value;
+                high = std::fmax(high, value);
+            }
+        }
+    }
+    if (!(high > 0)) {
+        write_text(out, WIDTH / 2.0, HEIGHT / 2.0, "middle", 16, TEXT_COLOUR,
+                   count == 0 ? "no segment long enough for a τ of 1 s" : "no variation: every deviation is 0");
+        end_svg(out);
+        return;
+    }
+    const LogScale x = {0, static_cast<int>(std::ceil(std::log10(points[count - 1].tau_s))) + (count == 1 ? 1 : 0),
+                        LEFT - PLOT_PADDING, PLOT_WIDTH + 2 * PLOT_PADDING};
+    int low_decade = static_cast<int>(std::floor(std::log10(low)));
+    int high_decade = static_cast<int>(std::ceil(std::log10(high)));
+    high_decade += high_decade == low_decade ? 1 : 0;
+    // Upwards on the page: from the bottom, by negative pixels.
+    const LogScale y = {low_decade, high_decade, TOP + PLOT_HEIGHT, -PLOT_HEIGHT};
+    std::fputs("<g id=\"stability-axes\">\n", out);
+    char label[32];
+    for (int d = x.low_decade; d <= x.high_decade; ++d) {
+        const double at = along(x, std::pow(10.0, d));
+        write_line(out, at, TOP, at, TOP + PLOT_HEIGHT, AXIS_COLOUR, 1, "");
+        for (int k = 2; k <= 9 && d < x.high_decade; ++k) {
+            const double minor = along(x, k * std::pow(10.0, d));
+            write_line(out, minor, TOP, minor, TOP + PLOT_HEIGHT, GRID_COLOUR, 1, "");
+        }
+        format_power(label, sizeof label, d);
+        write_text(out, at, TOP + PLOT_HEIGHT + 20, "middle", 12, TEXT_COLOUR, label);
+    }
+    // At most about eight labelled decades, however wide the range.
+    const int every = (high_decade - low_decade + 7) / 8;
+    for (int d = low_decade; d <= high_decade; d += every) {
+        const double at = along(y, std::pow(10.0, d));
+        write_line(out, LEFT - PLOT_PADDING, at, LEFT + PLOT_WIDTH + PLOT_PADDING, at, AXIS_COLOUR, 1, "");
+        // 2 to 9 times the decade, where there is room for them.
+        for (int k = 2; k <= 9 && d < high_decade && high_decade - low_decade <= 6; ++k) {
+            const double minor = along(y, k * std::pow(10.0, d));
+            write_line(out, LEFT - PLOT_PADDING, minor, LEFT + PLOT_WIDTH + PLOT_PADDING, minor, GRID_COLOUR, 1, "");
+        }
+        format_power(label, sizeof label, d);
+        write_text(out, LEFT - PLOT_PADDING - 6, at + 4, "end", 12, TEXT_COLOUR, label);
+    }
+    write_text(out, LEFT + PLOT_WIDTH / 2.0, TOP + PLOT_HEIGHT + 44, "middle", 13, TEXT_COLOUR,
+               "averaging time \xcf\x84, s (log scale)");
+    write_vertical_title(out, 24, TOP + PLOT_HEIGHT / 2, "deviation (log scale)");
+    std::fputs("</g>\n<g id=\"stability-legend\">\n", out);
+    write_plot_legend(out, OADEV_COLOUR, LEFT, "overlapping Allan deviation (OADEV)", false);
+    write_plot_legend(out, MDEV_COLOUR, LEFT + 320, "modified Allan deviation (MDEV)", true);
+    std::fputs("</g>\n", out);
+    write_deviation(out, points, count, false, x, y, OADEV_COLOUR);
+    write_deviation(out, points, count, true, x, y, MDEV_COLOUR);
+    write_frame(out, "stability-frame", LEFT - PLOT_PADDING, TOP, PLOT_WIDTH + 2 * PLOT_PADDING, PLOT_HEIGHT);
+    end_svg(out);
+}
+
+namespace {
+
+// The index at which the count so far reaches share of all kept values.
+int index_at_share(const DifferenceCounts &counts, uint64_t kept, double share) {
+    const auto target = static_cast<uint64_t>(std::ceil(share * static_cast<double>(kept)));
+    uint64_t seen = 0;
+    for (int i = counts.lowest; i <= counts.highest; ++i) {
+        seen += counts.counts[i];
+        if (seen >= target && seen > 0) {
+            return i;
+        }
+    }
+    return counts.highest;
+}
+
+}  // namespace
+
+void write_difference_histogram(std::FILE *out, const DifferenceCounts &counts) {
+    begin_svg(out, WIDTH, HEIGHT, false);
+    const uint64_t kept = counts.values - counts.below - counts.above;
+    if (kept == 0) {
+        write_text(out, WIDTH / 2.0, HEIGHT / 2.0, "middle", 16, TEXT_COLOUR,
+                   "no difference within \xc2\xb1"
+                   "20 ms");
+        end_svg(out);
+        return;
+    }
+    // The middle 99.8 %: a lone outlier would squeeze the rest into a bar.
+    const int first = index_at_share(counts, kept, 0.001);
+    const int last = index_at_share(counts, kept, 0.999);
+    // Bins of 1, 2 or 5 times a power of ten value steps, at most 81.
+    static const int mantissas[] = {1, 2, 5};
+    int width = 1;
+    for (int k = 1, power = 1; (last - first) / width + 2 > MAX_BINS; ++k) {
+        power *= k % 3 == 0 ? 10 : 1;
+        width = mantissas[k % 3] * power;
+    }
+    const int start = first - ((first % width) + width) % width;
+    const int bins = (last - start) / width + 1;
+    static uint64_t bin_counts[MAX_BINS];
+    uint64_t largest = 0;
+    uint64_t outside_below = counts.below;
+    uint64_t outside_above = counts.above;
+    for (int b = 0; b < bins; ++b) {
+        bin_counts[b] = 0;
+    }
+    for (int i = counts.lowest; i <= counts.highest; ++i) {
+        if (i < start) {
+            outside_below += counts.counts[i];
+        } else if (i >= start + bins * width) {
+            outside_above += counts.counts[i];
+        } else {
+            bin_counts[(i - start) / width] += counts.counts[i];
+        }
+    }
+    for (int b = 0; b < bins; ++b) {
+        largest = bin_counts[b] > largest ? bin_counts[b] : largest;
+    }
+    const double step = nice_step(static_cast<double>(largest));
+    const auto count_ticks = static_cast<int>(std::ceil(static_cast<double>(largest) / step));
+    const double top_count = count_ticks * step;
+    const Scale scale = {0, top_count, TOP, PLOT_HEIGHT};
+    const double low_ms = difference_of_index(start) - 0.5 / DIFFERENCE_STEPS_PER_MS;
+    const double bin_ms = static_cast<double>(width) / DIFFERENCE_STEPS_PER_MS;
+    const double pixels_per_ms = (PLOT_WIDTH - 2 * PLOT_PADDING) / (bins * bin_ms);
+    auto x_of = [&](double ms) { return LEFT + PLOT_PADDING + (ms - low_ms) * pixels_per_ms; };
+
+    std::fputs("<g id=\"histogram-axes\">\n", out);
+    char label[48];
+    for (int i = 0; i <= count_ticks; ++i) {
+        const double value = i * step;
+        write_line(out, LEFT - PLOT_PADDING, y_of(scale, value), LEFT + PLOT_WIDTH + PLOT_PADDING, y_of(scale, value),
+                   GRID_COLOUR, 1, "");
+        std::snprintf(label, sizeof label, "%.0f", value);
+        write_text(out, LEFT - PLOT_PADDING - 6, y_of(scale, value) + 4, "end", 12, TEXT_COLOUR, label);
+    }
+    const double high_ms = low_ms + bins * bin_ms;
+    const double tick = nice_step(high_ms - low_ms);
+    for (auto i = static_cast<int>(std::ceil(low_ms / tick)); i * tick <= high_ms; ++i) {
+        const double shown = static_cast<double>(i) * tick;
+        write_line(out, x_of(shown), TOP + PLOT_HEIGHT, x_of(shown), TOP + PLOT_HEIGHT + 5, FRAME_COLOUR, 1, "");
+        std::snprintf(label, sizeof label, "%+g", shown);
+        write_text(out, x_of(shown), TOP + PLOT_HEIGHT + 20, "middle", 12, TEXT_COLOUR, shown == 0 ? "0" : label);
+    }
+    std::snprintf(label, sizeof label, "difference, ms (bins of %g ms)", bin_ms);
+    write_text(out, LEFT + PLOT_WIDTH / 2.0, TOP + PLOT_HEIGHT + 44, "middle", 13, TEXT_COLOUR, label);
+    write_vertical_title(out, 24, TOP + PLOT_HEIGHT / 2, "samples");
+    std::fputs("</g>\n<g id=\"histogram\">\n", out);
+    for (int b = 0; b < bins; ++b) {
+        if (bin_counts[b] == 0) {
+            continue;
+        }
+        const double from = low_ms + b * bin_ms;
+        const double y = y_of(scale, static_cast<double>(bin_counts[b]));
+        std::fprintf(out, R"(<rect x="%.1f" y="%.1f" width="%.1f" height="%.1f" fill="%s"><title>)", x_of(from) + 0.5,
+                     y, std::fmax(bin_ms * pixels_per_ms - 1, 1.0), y_of(scale, 0) - y, BAR_COLOUR);
+        // The values the bin holds, by their printed value.
+        const int first_index = start + b * width;
+        std::fprintf(out, "%+.4f", difference_of_index(first_index));
+        if (width > 1) {
+            std::fprintf(out, " to %+.4f", difference_of_index(first_index + width - 1));
+        }
+        std::fprintf(out, " ms: %llu</title></rect>", static_cast<unsigned long long>(bin_counts[b]));
+        std::fputc('\n', out);
+    }
+    std::fputs("</g>\n", out);
+    std::snprintf(label, sizeof label, "%llu below and %llu above the range drawn",
+                  static_cast<unsigned long long>(outside_below), static_cast<unsigned long long>(outside_above));
+    write_text(out, LEFT + PLOT_WIDTH, TOP - 12, "end", 12, TEXT_COLOUR, label);
+    write_frame(out, "histogram-frame", LEFT - PLOT_PADDING, TOP, PLOT_WIDTH + 2 * PLOT_PADDING, PLOT_HEIGHT);
+    end_svg(out);
+}
