@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <initializer_list>
 
 #ifdef _WIN32
@@ -18,14 +19,18 @@
 
 #include "analyze/accumulate/chart_data.h"
 #include "analyze/accumulate/statistics.h"
+#include "analyze/live.h"
 #include "analyze/options.h"
 #include "analyze/output/csv_output.h"
 #include "analyze/output/escape.h"
 #include "analyze/output/html_report.h"
 #include "analyze/output/json_summary.h"
+#include "analyze/output/metrics.h"
 #include "analyze/output/output_file.h"
+#include "analyze/output/status_line.h"
 #include "analyze/output/svg_chart.h"
 #include "analyze/output/text_summary.h"
+#include "analyze/parse/follow.h"
 #include "analyze/parse/log_line.h"
 #include "analyze/parse/log_reader.h"
 #include "app/version.h"
@@ -42,7 +47,8 @@ struct Analysis {
     OutputFile csv_output;
     OutputFile svg_output;
     OutputFile html_output;
-    std::FILE *csv;         // csv_output's, with --csv
+    OutputFile metrics_output;
+    std::FILE *csv;         // csv_output's, with --csv; with --follow the target's own
     ChartData *chart;       // with --svg or --html
     ReportRecords *report;  // with --html
     bool run_open;
@@ -50,6 +56,9 @@ struct Analysis {
     int32_t runs;
     RunStatistics total;
     uint64_t unrecognised_lines;
+    ReportFields last_sample;  // with has_last_sample
+    bool has_last_sample;
+    bool csv_written;
     bool failed;
 };
 
@@ -112,6 +121,30 @@ bool check_readable(const char *name) {
     return true;
 }
 
+// With --follow, the last log: a regular file, or none yet. One not there
+// yet is no output either, told by its name.
+bool check_followable(const char *name, const char *const *outputs, int output_count) {
+    bool regular = false;
+    if (is_regular_file(name, regular)) {
+        if (!regular && !is_standard_input(name)) {
+            report_problem(name, "cannot follow", "not a regular file");
+            return false;
+        }
+        return check_readable(name);
+    }
+    if (errno != ENOENT) {
+        report_problem(name, "cannot read", std::strerror(errno));
+        return false;
+    }
+    for (int i = 0; i < output_count; ++i) {
+        if (same_output_name(outputs[i], name)) {
+            report_problem(outputs[i], "the output is the same file as the log", name);
+            return false;
+        }
+    }
+    return true;
+}
+
 void open_run(Analysis &a, const char *file, uint64_t line) {
     a.run_open = true;
     a.run.number = ++a.runs;
@@ -144,6 +177,8 @@ void add_report(Analysis &a, const ReportFields &sample, const char *file, uint6
     // (The run's first sample that the chart can place.)
     const bool starts_run = a.run.statistics.first_utc_ms == UNKNOWN_TIME_MS;
     add_sample(a.run.statistics, sample);
+    a.has_last_sample = true;
+    a.last_sample = sample;
     if (a.csv != nullptr) {
         write_csv_row(a.csv, sample, a.run.number);
     }
@@ -177,9 +212,7 @@ void warn_unknown(FileCounts &counts, const char *name, uint64_t line, const cha
 }
 
 // Reads one log through. False when it cannot be read to its end.
-bool analyze_log(Analysis &a, std::FILE *file, const char *name, FileCounts &counts) {
-    LogReader reader;
-    start_reading(reader, file, read_block);
+bool analyze_log(Analysis &a, LogReader &reader, const char *name, FileCounts &counts) {
     for (;;) {
         const char *text = nullptr;
         size_t length = 0;
@@ -238,6 +271,17 @@ bool analyze_log(Analysis &a, std::FILE *file, const char *name, FileCounts &cou
     }
 }
 
+// The log's last run ends with it; its lines not understood are counted in.
+void end_log(Analysis &a, const FileCounts &counts, const char *name) {
+    close_run(a);
+    a.unrecognised_lines += counts.unknown;
+    if (counts.unknown > MAX_SHOWN_WARNINGS) {
+        std::fprintf(stderr, "tickwatch-analyze: %s: %llu lines not understood, the first %llu named above\n", name,
+                     static_cast<unsigned long long>(counts.unknown),
+                     static_cast<unsigned long long>(MAX_SHOWN_WARNINGS));
+    }
+}
+
 // Reads one log from its name; false if it cannot be read or holds no
 // report line at all.
 bool analyze_named_log(Analysis &a, char *name) {
@@ -256,17 +300,13 @@ bool analyze_named_log(Analysis &a, char *name) {
 #endif
     }
     FileCounts counts = {};
-    const bool read = analyze_log(a, file, shown, counts);
-    close_run(a);
+    LogReader reader;
+    start_reading(reader, file, read_block);
+    const bool read = analyze_log(a, reader, shown, counts);
     if (file != stdin) {
         std::fclose(file);
     }
-    a.unrecognised_lines += counts.unknown;
-    if (counts.unknown > MAX_SHOWN_WARNINGS) {
-        std::fprintf(stderr, "tickwatch-analyze: %s: %llu lines not understood, the first %llu named above\n", shown,
-                     static_cast<unsigned long long>(counts.unknown),
-                     static_cast<unsigned long long>(MAX_SHOWN_WARNINGS));
-    }
+    end_log(a, counts, shown);
     if (read && counts.reports == 0) {
         report_problem(shown, "no report lines in it", counts.unknown > 0 ? "not a tickwatch log?" : "");
         return false;
@@ -287,7 +327,7 @@ void chart_title(char *buffer, size_t size, const AnalyzeOptions &options) {
 // Replaces the outputs only when everything succeeded, each written out
 // before any is replaced.
 bool finish_outputs(Analysis &a) {
-    OutputFile *outputs[] = {&a.csv_output, &a.svg_output, &a.html_output};
+    OutputFile *outputs[] = {&a.csv_output, &a.svg_output, &a.html_output, &a.metrics_output};
     bool finished = !a.failed;
     for (OutputFile *output : outputs) {
         finished = finished && finish_output_file(*output);
@@ -300,6 +340,147 @@ bool finish_outputs(Analysis &a) {
         }
     }
     return finished;
+}
+
+// The totals so far: the open run's samples counted in, and with --follow
+// the lines of the followed file.
+RunStatistics total_so_far;
+FileCounts followed_counts;
+
+const RunStatistics &figures_so_far(const Analysis &a) {
+    total_so_far = a.total;
+    total_so_far.difference_counts = nullptr;  // the total's own, added to only when a run ends
+    if (a.run_open) {
+        add_run_to_total(total_so_far, a.run.statistics);
+    }
+    return total_so_far;
+}
+
+void write_chart(std::FILE *out, const Analysis &a) {
+    char title[512];
+    chart_title(title, sizeof title, a.options);
+    write_svg_chart(out, chart_data, title);
+}
+
+void write_metrics_of(std::FILE *out, const Analysis &a) {
+    MetricsFigures figures = {};
+    figures.log_name = file_name_of(display_name(a.options.logs[a.options.log_count - 1]));
+    figures.total = &figures_so_far(a);
+    figures.unrecognised_lines = a.unrecognised_lines + followed_counts.unknown;
+    figures.has_last_sample = a.has_last_sample;
+    figures.last_sample = a.last_sample;
+    const FrequencyFigures frequency = frequency_figures(figures.total->phase.frequency, PHASE_UNIT_S);
+    figures.has_frequency_offset = frequency.has_offset;
+    figures.frequency_offset_ratio = frequency.offset_ppm / 1e6;
+    StabilityPoint points[STABILITY_TAUS];
+    const int count = list_stability(figures.total->phase.stability, PHASE_UNIT_S, points);
+    for (int i = 0; i < count && figures.oadev_count < MAX_OADEV_POINTS; ++i) {
+        if (points[i].tau_s <= MAX_OADEV_TAU_SECONDS) {
+            figures.oadev[figures.oadev_count++] = {points[i].tau_s, points[i].oadev};
+        }
+    }
+    write_metrics(out, figures);
+}
+
+// The report, the open run's figures counted in (with --follow; at the end
+// every run has ended).
+ReportRecords report_so_far;
+DifferenceCounts differences_so_far;
+
+void write_report_of(std::FILE *out, const Analysis &a) {
+    report_so_far = report_records;
+    differences_so_far = total_differences;
+    if (a.run_open) {
+        keep_run_for_report(report_so_far, a.run, run_differences);
+        add_counts(differences_so_far, run_differences);
+    }
+    report_so_far.total = figures_so_far(a);
+    report_so_far.total_figures = report_figures(report_so_far.total, differences_so_far);
+    report_so_far.total_counts = &differences_so_far;
+    report_so_far.files = a.options.logs;
+    report_so_far.file_count = a.options.log_count;
+    report_so_far.unrecognised_lines = a.unrecognised_lines + followed_counts.unknown;
+    report_so_far.difference = &chart_data;
+    report_so_far.phase = &phase_chart;
+    char title[512];
+    chart_title(title, sizeof title, a.options);
+    write_html_report(out, report_so_far, title);
+}
+
+// With --follow: an output written whole again, through a temporary
+// renamed over it, so that a reader sees the old one or the new one.
+bool rewrite_output(OutputFile &output, const char *target, void (*write)(std::FILE *, const Analysis &),
+                    const Analysis &a) {
+    if (!open_output_file(output, target)) {
+        return false;
+    }
+    write(output.file, a);
+    return commit_output_file(output);
+}
+
+bool rewrite_outputs(Analysis &a) {
+    bool written = true;
+    if (a.options.svg_file != nullptr) {
+        written = rewrite_output(a.svg_output, a.options.svg_file, write_chart, a) && written;
+    }
+    if (a.options.html_file != nullptr) {
+        written = rewrite_output(a.html_output, a.options.html_file, write_report_of, a) && written;
+    }
+    if (a.options.metrics_file != nullptr) {
+        written = rewrite_output(a.metrics_output, a.options.metrics_file, write_metrics_of, a) && written;
+    }
+    return written;
+}
+
+// With --follow the CSV's rows go straight to it as they come: it is made
+// empty through its temporary, then appended to.
+bool open_csv_in_place(Analysis &a) {
+    if (!commit_output_file(a.csv_output)) {
+        return false;
+    }
+    a.csv = std::fopen(a.csv_output.destination, "ab");
+    if (a.csv == nullptr) {
+        report_problem(a.options.csv_file, "cannot write", std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+// --follow: the last log, read on as it grows.
+
+void read_followed_lines(void *context, LogReader &reader, const char *name) {
+    auto &a = *static_cast<Analysis *>(context);
+    if (!analyze_log(a, reader, name, followed_counts)) {
+        a.failed = true;
+    }
+    if (a.csv != nullptr) {
+        flush_csv(a.csv);  // the rows as they come
+    }
+}
+
+void end_followed_file(void *context, const char *name, bool dropped_partial_line) {
+    auto &a = *static_cast<Analysis *>(context);
+    if (dropped_partial_line) {
+        std::fprintf(stderr, "tickwatch-analyze: %s: the last line has no line end (cut short?), left out\n", name);
+    }
+    end_log(a, followed_counts, name);
+    followed_counts = FileCounts{};
+}
+
+void publish_so_far(void *context) {
+    auto &a = *static_cast<Analysis *>(context);
+    const RunStatistics &total = figures_so_far(a);
+    // Standard output is the JSON document's alone.
+    std::FILE *out = a.options.json ? stderr : stdout;
+    write_status_line(out, static_cast<int64_t>(std::time(nullptr)) * 1000, total,
+                      a.has_last_sample ? &a.last_sample.difference_ms : nullptr);
+    if (std::fflush(out) != 0 || std::ferror(out) != 0) {
+        // Nobody reads on: the outputs are written, and it ends.
+        report_problem(out == stdout ? "standard output" : "standard error", "cannot write", std::strerror(errno));
+        a.failed = true;
+        request_stop();
+    }
+    rewrite_outputs(a);
 }
 
 }  // namespace
@@ -329,9 +510,9 @@ int run_analyze(int argc, char **argv) {
     // take them, for std::filesystem too.
     std::setlocale(LC_CTYPE, "");
 #endif
-    const char *outputs[3];
+    const char *outputs[4];
     int output_count = 0;
-    for (const char *output : {a.options.csv_file, a.options.svg_file, a.options.html_file}) {
+    for (const char *output : {a.options.csv_file, a.options.svg_file, a.options.html_file, a.options.metrics_file}) {
         if (output != nullptr) {
             outputs[output_count++] = output;
         }
@@ -342,7 +523,14 @@ int run_analyze(int argc, char **argv) {
     }
     bool readable = true;
     for (int i = 0; i < a.options.log_count; ++i) {
-        readable = check_readable(a.options.logs[i]) && readable;
+        // The followed log may not be there yet: tickwatch makes it at its
+        // first line, and the loop waits for it.
+        const bool followed = a.options.follow && i == a.options.log_count - 1;
+        if (followed) {
+            readable = check_followable(a.options.logs[i], outputs, output_count) && readable;
+        } else {
+            readable = check_readable(a.options.logs[i]) && readable;
+        }
     }
     if (!readable) {
         return EXIT_TROUBLE;
@@ -352,16 +540,21 @@ int run_analyze(int argc, char **argv) {
             return EXIT_TROUBLE;
         }
         a.csv = a.csv_output.file;
+        if (a.options.follow && !open_csv_in_place(a)) {
+            return EXIT_TROUBLE;
+        }
         begin_csv(a.csv);
     }
+    // With --follow, the chart, the report and the metrics are written whole
+    // at each interval instead.
     if (a.options.svg_file != nullptr) {
-        if (!open_output_file(a.svg_output, a.options.svg_file)) {
+        if (!a.options.follow && !open_output_file(a.svg_output, a.options.svg_file)) {
             discard_output_file(a.csv_output);
             return EXIT_TROUBLE;
         }
     }
     if (a.options.html_file != nullptr) {
-        if (!open_output_file(a.html_output, a.options.html_file)) {
+        if (!a.options.follow && !open_output_file(a.html_output, a.options.html_file)) {
             discard_output_file(a.csv_output);
             discard_output_file(a.svg_output);
             return EXIT_TROUBLE;
@@ -374,15 +567,28 @@ int run_analyze(int argc, char **argv) {
         a.chart = &chart_data;
         start_chart(chart_data);
     }
+    if (a.options.metrics_file != nullptr && !a.options.follow &&
+        !open_output_file(a.metrics_output, a.options.metrics_file)) {
+        discard_output_file(a.csv_output);
+        discard_output_file(a.svg_output);
+        discard_output_file(a.html_output);
+        return EXIT_TROUBLE;
+    }
 
     if (a.options.json) {
         begin_json(stdout);
     }
-    // (No further log once the summary cannot be written.)
-    for (int i = 0; i < a.options.log_count && std::ferror(stdout) == 0; ++i) {
+    // With --follow, the last log is read by the loop, from its start; no
+    // further log once the summary cannot be written.
+    const int read_whole = a.options.follow ? a.options.log_count - 1 : a.options.log_count;
+    for (int i = 0; i < read_whole && std::ferror(stdout) == 0; ++i) {
         if (!analyze_named_log(a, a.options.logs[i])) {
             a.failed = true;
         }
+    }
+    if (a.options.follow) {
+        const LiveAnalysis live = {&a, read_followed_lines, end_followed_file, publish_so_far};
+        follow_log(a.options.logs[a.options.log_count - 1], a.options.interval_seconds, read_block, live);
     }
     // The names as shown: standard input by its name.
     for (int i = 0; i < a.options.log_count; ++i) {
@@ -395,23 +601,25 @@ int run_analyze(int argc, char **argv) {
     }
 
     if (a.csv != nullptr) {
-        end_csv(a.csv);
+        a.csv_written = end_csv(a.csv);
     }
-    char title[512];
-    chart_title(title, sizeof title, a.options);
-    if (a.options.svg_file != nullptr) {
-        write_svg_chart(a.svg_output.file, chart_data, title);
-    }
-    if (a.report != nullptr) {
-        report_records.total = a.total;
-        report_records.total_figures = report_figures(a.total, total_differences);
-        report_records.total_counts = &total_differences;
-        report_records.files = a.options.logs;
-        report_records.file_count = a.options.log_count;
-        report_records.unrecognised_lines = a.unrecognised_lines;
-        report_records.difference = &chart_data;
-        report_records.phase = &phase_chart;
-        write_html_report(a.html_output.file, report_records, title);
+    if (a.options.follow) {
+        // The rows were written in place as they came.
+        if (a.csv != nullptr && (std::fclose(a.csv) != 0 || !a.csv_written)) {
+            report_problem(a.options.csv_file, "cannot write", "a write failed");
+            a.failed = true;
+        }
+        a.failed = !rewrite_outputs(a) || a.failed;
+    } else {
+        if (a.options.svg_file != nullptr) {
+            write_chart(a.svg_output.file, a);
+        }
+        if (a.report != nullptr) {
+            write_report_of(a.html_output.file, a);
+        }
+        if (a.options.metrics_file != nullptr) {
+            write_metrics_of(a.metrics_output.file, a);
+        }
     }
     if (std::fflush(stdout) != 0) {
         report_problem("standard output", "cannot write", std::strerror(errno));

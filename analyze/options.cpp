@@ -1,6 +1,7 @@
 #include "analyze/options.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 const char *const ANALYZE_USAGE = "usage: tickwatch-analyze [options] LOG...\n"
@@ -14,20 +15,46 @@ const char *const ANALYZE_USAGE = "usage: tickwatch-analyze [options] LOG...\n"
                                   "  --svg FILE  also draw the chart of the log into FILE\n"
                                   "  --html FILE also write the report, tables and charts, as one page to FILE\n"
                                   "  --json      print the summary as JSON instead of text\n"
+                                  "  --metrics FILE  also write the figures as Prometheus metrics into FILE,\n"
+                                  "              for the textfile collector of node_exporter or windows_exporter\n"
+                                  "  --follow    after reading the LOGs, keep reading the last one as it grows,\n"
+                                  "              also when it is renamed and a new one takes its name, until\n"
+                                  "              Ctrl+C; at each interval print a status line and rewrite the\n"
+                                  "              --svg, --html and --metrics files; --csv gets its rows as\n"
+                                  "              they come\n"
+                                  "  --interval SECONDS  between the status lines of --follow (1 to 86400,\n"
+                                  "              default 10)\n"
                                   "  --          every argument after this is a LOG\n"
                                   "  -h, --help  show this text\n"
                                   "  --version   show the version\n"
                                   "\n"
                                   "Exit status: 0 when done, 2 on a usage error or a file that cannot be read\n"
-                                  "or written, or a LOG without a single report line.\n";
+                                  "or written, or a LOG without a single report line. With --follow,\n"
+                                  "Ctrl+C ends it: it writes the outputs, prints the summary, and exits 0.\n";
 
 static bool usage_error(const char *what, const char *argument) {
     std::fprintf(stderr, "tickwatch-analyze: %s%s\nTry 'tickwatch-analyze --help'.\n", what, argument);
     return false;
 }
 
+// A whole number of seconds in range, or false.
+static bool parse_interval(const char *text, int &seconds) {
+    if (*text < '0' || *text > '9') {
+        return false;
+    }
+    char *end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    if (*end != '\0' || value < 1 || value > MAX_INTERVAL_SECONDS) {
+        return false;
+    }
+    seconds = static_cast<int>(value);
+    return true;
+}
+
 bool parse_options(int argc, char **argv, AnalyzeOptions &options) {
     options = AnalyzeOptions{};
+    options.interval_seconds = DEFAULT_INTERVAL_SECONDS;
+    bool interval_given = false;
     // The logs are moved to the front of argv, in their order.
     options.logs = argv + 1;
     bool only_logs = false;
@@ -53,12 +80,36 @@ bool parse_options(int argc, char **argv, AnalyzeOptions &options) {
                                 : argument[2] == 's' ? options.svg_file
                                                      : options.html_file;
             file = argv[++i];
+        } else if (std::strcmp(argument, "--metrics") == 0) {
+            if (i + 1 == argc) {
+                return usage_error("a file name must follow ", argument);
+            }
+            options.metrics_file = argv[++i];
+        } else if (std::strcmp(argument, "--follow") == 0) {
+            options.follow = true;
+        } else if (std::strcmp(argument, "--interval") == 0) {
+            if (i + 1 == argc) {
+                return usage_error("a number of seconds must follow ", argument);
+            }
+            if (!parse_interval(argv[++i], options.interval_seconds)) {
+                return usage_error("--interval takes whole seconds from 1 to 86400, not ", argv[i]);
+            }
+            interval_given = true;
         } else {
             return usage_error("unknown option ", argument);
         }
     }
-    if (!options.show_help && !options.show_version && options.log_count == 0) {
+    if (options.show_help || options.show_version) {
+        return true;
+    }
+    if (options.log_count == 0) {
         return usage_error("no log file named", "");
+    }
+    if (interval_given && !options.follow) {
+        return usage_error("--interval is for --follow", "");
+    }
+    if (options.follow && std::strcmp(options.logs[options.log_count - 1], "-") == 0) {
+        return usage_error("--follow follows a file by its name, not standard input", "");
     }
     return true;
 }

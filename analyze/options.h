@@ -3,16 +3,22 @@
 
 constexpr int EXIT_TROUBLE = 2;  // a usage error, a file that cannot be read or written
 
+constexpr int DEFAULT_INTERVAL_SECONDS = 10;
+constexpr int MAX_INTERVAL_SECONDS = 86400;
+
 extern const char *const ANALYZE_USAGE;
 
 struct AnalyzeOptions {
     bool show_help;
     bool show_version;
     bool json;
-    const char *csv_file;   // or nullptr
-    const char *svg_file;   // or nullptr
-    const char *html_file;  // or nullptr
-    char **logs;            // the log files named, "-" for standard input
+    const char *csv_file;      // or nullptr
+    const char *svg_file;      // or nullptr
+    const char *html_file;     // or nullptr
+    const char *metrics_file;  // or nullptr
+    bool follow;
+    int interval_seconds;  // between the status lines of --follow
+    char **logs;           // the log files named, "-" for standard input
     int log_count;
 };
 

@@ -51,8 +51,9 @@ add_windows_program(tickwatch-bench bench/bench.cpp)
 link_windows_program(tickwatch-analyze)
 if(NOT CMAKE_SIZEOF_VOID_P EQUAL 4)
   # Its std::filesystem (telling files apart, replacing a file by a rename)
-  # needs the compiler's thread library too: linked in like the others, so
-  # that it still needs no DLL beyond the system's.
+  # and the sleeps of --follow need the compiler's thread library too:
+  # linked in like the others, so that it still needs no DLL beyond the
+  # system's.
   target_link_options(tickwatch-analyze PRIVATE -static)
 endif()
 

@@ -109,6 +109,8 @@ void write_csv_row(std::FILE *out, const ReportFields &sample, int32_t run) {
     pending_length += static_cast<size_t>(p - row);
 }
 
+void flush_csv(std::FILE *out) { flush_pending(out); }
+
 bool end_csv(std::FILE *out) {
     flush_pending(out);
     return std::fflush(out) == 0 && std::ferror(out) == 0;

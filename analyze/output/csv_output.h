@@ -8,5 +8,7 @@
 
 void begin_csv(std::FILE *out);
 void write_csv_row(std::FILE *out, const ReportFields &sample, int32_t run);
+// Writes the rows held back, for whoever reads the file as it grows.
+void flush_csv(std::FILE *out);
 // Writes what is still held back; false if any write failed.
 bool end_csv(std::FILE *out);

@@ -86,6 +86,28 @@ void write_json_string(std::FILE *out, const char *text) {
     std::fputc('"', out);
 }
 
+void write_label_value(std::FILE *out, const char *text) {
+    const auto *c = reinterpret_cast<const unsigned char *>(text);
+    while (*c != '\0') {
+        const int length = utf8_length(c);
+        if (length == 0) {
+            std::fputc('?', out);
+            ++c;
+            continue;
+        }
+        if (*c == '"' || *c == '\\') {
+            std::fprintf(out, "\\%c", *c);
+        } else if (*c == '\n') {
+            std::fputs("\\n", out);
+        } else if (*c < 0x20) {
+            std::fputc('?', out);  // the format has no escape for the others
+        } else {
+            std::fwrite(c, 1, static_cast<size_t>(length), out);
+        }
+        c += length;
+    }
+}
+
 void printable_excerpt(char *buffer, size_t size, const char *text, size_t length) {
     size_t n = 0;
     for (size_t i = 0; i < length && n + 4 < size; ++i) {

@@ -1,5 +1,5 @@
 // Text from outside (file names, lines of a log) made safe to put in XML,
-// JSON or a terminal. Bytes that are not UTF-8 become '?'.
+// JSON, a metric's label or a terminal. Bytes that are not UTF-8 become '?'.
 #pragma once
 
 #include <cstddef>
@@ -7,6 +7,8 @@
 
 void write_xml_text(std::FILE *out, const char *text);
 void write_json_string(std::FILE *out, const char *text);  // with its quotes
+// A label value of a metric, without its quotes.
+void write_label_value(std::FILE *out, const char *text);
 // The length bytes at text as printable ASCII for a message, others as '?',
 // into buffer with a terminating zero; cut short with "..." to fit.
 void printable_excerpt(char *buffer, size_t size, const char *text, size_t length);

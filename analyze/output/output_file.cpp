@@ -172,6 +172,8 @@ bool open_in_place(OutputFile &output) {
 
 }  // namespace
 
+bool same_output_name(const char *a, const char *b) { return same_output(a, b); }
+
 bool check_output_names(const char *const *outputs, int output_count, const char *const *logs, int log_count) {
     bool distinct = true;
     for (int i = 0; i < output_count; ++i) {

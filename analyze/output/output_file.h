@@ -24,6 +24,10 @@ struct OutputFile {
 // standard input. False if any is refused.
 bool check_output_names(const char *const *outputs, int output_count, const char *const *logs, int log_count);
 
+// Whether two names, which need not exist yet, are the same file or name
+// the same entry of the same directory.
+bool same_output_name(const char *a, const char *b);
+
 // Opens a new temporary for target (which must stay valid). False, with
 // the reason reported, if it cannot be written. Callable again for the same
 // target once committed or discarded.

@@ -10,6 +10,13 @@ void start_reading(LogReader &reader, std::FILE *file, char *block) {
     reader.at_end_of_file = false;
     reader.skipping_long_line = false;
     reader.line_number = 0;
+    reader.bytes_read = 0;
+    reader.waits_for_line_end = false;
+}
+
+void continue_reading(LogReader &reader, std::FILE *file) {
+    reader.file = file;
+    reader.at_end_of_file = false;
 }
 
 // Moves the unread rest to the front of the block and fills up behind it.
@@ -23,6 +30,7 @@ static bool refill(LogReader &reader) {
     reader.end = rest;
     const size_t count = std::fread(reader.block + rest, 1, READ_BLOCK_SIZE - rest, reader.file);
     reader.end += count;
+    reader.bytes_read += count;
     if (count < READ_BLOCK_SIZE - rest) {
         if (std::ferror(reader.file) != 0) {
             return false;
@@ -64,6 +72,9 @@ ReadResult read_line(LogReader &reader, const char *&text, size_t &length) {
             reader.begin = reader.end;
         }
         if (reader.at_end_of_file) {
+            if (reader.waits_for_line_end) {
+                return ReadResult::end;
+            }
             reader.begin = reader.end;
             if (reader.skipping_long_line) {
                 reader.skipping_long_line = false;

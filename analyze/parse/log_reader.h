@@ -18,6 +18,10 @@ struct LogReader {
     bool at_end_of_file;
     bool skipping_long_line;
     uint64_t line_number;  // of the line last returned
+    uint64_t bytes_read;   // from the file into the block: where the next read starts
+    // For a log still being written: a last line without its line end is
+    // kept in the block, unreturned, until more of the file is read.
+    bool waits_for_line_end;
 };
 
 enum class ReadResult {
@@ -30,6 +34,10 @@ enum class ReadResult {
 
 // The reader takes over file and block; neither is released by the reader.
 void start_reading(LogReader &reader, std::FILE *file, char *block);
+
+// Reading on after the end of the file, from bytes_read of file (positioned
+// there), which takes the place of the one before.
+void continue_reading(LogReader &reader, std::FILE *file);
 
 // The next line: its text stays valid until the next call. A UTF-8 byte
 // order mark before the first line (an editor's) is left out.

@@ -1,8 +1,10 @@
-"""tickwatch-analyze on logs: crafted ones with known contents, bad input, and
-(with Wine) logs that the real tickwatch.exe has just recorded.
+"""tickwatch-analyze on logs: crafted ones with known contents, bad input, a
+log followed as it grows with its metrics collected by a real node_exporter,
+and (with Wine) logs that the real tickwatch.exe has just recorded.
 
   ANALYZE_EXE          the host build of tickwatch-analyze
   ANALYZE_WINDOWS_EXE  the Windows build beside TICKWATCH_EXE (RecordedLog)
+  NODE_EXPORTER        node_exporter (Follow; Debian's prometheus-node-exporter)
 """
 
 import json
@@ -10,11 +12,14 @@ import os
 import random
 import re
 import shutil
+import signal
+import socket
 import subprocess
 import tempfile
 import threading
 import time
 import unittest
+import urllib.request
 import xml.etree.ElementTree as ElementTree
 
 import tickwatch_e2e
@@ -24,6 +29,7 @@ ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)),
 ANALYZE = os.environ.get("ANALYZE_EXE", os.path.join(ROOT, "build", "host", "tickwatch-analyze"))
 ANALYZE_WINDOWS = os.environ.get("ANALYZE_WINDOWS_EXE", "")
 SVG = "{http://www.w3.org/2000/svg}"
+NODE_EXPORTER = os.environ.get("NODE_EXPORTER", "/usr/bin/prometheus-node-exporter")
 
 
 def project_version():
@@ -667,7 +673,12 @@ class BadInput(AnalyzeTestCase):
         self.assertTrue(out.startswith("usage: tickwatch-analyze [options] LOG...\n"))
         for args, message in (((), "no log file named"), (("--svg",), "a file name must follow --svg"),
                               (("--html",), "a file name must follow --html"),
-                              (("-x", "a.log"), "unknown option -x")):
+                              (("-x", "a.log"), "unknown option -x"),
+                              (("--follow", "--interval", "0", "a.log"), "--interval takes whole seconds from 1"),
+                              (("--follow", "--interval", "1.5", "a.log"), "--interval takes whole seconds from 1"),
+                              (("--follow", "a.log", "--interval"), "a number of seconds must follow --interval"),
+                              (("--interval", "5", "a.log"), "--interval is for --follow"),
+                              (("--follow", "a.log", "-"), "--follow follows a file by its name")):
             _, err = self.analyze(*args, status=2)
             self.assertIn("tickwatch-analyze: " + message, err)
         for args in (("--version",), ("--version", "missing.log")):
@@ -685,6 +696,182 @@ class BadInput(AnalyzeTestCase):
         self.assertGreaterEqual(len(options), 6)
         for option in (name for pair in options for name in pair if name):
             self.assertTrue(re.search(r"\.[BIR]{1,2} .*" + re.escape(option) + r"(?![-\w])", text), option)
+
+
+def metric_samples(text):
+    """{"name{labels}": value} of an exposition."""
+    samples = {}
+    for line in text.splitlines():
+        if line and not line.startswith("#"):
+            key, value = line.rsplit(" ", 1)
+            samples[key] = float(value)
+    return samples
+
+
+def wait_for(condition, timeout, what):
+    """Calls condition until it returns something true; returns that."""
+    deadline = time.monotonic() + timeout
+    while True:
+        result = condition()
+        if result:
+            return result
+        if time.monotonic() > deadline:
+            raise AssertionError("in %d s, never: %s" % (timeout, what))
+        time.sleep(0.2)
+
+
+class Follow(AnalyzeTestCase):
+    """--follow on a log that grows and is rotated, its metrics read by a
+    real node_exporter's textfile collector, on 127.0.0.1 only."""
+
+    def start_exporter(self, textfile_dir):
+        if not os.path.isfile(NODE_EXPORTER):
+            self.fail("no node_exporter at NODE_EXPORTER=%r: run tools/install-deps.sh" % NODE_EXPORTER)
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            port = s.getsockname()[1]
+        with open(self.path("exporter.err"), "wb") as err:
+            exporter = subprocess.Popen([NODE_EXPORTER, "--web.listen-address=127.0.0.1:%d" % port,
+                                         "--collector.disable-defaults", "--collector.textfile",
+                                         "--collector.textfile.directory", textfile_dir],
+                                        stdout=subprocess.DEVNULL, stderr=err)
+        self.addCleanup(lambda: (exporter.kill(), exporter.wait()))
+        url = "http://127.0.0.1:%d/metrics" % port
+
+        def scrape():
+            try:
+                with urllib.request.urlopen(url, timeout=5) as response:
+                    return metric_samples(response.read().decode())
+            except OSError:
+                self.assertIsNone(exporter.poll(), "node_exporter ended: see exporter.err")
+                return None
+        wait_for(scrape, 15, "node_exporter answers")
+        return scrape
+
+    def start_follow(self, *args):
+        with open(self.path("out"), "wb") as out, open(self.path("err"), "wb") as err:
+            process = subprocess.Popen([ANALYZE, "--follow"] + list(args), stdout=out, stderr=err)
+        self.addCleanup(lambda: process.poll() is None and (process.kill(), process.wait()))
+        return process
+
+    def read_text(self, name):
+        with open(self.path(name)) as f:
+            return f.read()
+
+    def stop(self, process, sig=signal.SIGINT):
+        process.send_signal(sig)
+        status = process.wait(15)
+        with open(self.path("out")) as out, open(self.path("err")) as err:
+            return status, out.read(), err.read()
+
+    def test_node_exporter_collects_the_followed_logs_metrics_across_rotation(self):
+        textfile_dir = self.path("textfile")
+        os.mkdir(textfile_dir)
+        scrape = self.start_exporter(textfile_dir)
+        log = Log()
+        log.add(BANNER, "")
+        for i in range(3):
+            log.sample(1000.0, 999.999 if i else 999.0, at=None if i else T0)
+        self.write("clock.log", log.bytes())
+        analyze = self.start_follow("--interval", "1", "--metrics", os.path.join(textfile_dir, "tickwatch.prom"),
+                                    "--csv", self.path("clock.csv"), "--html", self.path("clock.html"),
+                                    self.path("clock.log"))
+
+        def count(name, value):
+            """The scrape once name shows value."""
+            def scraped():
+                samples = scrape()
+                return samples if samples and samples.get(name + '{log="clock.log"}') == value else None
+            return wait_for(scraped, 15, "%s %s" % (name, value))
+
+        samples = count("tickwatch_samples_total", 3)
+        self.assertEqual(samples["node_textfile_scrape_error"], 0)
+        self.assertEqual(samples['tickwatch_steps_total{log="clock.log"}'], 0)
+
+        # Lines appended, a step among them, the last one cut short for now.
+        appended = Log()
+        appended.t = log.t
+        appended.sample(1000.0, 1000.0)
+        appended.sample(1031.25, 1000.0)
+        appended.sample(1000.0, 1000.0, 156001)
+        with open(self.path("clock.log"), "ab") as f:
+            f.write(appended.bytes() + b"2024-03-05 13:39:0")
+        samples = count("tickwatch_samples_total", 6)
+        self.assertEqual(samples['tickwatch_steps_total{log="clock.log"}'], 1)
+        self.assertEqual(samples['tickwatch_missing_samples_total{log="clock.log"}'], 0)
+        self.assertEqual(samples['tickwatch_time_adjustment{log="clock.log"}'], 156001)
+        self.assertAlmostEqual(samples['tickwatch_adjustment_slew_ratio{log="clock.log"}'], -249 / 156250)
+        self.assertEqual(samples['tickwatch_last_sample_timestamp_seconds{log="clock.log"}'], (appended.t) / 1000)
+        self.assertEqual(samples["node_textfile_scrape_error"], 0)
+        with open(self.path("clock.csv")) as f:
+            self.assertEqual(len(f.read().splitlines()), 1 + 6, "the rows as they come")
+        with open(self.path("clock.html")) as f:
+            self.assertTrue(f.read().rstrip().endswith("</html>"), "the report whole, while it follows")
+
+        # Rotated: renamed, and a new log under the name, with a line that
+        # is no log line.
+        os.rename(self.path("clock.log"), self.path("clock.log.1"))
+        rotated = Log()
+        rotated.add(BANNER, "")
+        rotated.sample(at=appended.t + 3000)
+        rotated.add("not a log line")
+        rotated.sample()
+        self.write("clock.log", rotated.bytes())
+        samples = count("tickwatch_samples_total", 8)
+        self.assertEqual(samples['tickwatch_steps_total{log="clock.log"}'], 1)
+        self.assertEqual(samples['tickwatch_unrecognised_lines_total{log="clock.log"}'], 1)
+        self.assertEqual(samples['tickwatch_difference_seconds{log="clock.log"}'], 0)
+        # The stability figures, published where they are known.
+        self.assertIn('tickwatch_frequency_offset_ratio{log="clock.log"}', samples)
+        self.assertIn('tickwatch_oadev{log="clock.log",tau_seconds="1"}', samples)
+        self.assertEqual(samples["node_textfile_scrape_error"], 0)
+
+        status, out, err = self.stop(analyze)
+        self.assertEqual(status, 0, err)
+        self.assertRegex(out, r"\d\dZ  samples 8  steps 1  missing 0  rate [+-]\d+\.\d{3} ppm  rms \d+\.\d{4} ms"
+                              r"  last \+0\.0000 ms\n")
+        self.assertIn("Run 2: %s, lines 1 to 5\n" % self.path("clock.log"), out)
+        self.assertGreater(out.index("Total: "), out.rindex("Z  samples 8"), "the summary comes last")
+        self.assertIn("Total: 2 runs in 1 file, 1 line not understood\n  samples          8,", out)
+        self.assertIn("clock.log: the last line has no line end (cut short?), left out\n", err)
+        self.assertIn("clock.log: a new file by this name, read from its start\n", err)
+        self.assertEqual(sorted(os.listdir(textfile_dir)), ["tickwatch.prom"], "no temporary file left")
+
+    def test_a_log_not_there_yet_is_waited_for_but_never_an_output_nor_a_device(self):
+        log = self.path("clock.log")
+        _, err = self.analyze("--follow", "--csv", log, log, status=2)
+        self.assertIn("the output is the same file as the log", err)
+        self.assertFalse(os.path.exists(log))
+        _, err = self.analyze("--follow", "/dev/null", status=2)
+        self.assertIn("/dev/null: cannot follow: not a regular file", err)
+
+        analyze = self.start_follow("--interval", "1", log)
+        wait_for(lambda: "cannot read: No such file or directory; waiting for it" in self.read_text("err"), 15,
+                 "the log awaited")
+        self.write("clock.log", crafted_log()[0].bytes())
+        wait_for(lambda: "Z  samples 12  " in self.read_text("out"), 15, "the log read")
+        status, _, _ = self.stop(analyze)
+        self.assertEqual(status, 0)
+
+    def test_json_comes_whole_at_the_end_and_sigterm_ends_it_too(self):
+        # A run that has ended and one still open, told apart by their
+        # differences: the median is the open run's only if it counted twice.
+        log = Log()
+        log.add(BANNER, "")
+        for i in range(6):
+            log.sample(1000.0, 1000.0, at=None if i else T0)
+        log.add(BANNER, "")
+        for _ in range(6):
+            log.sample(1005.0, 1000.0)
+        self.write("clock.log", log.bytes())
+        analyze = self.start_follow("--json", "--interval", "1", self.path("clock.log"))
+        wait_for(lambda: os.path.getsize(self.path("err")) > 0, 15, "a status line")
+        status, out, err = self.stop(analyze, signal.SIGTERM)
+        self.assertEqual(status, 0, err)
+        # The same summary as without --follow: publishing the figures so
+        # far at each interval counts nothing twice.
+        self.assertEqual(json.loads(out), self.analyze_json(self.path("clock.log"))[0])
+        self.assertRegex(err, r"^\d{4}-\d\d-\d\dT[\d:.]+Z  samples 12  steps 0  missing 0  ")
 
 
 class RecordedLog(TickwatchTestCase):
@@ -725,6 +912,52 @@ class RecordedLog(TickwatchTestCase):
                                  capture_output=True, text=True).stdout
         dlls = sorted(line.split(":", 1)[1].strip().lower() for line in headers.splitlines() if "DLL Name:" in line)
         self.assertEqual(dlls, ["kernel32.dll", "msvcrt.dll"])
+
+    def test_the_windows_build_follows_the_log_tickwatch_writes_across_a_rename(self):
+        tickwatch = self.start("-o", "clock.log")
+        self.assertTrue(tickwatch.wait_for_report_lines(2, timeout=20))
+        with open(self.path("analyze.out"), "wb") as out, open(self.path("analyze.err"), "wb") as err:
+            analyze = subprocess.Popen([LOADER, ANALYZE_WINDOWS, "--follow", "--interval", "1", "--metrics",
+                                        "tickwatch.prom", "clock.log"], cwd=self.dir, env=wine_env(),
+                                       stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+        self.addCleanup(lambda: analyze.poll() is None and (analyze.kill(), analyze.wait()))
+
+        def samples_over(count):
+            def read():
+                try:
+                    samples = metric_samples(self.read("tickwatch.prom").decode())
+                except OSError:
+                    return None
+                return samples.get('tickwatch_samples_total{log="clock.log"}', 0) > count
+            return read
+        wait_for(samples_over(2), 30, "the metrics of the log as it grows")
+
+        # Renamed by a Windows program, as a rotation tool would: possible
+        # only because the analyzer holds the log open just while it reads.
+        renamed = subprocess.run([LOADER, tickwatch_e2e.HELPER, "rename", "clock.log", "clock.1.log"],
+                                 cwd=self.dir, env=wine_env(), capture_output=True, timeout=60)
+        self.assertEqual(renamed.returncode, 0, renamed.stdout)
+        wait_for(lambda: b"a new file by this name" in self.read("analyze.err"), 30, "the new log noticed")
+        in_old_log = len([line for line in tickwatch_e2e.lines_of(self.read("clock.1.log"))
+                          if tickwatch_e2e.REPORT_LINE.fullmatch(line)])
+        wait_for(samples_over(in_old_log + 1), 30, "the new log read")
+        self.assertEqual(tickwatch.interrupt(), 0)
+        time.sleep(1)  # a poll or more, for the last lines
+
+        analyze.send_signal(signal.SIGINT)  # Ctrl+C under Wine
+        self.assertEqual(analyze.wait(30), 0, self.read("analyze.err"))
+        in_new_log = len([line for line in tickwatch_e2e.lines_of(self.read("clock.log"))
+                          if tickwatch_e2e.REPORT_LINE.fullmatch(line)])
+        out = self.read("analyze.out").replace(b"\r\n", b"\n").decode()
+        self.assertRegex(out, r"Z  samples \d+  steps 0  missing \d+  rate [+-]\d+\.\d{3} ppm  ")
+        self.assertIn("Total: 2 runs in 1 file\n", out)
+        # All the lines of both logs, but for any that reached the old log
+        # after the last poll before the rename: at one line a second and
+        # four polls a second, one at most.
+        total = int(re.search(r"Total: .*\n  samples +(\d+),", out).group(1))
+        self.assertIn(total, (in_old_log + in_new_log, in_old_log + in_new_log - 1))
+        self.assertEqual(metric_samples(self.read("tickwatch.prom").decode())['tickwatch_samples_total{log="clock.log"}'],
+                         total)
 
 
 if __name__ == "__main__":

@@ -1,8 +1,10 @@
 // tickwatch-analyze's reading of a log: report lines as tickwatch formats
-// them, the other lines, the reading in blocks, and the chart's buckets.
+// them, the other lines, the reading in blocks, following a growing log, the
+// chart's buckets, and the metrics.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <deque>
@@ -18,8 +20,10 @@
 #include "analyze/accumulate/frequency.h"
 #include "analyze/accumulate/phase.h"
 #include "analyze/accumulate/stability.h"
+#include "analyze/output/metrics.h"
 #include "analyze/output/number_text.h"
 #include "analyze/output/output_file.h"
+#include "analyze/parse/follow.h"
 #include "analyze/parse/log_line.h"
 #include "analyze/parse/log_reader.h"
 #include "analyze/parse/utc_time.h"
@@ -735,6 +739,199 @@ TEST(AnalyzeOutputFile, TheTargetIsReplacedOnlyOnCommitAndNothingIsLeftBehind) {
     EXPECT_NE(err.find(dir.path + ": cannot write: it is a directory\n"), std::string::npos) << err;
     EXPECT_NE(err.find("missing/x.csv: cannot write: "), std::string::npos) << err;
     EXPECT_EQ(files_in(dir.path), only_target);
+}
+
+// A log in a directory of its own, written and renamed as tickwatch and
+// rotation tools do, and followed by its name.
+class AnalyzeFollow : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::error_code error;
+        dir = std::filesystem::temp_directory_path(error) / ("tickwatch-follow-" + std::to_string(std::rand()));
+        std::filesystem::create_directories(dir, error);
+        path = (dir / "clock.log").string();
+        start_following(log, path.c_str(), block.get());
+    }
+    void TearDown() override {
+        std::error_code error;
+        std::filesystem::remove_all(dir, error);
+    }
+
+    void write(const char *mode, const std::string &text) const {
+        std::FILE *file = std::fopen(path.c_str(), mode);
+        ASSERT_NE(file, nullptr);
+        std::fwrite(text.data(), 1, text.size(), file);
+        std::fclose(file);
+    }
+
+    // One poll: what it found, and the whole lines it read.
+    PollResult poll(std::vector<std::string> &lines) {
+        lines.clear();
+        std::FILE *file = nullptr;
+        const PollResult result = poll_followed_log(log, file, dropped);
+        if (result != PollResult::unavailable) {
+            const char *text = nullptr;
+            size_t length = 0;
+            for (ReadResult read;
+                 (read = read_line(log.reader, text, length)) != ReadResult::end && read != ReadResult::error;) {
+                EXPECT_NE(read, ReadResult::cut_short);
+                if (read == ReadResult::line) {
+                    lines.emplace_back(text, length);
+                }
+            }
+            std::fclose(file);  // the log may be renamed between polls
+        }
+        return result;
+    }
+
+    std::filesystem::path dir;
+    std::string path;
+    std::unique_ptr<char[]> block = std::make_unique<char[]>(READ_BLOCK_SIZE);
+    FollowedLog log;
+    bool dropped = false;
+};
+
+using Lines = std::vector<std::string>;
+
+TEST_F(AnalyzeFollow, ReadsWhatIsNewAndWaitsForALineToEnd) {
+    Lines lines;
+    EXPECT_EQ(poll(lines), PollResult::unavailable);
+    EXPECT_EQ(log.error, ENOENT);
+    write("wb", "one\r\ntw");
+    EXPECT_EQ(poll(lines), PollResult::new_file);
+    EXPECT_EQ(lines, Lines{"one\r"});
+    EXPECT_EQ(poll(lines), PollResult::same_file);
+    EXPECT_EQ(lines, Lines{});
+    write("ab", "o\r\nthree\r\n");
+    EXPECT_EQ(poll(lines), PollResult::same_file);
+    EXPECT_EQ(lines, (Lines{"two\r", "three\r"}));
+    EXPECT_EQ(log.reader.line_number, 3U);
+    // A line too long for a log, written in parts, is skipped once whole.
+    write("ab", std::string(MAX_LINE_LENGTH + 10, 'x'));
+    EXPECT_EQ(poll(lines), PollResult::same_file);
+    write("ab", "xx\nfour\n");
+    EXPECT_EQ(poll(lines), PollResult::same_file);
+    EXPECT_EQ(lines, Lines{"four"});
+    EXPECT_EQ(log.reader.line_number, 5U);
+}
+
+TEST_F(AnalyzeFollow, ANewFileUnderTheNameIsReadFromItsStart) {
+    Lines lines;
+    const std::string first = "2024-03-05 13:39:00.0015 the first line, whose time no other log has\r\n";
+    write("wb", first + "half a li");
+    poll(lines);
+    // Renamed away, and a new log in its place before the next poll.
+    std::filesystem::rename(path, path + ".1");
+    write("wb", "new\r\n");
+    EXPECT_EQ(poll(lines), PollResult::new_file);
+    EXPECT_TRUE(dropped) << "the old log's last line never ended";
+    EXPECT_EQ(lines, Lines{"new\r"});
+    EXPECT_EQ(log.reader.line_number, 1U);
+
+    // Deleted, and for a while nothing by the name.
+    std::filesystem::remove(path);
+    EXPECT_EQ(poll(lines), PollResult::unavailable);
+    write("wb", first);
+    EXPECT_EQ(poll(lines), PollResult::new_file);
+    EXPECT_FALSE(dropped);
+
+    // Emptied in place: shorter than what was read.
+    write("wb", "");
+    EXPECT_EQ(poll(lines), PollResult::new_file);
+    write("ab", first);
+    EXPECT_EQ(poll(lines), PollResult::same_file);
+    EXPECT_EQ(lines, Lines{first.substr(0, first.size() - 1)});
+
+    // The same file, longer, but other first bytes: what Windows shows of a
+    // new file where inodes tell nothing.
+    write("r+b", "2024-03-06");
+    write("ab", "more\r\n");
+    EXPECT_EQ(poll(lines), PollResult::new_file);
+    EXPECT_EQ(lines.size(), 2U);
+}
+
+std::string metrics_text(const MetricsFigures &figures) {
+    std::FILE *file = std::tmpfile();
+    write_metrics(file, figures);
+    std::string text(static_cast<size_t>(std::ftell(file)), '\0');
+    std::rewind(file);
+    EXPECT_EQ(std::fread(text.data(), 1, text.size(), file), text.size());
+    std::fclose(file);
+    return text;
+}
+
+// Every sample follows the HELP and TYPE of its metric; returns the samples.
+std::vector<std::string> checked_samples(const std::string &text) {
+    std::vector<std::string> samples;
+    std::string described;
+    size_t start = 0;
+    for (size_t end = text.find('\n'); end != std::string::npos; start = end + 1, end = text.find('\n', start)) {
+        const std::string line = text.substr(start, end - start);
+        if (line.rfind("# HELP ", 0) == 0) {
+            described = line.substr(7, line.find(' ', 7) - 7);
+        } else if (line.rfind("# TYPE ", 0) == 0) {
+            EXPECT_EQ(line.substr(7, line.find(' ', 7) - 7), described) << "TYPE after its HELP";
+        } else {
+            EXPECT_EQ(line.substr(0, line.find('{')), described) << line;
+            samples.push_back(line);
+        }
+    }
+    EXPECT_EQ(start, text.size()) << "ends in a line end";
+    return samples;
+}
+
+constexpr int64_t T0_MS = 1709645940015;  // 2024-03-05 13:39:00.015 UTC
+
+TEST(AnalyzeMetrics, EveryMetricIsDescribedAndFiguresNotKnownAreLeftOut) {
+    RunStatistics total;
+    start_statistics(total);
+    MetricsFigures figures = {};
+    figures.log_name = "odd \"name\"\\\n\xff.log";
+    figures.total = &total;
+    figures.unrecognised_lines = 7;
+    EXPECT_EQ(checked_samples(metrics_text(figures)),
+              (std::vector<std::string>{R"(tickwatch_samples_total{log="odd \"name\"\\\n?.log"} 0)",
+                                        R"(tickwatch_missing_samples_total{log="odd \"name\"\\\n?.log"} 0)",
+                                        R"(tickwatch_steps_total{log="odd \"name\"\\\n?.log"} 0)",
+                                        R"(tickwatch_unrecognised_lines_total{log="odd \"name\"\\\n?.log"} 7)"}));
+
+    // Two samples, the last slewing; and the figures of stability.
+    ReportFields sample = {T0_MS, 1000.0, 999.9, 0.1, 156250, 0, false};
+    add_sample(total, sample);
+    sample = {T0_MS + 1000, 1000.0, 1000.3, -0.3, 156001, -249, false};
+    add_sample(total, sample);
+    figures.log_name = "clock.log";
+    figures.has_last_sample = true;
+    figures.last_sample = sample;
+    figures.has_frequency_offset = true;
+    figures.frequency_offset_ratio = -1.5e-7;
+    figures.oadev_count = 2;
+    figures.oadev[0] = {1, 2.5e-7};
+    figures.oadev[1] = {1024, 3e-9};
+    const std::vector<std::string> samples = checked_samples(metrics_text(figures));
+    const std::vector<std::string> expected = {
+        R"(tickwatch_samples_total{log="clock.log"} 2)",
+        R"(tickwatch_missing_samples_total{log="clock.log"} 0)",
+        R"(tickwatch_steps_total{log="clock.log"} 0)",
+        R"(tickwatch_unrecognised_lines_total{log="clock.log"} 7)",
+        R"(tickwatch_last_sample_timestamp_seconds{log="clock.log"} 1709645941.015)",
+        R"(tickwatch_difference_seconds{log="clock.log"} -0.0003)",
+        R"(tickwatch_difference_rms_seconds{log="clock.log"} 0.000223606797749979)",
+        R"(tickwatch_frequency_offset_ratio{log="clock.log"} -1.5e-07)",
+        R"(tickwatch_time_adjustment{log="clock.log"} 156001)",
+        R"(tickwatch_time_increment{log="clock.log"} 156250)",
+        R"(tickwatch_adjustment_slew_ratio{log="clock.log"} -0.0015936)",
+        R"(tickwatch_oadev{log="clock.log",tau_seconds="1"} 2.5e-07)",
+        R"(tickwatch_oadev{log="clock.log",tau_seconds="1024"} 3e-09)",
+    };
+    EXPECT_EQ(samples, expected);
+
+    EXPECT_STREQ(file_name_of("logs/day 1/clock.log"), "clock.log");
+    EXPECT_STREQ(file_name_of("clock.log"), "clock.log");
+#ifdef _WIN32
+    EXPECT_STREQ(file_name_of("C:\\logs\\clock.log"), "clock.log");
+    EXPECT_STREQ(file_name_of("D:clock.log"), "clock.log");
+#endif
 }
 
 }  // namespace

@@ -16,6 +16,11 @@
 //     opens FILE (created if need be) for reading and writing with no
 //     sharing at all, says "held", keeps it open until a line arrives on
 //     standard input, then closes it and says "released".
+//
+//   test_helper rename FROM TO
+//     renames FROM to TO as a rotation tool does, trying for up to two
+//     seconds while another program holds FROM open. Says "renamed after N
+//     tries", or "cannot rename: N" (GetLastError) with exit status 1.
 #include <windows.h>
 
 #include <cstdio>
@@ -24,7 +29,7 @@
 #include <string>
 
 static int usage() {
-    std::fprintf(stderr, "usage: test_helper break DELAY_MS PROGRAM [ARGUMENTS...] | hold FILE\n");
+    std::fprintf(stderr, "usage: test_helper break DELAY_MS PROGRAM [ARGUMENTS...] | hold FILE | rename FROM TO\n");
     return 2;
 }
 
@@ -94,12 +99,29 @@ static int hold(const char *name) {
     return 0;
 }
 
+static int rename_file(const char *from, const char *to) {
+    DWORD error = 0;
+    for (int tries = 1; tries <= 40; ++tries) {
+        if (MoveFileA(from, to)) {
+            std::printf("renamed after %d tries\n", tries);
+            return 0;
+        }
+        error = GetLastError();
+        Sleep(50);
+    }
+    std::printf("cannot rename: %lu\n", error);
+    return 1;
+}
+
 int main(int argc, char **argv) {
     if (argc >= 4 && std::strcmp(argv[1], "break") == 0) {
         return send_ctrl_break(static_cast<unsigned>(std::atoi(argv[2])), argc - 3, argv + 3);
     }
     if (argc == 3 && std::strcmp(argv[1], "hold") == 0) {
         return hold(argv[2]);
+    }
+    if (argc == 4 && std::strcmp(argv[1], "rename") == 0) {
+        return rename_file(argv[2], argv[3]);
     }
     return usage();
 }

@@ -1,0 +1,91 @@
+#include "analyze/live.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "analyze/parse/follow.h"
+
+// Polls four times a second. Lines that reach a log after the last poll
+// before it is renamed are never read (the file is not held open to see
+// them): the shorter the period, the rarer that is. Sleeps in slices short
+// enough that Ctrl+C is answered at once as a person sees it.
+constexpr int POLL_PERIOD_MS = 250;
+constexpr int SLEEP_SLICE_MS = 50;
+
+static volatile std::sig_atomic_t stop_signal_seen = 0;
+
+extern "C" void on_stop_signal(int /*signal*/) { stop_signal_seen = 1; }
+
+void catch_stop_signals() {
+    stop_signal_seen = 0;
+    std::signal(SIGINT, on_stop_signal);
+    std::signal(SIGTERM, on_stop_signal);
+#ifdef SIGBREAK
+    std::signal(SIGBREAK, on_stop_signal);
+#endif
+}
+
+bool stop_requested() { return stop_signal_seen != 0; }
+
+void request_stop() { stop_signal_seen = 1; }
+
+static void sleep_unless_stopped(int ms) {
+    for (int slept = 0; slept < ms && !stop_requested(); slept += SLEEP_SLICE_MS) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(SLEEP_SLICE_MS));
+    }
+}
+
+// Large, and needed once: kept out of the stack.
+static FollowedLog followed;
+
+void follow_log(const char *name, int interval_seconds, char *block, const LiveAnalysis &analysis) {
+    using Clock = std::chrono::steady_clock;
+    catch_stop_signals();
+    start_following(followed, name, block);
+    const auto interval = std::chrono::seconds(interval_seconds);
+    auto next_publication = Clock::now();  // at once, once the log is read
+    int reported_error = 0;
+    for (;;) {
+        // (A stop is looked at after the poll: what the log held then is read.)
+        const bool stopping = stop_requested();
+        std::FILE *file = nullptr;
+        bool dropped_partial_line = false;
+        const bool read_before = followed.opened_before;
+        const PollResult poll = poll_followed_log(followed, file, dropped_partial_line);
+        if (poll == PollResult::unavailable) {
+            // Once per cause: a rotation leaves the name free for a moment.
+            if (followed.error != reported_error) {
+                std::fprintf(stderr, "tickwatch-analyze: %s: cannot read: %s; waiting for it\n", name,
+                             std::strerror(followed.error));
+            }
+            reported_error = followed.error;
+        } else {
+            reported_error = 0;
+            if (poll == PollResult::new_file && read_before) {
+                analysis.end_file(analysis.context, name, dropped_partial_line);
+                std::fprintf(stderr, "tickwatch-analyze: %s: a new file by this name, read from its start\n", name);
+            }
+            analysis.read_lines(analysis.context, followed.reader, name);
+            std::fclose(file);
+        }
+        if (stopping) {
+            break;
+        }
+        const auto now = Clock::now();
+        if (now >= next_publication) {
+            analysis.publish(analysis.context);
+            // Steady beats; after a stall (a long first read), from now.
+            next_publication += interval;
+            if (next_publication <= now) {
+                next_publication = now + interval;
+            }
+        }
+        sleep_unless_stopped(POLL_PERIOD_MS);
+    }
+    const LogReader &reader = followed.reader;
+    analysis.end_file(analysis.context, name, reader.end > reader.begin || reader.skipping_long_line);
+}

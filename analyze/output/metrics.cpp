@@ -1,0 +1,110 @@
+#include "analyze/output/metrics.h"
+
+#include <cmath>
+
+#include "analyze/output/escape.h"
+
+const char *file_name_of(const char *path) {
+    const char *name = path;
+    for (const char *c = path; *c != '\0'; ++c) {
+#ifdef _WIN32
+        const bool separator = *c == '/' || *c == '\\' || *c == ':';
+#else
+        const bool separator = *c == '/';
+#endif
+        if (separator) {
+            name = c + 1;
+        }
+    }
+    return name;
+}
+
+static void write_family(std::FILE *out, const char *name, const char *type, const char *help) {
+    std::fprintf(out, "# HELP %s %s\n# TYPE %s %s\n", name, help, name, type);
+}
+
+static void write_sample_start(std::FILE *out, const char *name, const char *log_name) {
+    std::fprintf(out, "%s{log=\"", name);
+    write_label_value(out, log_name);
+    std::fputc('"', out);
+}
+
+// 15 digits: a double without its binary noise; the format knows no other spelling
+// of infinity than +Inf and -Inf.
+static void write_value(std::FILE *out, double value) {
+    if (std::isnan(value)) {
+        std::fputs(" NaN\n", out);
+    } else if (std::isinf(value)) {
+        std::fputs(value > 0 ? " +Inf\n" : " -Inf\n", out);
+    } else {
+        std::fprintf(out, " %.15g\n", value);
+    }
+}
+
+static void write_counter(std::FILE *out, const char *log_name, const char *name, const char *help, uint64_t value) {
+    write_family(out, name, "counter", help);
+    write_sample_start(out, name, log_name);
+    std::fprintf(out, "} %llu\n", static_cast<unsigned long long>(value));
+}
+
+static void write_gauge(std::FILE *out, const char *log_name, const char *name, const char *help, double value) {
+    write_family(out, name, "gauge", help);
+    write_sample_start(out, name, log_name);
+    std::fputc('}', out);
+    write_value(out, value);
+}
+
+void write_metrics(std::FILE *out, const MetricsFigures &f) {
+    const char *log = f.log_name;
+    const RunStatistics &total = *f.total;
+    write_counter(out, log, "tickwatch_samples_total", "Report lines read: one sample of the clocks each.",
+                  total.samples);
+    write_counter(out, log, "tickwatch_missing_samples_total",
+                  "Samples missing between those read, by the intervals between them.", total.missing_samples);
+    write_counter(out, log, "tickwatch_steps_total",
+                  "Samples marked as stepped: the system time and the counter disagreed beyond the threshold.",
+                  total.steps);
+    write_counter(out, log, "tickwatch_unrecognised_lines_total",
+                  "Lines of the log that are neither report lines nor tickwatch's messages.", f.unrecognised_lines);
+    if (f.has_last_sample) {
+        const ReportFields &last = f.last_sample;
+        write_gauge(out, log, "tickwatch_last_sample_timestamp_seconds",
+                    "UTC time of the last sample, in seconds since 1970-01-01.",
+                    static_cast<double>(last.utc_ms) / 1000.0);
+        write_gauge(out, log, "tickwatch_difference_seconds",
+                    "System time's advance minus the performance counter's over the last sample's interval.",
+                    last.difference_ms / 1000.0);
+    }
+    if (total.samples > 0) {
+        write_gauge(out, log, "tickwatch_difference_rms_seconds", "Root mean square of the difference of all samples.",
+                    difference_rms(total) / 1000.0);
+    }
+    if (f.has_frequency_offset) {
+        write_gauge(out, log, "tickwatch_frequency_offset_ratio",
+                    "The system time's frequency offset from the counter: the least-squares slope of its phase.",
+                    f.frequency_offset_ratio);
+    }
+    if (f.has_last_sample) {
+        const AdjustmentSetting setting = setting_of(f.last_sample);
+        write_gauge(out, log, "tickwatch_time_adjustment",
+                    "The last time adjustment: 100-ns units added to the clock at each tick.", setting.adjustment);
+        write_gauge(out, log, "tickwatch_time_increment", "The last time increment: 100-ns units between ticks.",
+                    setting.increment);
+        double ppm = 0;
+        if (slew_rate_ppm(setting, ppm)) {
+            write_gauge(out, log, "tickwatch_adjustment_slew_ratio",
+                        "How hard the last time adjustment slews the clock: (adjustment - increment) / increment.",
+                        ppm / 1e6);
+        }
+    }
+    if (f.oadev_count > 0) {
+        write_family(
+            out, "tickwatch_oadev", "gauge",
+            "Overlapping Allan deviation of the system time against the counter at averaging time tau_seconds.");
+        for (int i = 0; i < f.oadev_count; ++i) {
+            write_sample_start(out, "tickwatch_oadev", log);
+            std::fprintf(out, ",tau_seconds=\"%g\"}", f.oadev[i].tau_seconds);
+            write_value(out, f.oadev[i].oadev);
+        }
+    }
+}
