@@ -56,7 +56,7 @@ static void write_stability(std::FILE *out, const RunStatistics &s) {
         std::fputs("  stability        none (segments too short)\n", out);
         return;
     }
-    std::fputs("  stability        tau s           n        ADEV        MDEV     TDEV ns     MTIE ns\n", out);
+    std::fputs("  stability        tau s           n       OADEV        MDEV     TDEV ns     MTIE ns\n", out);
     for (int i = 0; i < count; ++i) {
         if (i % 2 != 0 && i != count - 1) {
             continue;

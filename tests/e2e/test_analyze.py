@@ -225,7 +225,7 @@ class CraftedLogs(AnalyzeTestCase):
         # And the text.
         text, _ = self.analyze(self.path("clock.log"))
         self.assertIn("  percentiles      p1 -0.1000, p5 -0.1000, p50 +0.0000, p95 +0.0187, p99 +0.0187 ms", text)
-        self.assertRegex(text, r"\n  stability        tau s +n +ADEV +MDEV +TDEV ns +MTIE ns\n"
+        self.assertRegex(text, r"\n  stability        tau s +n +OADEV +MDEV +TDEV ns +MTIE ns\n"
                                r" +1 +3 +%.4e +%.4e +[0-9.e+]+ +1.0000e\+05\n" % (tau1["oadev"], tau1["mdev"]))
         self.assertIn("  frequency        offset %+.6f ppm" % frequency["offset_ppm"], text)
 
