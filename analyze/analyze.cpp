@@ -1,7 +1,5 @@
 #include "analyze/analyze.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <clocale>
 #include <csignal>
@@ -79,20 +77,6 @@ void report_problem(const char *name, const char *problem, const char *reason) {
     std::fprintf(stderr, "tickwatch-analyze: %s: %s%s%s\n", name, problem, *reason != '\0' ? ": " : "", reason);
 }
 
-// False with errno set when there is nothing by that name. (The 64-bit
-// form on Windows: the plain one fails on files beyond 2 GB.)
-bool find_file(const char *name, bool &is_directory) {
-#ifdef _WIN32
-    struct _stat64 status = {};
-    const bool found = _stat64(name, &status) == 0;
-#else
-    struct stat status = {};
-    const bool found = stat(name, &status) == 0;
-#endif
-    is_directory = found && (status.st_mode & S_IFMT) == S_IFDIR;
-    return found;
-}
-
 // Every log is checked before any is read: a typo in the last name should
 // not cost the reading of all the others. Checked without opening it: each
 // log is opened once, as a named pipe can be.
@@ -100,12 +84,12 @@ bool check_readable(const char *name) {
     if (is_standard_input(name)) {
         return true;
     }
-    bool is_directory = false;
-    if (!find_file(name, is_directory)) {
+    FileKind kind = FileKind::other;
+    if (!find_file(name, kind)) {
         report_problem(name, "cannot read", std::strerror(errno));
         return false;
     }
-    if (is_directory) {
+    if (kind == FileKind::directory) {
         report_problem(name, "cannot read", "it is a directory");
         return false;
     }
@@ -124,9 +108,9 @@ bool check_readable(const char *name) {
 // With --follow, the last log: a regular file, or none yet. One not there
 // yet is no output either, told by its name.
 bool check_followable(const char *name, const char *const *outputs, int output_count) {
-    bool regular = false;
-    if (is_regular_file(name, regular)) {
-        if (!regular && !is_standard_input(name)) {
+    FileKind kind = FileKind::other;
+    if (find_file(name, kind)) {
+        if (kind != FileKind::regular && !is_standard_input(name)) {
             report_problem(name, "cannot follow", "not a regular file");
             return false;
         }

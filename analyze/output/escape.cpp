@@ -64,9 +64,11 @@ void write_xml_text(std::FILE *out, const char *text) {
     }
 }
 
-void write_json_string(std::FILE *out, const char *text) {
+// A JSON string's or a metric label's text: quotes and backslashes escaped,
+// a line break as \n; other control characters as JSON's \u escape, or as
+// '?' where the format has none.
+static void write_escaped(std::FILE *out, const char *text, bool json) {
     const auto *c = reinterpret_cast<const unsigned char *>(text);
-    std::fputc('"', out);
     while (*c != '\0') {
         const int length = utf8_length(c);
         if (length == 0) {
@@ -76,37 +78,26 @@ void write_json_string(std::FILE *out, const char *text) {
         }
         if (*c == '"' || *c == '\\') {
             std::fprintf(out, "\\%c", *c);
-        } else if (*c < 0x20) {
+        } else if (*c < 0x20 && json) {
             std::fprintf(out, "\\u%04x", static_cast<unsigned>(*c));
-        } else {
-            std::fwrite(c, 1, static_cast<size_t>(length), out);
-        }
-        c += length;
-    }
-    std::fputc('"', out);
-}
-
-void write_label_value(std::FILE *out, const char *text) {
-    const auto *c = reinterpret_cast<const unsigned char *>(text);
-    while (*c != '\0') {
-        const int length = utf8_length(c);
-        if (length == 0) {
-            std::fputc('?', out);
-            ++c;
-            continue;
-        }
-        if (*c == '"' || *c == '\\') {
-            std::fprintf(out, "\\%c", *c);
         } else if (*c == '\n') {
             std::fputs("\\n", out);
         } else if (*c < 0x20) {
-            std::fputc('?', out);  // the format has no escape for the others
+            std::fputc('?', out);
         } else {
             std::fwrite(c, 1, static_cast<size_t>(length), out);
         }
         c += length;
     }
 }
+
+void write_json_string(std::FILE *out, const char *text) {
+    std::fputc('"', out);
+    write_escaped(out, text, true);
+    std::fputc('"', out);
+}
+
+void write_label_value(std::FILE *out, const char *text) { write_escaped(out, text, false); }
 
 void printable_excerpt(char *buffer, size_t size, const char *text, size_t length) {
     size_t n = 0;

@@ -5,6 +5,7 @@
 #include "analyze/output/escape.h"
 #include "analyze/output/svg_chart.h"
 #include "analyze/output/svg_plots.h"
+#include "analyze/output/text_summary.h"
 #include "analyze/parse/utc_time.h"
 
 namespace {
@@ -26,17 +27,6 @@ const char *const STYLE =
     "@page{size:A4;margin:12mm}\n"
     "@media print{body{margin:0;font-size:9pt}.wide{overflow:visible}table{font-size:7.5pt}"
     "h2{break-after:avoid}figure,tr{break-inside:avoid}}\n";
-
-void write_setting(std::FILE *out, AdjustmentSetting setting) {
-    std::fprintf(out, "%ld (increment %lu, ", static_cast<long>(setting.adjustment),
-                 static_cast<unsigned long>(setting.increment));
-    double ppm = 0;
-    if (slew_rate_ppm(setting, ppm)) {
-        std::fprintf(out, "%+.3f ppm)", ppm);
-    } else {
-        std::fputs("no slew rate)", out);
-    }
-}
 
 void write_time_cell(std::FILE *out, int64_t utc_ms) {
     char when[ISO_TIME_SIZE];

@@ -5,7 +5,7 @@
 #include "analyze/output/number_text.h"
 #include "analyze/parse/utc_time.h"
 
-static void write_setting(std::FILE *out, AdjustmentSetting setting) {
+void write_setting(std::FILE *out, AdjustmentSetting setting) {
     std::fprintf(out, "%ld (increment %lu, ", static_cast<long>(setting.adjustment),
                  static_cast<unsigned long>(setting.increment));
     double ppm = 0;

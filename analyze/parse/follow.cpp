@@ -12,18 +12,6 @@ void start_following(FollowedLog &log, const char *name, char *block) {
     log.reader.waits_for_line_end = true;
 }
 
-bool is_regular_file(const char *name, bool &regular) {
-#ifdef _WIN32
-    struct _stat64 status = {};
-    const bool found = _stat64(name, &status) == 0;
-#else
-    struct stat status = {};
-    const bool found = stat(name, &status) == 0;
-#endif
-    regular = found && (status.st_mode & S_IFMT) == S_IFREG;
-    return found;
-}
-
 // The 64-bit forms: logs grow beyond 2 GB over long enough.
 static bool file_size_and_identity(std::FILE *file, uint64_t &size, uint64_t &device, uint64_t &inode) {
 #ifdef _WIN32

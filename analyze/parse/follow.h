@@ -39,10 +39,8 @@ enum class PollResult {
     unavailable,  // nothing to read by the name now; errno tells why
 };
 
-// Only a regular file can be followed: a pipe or a device has no start to
-// read again, nor a size to compare. False with errno set when there is
-// nothing by the name.
-bool is_regular_file(const char *name, bool &regular);
+// Only a regular file can be followed (find_file tells): a pipe or a device
+// has no start to read again, nor a size to compare.
 
 // block: READ_BLOCK_SIZE characters, the reader's.
 void start_following(FollowedLog &log, const char *name, char *block);

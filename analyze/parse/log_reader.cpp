@@ -1,5 +1,7 @@
 #include "analyze/parse/log_reader.h"
 
+#include <sys/stat.h>
+
 #include <cstring>
 
 void start_reading(LogReader &reader, std::FILE *file, char *block) {
@@ -94,4 +96,18 @@ ReadResult read_line(LogReader &reader, const char *&text, size_t &length) {
             return ReadResult::error;
         }
     }
+}
+
+bool find_file(const char *name, FileKind &kind) {
+    // (The 64-bit form on Windows: the plain one fails on files beyond 2 GB.)
+#ifdef _WIN32
+    struct _stat64 status = {};
+    const bool found = _stat64(name, &status) == 0;
+#else
+    struct stat status = {};
+    const bool found = stat(name, &status) == 0;
+#endif
+    const auto type = status.st_mode & S_IFMT;
+    kind = type == S_IFREG ? FileKind::regular : type == S_IFDIR ? FileKind::directory : FileKind::other;
+    return found;
 }

@@ -42,3 +42,12 @@ void continue_reading(LogReader &reader, std::FILE *file);
 // The next line: its text stays valid until the next call. A UTF-8 byte
 // order mark before the first line (an editor's) is left out.
 ReadResult read_line(LogReader &reader, const char *&text, size_t &length);
+
+enum class FileKind {
+    regular,
+    directory,
+    other,  // a pipe, a device
+};
+
+// What is by that name; false with errno set when there is nothing.
+bool find_file(const char *name, FileKind &kind);
