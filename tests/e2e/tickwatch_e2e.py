@@ -143,12 +143,20 @@ class Run:
         return self.finish()
 
     def finish(self, timeout=20):
+        status = self.end_within(timeout)
+        if status is None:
+            raise AssertionError("tickwatch did not end")
+        return status
+
+    def end_within(self, timeout):
+        """The status once the program has ended, or None if it has not
+        within timeout seconds: then it is killed."""
         try:
             status = self.process.wait(timeout)
         except subprocess.TimeoutExpired:
             self.process.kill()
             self.process.wait()
-            raise AssertionError("tickwatch did not end")
+            status = None
         if self._reader.is_alive():
             self._reader.join(5)
         return status
