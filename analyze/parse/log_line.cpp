@@ -92,6 +92,18 @@ bool take_time(Cursor &c, int64_t &utc_ms) {
     return true;
 }
 
+// The sign printf writes: '-' for a negative value, and with sign_required
+// ("%+") '+' otherwise. False where a required sign is missing.
+bool take_sign(Cursor &c, bool sign_required, bool &negative) {
+    negative = false;
+    if (c.at != c.end && (*c.at == '-' || (sign_required && *c.at == '+'))) {
+        negative = *c.at == '-';
+        ++c.at;
+        return true;
+    }
+    return !sign_required;
+}
+
 // A separating space and a "%9.4f" (or, with sign_required, "%+9.4f")
 // field: padding, the sign, digits, a point and four decimals, exactly as
 // printf writes them. The value is the double nearest to the decimal, as
@@ -107,10 +119,7 @@ bool take_fixed(Cursor &c, bool sign_required, double &value) {
     const bool padded = c.at != field;
     const char *number = c.at;
     bool negative = false;
-    if (c.at != c.end && (*c.at == '-' || (sign_required && *c.at == '+'))) {
-        negative = *c.at == '-';
-        ++c.at;
-    } else if (sign_required) {
+    if (!take_sign(c, sign_required, negative)) {
         return false;
     }
     const char *digits = c.at;
@@ -152,10 +161,7 @@ bool take_fixed(Cursor &c, bool sign_required, double &value) {
 // "%i" (or, with sign_required, "%+i") of a 32-bit value.
 bool take_integer(Cursor &c, bool sign_required, int32_t &value) {
     bool negative = false;
-    if (c.at != c.end && (*c.at == '-' || (sign_required && *c.at == '+'))) {
-        negative = *c.at == '-';
-        ++c.at;
-    } else if (sign_required) {
+    if (!take_sign(c, sign_required, negative)) {
         return false;
     }
     const char *digits = c.at;
