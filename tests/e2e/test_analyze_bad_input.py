@@ -1,0 +1,182 @@
+"""tickwatch-analyze on bad input: files it cannot read, outputs that are logs,
+failed runs, pipes, lines not understood, the usage and the manual page."""
+
+import os
+import random
+import re
+import subprocess
+import threading
+
+from analyze_e2e import ROOT, ANALYZE, project_version, FORMAT, BANNER, T0, Log, AnalyzeTestCase, crafted_log
+
+
+class BadInput(AnalyzeTestCase):
+
+    def test_files_that_cannot_be_read_are_named_with_the_reason(self):
+        os.mkdir(self.path("dir"))
+        _, err = self.analyze(self.path("nosuch.log"), status=2)
+        self.assertIn("%s: cannot read: No such file or directory" % self.path("nosuch.log"), err)
+        _, err = self.analyze(self.path("dir"), status=2)
+        self.assertIn("%s: cannot read: it is a directory" % self.path("dir"), err)
+        out, err = self.analyze(self.write("clock.log", crafted_log()[0].bytes()), "--csv",
+                                self.path("nosuch/clock.csv"), status=2)
+        self.assertIn("nosuch/clock.csv: cannot write: No such file or directory", err)
+        self.assertEqual(out, "", "nothing read when an output cannot be written")
+
+    def big_log(self, name):
+        log = Log()
+        log.add(BANNER, "")
+        log.sample(at=T0)
+        for _ in range(700):
+            log.sample()
+        return self.write(name, log.bytes())
+
+    def test_an_output_that_is_a_log_is_refused_and_the_log_kept(self):
+        data = open(self.big_log("in.log"), "rb").read()
+        self.assertGreater(len(data), 40_000)
+        os.link(self.path("in.log"), self.path("hl.log"))
+        log, a, hl, dotted = self.path("in.log"), self.path("a.log"), self.path("hl.log"), self.path("./in.log")
+        for args, output in ((("--csv", log, log), log), (("--svg", log, log), log), ((a, log, "--csv", log), log),
+                             (("--svg", hl, log), hl), (("--csv", dotted, "-"), dotted), (("--html", hl, log), hl)):
+            with open(log, "rb") as stdin:  # the log itself as standard input
+                done = subprocess.run([ANALYZE] + list(args), stdin=stdin, capture_output=True, timeout=60)
+            self.assertEqual(done.returncode, 2, args)
+            self.assertIn("tickwatch-analyze: %s: the output is the same file as the log " % output,
+                          done.stderr.decode())
+            self.assertEqual(done.stdout, b"")
+            self.assertEqual(open(log, "rb").read(), data, args)
+
+    def test_two_outputs_in_one_file_are_refused(self):
+        log = self.big_log("in.log")
+        _, err = self.analyze("--csv", self.path("x"), "--svg", self.path("x"), log, status=2)
+        self.assertIn("x: the same file as the output %s" % self.path("x"), err)
+        self.analyze("--html", self.path("x"), "--csv", self.path("./x"), log, status=2)
+        self.assertFalse(os.path.exists(self.path("x")))
+
+    def test_a_run_that_fails_leaves_existing_outputs_as_they_were(self):
+        log = self.big_log("in.log")
+        keep = self.write("keep.csv", b"kept\n")
+        _, err = self.analyze("--csv", keep, "--svg", self.path("missing/x.svg"), log, status=2)
+        self.assertIn("missing/x.svg: cannot write: No such file or directory", err)
+        self.analyze("--html", keep, "--csv", self.path("missing/x.csv"), log, status=2)
+        self.analyze("--csv", keep, log, self.path("nosuch.log"), status=2)
+        self.analyze("--csv", keep, log, self.write("empty.log", b""), status=2)
+        self.assertEqual(open(keep, "rb").read(), b"kept\n")
+        self.assertEqual(sorted(os.listdir(self.dir)), ["empty.log", "in.log", "keep.csv"], "no temporary left")
+        # A run that succeeds replaces it.
+        self.analyze("--csv", keep, log)
+        self.assertTrue(open(keep).read().startswith("utc_time,run,"))
+
+    def test_a_named_pipe_is_read_once(self):
+        # More than a pipe holds: a writer left alone by a reader that only
+        # looked would fail, and a second opening would wait forever.
+        data = open(self.big_log("in.log"), "rb").read() * 3
+        self.assertGreater(len(data), 100_000)
+        os.mkfifo(self.path("fifo.log"))
+
+        def write():
+            try:
+                with open(self.path("fifo.log"), "wb") as fifo:
+                    fifo.write(data)
+            except BrokenPipeError:
+                pass
+
+        writer = threading.Thread(target=write, daemon=True)
+        writer.start()
+        summary, _ = self.analyze_json(self.path("fifo.log"), timeout=30)
+        self.assertEqual(summary["total"]["samples"], 3 * 701)
+
+    def test_standard_output_that_cannot_be_written_is_named(self):
+        log = self.big_log("in.log")
+        with open("/dev/full", "wb") as full:
+            done = subprocess.run([ANALYZE, log], stdout=full, stderr=subprocess.PIPE, timeout=60)
+        self.assertEqual((done.returncode, done.stderr.decode()),
+                         (2, "tickwatch-analyze: standard output: cannot write: No space left on device\n"))
+        # A pipe that stops reading: said too, and no output left half done.
+        reader = subprocess.Popen([ANALYZE, log, log, "--csv", self.path("out.csv")], stdout=subprocess.PIPE,
+                                  stderr=subprocess.PIPE)
+        reader.stdout.close()
+        err = reader.stderr.read().decode()
+        self.assertEqual((reader.wait(timeout=60), err),
+                         (2, "tickwatch-analyze: standard output: cannot write: Broken pipe\n"))
+        self.assertEqual(os.listdir(self.dir), ["in.log"])
+
+    def test_logs_without_report_lines_fail(self):
+        _, err = self.analyze(self.write("empty.log", b""), status=2)
+        self.assertIn("empty.log: no report lines in it\n", err)
+        garbage = random.Random(6).randbytes(200_000)
+        _, err = self.analyze(self.write("garbage.bin", garbage), "--svg", self.path("g.svg"), status=2)
+        self.assertIn("garbage.bin: no report lines in it: not a tickwatch log?", err)
+        self.assertRegex(err, r"garbage\.bin: \d+ lines not understood, the first 5 named above")
+        self.assertEqual(len(re.findall(r"garbage\.bin:\d+: not a report line", err)), 5)
+        self.assertFalse(os.path.exists(self.path("g.svg")), "a run that fails writes no output")
+
+    def test_lines_not_understood_are_named_and_skipped(self):
+        log, _ = crafted_log()
+        lines = log.bytes().split(b"\r\n")
+        lines[6:6] = [b"x" * 3_000_000, b"2024-03-05 13:39:00.0015: garbled", b"\x00\xff\x1b[31m"]
+        path = self.write("clock.log", b"\r\n".join(lines))
+        summary, err = self.analyze_json(path)
+        self.assertIn("clock.log:7: a line too long for a log, skipped\n", err)
+        self.assertIn('clock.log:8: not a report line or a message of tickwatch: "2024-03-05 13:39:00.0015: garbled"',
+                      err)
+        self.assertIn('clock.log:9: not a report line or a message of tickwatch: "???[31m"', err)
+        self.assertEqual((summary["unrecognised_lines"], summary["total"]["samples"]), (3, 12))
+
+    def test_report_lines_tickwatch_cannot_write_are_named_and_skipped(self):
+        log, _ = crafted_log()
+        time = log.lines[6][:26]
+        log.lines[6:6] = [time + " 999.8502  999.8496  +31.2488  156250 (+0) ><",
+                          time + "1050.0000 1000.0000  +50.0000  156250 (+0) ",
+                          time + FORMAT[FORMAT.index(": ") + 2:] % (1.7e306, 0, 1.7e306, 156250, 0, "><"),
+                          time + FORMAT[FORMAT.index(": ") + 2:] % (0, 1e300, -1e300, 156250, 0, "><")]
+        summary, err = self.analyze_json(self.write("clock.log", log.bytes()), "--svg", self.path("clock.svg"))
+        self.assertIn("clock.log:7: a difference that is not the system time's advance minus the counter's", err)
+        self.assertIn("clock.log:8: a marker that disagrees with the difference", err)
+        self.assertIn("clock.log:9: a value beyond any that tickwatch writes", err)
+        self.assertIn("clock.log:10: a value beyond any that tickwatch writes", err)
+        total = summary["total"]
+        self.assertEqual((summary["unrecognised_lines"], total["samples"], total["steps"]["count"]), (4, 12, 2))
+        self.assertEqual(total["missing_samples"], 3)
+        self.assertAlmostEqual(summary["runs"][0]["rate_ppm"]["max"], 18.7)
+
+    def test_a_run_cut_short_mid_line(self):
+        log, _ = crafted_log()
+        data = log.bytes()
+        # The first run ended while writing a line; the next run's banner
+        # follows on the same line; the log ends in half a line.
+        cut = data.index(b"unknown parameter")
+        data = data[:cut] + b"2024-03-05 13:39:0" + data[data.index(BANNER.encode(), cut):] + b"2024-03-05 14:"
+        summary, err = self.analyze_json(self.write("clock.log", data))
+        self.assertIn("clock.log:14: a line cut short, then a new run", err)
+        self.assertIn("clock.log:22: the last line has no line end (cut short?), left out", err)
+        self.assertEqual([r["samples"] for r in summary["runs"]], [8, 4])
+
+    def test_usage(self):
+        out, _ = self.analyze("--help")
+        self.assertTrue(out.startswith("usage: tickwatch-analyze [options] LOG...\n"))
+        for args, message in (((), "no log file named"), (("--svg",), "a file name must follow --svg"),
+                              (("--html",), "a file name must follow --html"),
+                              (("-x", "a.log"), "unknown option -x"),
+                              (("--follow", "--interval", "0", "a.log"), "--interval takes whole seconds from 1"),
+                              (("--follow", "--interval", "1.5", "a.log"), "--interval takes whole seconds from 1"),
+                              (("--follow", "a.log", "--interval"), "a number of seconds must follow --interval"),
+                              (("--interval", "5", "a.log"), "--interval is for --follow"),
+                              (("--follow", "a.log", "-"), "--follow follows a file by its name")):
+            _, err = self.analyze(*args, status=2)
+            self.assertIn("tickwatch-analyze: " + message, err)
+        for args in (("--version",), ("--version", "missing.log")):
+            out, _ = self.analyze(*args)
+            self.assertEqual(out, "tickwatch-analyze %s\n" % project_version())
+
+    def test_the_manual_page_renders_and_names_every_option(self):
+        page = os.path.join(ROOT, "docs", "tickwatch-analyze.1")
+        done = subprocess.run(["groff", "-man", "-ww", "-z", page], capture_output=True, text=True, check=True)
+        self.assertEqual(done.stderr, "")
+        with open(page) as f:
+            text = f.read().replace("\\-", "-")
+        usage, _ = self.analyze("--help")
+        options = re.findall(r"^  (-[-\w]*)(?:, (--\w+))?", usage, re.M)
+        self.assertGreaterEqual(len(options), 6)
+        for option in (name for pair in options for name in pair if name):
+            self.assertTrue(re.search(r"\.[BIR]{1,2} .*" + re.escape(option) + r"(?![-\w])", text), option)

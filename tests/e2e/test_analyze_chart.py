@@ -1,0 +1,84 @@
+"""The chart's layout: labels apart, marks inside the frame, gaps visible."""
+
+import xml.etree.ElementTree as ElementTree
+
+from analyze_e2e import SVG, BANNER, T0, Log, AnalyzeTestCase, crafted_log
+
+
+def text_boxes(root):
+    """The boxes of the chart's level text, a little smaller than any
+    sans-serif font draws them: (left, top, right, bottom, text)."""
+    boxes = []
+    for e in root.iter(SVG + "text"):
+        if e.get("transform") or not e.text:
+            continue
+        size = float(e.get("font-size", 12))
+        width = 0.55 * size * len(e.text)
+        x, y = float(e.get("x")), float(e.get("y"))
+        left = {"start": x, "middle": x - width / 2, "end": x - width}[e.get("text-anchor", "start")]
+        boxes.append((left, y - 0.7 * size, left + width, y, e.text))
+    return boxes
+
+
+class ChartLayout(AnalyzeTestCase):
+    """What the chart must look like, checked in its coordinates."""
+
+    def chart(self, log):
+        self.analyze(self.write("clock.log", log.bytes()), "--svg", self.path("chart.svg"))
+        root = ElementTree.parse(self.path("chart.svg")).getroot()
+        return root, {e.get("id"): e for e in root.iter() if e.get("id")}
+
+    def frames(self, root):
+        """The panels' frames, top to bottom, as (left, top, right, bottom)."""
+        rects = [e for e in root.iter(SVG + "rect") if e.get("fill") == "none"]
+        boxes = [tuple(float(r.get(k)) for k in ("x", "y", "width", "height")) for r in rects]
+        return sorted((x, y, x + w, y + h) for x, y, w, h in boxes)
+
+    def test_no_label_is_drawn_over_another(self):
+        # Run 2 starting at the right edge, beside the +20 ms label.
+        log = Log()
+        log.add(BANNER, "")
+        log.sample(at=T0)
+        for _ in range(300):
+            log.sample(1000.0, 999.9990)
+        log.add(BANNER, "")
+        log.sample(at=log.t + 2000)
+        log.sample()
+        # And a long log of many short runs, whose labels crowd.
+        many = Log()
+        for run in range(10_100):
+            many.add(BANNER, "")
+            many.sample(at=T0 + run * 10_000)
+            many.sample()
+        for each in (log, many):
+            root, _ = self.chart(each)
+            boxes = text_boxes(root)
+            for i, a in enumerate(boxes):
+                for b in boxes[i + 1:]:
+                    overlap = a[0] < b[2] and b[0] < a[2] and a[1] < b[3] and b[1] < a[3]
+                    self.assertFalse(overlap, "%r over %r" % (a[4], b[4]))
+
+    def test_every_step_dot_is_inside_the_frame(self):
+        root, ids = self.chart(crafted_log()[0])
+        left, top, right, bottom = self.frames(root)[0]
+        for dot in ids["steps"].iter(SVG + "circle"):
+            x, y, r = (float(dot.get(k)) for k in ("cx", "cy", "r"))
+            self.assertTrue(left <= x - r and x + r <= right and top <= y - r and y + r <= bottom, dot.attrib)
+
+    def test_the_axes_label_what_the_reader_needs(self):
+        root, ids = self.chart(crafted_log()[0])
+        # The slew reaches -1593.6 ppm: a tick at or beyond it.
+        slew_ticks = [float(e.text) for e in ids["adjustment-axis"].iter(SVG + "text") if not e.get("transform")]
+        self.assertLessEqual(min(slew_ticks), -1593.6)
+        # Where the difference's scale turns logarithmic.
+        labels = [e.text for e in ids["difference-axis"].iter(SVG + "text")]
+        self.assertIn("+0.001", labels)
+        self.assertIn("-0.001", labels)
+
+    def test_gaps_are_visible_however_short(self):
+        # Run 2 loses 3 samples within an hour's chart: a band through
+        # both panels, at least 2 pixels wide, where they are missing.
+        _, ids = self.chart(crafted_log()[0])
+        gaps = list(ids["gaps"].iter(SVG + "rect"))
+        self.assertEqual(len(gaps), 2)
+        self.assertTrue(all(float(g.get("width")) >= 2 for g in gaps))

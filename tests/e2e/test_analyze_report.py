@@ -1,0 +1,94 @@
+"""The HTML report: one page that needs nothing else, its tables and plots."""
+
+import random
+import re
+import xml.etree.ElementTree as ElementTree
+
+from analyze_e2e import SVG, BANNER, T0, Log, AnalyzeTestCase, crafted_log
+
+
+class HtmlReport(AnalyzeTestCase):
+
+    def report(self, log, name="clock.log"):
+        self.analyze(self.write(name, log.bytes()), "--html", self.path("report.html"))
+        with open(self.path("report.html"), encoding="utf-8") as f:
+            return f.read()
+
+    def test_one_page_with_tables_and_charts_that_needs_nothing_else(self):
+        page = self.report(crafted_log()[0], "clock & <co>.log")
+        self.assertTrue(page.startswith("<!DOCTYPE html>"))
+        # Nothing fetched, nothing run: a page that opens from disk offline.
+        for outside in ("<script", "<link", "src=", "href=", "url(", "@import"):
+            self.assertNotIn(outside, page)
+        self.assertIn("clock &amp; &lt;co&gt;.log", page)
+        self.assertNotIn("<co>", page)
+        self.assertIn("@page{size:A4", page)
+        ids = re.findall(r' id="([^"]+)"', page)
+        self.assertEqual(len(ids), len(set(ids)), "each id once in the page")
+        # The charts, each well-formed and as wide as the page.
+        charts = [ElementTree.fromstring(svg) for svg in re.findall(r"<svg .*?</svg>", page, re.S)]
+        self.assertEqual(len(charts), 4, "difference, time error, stability, histogram")
+        for chart in charts:
+            self.assertEqual((chart.get("width"), chart.get("viewBox").split()[:2]), ("100%", ["0", "0"]))
+        ids = [{e.get("id") for e in chart.iter()} for chart in charts]
+        for chart, promised in zip(ids, ("difference", "phase", "oadev", "histogram")):
+            self.assertIn(promised, chart)
+
+        def rows(table):
+            body = re.search(r'<table id="%s">(.*?)</table>' % table, page, re.S).group(1)
+            return [re.findall(r"<t[dh][^>]*>(.*?)</t[dh]>", row) for row in re.findall(r"<tr[^>]*>(.*?)</tr>", body)]
+
+        runs = rows("run-table")
+        self.assertEqual([r[0] for r in runs[1:]], ["1", "2", "total"])
+        self.assertEqual(runs[2][8], "3 in 1 gap")
+        self.assertEqual([r[2] for r in rows("step-table")[1:]], ["+31.2488", "-1000.0000"])
+        self.assertEqual(len(rows("change-table")), 1 + 2)
+        self.assertEqual(rows("timekeeping-table")[1][:6], ["1", "-0.1000", "-0.1000", "+0.0000", "+0.0187", "+0.0187"])
+
+    def test_the_histogram_holds_each_unmarked_line_once_by_its_value(self):
+        log, _ = crafted_log()
+        log.add(BANNER)  # and a run without samples
+        page = self.report(log)
+        bars = re.findall(r"<title>([-+][\d.]+)(?: to ([-+][\d.]+))? ms: (\d+)</title></rect>", page)
+        # 0.0187, 0.0010, 0.0, -0.1, -0.1, 0.0 in run 1 and four 0.0 in run 2,
+        # in bins of 20 values from -0.1000 to +0.0199.
+        self.assertEqual([(float(low), float(high), int(n)) for low, high, n in bars],
+                         [(-0.1, -0.0981, 2), (0.0, 0.0019, 7), (0.018, 0.0199, 1)])
+        self.assertIn("0 below and 0 above the range drawn", page)
+        self.assertIn('<td class="n">0</td><td colspan="6">no samples</td>', page)
+
+    def test_the_plots_keep_their_marks_inside_their_frames(self):
+        log = Log()
+        log.sample(at=T0)
+        noise = random.Random(6)
+        for _ in range(600):
+            log.sample(1000.0 + noise.randint(-30, 30) / 10_000, 1000.0)
+        page = self.report(log)
+        charts = {c.get("id"): c for svg in re.findall(r"<svg .*?</svg>", page, re.S)
+                  for c in ElementTree.fromstring(svg).iter() if c.get("id")}
+        for frame, marks in (("stability-frame", "oadev"), ("stability-frame", "mdev"),
+                             ("histogram-frame", "histogram")):
+            left, top, width, height = (float(charts[frame].get(k)) for k in ("x", "y", "width", "height"))
+            points = [(float(e.get("cx")), float(e.get("cy"))) for e in charts[marks].iter(SVG + "circle")]
+            points += [(float(e.get("x")), float(e.get("y"))) for e in charts[marks].iter(SVG + "rect")]
+            self.assertGreater(len(points), 5, marks)
+            for x, y in points:
+                self.assertTrue(left <= x <= left + width and top <= y <= top + height, (marks, x, y))
+        # And the grid with them.
+        left, top, width, height = (float(charts["stability-frame"].get(k)) for k in ("x", "y", "width", "height"))
+        for line in charts["stability-axes"].iter(SVG + "line"):
+            for y in (float(line.get("y1")), float(line.get("y2"))):
+                self.assertTrue(top <= y <= top + height, line.attrib)
+
+    def test_many_runs_list_the_first_and_count_the_rest(self):
+        log = Log()
+        for run in range(25):
+            log.add(BANNER, "")
+            log.sample(at=T0 + run * 10_000)
+            for _ in range(6):
+                log.sample(1031.2500, 1000.0)
+        page = self.report(log)
+        self.assertEqual(len(re.findall(r"<tr><td class=\"n\">\d+</td><td class=\"file\">", page)), 20)
+        self.assertEqual(page.count("and 5 more runs, not listed"), 3, "one row in each per-run table")
+        # Steps of the listed runs, up to a hundred in all.
+        self.assertIn("and 50 more steps, not listed", page)

@@ -1,0 +1,58 @@
+// The difference's distribution and its exact percentiles.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <tuple>
+
+#include "analyze/accumulate/distribution.h"
+
+namespace {
+
+TEST(AnalyzeDistribution, PercentilesByNearestRankExactToTheLastDecimal) {
+    auto counts = std::make_unique<DifferenceCounts>();
+    start_counts(*counts);
+    EXPECT_FALSE(difference_percentiles(*counts).known[0]) << "no values";
+    // 200 values: -20 ms (twice), then 0.0001 ms steps from -1 ms.
+    count_difference(*counts, -20.0);
+    count_difference(*counts, -20.0);
+    for (int i = 0; i < 198; ++i) {
+        count_difference(*counts, -1 + i * 0.0001);
+    }
+    Percentiles p = difference_percentiles(*counts);
+    // Ranks 2, 10, 100, 190, 198.
+    const double expected[] = {-20, -1 + 7 * 0.0001, -1 + 97 * 0.0001, -1 + 187 * 0.0001, -1 + 195 * 0.0001};
+    for (int j = 0; j < PERCENTILE_COUNT; ++j) {
+        ASSERT_TRUE(p.known[j]);
+        EXPECT_NEAR(p.ms[j], expected[j], 1e-12) << PERCENTILE_LEVELS[j];
+    }
+    // One value beyond +20 ms and one short of -20: not kept, so the ranks
+    // falling on them are unknown; 202 values make ranks 3, 11, 101, 192, 200.
+    count_difference(*counts, 20.0001);
+    count_difference(*counts, -25);
+    p = difference_percentiles(*counts);
+    EXPECT_TRUE(p.known[0]);
+    EXPECT_EQ(p.ms[0], -20);
+    EXPECT_TRUE(p.known[4]);
+    count_difference(*counts, 20.0);
+    count_difference(*counts, 30.0);
+    count_difference(*counts, 30.0);
+    p = difference_percentiles(*counts);
+    EXPECT_EQ(p.ms[0], -20);
+    EXPECT_FALSE(p.known[4]) << "205 values: rank 203 falls beyond +20 ms, 202 is +20 ms";
+
+    // Summed into a total, and started again.
+    auto total = std::make_unique<DifferenceCounts>();
+    start_counts(*total);
+    add_counts(*total, *counts);
+    add_counts(*total, *counts);
+    EXPECT_EQ(total->values, 410U);
+    EXPECT_EQ(std::make_tuple(total->counts[0], total->below, total->above), std::make_tuple(4U, 2U, 6U));
+    EXPECT_EQ(total->counts[DIFFERENCE_VALUES - 1], 2U);
+    start_counts(*counts);
+    count_difference(*counts, 0.0001);
+    p = difference_percentiles(*counts);
+    EXPECT_EQ(std::make_tuple(p.known[0], p.ms[0], p.ms[4]), std::make_tuple(true, 0.0001, 0.0001));
+    EXPECT_EQ(counts->counts[0], 0U) << "cleared";
+}
+
+}  // namespace

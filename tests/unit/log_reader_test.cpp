@@ -1,0 +1,77 @@
+// Reading a log in blocks: every line whole, whatever the block edges.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "analyze/parse/log_reader.h"
+
+namespace {
+
+// Reads all of text through a LogReader.
+struct ReadBack {
+    std::vector<std::pair<ReadResult, std::string>> lines;
+    std::vector<uint64_t> numbers;
+};
+
+ReadBack read_back(const std::string &text) {
+    std::FILE *file = std::tmpfile();
+    std::fwrite(text.data(), 1, text.size(), file);
+    std::rewind(file);
+    auto block = std::make_unique<char[]>(READ_BLOCK_SIZE);
+    LogReader reader;
+    start_reading(reader, file, block.get());
+    ReadBack back;
+    for (;;) {
+        const char *line = nullptr;
+        size_t length = 0;
+        const ReadResult result = read_line(reader, line, length);
+        if (result == ReadResult::end || result == ReadResult::error) {
+            break;
+        }
+        back.lines.emplace_back(result, result == ReadResult::too_long ? "" : std::string(line, length));
+        back.numbers.push_back(reader.line_number);
+    }
+    std::fclose(file);
+    return back;
+}
+
+TEST(AnalyzeLogReader, ReturnsEveryLineWholeAcrossBlocksSkippingOverlongOnes) {
+    // Lines of every length up to the limit, so that the blocks end at
+    // every place in a line; a few far too long, one as long as a block.
+    std::string text;
+    std::vector<std::string> expected;
+    std::mt19937 random(6);
+    while (text.size() < 3 * READ_BLOCK_SIZE) {
+        const size_t length = expected.size() % 97 == 50 ? READ_BLOCK_SIZE + 3 : random() % MAX_LINE_LENGTH;
+        std::string line(length, static_cast<char>('a' + expected.size() % 26));
+        text += line + (expected.size() % 2 == 0 ? "\r\n" : "\n");
+        expected.push_back(length > MAX_LINE_LENGTH ? "" : line + (expected.size() % 2 == 0 ? "\r" : ""));
+    }
+    text += "cut";
+    const ReadBack back = read_back(text);
+    ASSERT_EQ(back.lines.size(), expected.size() + 1);
+    for (size_t i = 0; i < expected.size(); ++i) {
+        const bool too_long = expected[i].empty() && i % 97 == 50;
+        ASSERT_EQ(back.lines[i].first, too_long ? ReadResult::too_long : ReadResult::line) << i;
+        ASSERT_EQ(back.lines[i].second, expected[i]) << i;
+        ASSERT_EQ(back.numbers[i], i + 1);
+    }
+    EXPECT_EQ(back.lines.back(), std::pair(ReadResult::cut_short, std::string("cut")));
+
+    // A byte order mark before the first line only.
+    const ReadBack marked = read_back("\xEF\xBB\xBFone\n\xEF\xBB\xBFtwo\n");
+    EXPECT_EQ(marked.lines[0].second, "one");
+    EXPECT_EQ(marked.lines[1].second, "\xEF\xBB\xBFtwo");
+    EXPECT_EQ(read_back("\xEF\xBB\xBF").lines[0], std::pair(ReadResult::cut_short, std::string()));
+
+    EXPECT_TRUE(read_back("").lines.empty());
+    EXPECT_EQ(read_back("\n\n").lines.size(), 2U);
+    EXPECT_EQ(read_back(std::string(MAX_LINE_LENGTH + 1, 'x')).lines[0].first, ReadResult::too_long);
+}
+
+}  // namespace
