@@ -252,13 +252,14 @@ bool analyze_log(Analysis &a, LogReader &reader, const char *name, FileCounts &c
         }
         ReportFields sample;
         const LineKind kind = parse_log_line(text, length, sample);
-        if (a.run_open && kind != LineKind::banner && kind != LineKind::cut_then_banner) {
+        const bool outside = kind == LineKind::report && !is_within(a.options.window, sample.utc_ms);
+        if (a.run_open && kind != LineKind::banner && kind != LineKind::cut_then_banner && !outside) {
             a.run.last_line = line;
         }
         switch (kind) {
         case LineKind::report:
             ++counts.reports;
-            if (!is_within(a.options.window, sample.utc_ms)) {
+            if (outside) {
                 // The run is cut at the window's edge.
                 ++counts.outside_window;
                 close_run(a);

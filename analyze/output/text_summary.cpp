@@ -166,6 +166,8 @@ static void write_episode_totals(std::FILE *out, const EpisodeTotals &t) {
 }
 
 static void write_episode_table(std::FILE *out, const RunEpisodes &episodes) {
+    // Rounded as shown first: a rounding error short of 0 shows as +0.0000.
+    auto shown = [](double ms) { return std::round(ms * 1e4) / 1e4 + 0.0; };
     const int listed = episodes.kept_count < TEXT_LISTED_EPISODES ? episodes.kept_count : TEXT_LISTED_EPISODES;
     if (listed == 0) {
         return;
@@ -178,8 +180,8 @@ static void write_episode_table(std::FILE *out, const RunEpisodes &episodes) {
         char when[ISO_TIME_SIZE];
         format_iso_time(when, sizeof when, e.start_utc_ms);
         std::fprintf(out, "                   %-4s  %-24s  %10.3f  %+11.3f  %+12.4f  %+12.4f  %+12.4f\n",
-                     e.kind == EpisodeKind::step ? "step" : "slew", when, duration_s(e), slew_ppm(e), e.commanded_ms,
-                     e.measured_ms, residual_ms(e));
+                     e.kind == EpisodeKind::step ? "step" : "slew", when, duration_s(e), slew_ppm(e),
+                     shown(e.commanded_ms), shown(e.measured_ms), shown(residual_ms(e)));
     }
     const uint64_t unlisted = episode_count(episodes.totals) - static_cast<uint64_t>(listed);
     if (unlisted > 0) {
