@@ -400,8 +400,8 @@ const RunStatistics &figures_so_far(const Analysis &a) {
 void write_chart(std::FILE *out, const Analysis &a) {
     char title[512];
     chart_title(title, sizeof title, a.options);
-    write_svg_chart(out, chart_data, rate_chart, frequency_figures(figures_so_far(a).phase.frequency, PHASE_UNIT_S),
-                    title);
+    const ChartData &rate = rate_chart;
+    write_svg_chart(out, chart_data, rate, frequency_figures(figures_so_far(a).phase.frequency, PHASE_UNIT_S), title);
 }
 
 void write_metrics_of(std::FILE *out, const Analysis &a) {
@@ -660,11 +660,11 @@ int run_analyze(int argc, char **argv) {
     // With --follow, the last log is read by the loop, from its start; no
     // further log once the summary cannot be written.
     const int read_whole = a.options.follow ? a.options.log_count - 1 : a.options.log_count;
-    const std::unique_ptr<FileSummary[]> files(new FileSummary[static_cast<size_t>(a.options.log_count)]);
+    const auto files = std::make_unique<FileSummary[]>(static_cast<size_t>(a.options.log_count));
     a.files = files.get();
     std::unique_ptr<FileSummary[]> report_files;
     if (a.report != nullptr) {
-        report_files.reset(new FileSummary[static_cast<size_t>(a.options.log_count)]);
+        report_files = std::make_unique<FileSummary[]>(static_cast<size_t>(a.options.log_count));
         files_so_far = report_files.get();
     }
     for (int i = 0; i < read_whole && std::ferror(stdout) == 0; ++i) {

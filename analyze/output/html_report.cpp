@@ -322,7 +322,7 @@ void write_comparison(std::FILE *out, const ReportRecords &r) {
     for (int i = 0; i < r.compared_count; ++i) {
         const FileSummary &f = r.compared[i];
         const RunStatistics &s = f.statistics;
-        std::fprintf(out, "<tr><td class=\"file\"><span style=\"color:%s\">&#9632;</span> ", file_colour(i));
+        std::fprintf(out, R"(<tr><td class="file"><span style="color:%s">&#9632;</span> )", file_colour(i));
         write_xml_text(out, f.name);
         std::fprintf(out, "</td><td class=\"n\">%llu</td>", static_cast<unsigned long long>(s.samples));
         char span[64] = "&ndash;";

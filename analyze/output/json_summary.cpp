@@ -184,12 +184,12 @@ static void write_episodes(std::FILE *out, const RunEpisodes &episodes) {
         static_cast<unsigned long long>(episode_count(episodes.totals) - static_cast<uint64_t>(episodes.kept_count)));
     for (int i = 0; i < episodes.kept_count; ++i) {
         const Episode &e = episodes.kept[i];
-        std::fprintf(out, "%s{\"kind\": \"%s\", \"start\": ", i == 0 ? "" : ",\n       ",
+        std::fprintf(out, R"(%s{"kind": "%s", "start": )", i == 0 ? "" : ",\n       ",
                      e.kind == EpisodeKind::step ? "step" : "slew");
         write_time(out, e.start_utc_ms);
         std::fputs(", \"end\": ", out);
         write_time(out, e.end_utc_ms);
-        std::fprintf(out, ", \"samples\": %llu, \"duration_s\": ", static_cast<unsigned long long>(e.samples));
+        std::fprintf(out, R"(, "samples": %llu, "duration_s": )", static_cast<unsigned long long>(e.samples));
         write_number(out, duration_s(e), 4);
         std::fputs(", \"slew_ppm\": ", out);
         write_number(out, slew_ppm(e), 3);

@@ -56,19 +56,19 @@ struct Columns {
     ChartBucket column[PLOT_COLUMNS];
 };
 
-// On the time axis of another chart (axis), as a panel beside its own.
-void gather_columns_on(const ChartData &chart, const ChartData &axis, Columns &columns) {
+// values on the time axis of another chart (axis), as a panel beside it.
+void gather_columns_on(const ChartData &values, const ChartData &axis, Columns &columns) {
     for (ChartBucket &column : columns.column) {
         column = ChartBucket{};
     }
     const auto span = static_cast<double>(axis.last_ms - axis.first_ms);
     for (int i = 0; i < CHART_BUCKETS; ++i) {
-        const ChartBucket &bucket = chart.buckets[i];
+        const ChartBucket &bucket = values.buckets[i];
         if (bucket.samples == 0) {
             continue;
         }
-        double middle = static_cast<double>(chart.origin_ms - axis.first_ms) +
-                        (static_cast<double>(i) + 0.5) * static_cast<double>(chart.bucket_ms);
+        double middle = static_cast<double>(values.origin_ms - axis.first_ms) +
+                        (static_cast<double>(i) + 0.5) * static_cast<double>(values.bucket_ms);
         middle = std::fmin(std::fmax(middle, 0.0), span);
         const int column =
             span > 0 ? static_cast<int>(std::lround(middle / span * (PLOT_COLUMNS - 1))) : PLOT_COLUMNS / 2;
@@ -683,6 +683,13 @@ void write_detrended_chart(std::FILE *out, const ChartData &chart, const ChartDa
     write_linear_ticks(out, scale, step);
     write_vertical_title(out, 24, panel_top + VIEW_PANEL_HEIGHT / 2, "detrended time error, ms");
     std::fputs("</g>\n<g id=\"detrended-breaks\">\n", out);
+    // Where steps crowd, their dots alone: lines through every column
+    // would hide the curve.
+    int step_columns = 0;
+    for (const ChartBucket &c : samples.column) {
+        step_columns += c.steps > 0 ? 1 : 0;
+    }
+    const bool step_lines = step_columns <= PLOT_COLUMNS / 20;
     for (int i = 0; i < PLOT_COLUMNS; ++i) {
         const ChartBucket &c = samples.column[i];
         if (c.gaps > 0) {
@@ -695,7 +702,9 @@ void write_detrended_chart(std::FILE *out, const ChartData &chart, const ChartDa
         }
         if (c.steps > 0) {
             const double x = x_of_column(i);
-            write_line(out, x, panel_top, x, panel_top + VIEW_PANEL_HEIGHT, STEP_COLOUR, 1.2, "2 2");
+            if (step_lines) {
+                write_line(out, x, panel_top, x, panel_top + VIEW_PANEL_HEIGHT, STEP_COLOUR, 1.2, "2 2");
+            }
             std::fprintf(out,
                          "<circle cx=\"%.1f\" cy=\"%d\" r=\"3.5\" fill=\"%s\"><title>%u step(s), largest %+.4f "
                          "ms</title></circle>\n",

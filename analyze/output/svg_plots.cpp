@@ -366,8 +366,7 @@ void write_distribution_comparison(std::FILE *out, const FileSummary *files, int
             continue;
         }
         // A step outline over the file's bins, down to 0 at either end.
-        std::fprintf(out,
-                     "<path id=\"comparison-distribution-%d\" fill=\"none\" stroke=\"%s\" stroke-width=\"1.8\" d=\"",
+        std::fprintf(out, R"(<path id="comparison-distribution-%d" fill="none" stroke="%s" stroke-width="1.8" d=")",
                      f + 1, file_colour(f));
         const double bin_ms = histogram_bin_ms(h);
         double x = x_of(histogram_low_ms(h));
