@@ -25,14 +25,15 @@ enum class Variance {
     overlapping_hadamard,  // d = 3, unmodified, all overlapping terms
 };
 
-// The first α with no EDF (below the lowest one supported).
+// The α that have an EDF: edf_alpha_min(variance) .. EDF_ALPHA_MAX.
 constexpr int EDF_ALPHA_MAX = 2;
 int edf_alpha_min(Variance variance);  // −2; −4 for the Hadamard variance
 
 // The EDF of a variance estimated at τ = m·τ0 from one segment whose
 // estimate has `terms` terms (OADEV: N − 2m, MDEV: N − 3m + 1, HDEV:
 // N − 3m, N the segment's phase points), for noise α, by Greenhall and
-// Riley's algorithm (exact sums, see confidence.cpp). 0 when terms < 1, or
+// Riley's algorithm (its sums to about 1e-6, see confidence.cpp). 0 when
+// terms < 1, or
 // α outside edf_alpha_min(variance) .. EDF_ALPHA_MAX.
 double segment_edf(Variance variance, int alpha, int m, double terms);
 // The same pooled over `segments` segments with `terms` terms in all (the
