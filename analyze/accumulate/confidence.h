@@ -33,8 +33,7 @@ int edf_alpha_min(Variance variance);  // −2; −4 for the Hadamard variance
 // estimate has `terms` terms (OADEV: N − 2m, MDEV: N − 3m + 1, HDEV:
 // N − 3m, N the segment's phase points), for noise α, by Greenhall and
 // Riley's algorithm (its sums to about 1e-6, see confidence.cpp). 0 when
-// terms < 1, or
-// α outside edf_alpha_min(variance) .. EDF_ALPHA_MAX.
+// terms < 1, or α outside edf_alpha_min(variance) .. EDF_ALPHA_MAX.
 double segment_edf(Variance variance, int alpha, int m, double terms);
 // The same pooled over `segments` segments with `terms` terms in all (the
 // sums of stability.h): taken as that many segments of equal length, which
