@@ -5,9 +5,11 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "analyze/accumulate/figures.h"
 #include "analyze/accumulate/statistics.h"
 
 void begin_json(std::FILE *out);
-void write_run_json(std::FILE *out, const LogRun &run, bool first);
-void end_json(std::FILE *out, const RunStatistics &total, int32_t runs, char *const *files, int file_count,
-              uint64_t unrecognised_lines);
+// figures: figures_of the run's statistics, or the total's.
+void write_run_json(std::FILE *out, const LogRun &run, const RunFigures &figures, bool first);
+void end_json(std::FILE *out, const RunStatistics &total, const RunFigures &figures, int32_t runs,
+              const char *const *files, int file_count, uint64_t unrecognised_lines);

@@ -1,10 +1,12 @@
 #include "analyze/parse/log_line.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "analyze/parse/utc_time.h"
 #include "clock/log_format.h"
@@ -237,17 +239,12 @@ bool starts_with(const char *text, size_t length, const char *prefix) {
 }
 
 bool is_message(const char *text, size_t length) {
-    for (const char *message : LOG_WHOLE_MESSAGES) {
-        if (length == std::strlen(message) && std::memcmp(text, message, length) == 0) {
-            return true;
-        }
-    }
-    for (const char *prefix : LOG_MESSAGE_PREFIXES) {
-        if (starts_with(text, length, prefix)) {
-            return true;
-        }
-    }
-    return false;
+    const auto is_whole = [&](const char *message) {
+        return length == std::strlen(message) && std::memcmp(text, message, length) == 0;
+    };
+    const auto is_start = [&](const char *prefix) { return starts_with(text, length, prefix); };
+    return std::any_of(std::begin(LOG_WHOLE_MESSAGES), std::end(LOG_WHOLE_MESSAGES), is_whole) ||
+           std::any_of(std::begin(LOG_MESSAGE_PREFIXES), std::end(LOG_MESSAGE_PREFIXES), is_start);
 }
 
 bool contains(const char *text, size_t length, const char *part) {

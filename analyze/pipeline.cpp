@@ -1,0 +1,207 @@
+#include "analyze/pipeline.h"
+
+Pipeline::Pipeline(const PipelineSettings &settings, const PipelineListener &listener)
+    : listener_(listener), phase_segment_(std::make_unique<PhaseSegment>()),
+      run_differences_(std::make_unique<DifferenceCounts>()), total_differences_(std::make_unique<DifferenceCounts>()) {
+    if (settings.keep_chart) {
+        difference_chart_ = std::make_unique<ChartData>();
+    }
+    if (settings.keep_report) {
+        phase_chart_ = std::make_unique<ChartData>();
+        listed_runs_ = std::make_unique<ReportRun[]>(REPORT_LISTED_RUNS);
+    }
+    restart();
+}
+
+Pipeline::~Pipeline() = default;
+
+void Pipeline::restart() {
+    file_ = nullptr;
+    file_counts_ = {};
+    unrecognised_lines_ = 0;
+    run_open_ = false;
+    runs_ = 0;
+    has_last_sample_ = false;
+    listed_run_count_ = 0;
+    start_statistics(total_, nullptr, total_differences_.get());
+    if (difference_chart_) {
+        start_chart(*difference_chart_);
+    }
+    if (phase_chart_) {
+        start_chart(*phase_chart_);
+    }
+}
+
+void Pipeline::begin_file(const char *name) {
+    file_ = name;
+    file_counts_ = {};
+}
+
+void Pipeline::open_run(uint64_t number) {
+    run_open_ = true;
+    run_.number = ++runs_;
+    run_.file = file_;
+    run_.first_line = number;
+    run_.last_line = number;
+    start_statistics(run_.statistics, phase_segment_.get(), run_differences_.get());
+}
+
+void Pipeline::close_run() {
+    if (!run_open_) {
+        return;
+    }
+    run_open_ = false;
+    const RunFigures figures = figures_of(run_.statistics, run_differences_.get());
+    if (listener_.run_ended != nullptr) {
+        listener_.run_ended(listener_.context, run_, figures);
+    }
+    add_run_to_total(total_, run_.statistics);
+    if (listed_runs_ && listed_run_count_ < REPORT_LISTED_RUNS) {
+        listed_runs_.get()[listed_run_count_++] = ReportRun{run_, figures};
+    }
+}
+
+// Every sample taken passes here.
+void Pipeline::take_sample(const ReportFields &sample, uint64_t number) {
+    if (!run_open_) {
+        open_run(number);
+    }
+    // (The run's first sample that the chart can place.)
+    const bool starts_run = run_.statistics.first_utc_ms == UNKNOWN_TIME_MS;
+    add_sample(run_.statistics, sample);
+    has_last_sample_ = true;
+    last_sample_ = sample;
+    if (listener_.sample_taken != nullptr) {
+        listener_.sample_taken(listener_.context, sample, run_.number);
+    }
+    if (difference_chart_) {
+        add_to_chart(*difference_chart_, sample, run_.number, starts_run);
+    }
+    if (phase_chart_) {
+        // The point the sample ends on, in ms; a segment's first is 0.
+        const PhaseSegment &segment = *phase_segment_;
+        const double phase_ms = segment.ring[segment.head] * PHASE_UNIT_S * 1e3;
+        add_value_to_chart(*phase_chart_, sample.utc_ms, phase_ms, segment.points == 1);
+    }
+}
+
+void Pipeline::tell_skipped(LineIssue issue, uint64_t number, std::string_view text) {
+    if (listener_.line_skipped != nullptr) {
+        listener_.line_skipped(listener_.context, SkippedLine{file_, number, issue, text, file_counts_.not_understood});
+    }
+}
+
+void Pipeline::count_skipped(LineIssue issue, uint64_t number, std::string_view text) {
+    ++file_counts_.not_understood;
+    tell_skipped(issue, number, text);
+}
+
+void Pipeline::feed_line(std::string_view text, uint64_t number) {
+    ReportFields sample;
+    const LineKind kind = parse_log_line(text.data(), text.size(), sample);
+    if (run_open_ && kind != LineKind::banner && kind != LineKind::cut_then_banner) {
+        run_.last_line = number;
+    }
+    switch (kind) {
+    case LineKind::report:
+        ++file_counts_.reports;
+        take_sample(sample, number);
+        break;
+    case LineKind::cut_then_banner:
+        count_skipped(LineIssue::cut_then_banner, number, text);
+        [[fallthrough]];
+    case LineKind::banner:
+        close_run();
+        open_run(number);
+        break;
+    case LineKind::unknown:
+        count_skipped(LineIssue::not_understood, number, text);
+        break;
+    case LineKind::wrong_difference:
+        count_skipped(LineIssue::wrong_difference, number, text);
+        break;
+    case LineKind::wrong_marker:
+        count_skipped(LineIssue::wrong_marker, number, text);
+        break;
+    case LineKind::out_of_range:
+        count_skipped(LineIssue::out_of_range, number, text);
+        break;
+    case LineKind::message:
+    case LineKind::empty:
+        break;
+    }
+}
+
+void Pipeline::skip_line(LineIssue issue, uint64_t number) {
+    if (issue == LineIssue::no_line_end) {
+        tell_skipped(issue, number, {});
+    } else {
+        count_skipped(issue, number, {});
+    }
+}
+
+bool Pipeline::read_lines(LogReader &reader) {
+    for (;;) {
+        const char *text = nullptr;
+        size_t length = 0;
+        switch (read_line(reader, text, length)) {
+        case ReadResult::line:
+            feed_line(std::string_view(text, length), reader.line_number);
+            break;
+        case ReadResult::too_long:
+            skip_line(LineIssue::too_long, reader.line_number);
+            break;
+        case ReadResult::cut_short:
+            skip_line(LineIssue::no_line_end, reader.line_number);
+            break;
+        case ReadResult::end:
+            return true;
+        case ReadResult::error:
+            return false;
+        }
+    }
+}
+
+FileCounts Pipeline::end_file() {
+    close_run();
+    unrecognised_lines_ += file_counts_.not_understood;
+    const FileCounts counts = file_counts_;
+    file_counts_ = {};
+    file_ = nullptr;
+    return counts;
+}
+
+const PipelineSnapshot &Pipeline::snapshot() {
+    snapshot_total_ = total_;
+    // The total's counts are added to only when a run ends: the open run's
+    // are merged into a copy.
+    snapshot_total_.difference_counts = nullptr;
+    const DifferenceCounts *differences = total_differences_.get();
+    int listed = listed_run_count_;
+    if (run_open_) {
+        add_run_to_total(snapshot_total_, run_.statistics);
+        if (!snapshot_differences_) {
+            snapshot_differences_ = std::make_unique<DifferenceCounts>();  // (with --follow only)
+        }
+        *snapshot_differences_ = *total_differences_;
+        add_counts(*snapshot_differences_, *run_differences_);
+        differences = snapshot_differences_.get();
+        if (listed_runs_ && listed < REPORT_LISTED_RUNS) {
+            // Its slot, until it ends and takes it for good.
+            listed_runs_.get()[listed++] = ReportRun{run_, figures_of(run_.statistics, run_differences_.get())};
+        }
+    }
+    snapshot_figures_ = figures_of(snapshot_total_, differences);
+    snapshot_ = PipelineSnapshot{};
+    snapshot_.runs = runs_;
+    snapshot_.unrecognised_lines = unrecognised_lines_ + file_counts_.not_understood;
+    snapshot_.total = &snapshot_total_;
+    snapshot_.figures = &snapshot_figures_;
+    snapshot_.differences = differences;
+    snapshot_.last_sample = has_last_sample_ ? &last_sample_ : nullptr;
+    snapshot_.difference_chart = difference_chart_.get();
+    snapshot_.phase_chart = phase_chart_.get();
+    snapshot_.listed_runs = listed_runs_.get();
+    snapshot_.listed_run_count = listed;
+    return snapshot_;
+}

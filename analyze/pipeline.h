@@ -1,0 +1,136 @@
+// The analysis of tickwatch logs as one object: the lines of each log go
+// in, file by file; each run comes out as it ends, and the figures so far
+// can be taken at any time. Reading, writing and reporting are the
+// caller's; the pipeline only sorts, gathers and tells.
+//
+// It owns its large buffers (the open segment's phase, the counts of the
+// differences, the charts), allocated once when it is made, so that memory
+// stays bounded whatever the logs' length.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+#include "analyze/accumulate/chart_data.h"
+#include "analyze/accumulate/distribution.h"
+#include "analyze/accumulate/figures.h"
+#include "analyze/accumulate/stability.h"
+#include "analyze/accumulate/statistics.h"
+#include "analyze/output/html_report.h"
+#include "analyze/parse/log_line.h"
+#include "analyze/parse/log_reader.h"
+
+struct PipelineSettings {
+    bool keep_chart;   // the difference over time (for --svg and --html)
+    bool keep_report;  // the first runs with their figures, and the phase over time (for --html)
+};
+
+// Why a line was left out of the analysis.
+enum class LineIssue {
+    too_long,          // longer than any line of a log
+    cut_then_banner,   // a line cut short and a banner behind it (whose run starts)
+    not_understood,    // not a report line or a message of tickwatch
+    wrong_difference,  // a report line whose difference is not the advances' difference
+    wrong_marker,      // a report line whose marker disagrees with the difference
+    out_of_range,      // a report line with a value beyond any that tickwatch writes
+    no_line_end,       // the file's last line, which has no line end (not counted)
+};
+
+struct SkippedLine {
+    const char *file;
+    uint64_t number;
+    LineIssue issue;
+    std::string_view text;    // as read, CRs and all; empty when too long or without its end
+    uint64_t not_understood;  // the file's lines not understood so far, this one included
+};
+
+// Whom the pipeline tells what as it goes; context is handed back to each.
+// Any of them may be nullptr: not told.
+struct PipelineListener {
+    void *context;
+    // A report line's sample, as its run (numbered from 1) takes it.
+    void (*sample_taken)(void *context, const ReportFields &sample, int32_t run);
+    // A run has ended, at a banner or at the end of its file.
+    void (*run_ended)(void *context, const LogRun &run, const RunFigures &figures);
+    void (*line_skipped)(void *context, const SkippedLine &line);
+};
+
+// The figures so far, the open run counted in. Valid until the pipeline is
+// next fed, ended or asked again.
+struct PipelineSnapshot {
+    int32_t runs;                         // begun so far
+    uint64_t unrecognised_lines;          // the open file's counted in
+    const RunStatistics *total;           // over all runs
+    const RunFigures *figures;            // figures_of the total and its differences
+    const DifferenceCounts *differences;  // the unmarked lines' of all runs
+    const ReportFields *last_sample;      // the last taken, or nullptr before any
+    const ChartData *difference_chart;    // with keep_chart, else nullptr
+    const ChartData *phase_chart;         // with keep_report, else nullptr
+    const ReportRun *listed_runs;         // with keep_report: the first REPORT_LISTED_RUNS
+    int listed_run_count;
+};
+
+// What one file held, told when it ends.
+struct FileCounts {
+    uint64_t reports;
+    uint64_t not_understood;
+};
+
+class Pipeline {
+  public:
+    Pipeline(const PipelineSettings &settings, const PipelineListener &listener);
+    Pipeline(const Pipeline &) = delete;
+    Pipeline &operator=(const Pipeline &) = delete;
+    ~Pipeline();
+
+    // The lines that follow are the file's, until end_file. name, as
+    // reported (the runs keep it), must stay valid.
+    void begin_file(const char *name);
+    // One line, without its LF; number counts from 1.
+    void feed_line(std::string_view text, uint64_t number);
+    // A line that cannot be read whole: too_long or no_line_end.
+    void skip_line(LineIssue issue, uint64_t number);
+    // Feeds the lines the reader has, up to ReadResult::end. False at a read
+    // error, which errno tells.
+    bool read_lines(LogReader &reader);
+    // The file's last run ends with it.
+    FileCounts end_file();
+
+    const PipelineSnapshot &snapshot();
+    // Back to nothing read; the buffers are kept.
+    void restart();
+
+  private:
+    void open_run(uint64_t number);
+    void close_run();
+    void take_sample(const ReportFields &sample, uint64_t number);
+    void tell_skipped(LineIssue issue, uint64_t number, std::string_view text);
+    void count_skipped(LineIssue issue, uint64_t number, std::string_view text);
+
+    PipelineListener listener_;
+    // Large, and allocated once; the charts and the listed runs only when
+    // kept, the snapshot's counts only when a snapshot has a run open.
+    std::unique_ptr<PhaseSegment> phase_segment_;  // the open run's open segment
+    std::unique_ptr<DifferenceCounts> run_differences_;
+    std::unique_ptr<DifferenceCounts> total_differences_;
+    std::unique_ptr<DifferenceCounts> snapshot_differences_;  // the total's with the open run's
+    std::unique_ptr<ChartData> difference_chart_;
+    std::unique_ptr<ChartData> phase_chart_;    // ms within each segment
+    std::unique_ptr<ReportRun[]> listed_runs_;  // REPORT_LISTED_RUNS
+    int listed_run_count_ = 0;
+
+    const char *file_ = nullptr;
+    FileCounts file_counts_ = {};
+    uint64_t unrecognised_lines_ = 0;  // of the files ended
+    bool run_open_ = false;
+    int32_t runs_ = 0;
+    LogRun run_ = {};
+    RunStatistics total_ = {};
+    bool has_last_sample_ = false;
+    ReportFields last_sample_ = {};
+
+    RunStatistics snapshot_total_ = {};
+    RunFigures snapshot_figures_ = {};
+    PipelineSnapshot snapshot_ = {};
+};
