@@ -1,14 +1,31 @@
 #include "analyze/pipeline.h"
 
+#include <cstdio>
+#include <cstdlib>
+#include <type_traits>
+
+void Pipeline::FreeMemory::operator()(void *memory) const { std::free(memory); }
+
+template <typename T> Pipeline::Buffer<T> Pipeline::zeroed(size_t count) {
+    // Plain records, which all bytes zero make.
+    static_assert(std::is_trivially_default_constructible_v<T> && std::is_trivially_destructible_v<T>);
+    void *memory = std::calloc(count, sizeof(T));
+    if (memory == nullptr) {
+        std::fputs("tickwatch-analyze: out of memory\n", stderr);
+        std::abort();
+    }
+    return Buffer<T>(static_cast<T *>(memory));
+}
+
 Pipeline::Pipeline(const PipelineSettings &settings, const PipelineListener &listener)
-    : listener_(listener), phase_segment_(std::make_unique<PhaseSegment>()),
-      run_differences_(std::make_unique<DifferenceCounts>()), total_differences_(std::make_unique<DifferenceCounts>()) {
+    : listener_(listener), phase_segment_(zeroed<PhaseSegment>()), run_differences_(zeroed<DifferenceCounts>()),
+      total_differences_(zeroed<DifferenceCounts>()) {
     if (settings.keep_chart) {
-        difference_chart_ = std::make_unique<ChartData>();
+        difference_chart_ = zeroed<ChartData>();
     }
     if (settings.keep_report) {
-        phase_chart_ = std::make_unique<ChartData>();
-        listed_runs_ = std::make_unique<ReportRun[]>(REPORT_LISTED_RUNS);
+        phase_chart_ = zeroed<ChartData>();
+        listed_runs_ = zeroed<ReportRun>(REPORT_LISTED_RUNS);
     }
     restart();
 }
@@ -61,8 +78,9 @@ void Pipeline::close_run() {
     }
 }
 
-// Every sample taken passes here.
-void Pipeline::take_sample(const ReportFields &sample, uint64_t number) {
+// Every sample taken passes here. (Inline, as sort_line: both are used in
+// this file alone.)
+inline void Pipeline::take_sample(const ReportFields &sample, uint64_t number) {
     if (!run_open_) {
         open_run(number);
     }
@@ -96,7 +114,7 @@ void Pipeline::count_skipped(LineIssue issue, uint64_t number, std::string_view 
     tell_skipped(issue, number, text);
 }
 
-void Pipeline::feed_line(std::string_view text, uint64_t number) {
+inline void Pipeline::sort_line(std::string_view text, uint64_t number) {
     ReportFields sample;
     const LineKind kind = parse_log_line(text.data(), text.size(), sample);
     if (run_open_ && kind != LineKind::banner && kind != LineKind::cut_then_banner) {
@@ -132,6 +150,8 @@ void Pipeline::feed_line(std::string_view text, uint64_t number) {
     }
 }
 
+void Pipeline::feed_line(std::string_view text, uint64_t number) { sort_line(text, number); }
+
 void Pipeline::skip_line(LineIssue issue, uint64_t number) {
     if (issue == LineIssue::no_line_end) {
         tell_skipped(issue, number, {});
@@ -146,7 +166,7 @@ bool Pipeline::read_lines(LogReader &reader) {
         size_t length = 0;
         switch (read_line(reader, text, length)) {
         case ReadResult::line:
-            feed_line(std::string_view(text, length), reader.line_number);
+            sort_line(std::string_view(text, length), reader.line_number);
             break;
         case ReadResult::too_long:
             skip_line(LineIssue::too_long, reader.line_number);
@@ -181,7 +201,7 @@ const PipelineSnapshot &Pipeline::snapshot() {
     if (run_open_) {
         add_run_to_total(snapshot_total_, run_.statistics);
         if (!snapshot_differences_) {
-            snapshot_differences_ = std::make_unique<DifferenceCounts>();  // (with --follow only)
+            snapshot_differences_ = zeroed<DifferenceCounts>();  // (with --follow only)
         }
         *snapshot_differences_ = *total_differences_;
         add_counts(*snapshot_differences_, *run_differences_);

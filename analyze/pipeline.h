@@ -8,6 +8,7 @@
 // stays bounded whatever the logs' length.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string_view>
@@ -104,20 +105,30 @@ class Pipeline {
   private:
     void open_run(uint64_t number);
     void close_run();
+    // feed_line's work, inlined into the reading loop.
+    void sort_line(std::string_view text, uint64_t number);
     void take_sample(const ReportFields &sample, uint64_t number);
     void tell_skipped(LineIssue issue, uint64_t number, std::string_view text);
     void count_skipped(LineIssue issue, uint64_t number, std::string_view text);
 
+    // Zeroed by the system (calloc): the pages not used yet stay out of
+    // memory, as static storage's do.
+    struct FreeMemory {
+        void operator()(void *memory) const;
+    };
+    template <typename T> using Buffer = std::unique_ptr<T, FreeMemory>;
+    template <typename T> static Buffer<T> zeroed(size_t count = 1);
+
     PipelineListener listener_;
     // Large, and allocated once; the charts and the listed runs only when
     // kept, the snapshot's counts only when a snapshot has a run open.
-    std::unique_ptr<PhaseSegment> phase_segment_;  // the open run's open segment
-    std::unique_ptr<DifferenceCounts> run_differences_;
-    std::unique_ptr<DifferenceCounts> total_differences_;
-    std::unique_ptr<DifferenceCounts> snapshot_differences_;  // the total's with the open run's
-    std::unique_ptr<ChartData> difference_chart_;
-    std::unique_ptr<ChartData> phase_chart_;    // ms within each segment
-    std::unique_ptr<ReportRun[]> listed_runs_;  // REPORT_LISTED_RUNS
+    Buffer<PhaseSegment> phase_segment_;  // the open run's open segment
+    Buffer<DifferenceCounts> run_differences_;
+    Buffer<DifferenceCounts> total_differences_;
+    Buffer<DifferenceCounts> snapshot_differences_;  // the total's with the open run's
+    Buffer<ChartData> difference_chart_;
+    Buffer<ChartData> phase_chart_;  // ms within each segment
+    Buffer<ReportRun> listed_runs_;  // REPORT_LISTED_RUNS
     int listed_run_count_ = 0;
 
     const char *file_ = nullptr;
