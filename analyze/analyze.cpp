@@ -6,574 +6,383 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <initializer_list>
 #include <memory>
 
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
-#include "analyze/accumulate/chart_data.h"
-#include "analyze/accumulate/episodes.h"
-#include "analyze/accumulate/file_summary.h"
-#include "analyze/accumulate/statistics.h"
 #include "analyze/live.h"
+#include "analyze/log_input.h"
 #include "analyze/options.h"
 #include "analyze/output/csv_output.h"
 #include "analyze/output/escape.h"
 #include "analyze/output/html_report.h"
 #include "analyze/output/json_summary.h"
 #include "analyze/output/metrics.h"
-#include "analyze/output/output_file.h"
+#include "analyze/output/output_set.h"
 #include "analyze/output/status_line.h"
 #include "analyze/output/svg_chart.h"
 #include "analyze/output/text_summary.h"
-#include "analyze/parse/follow.h"
-#include "analyze/parse/log_line.h"
-#include "analyze/parse/log_reader.h"
+#include "analyze/pipeline.h"
 #include "app/version.h"
 
 // Lines not understood are named up to this many per file, and counted.
 constexpr uint64_t MAX_SHOWN_WARNINGS = 5;
-// (Not const: it takes the place of "-" among the names in argv.)
-static char standard_input_name[] = "standard input";
 
 namespace {
 
-struct Analysis {
-    AnalyzeOptions options;
-    OutputFile csv_output;
-    OutputFile svg_output;
-    OutputFile html_output;
-    OutputFile metrics_output;
-    std::FILE *csv;         // csv_output's, with --csv; with --follow the target's own
-    ChartData *chart;       // with --svg or --html
-    ReportRecords *report;  // with --html
-    bool run_open;
-    LogRun run;
-    int32_t runs;
-    RunStatistics total;
-    EpisodeTotals total_episodes;
-    // The LOG being read, and what its runs add up to so far.
-    int file_index;
-    int32_t file_runs;
-    RunStatistics file_total;
-    EpisodeTotals file_episodes;
-    FileSummary *files;  // one per LOG, filled as each is read to its end
-    int files_summarised;
-    uint64_t unrecognised_lines;
-    uint64_t outside_window;   // report lines left out by --from and --to
-    ReportFields last_sample;  // with has_last_sample
-    bool has_last_sample;
-    bool csv_written;
-    bool failed;
-};
-
-// Large, and needed once: kept out of the stack.
-char read_block[READ_BLOCK_SIZE];
-ChartData chart_data;
-PhaseSegment phase_segment;  // of the open run
-DifferenceCounts run_differences;
-DifferenceCounts total_differences;
-ChartData phase_chart;
-ChartData phase_time_chart;  // the phase points' times in their segments, s
-ChartData rate_chart;        // the measured rate of the unmarked lines, ppm
-ReportRecords report_records;
-RunEpisodes run_episodes;  // of the open run
-DifferenceCounts file_differences;
-
-bool is_standard_input(const char *name) { return std::strcmp(name, "-") == 0; }
-
-char *display_name(char *name) { return is_standard_input(name) ? standard_input_name : name; }
-
-void report_problem(const char *name, const char *problem, const char *reason) {
-    std::fprintf(stderr, "tickwatch-analyze: %s: %s%s%s\n", name, problem, *reason != '\0' ? ": " : "", reason);
+const char *issue_text(LineIssue issue) {
+    switch (issue) {
+    case LineIssue::too_long:
+        return "a line too long for a log, skipped";
+    case LineIssue::cut_then_banner:
+        return "a line cut short, then a new run";
+    case LineIssue::not_understood:
+        return "not a report line or a message of tickwatch";
+    case LineIssue::wrong_difference:
+        return "a difference that is not the system time's advance minus the counter's";
+    case LineIssue::wrong_marker:
+        return "a marker that disagrees with the difference";
+    case LineIssue::out_of_range:
+        return "a value beyond any that tickwatch writes";
+    case LineIssue::no_line_end:
+        break;
+    }
+    return "the last line has no line end (cut short?), left out";
 }
 
-// Every log is checked before any is read: a typo in the last name should
-// not cost the reading of all the others. Checked without opening it: each
-// log is opened once, as a named pipe can be.
-bool check_readable(const char *name) {
-    if (is_standard_input(name)) {
-        return true;
-    }
-    FileKind kind = FileKind::other;
-    if (!find_file(name, kind)) {
-        report_problem(name, "cannot read", std::strerror(errno));
-        return false;
-    }
-    if (kind == FileKind::directory) {
-        report_problem(name, "cannot read", "it is a directory");
-        return false;
-    }
-#ifdef _WIN32
-    const bool may_read = _access(name, 4) == 0;
-#else
-    const bool may_read = access(name, R_OK) == 0;
-#endif
-    if (!may_read) {
-        report_problem(name, "cannot read", std::strerror(errno));
-        return false;
-    }
-    return true;
-}
-
-// With --follow, the last log: a regular file, or none yet. One not there
-// yet is no output either, told by its name.
-bool check_followable(const char *name, const char *const *outputs, int output_count) {
-    FileKind kind = FileKind::other;
-    if (find_file(name, kind)) {
-        if (kind != FileKind::regular && !is_standard_input(name)) {
-            report_problem(name, "cannot follow", "not a regular file");
-            return false;
-        }
-        return check_readable(name);
-    }
-    if (errno != ENOENT) {
-        report_problem(name, "cannot read", std::strerror(errno));
-        return false;
-    }
-    for (int i = 0; i < output_count; ++i) {
-        if (same_output_name(outputs[i], name)) {
-            report_problem(outputs[i], "the output is the same file as the log", name);
-            return false;
-        }
-    }
-    return true;
-}
-
-void open_run(Analysis &a, const char *file, uint64_t line) {
-    a.run_open = true;
-    a.run.number = ++a.runs;
-    a.run.file = file;
-    a.run.first_line = line;
-    a.run.last_line = line;
-    start_statistics(a.run.statistics, &phase_segment, &run_differences);
-    start_episodes(run_episodes);
-}
-
-void close_run(Analysis &a) {
-    if (!a.run_open) {
+// Each line skipped on standard error, up to MAX_SHOWN_WARNINGS a file.
+void tell_skipped_line(void * /*context*/, const SkippedLine &line) {
+    const auto number = static_cast<unsigned long long>(line.number);
+    if (line.issue == LineIssue::no_line_end) {
+        std::fprintf(stderr, "tickwatch-analyze: %s:%llu: %s\n", line.file, number, issue_text(line.issue));
         return;
     }
-    a.run_open = false;
-    end_episodes(run_episodes);
-    if (a.options.json) {
-        write_run_json(stdout, a.run, a.run.number == 1, run_episodes);
-    } else {
-        write_run_text(stdout, a.run, run_episodes);
-    }
-    add_run_to_total(a.total, a.run.statistics);
-    add_run_to_total(a.file_total, a.run.statistics);
-    ++a.file_runs;
-    add_episode_totals(a.total_episodes, run_episodes.totals);
-    add_episode_totals(a.file_episodes, run_episodes.totals);
-    if (a.report != nullptr) {
-        keep_run_for_report(*a.report, a.run, run_differences, run_episodes);
-    }
-}
-
-void add_report(Analysis &a, const ReportFields &sample, const char *file, uint64_t line) {
-    if (!a.run_open) {
-        open_run(a, file, line);
-    }
-    // (The run's first sample that the chart can place.)
-    const bool starts_run = a.run.statistics.first_utc_ms == UNKNOWN_TIME_MS;
-    add_sample(a.run.statistics, sample);
-    add_to_episodes(run_episodes, sample);
-    a.has_last_sample = true;
-    a.last_sample = sample;
-    if (a.csv != nullptr) {
-        write_csv_row(a.csv, sample, a.run.number);
-    }
-    if (a.chart != nullptr) {
-        add_to_chart(*a.chart, sample, a.run.number, starts_run);
-    }
-    if (a.report != nullptr) {
-        // The point the sample ends on, in ms; a segment's first is 0.
-        const double phase_ms = phase_segment.ring[phase_segment.head] * PHASE_UNIT_S * 1e3;
-        const bool starts_segment = phase_segment.points == 1;
-        add_value_to_chart(phase_chart, sample.utc_ms, phase_ms, starts_segment);
-        // The point's time in its segment as the fit takes it: its index, τ0 = 1 s.
-        add_value_to_chart(phase_time_chart, sample.utc_ms, static_cast<double>(phase_segment.points - 1),
-                           starts_segment);
-    }
-    double rate_ppm = 0;
-    if (a.chart != nullptr && !sample.marked && sample_rate_ppm(sample, rate_ppm)) {
-        add_value_to_chart(rate_chart, sample.utc_ms, rate_ppm, starts_run);
-    }
-}
-
-struct FileCounts {
-    uint64_t reports;
-    uint64_t unknown;
-    uint64_t outside_window;
-};
-
-void warn_unknown(FileCounts &counts, const char *name, uint64_t line, const char *what, const char *text,
-                  size_t length) {
-    if (++counts.unknown > MAX_SHOWN_WARNINGS) {
+    if (line.not_understood > MAX_SHOWN_WARNINGS) {
         return;
     }
-    while (length > 0 && text[length - 1] == '\r') {
+    size_t length = line.text.size();
+    while (length > 0 && line.text[length - 1] == '\r') {
         --length;
     }
     char excerpt[64];
-    printable_excerpt(excerpt, sizeof excerpt, text, length);
-    std::fprintf(stderr, "tickwatch-analyze: %s:%llu: %s%s%s%s\n", name, static_cast<unsigned long long>(line), what,
+    printable_excerpt(excerpt, sizeof excerpt, line.text.data(), length);
+    std::fprintf(stderr, "tickwatch-analyze: %s:%llu: %s%s%s%s\n", line.file, number, issue_text(line.issue),
                  length > 0 ? ": \"" : "", excerpt, length > 0 ? "\"" : "");
 }
 
-// Reads one log through. False when it cannot be read to its end.
-bool analyze_log(Analysis &a, LogReader &reader, const char *name, FileCounts &counts) {
-    for (;;) {
-        const char *text = nullptr;
-        size_t length = 0;
-        const ReadResult result = read_line(reader, text, length);
-        const uint64_t line = reader.line_number;
-        if (result == ReadResult::end) {
-            return true;
-        }
-        if (result == ReadResult::error) {
-            report_problem(name, "cannot read", std::strerror(errno));
-            return false;
-        }
-        if (result == ReadResult::too_long) {
-            warn_unknown(counts, name, line, "a line too long for a log, skipped", "", 0);
-            continue;
-        }
-        if (result == ReadResult::cut_short) {
-            std::fprintf(stderr, "tickwatch-analyze: %s:%llu: the last line has no line end (cut short?), left out\n",
-                         name, static_cast<unsigned long long>(line));
-            continue;
-        }
-        ReportFields sample;
-        const LineKind kind = parse_log_line(text, length, sample);
-        const bool outside = kind == LineKind::report && !is_within(a.options.window, sample.utc_ms);
-        if (a.run_open && kind != LineKind::banner && kind != LineKind::cut_then_banner && !outside) {
-            a.run.last_line = line;
-        }
-        switch (kind) {
-        case LineKind::report:
-            ++counts.reports;
-            if (outside) {
-                // The run is cut at the window's edge.
-                ++counts.outside_window;
-                close_run(a);
-                break;
-            }
-            add_report(a, sample, name, line);
-            break;
-        case LineKind::cut_then_banner:
-            warn_unknown(counts, name, line, "a line cut short, then a new run", text, length);
-            [[fallthrough]];
-        case LineKind::banner:
-            close_run(a);
-            // With a window, a run starts at its first sample within it.
-            if (!is_limited(a.options.window)) {
-                open_run(a, name, line);
-            }
-            break;
-        case LineKind::unknown:
-            warn_unknown(counts, name, line, "not a report line or a message of tickwatch", text, length);
-            break;
-        case LineKind::wrong_difference:
-            warn_unknown(counts, name, line, "a difference that is not the system time's advance minus the counter's",
-                         text, length);
-            break;
-        case LineKind::wrong_marker:
-            warn_unknown(counts, name, line, "a marker that disagrees with the difference", text, length);
-            break;
-        case LineKind::out_of_range:
-            warn_unknown(counts, name, line, "a value beyond any that tickwatch writes", text, length);
-            break;
-        case LineKind::message:
-        case LineKind::empty:
-            break;
-        }
-    }
-}
-
-// The log's last run ends with it; its lines not understood are counted in.
-void end_log(Analysis &a, const FileCounts &counts, const char *name) {
-    close_run(a);
-    a.unrecognised_lines += counts.unknown;
-    a.outside_window += counts.outside_window;
-    if (counts.unknown > MAX_SHOWN_WARNINGS) {
+// The end of a log's reading: its lines not understood beyond those named.
+void tell_file_counts(const char *name, const FileCounts &counts) {
+    if (counts.not_understood > MAX_SHOWN_WARNINGS) {
         std::fprintf(stderr, "tickwatch-analyze: %s: %llu lines not understood, the first %llu named above\n", name,
-                     static_cast<unsigned long long>(counts.unknown),
+                     static_cast<unsigned long long>(counts.not_understood),
                      static_cast<unsigned long long>(MAX_SHOWN_WARNINGS));
     }
 }
 
-// Each LOG's figures apart: its runs pooled, summed up when it has been read.
-void begin_file(Analysis &a, int index) {
-    a.file_index = index;
-    a.file_runs = 0;
-    start_statistics(a.file_total, nullptr, &file_differences);
-    a.file_episodes = EpisodeTotals{};
-}
+// One run of tickwatch-analyze over checked logs and opened outputs.
+class Analysis {
+  public:
+    Analysis(const AnalyzeOptions &options, OutputSet &outputs)
+        : options_(options), outputs_(outputs),
+          pipeline_(PipelineSettings{outputs.wanted(OutputKind::svg) || outputs.wanted(OutputKind::html),
+                                     outputs.wanted(OutputKind::html), options.window},
+                    listener_for(options)),
+          shown_logs_(std::make_unique<const char *[]>(static_cast<size_t>(options.log_count))),
+          read_block_(std::make_unique<char[]>(READ_BLOCK_SIZE)) {
+        for (int i = 0; i < options.log_count; ++i) {
+            shown_logs_.get()[i] = shown_log_name(options.logs[i]);
+        }
+        // What the chart's title names: the log, or the first of them.
+        if (options.log_count == 1) {
+            std::snprintf(title_, sizeof title_, "%s", shown_logs_.get()[0]);
+        } else {
+            std::snprintf(title_, sizeof title_, "%s and %d more", shown_logs_.get()[0], options.log_count - 1);
+        }
+    }
 
-void finish_file(Analysis &a) {
-    summarise_file(a.files[a.files_summarised++], display_name(a.options.logs[a.file_index]), a.file_runs, a.file_total,
-                   a.file_episodes, file_differences);
+    // Returns the exit status.
+    int run();
+
+  private:
+    // The summary is written run by run, and with --csv each sample's row.
+    PipelineListener listener_for(const AnalyzeOptions &options) {
+        return PipelineListener{this, options.csv_file != nullptr ? write_row : nullptr, write_run_summary,
+                                tell_skipped_line};
+    }
+    static void write_row(void *context, const ReportFields &sample, int32_t run) {
+        write_csv_row(static_cast<Analysis *>(context)->csv_, sample, run);
+    }
+    static void write_run_summary(void *context, const LogRun &run, const RunFigures &figures,
+                                  const RunEpisodes &episodes) {
+        if (static_cast<Analysis *>(context)->options_.json) {
+            write_run_json(stdout, run, figures, episodes, run.number == 1);
+        } else {
+            write_run_text(stdout, run, figures, episodes);
+        }
+    }
+    [[nodiscard]] PooledSummary pooled_of(const PipelineSnapshot &snapshot) const;
+    bool read_whole_log(int i);
+    bool start_csv();
+    void write_output(OutputKind kind, std::FILE *out, const PipelineSnapshot &snapshot);
+    bool rewrite_outputs(const PipelineSnapshot &snapshot);
+    void follow();
+
+    const AnalyzeOptions &options_;
+    OutputSet &outputs_;
+    std::FILE *csv_ = nullptr;  // with --csv: the temporary, or with --follow the target itself
+    Pipeline pipeline_;
+    std::unique_ptr<const char *[]> shown_logs_;
+    std::unique_ptr<char[]> read_block_;
+    char title_[512] = "";
+    bool failed_ = false;
+    bool followed_file_open_ = false;
+    bool followed_file_begun_ = false;  // once: after a rename, its summary goes on
+};
+
+// The total's companions: each file apart, and the window.
+PooledSummary Analysis::pooled_of(const PipelineSnapshot &s) const {
+    return PooledSummary{s.runs,       s.episodes,           shown_logs_.get(), options_.log_count, s.files,
+                         s.file_count, s.unrecognised_lines, s.outside_window,  options_.window};
 }
 
 // Reads one log from its name; false if it cannot be read or holds no
 // report line at all.
-bool analyze_named_log(Analysis &a, char *name) {
-    const char *shown = display_name(name);
-    std::FILE *file = stdin;
-    if (!is_standard_input(name)) {
-        file = std::fopen(name, "rb");
-        if (file == nullptr) {
-            report_problem(shown, "cannot read", std::strerror(errno));
-            return false;
-        }
-    } else {
-#ifdef _WIN32
-        // CR LF as it is, and no end at a Ctrl+Z.
-        _setmode(_fileno(stdin), _O_BINARY);
-#endif
+bool Analysis::read_whole_log(int i) {
+    const char *shown = shown_logs_.get()[i];
+    std::FILE *file = open_log(options_.logs[i]);
+    if (file == nullptr) {
+        return false;
     }
-    FileCounts counts = {};
     LogReader reader;
-    start_reading(reader, file, read_block);
-    const bool read = analyze_log(a, reader, shown, counts);
-    if (file != stdin) {
-        std::fclose(file);
+    start_reading(reader, file, read_block_.get());
+    pipeline_.begin_file(shown);
+    const bool read = pipeline_.read_lines(reader);
+    if (!read) {
+        report_problem(shown, "cannot read", std::strerror(errno));
     }
-    end_log(a, counts, shown);
-    finish_file(a);
+    close_log(file);
+    const FileCounts counts = pipeline_.end_file();
+    tell_file_counts(shown, counts);
     if (read && counts.reports == 0) {
-        report_problem(shown, "no report lines in it", counts.unknown > 0 ? "not a tickwatch log?" : "");
+        report_problem(shown, "no report lines in it", counts.not_understood > 0 ? "not a tickwatch log?" : "");
         return false;
     }
     return read;
 }
 
-// What the chart's title names: the log, or the first of them.
-void chart_title(char *buffer, size_t size, const AnalyzeOptions &options) {
-    const char *first = display_name(options.logs[0]);
-    if (options.log_count == 1) {
-        std::snprintf(buffer, size, "%s", first);
-    } else {
-        std::snprintf(buffer, size, "%s and %d more", first, options.log_count - 1);
+// The CSV's header. With --follow its rows go straight to it as they come:
+// it is made empty through its temporary, then appended to.
+bool Analysis::start_csv() {
+    if (!outputs_.wanted(OutputKind::csv)) {
+        return true;
     }
-}
-
-// Replaces the outputs only when everything succeeded, each written out
-// before any is replaced.
-bool finish_outputs(Analysis &a) {
-    OutputFile *outputs[] = {&a.csv_output, &a.svg_output, &a.html_output, &a.metrics_output};
-    bool finished = !a.failed;
-    for (OutputFile *output : outputs) {
-        finished = finished && finish_output_file(*output);
-    }
-    for (OutputFile *output : outputs) {
-        if (finished) {
-            finished = commit_output_file(*output);
-        } else {
-            discard_output_file(*output);
+    csv_ = outputs_.file(OutputKind::csv);
+    if (options_.follow) {
+        if (!outputs_.commit(OutputKind::csv)) {
+            return false;
+        }
+        csv_ = std::fopen(outputs_.destination(OutputKind::csv), "ab");
+        if (csv_ == nullptr) {
+            report_problem(options_.csv_file, "cannot write", std::strerror(errno));
+            return false;
         }
     }
-    return finished;
+    begin_csv(csv_);
+    return true;
 }
 
-// The totals so far: the open run's samples counted in, and with --follow
-// the lines of the followed file.
-RunStatistics total_so_far;
-FileCounts followed_counts;
-
-const RunStatistics &figures_so_far(const Analysis &a) {
-    total_so_far = a.total;
-    total_so_far.difference_counts = nullptr;  // the total's own, added to only when a run ends
-    if (a.run_open) {
-        add_run_to_total(total_so_far, a.run.statistics);
+void Analysis::write_output(OutputKind kind, std::FILE *out, const PipelineSnapshot &s) {
+    switch (kind) {
+    case OutputKind::svg:
+        write_svg_chart(out, *s.difference_chart, *s.rate_chart, s.figures->frequency, title_);
+        break;
+    case OutputKind::html: {
+        ReportRecords records = {};
+        records.runs = s.runs;
+        records.listed_runs = s.listed_run_count;
+        records.listed = s.listed_runs;
+        records.total = s.total;
+        records.total_figures = s.figures;
+        records.total_counts = s.differences;
+        records.files = shown_logs_.get();
+        records.file_count = options_.log_count;
+        records.unrecognised_lines = s.unrecognised_lines;
+        records.difference = s.difference_chart;
+        records.phase = s.phase_chart;
+        records.phase_time = s.phase_time_chart;
+        records.rate = s.rate_chart;
+        records.episodes = s.episodes;
+        records.compared = s.files;
+        records.compared_count = s.file_count;
+        write_html_report(out, records, title_);
+        break;
     }
-    return total_so_far;
-}
-
-void write_chart(std::FILE *out, const Analysis &a) {
-    char title[512];
-    chart_title(title, sizeof title, a.options);
-    const ChartData &rate = rate_chart;
-    write_svg_chart(out, chart_data, rate, frequency_figures(figures_so_far(a).phase.frequency, PHASE_UNIT_S), title);
-}
-
-void write_metrics_of(std::FILE *out, const Analysis &a) {
-    MetricsFigures figures = {};
-    figures.log_name = file_name_of(display_name(a.options.logs[a.options.log_count - 1]));
-    figures.total = &figures_so_far(a);
-    figures.unrecognised_lines = a.unrecognised_lines + followed_counts.unknown;
-    figures.has_last_sample = a.has_last_sample;
-    figures.last_sample = a.last_sample;
-    const FrequencyFigures frequency = frequency_figures(figures.total->phase.frequency, PHASE_UNIT_S);
-    figures.has_frequency_offset = frequency.has_offset;
-    figures.frequency_offset_ratio = frequency.offset_ppm / 1e6;
-    StabilityPoint points[STABILITY_TAUS];
-    const int count = list_stability(figures.total->phase.stability, PHASE_UNIT_S, points);
-    for (int i = 0; i < count && figures.oadev_count < MAX_OADEV_POINTS; ++i) {
-        if (points[i].tau_s <= MAX_OADEV_TAU_SECONDS) {
-            figures.oadev[figures.oadev_count++] = {points[i].tau_s, points[i].oadev};
+    case OutputKind::metrics: {
+        MetricsFigures figures = {};
+        figures.log_name = file_name_of(shown_logs_.get()[options_.log_count - 1]);
+        figures.total = s.total;
+        figures.unrecognised_lines = s.unrecognised_lines;
+        figures.has_last_sample = s.last_sample != nullptr;
+        figures.last_sample = s.last_sample != nullptr ? *s.last_sample : ReportFields{};
+        figures.has_frequency_offset = s.figures->frequency.has_offset;
+        figures.frequency_offset_ratio = s.figures->frequency.offset_ppm / 1e6;
+        for (int i = 0; i < s.figures->stability_count && figures.oadev_count < MAX_OADEV_POINTS; ++i) {
+            const StabilityPoint &point = s.figures->stability[i];
+            if (point.tau_s <= MAX_OADEV_TAU_SECONDS) {
+                figures.oadev[figures.oadev_count++] = {point.tau_s, point.oadev};
+            }
         }
+        write_metrics(out, figures);
+        break;
     }
-    write_metrics(out, figures);
+    case OutputKind::csv:
+        break;  // row by row
+    }
 }
 
-// The report, the open run's figures counted in (with --follow; at the end
-// every run has ended).
-ReportRecords report_so_far;
-DifferenceCounts differences_so_far;
-RunEpisodes episodes_so_far;
-FileSummary *files_so_far;  // as many as LOGs
-RunStatistics file_total_so_far;
-DifferenceCounts file_differences_so_far;
-
-// Each file's summary, the one being read counted in with its open run.
-int summaries_so_far(const Analysis &a) {
-    int count = a.files_summarised;
-    for (int i = 0; i < count; ++i) {
-        files_so_far[i] = a.files[i];
-    }
-    if (a.options.follow && count < a.options.log_count && count == a.file_index) {
-        file_total_so_far = a.file_total;
-        file_differences_so_far = file_differences;
-        file_total_so_far.difference_counts = &file_differences_so_far;
-        EpisodeTotals episodes = a.file_episodes;
-        int32_t runs = a.file_runs;
-        if (a.run_open) {
-            add_run_to_total(file_total_so_far, a.run.statistics);
-            add_episode_totals(episodes, episode_totals_so_far(run_episodes));
-            ++runs;
-        }
-        summarise_file(files_so_far[count++], display_name(a.options.logs[a.file_index]), runs, file_total_so_far,
-                       episodes, file_differences_so_far);
-    }
-    return count;
-}
-
-void write_report_of(std::FILE *out, const Analysis &a) {
-    report_so_far = report_records;
-    differences_so_far = total_differences;
-    report_so_far.episodes = a.total_episodes;
-    if (a.run_open) {
-        episodes_so_far = run_episodes;
-        end_episodes(episodes_so_far);
-        keep_run_for_report(report_so_far, a.run, run_differences, episodes_so_far);
-        add_counts(differences_so_far, run_differences);
-        add_episode_totals(report_so_far.episodes, episodes_so_far.totals);
-    }
-    report_so_far.total = figures_so_far(a);
-    report_so_far.total_figures = report_figures(report_so_far.total, differences_so_far);
-    report_so_far.total_counts = &differences_so_far;
-    report_so_far.files = a.options.logs;
-    report_so_far.file_count = a.options.log_count;
-    report_so_far.unrecognised_lines = a.unrecognised_lines + followed_counts.unknown;
-    report_so_far.difference = &chart_data;
-    report_so_far.phase = &phase_chart;
-    report_so_far.phase_time = &phase_time_chart;
-    report_so_far.rate = &rate_chart;
-    report_so_far.compared = files_so_far;
-    report_so_far.compared_count = summaries_so_far(a);
-    char title[512];
-    chart_title(title, sizeof title, a.options);
-    write_html_report(out, report_so_far, title);
-}
-
-// With --follow: an output written whole again, through a temporary
-// renamed over it, so that a reader sees the old one or the new one.
-bool rewrite_output(OutputFile &output, const char *target, void (*write)(std::FILE *, const Analysis &),
-                    const Analysis &a) {
-    if (!open_output_file(output, target)) {
-        return false;
-    }
-    write(output.file, a);
-    return commit_output_file(output);
-}
-
-bool rewrite_outputs(Analysis &a) {
+// With --follow: the chart, the report and the metrics written whole
+// again, each through a temporary renamed over it, so that a reader sees
+// the old one or the new one.
+bool Analysis::rewrite_outputs(const PipelineSnapshot &snapshot) {
     bool written = true;
-    if (a.options.svg_file != nullptr) {
-        written = rewrite_output(a.svg_output, a.options.svg_file, write_chart, a) && written;
-    }
-    if (a.options.html_file != nullptr) {
-        written = rewrite_output(a.html_output, a.options.html_file, write_report_of, a) && written;
-    }
-    if (a.options.metrics_file != nullptr) {
-        written = rewrite_output(a.metrics_output, a.options.metrics_file, write_metrics_of, a) && written;
+    for (const OutputKind kind : {OutputKind::svg, OutputKind::html, OutputKind::metrics}) {
+        if (!outputs_.wanted(kind)) {
+            continue;
+        }
+        if (outputs_.file(kind) == nullptr && !outputs_.open(kind)) {
+            written = false;
+            continue;
+        }
+        write_output(kind, outputs_.file(kind), snapshot);
+        written = outputs_.commit(kind) && written;
     }
     return written;
 }
 
-// With --follow the CSV's rows go straight to it as they come: it is made
-// empty through its temporary, then appended to.
-bool open_csv_in_place(Analysis &a) {
-    if (!commit_output_file(a.csv_output)) {
-        return false;
-    }
-    a.csv = std::fopen(a.csv_output.destination, "ab");
-    if (a.csv == nullptr) {
-        report_problem(a.options.csv_file, "cannot write", std::strerror(errno));
-        return false;
-    }
-    return true;
-}
-
 // --follow: the last log, read on as it grows.
-
-void read_followed_lines(void *context, LogReader &reader, const char *name) {
-    auto &a = *static_cast<Analysis *>(context);
-    if (!analyze_log(a, reader, name, followed_counts)) {
-        a.failed = true;
-    }
-    if (a.csv != nullptr) {
-        flush_csv(a.csv);  // the rows as they come
-    }
+void Analysis::follow() {
+    const auto read_lines = [](void *context, LogReader &reader, const char *name) {
+        auto &a = *static_cast<Analysis *>(context);
+        const char *shown = a.shown_logs_.get()[a.options_.log_count - 1];
+        if (!a.followed_file_open_) {
+            a.pipeline_.begin_file(shown, a.followed_file_begun_ ? FileStart::same_log : FileStart::next_log);
+            a.followed_file_open_ = true;
+            a.followed_file_begun_ = true;
+        }
+        if (!a.pipeline_.read_lines(reader)) {
+            report_problem(name, "cannot read", std::strerror(errno));
+            a.failed_ = true;
+        }
+        if (a.csv_ != nullptr) {
+            flush_csv(a.csv_);  // the rows as they come
+        }
+    };
+    const auto end_file = [](void *context, const char *name, bool dropped_partial_line) {
+        auto &a = *static_cast<Analysis *>(context);
+        if (dropped_partial_line) {
+            std::fprintf(stderr, "tickwatch-analyze: %s: the last line has no line end (cut short?), left out\n", name);
+        }
+        if (a.followed_file_open_) {
+            tell_file_counts(name, a.pipeline_.end_file());
+            a.followed_file_open_ = false;
+        }
+    };
+    const auto publish = [](void *context) {
+        auto &a = *static_cast<Analysis *>(context);
+        const PipelineSnapshot &s = a.pipeline_.snapshot();
+        // Standard output is the JSON document's alone.
+        std::FILE *out = a.options_.json ? stderr : stdout;
+        write_status_line(out, static_cast<int64_t>(std::time(nullptr)) * 1000, *s.total, *s.figures,
+                          s.last_sample != nullptr ? &s.last_sample->difference_ms : nullptr);
+        if (std::fflush(out) != 0 || std::ferror(out) != 0) {
+            // Nobody reads on: the outputs are written, and it ends.
+            report_problem(out == stdout ? "standard output" : "standard error", "cannot write", std::strerror(errno));
+            a.failed_ = true;
+            request_stop();
+        }
+        a.rewrite_outputs(s);
+    };
+    const LiveAnalysis live = {this, read_lines, end_file, publish};
+    follow_log(options_.logs[options_.log_count - 1], options_.interval_seconds, read_block_.get(), live);
 }
 
-void end_followed_file(void *context, const char *name, bool dropped_partial_line) {
-    auto &a = *static_cast<Analysis *>(context);
-    if (dropped_partial_line) {
-        std::fprintf(stderr, "tickwatch-analyze: %s: the last line has no line end (cut short?), left out\n", name);
+int Analysis::run() {
+    if (!start_csv()) {
+        return EXIT_TROUBLE;
     }
-    end_log(a, followed_counts, name);
-    followed_counts = FileCounts{};
+    if (options_.json) {
+        begin_json(stdout);
+    }
+    // With --follow, the last log is read by the loop, from its start; no
+    // further log once the summary cannot be written.
+    const int read_whole = options_.follow ? options_.log_count - 1 : options_.log_count;
+    for (int i = 0; i < read_whole && std::ferror(stdout) == 0; ++i) {
+        if (!read_whole_log(i)) {
+            failed_ = true;
+        }
+    }
+    if (options_.follow) {
+        follow();
+    }
+    const PipelineSnapshot &s = pipeline_.snapshot();
+    if (options_.json) {
+        end_json(stdout, *s.total, *s.figures, pooled_of(s));
+    } else {
+        write_total_text(stdout, *s.total, *s.figures, pooled_of(s));
+    }
+
+    std::FILE *csv = csv_;
+    const bool csv_written = csv == nullptr || end_csv(csv);
+    if (options_.follow) {
+        // The rows were written in place as they came.
+        if (csv != nullptr && (std::fclose(csv) != 0 || !csv_written)) {
+            report_problem(options_.csv_file, "cannot write", "a write failed");
+            failed_ = true;
+        }
+        csv_ = nullptr;
+        failed_ = !rewrite_outputs(s) || failed_;
+    } else {
+        for (const OutputKind kind : {OutputKind::svg, OutputKind::html, OutputKind::metrics}) {
+            if (outputs_.wanted(kind)) {
+                write_output(kind, outputs_.file(kind), s);
+            }
+        }
+    }
+    if (std::fflush(stdout) != 0) {
+        report_problem("standard output", "cannot write", std::strerror(errno));
+        failed_ = true;
+    } else if (std::ferror(stdout) != 0) {
+        report_problem("standard output", "cannot write", "a write failed");
+        failed_ = true;
+    }
+    return outputs_.commit_all(!failed_) ? 0 : EXIT_TROUBLE;
 }
 
-void publish_so_far(void *context) {
-    auto &a = *static_cast<Analysis *>(context);
-    const RunStatistics &total = figures_so_far(a);
-    // Standard output is the JSON document's alone.
-    std::FILE *out = a.options.json ? stderr : stdout;
-    write_status_line(out, static_cast<int64_t>(std::time(nullptr)) * 1000, total,
-                      a.has_last_sample ? &a.last_sample.difference_ms : nullptr);
-    if (std::fflush(out) != 0 || std::ferror(out) != 0) {
-        // Nobody reads on: the outputs are written, and it ends.
-        report_problem(out == stdout ? "standard output" : "standard error", "cannot write", std::strerror(errno));
-        a.failed = true;
-        request_stop();
+// Every log is checked before any is read. The followed log may not be
+// there yet: tickwatch makes it at its first line, and the loop waits.
+bool check_logs(const AnalyzeOptions &options, const char *const *outputs, int output_count) {
+    bool readable = true;
+    for (int i = 0; i < options.log_count; ++i) {
+        const bool followed = options.follow && i == options.log_count - 1;
+        if (followed) {
+            readable = check_followable(options.logs[i], outputs, output_count) && readable;
+        } else {
+            readable = check_readable(options.logs[i]) && readable;
+        }
     }
-    rewrite_outputs(a);
+    return readable;
 }
 
 }  // namespace
 
 int run_analyze(int argc, char **argv) {
-    static Analysis a;
-    a = Analysis{};
-    start_statistics(a.total, nullptr, &total_differences);
-    if (!parse_options(argc, argv, a.options)) {
+    AnalyzeOptions options = {};
+    if (!parse_options(argc, argv, options)) {
         return EXIT_TROUBLE;
     }
-    if (a.options.show_help) {
+    if (options.show_help) {
         std::fputs(ANALYZE_USAGE, stdout);
         return 0;
     }
-    if (a.options.show_version) {
+    if (options.show_version) {
         std::printf("tickwatch-analyze %s\n", BUILT_IN_VERSION);
         return 0;
     }
@@ -587,138 +396,20 @@ int run_analyze(int argc, char **argv) {
     // take them, for std::filesystem too.
     std::setlocale(LC_CTYPE, "");
 #endif
-    const char *outputs[4];
-    int output_count = 0;
-    for (const char *output : {a.options.csv_file, a.options.svg_file, a.options.html_file, a.options.metrics_file}) {
-        if (output != nullptr) {
-            outputs[output_count++] = output;
-        }
-    }
-    // Before anything is opened for writing.
-    if (!check_output_names(outputs, output_count, a.options.logs, a.options.log_count)) {
+    OutputSet outputs;
+    outputs.name(OutputKind::csv, options.csv_file);
+    outputs.name(OutputKind::svg, options.svg_file);
+    outputs.name(OutputKind::html, options.html_file);
+    outputs.name(OutputKind::metrics, options.metrics_file);
+    const char *targets[OUTPUT_KINDS];
+    const int target_count = outputs.targets(targets);
+    // Before anything is opened for writing; and every output before any
+    // log is read, with --follow too.
+    if (!check_output_names(targets, target_count, options.logs, options.log_count) ||
+        !check_logs(options, targets, target_count) || !outputs.open_all()) {
         return EXIT_TROUBLE;
     }
-    bool readable = true;
-    for (int i = 0; i < a.options.log_count; ++i) {
-        // The followed log may not be there yet: tickwatch makes it at its
-        // first line, and the loop waits for it.
-        const bool followed = a.options.follow && i == a.options.log_count - 1;
-        if (followed) {
-            readable = check_followable(a.options.logs[i], outputs, output_count) && readable;
-        } else {
-            readable = check_readable(a.options.logs[i]) && readable;
-        }
-    }
-    if (!readable) {
-        return EXIT_TROUBLE;
-    }
-    if (a.options.csv_file != nullptr) {
-        if (!open_output_file(a.csv_output, a.options.csv_file)) {
-            return EXIT_TROUBLE;
-        }
-        a.csv = a.csv_output.file;
-        if (a.options.follow && !open_csv_in_place(a)) {
-            return EXIT_TROUBLE;
-        }
-        begin_csv(a.csv);
-    }
-    // With --follow, the chart, the report and the metrics are written whole
-    // at each interval instead.
-    if (a.options.svg_file != nullptr) {
-        if (!a.options.follow && !open_output_file(a.svg_output, a.options.svg_file)) {
-            discard_output_file(a.csv_output);
-            return EXIT_TROUBLE;
-        }
-    }
-    if (a.options.html_file != nullptr) {
-        if (!a.options.follow && !open_output_file(a.html_output, a.options.html_file)) {
-            discard_output_file(a.csv_output);
-            discard_output_file(a.svg_output);
-            return EXIT_TROUBLE;
-        }
-        a.report = &report_records;
-        report_records = ReportRecords{};
-        start_chart(phase_chart);
-        start_chart(phase_time_chart);
-    }
-    if (a.options.svg_file != nullptr || a.options.html_file != nullptr) {
-        a.chart = &chart_data;
-        start_chart(chart_data);
-        start_chart(rate_chart);
-    }
-    if (a.options.metrics_file != nullptr && !a.options.follow &&
-        !open_output_file(a.metrics_output, a.options.metrics_file)) {
-        discard_output_file(a.csv_output);
-        discard_output_file(a.svg_output);
-        discard_output_file(a.html_output);
-        return EXIT_TROUBLE;
-    }
-
-    if (a.options.json) {
-        begin_json(stdout);
-    }
-    // With --follow, the last log is read by the loop, from its start; no
-    // further log once the summary cannot be written.
-    const int read_whole = a.options.follow ? a.options.log_count - 1 : a.options.log_count;
-    const auto files = std::make_unique<FileSummary[]>(static_cast<size_t>(a.options.log_count));
-    a.files = files.get();
-    std::unique_ptr<FileSummary[]> report_files;
-    if (a.report != nullptr) {
-        report_files = std::make_unique<FileSummary[]>(static_cast<size_t>(a.options.log_count));
-        files_so_far = report_files.get();
-    }
-    for (int i = 0; i < read_whole && std::ferror(stdout) == 0; ++i) {
-        begin_file(a, i);
-        if (!analyze_named_log(a, a.options.logs[i])) {
-            a.failed = true;
-        }
-    }
-    if (a.options.follow) {
-        begin_file(a, a.options.log_count - 1);
-        const LiveAnalysis live = {&a, read_followed_lines, end_followed_file, publish_so_far};
-        follow_log(a.options.logs[a.options.log_count - 1], a.options.interval_seconds, read_block, live);
-        finish_file(a);
-    }
-    // The names as shown: standard input by its name.
-    for (int i = 0; i < a.options.log_count; ++i) {
-        a.options.logs[i] = display_name(a.options.logs[i]);
-    }
-    const PooledSummary pooled = {a.runs,          a.total_episodes,   a.options.logs,       a.options.log_count,
-                                  a.files,         a.files_summarised, a.unrecognised_lines, a.outside_window,
-                                  a.options.window};
-    if (a.options.json) {
-        end_json(stdout, a.total, pooled);
-    } else {
-        write_total_text(stdout, a.total, pooled);
-    }
-
-    if (a.csv != nullptr) {
-        a.csv_written = end_csv(a.csv);
-    }
-    if (a.options.follow) {
-        // The rows were written in place as they came.
-        if (a.csv != nullptr && (std::fclose(a.csv) != 0 || !a.csv_written)) {
-            report_problem(a.options.csv_file, "cannot write", "a write failed");
-            a.failed = true;
-        }
-        a.failed = !rewrite_outputs(a) || a.failed;
-    } else {
-        if (a.options.svg_file != nullptr) {
-            write_chart(a.svg_output.file, a);
-        }
-        if (a.report != nullptr) {
-            write_report_of(a.html_output.file, a);
-        }
-        if (a.options.metrics_file != nullptr) {
-            write_metrics_of(a.metrics_output.file, a);
-        }
-    }
-    if (std::fflush(stdout) != 0) {
-        report_problem("standard output", "cannot write", std::strerror(errno));
-        a.failed = true;
-    } else if (std::ferror(stdout) != 0) {
-        report_problem("standard output", "cannot write", "a write failed");
-        a.failed = true;
-    }
-    return finish_outputs(a) ? 0 : EXIT_TROUBLE;
+    // Large: kept off the stack.
+    const auto analysis = std::make_unique<Analysis>(options, outputs);
+    return analysis->run();
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/run_settings.h"
+#include "clock/log_format.h"
 #include "output/output.h"
 
 const char *const USAGE_TEXT = "\nusage:\n\ntickwatch [options]\n\nwith the optional parameters:\n\n"
@@ -19,9 +20,9 @@ const char *const USAGE_TEXT = "\nusage:\n\ntickwatch [options]\n\nwith the opti
 
 static void report_unknown_parameter(const char *argument) {
     // Show as much of the argument as the buffer holds, and the line break.
-    static const char prefix[] = "unknown parameter: ";
+    static const char prefix[] = LOG_UNKNOWN_PARAMETER_PREFIX;
     const int room = static_cast<int>(MESSAGE_BUFFER_SIZE - (sizeof prefix - 1) - sizeof "\n");
-    std::snprintf(message_buffer, MESSAGE_BUFFER_SIZE, "unknown parameter: %.*s\n", room, argument);
+    std::snprintf(message_buffer, MESSAGE_BUFFER_SIZE, LOG_UNKNOWN_PARAMETER_PREFIX "%.*s\n", room, argument);
     print_message(message_buffer);
 }
 

@@ -7,6 +7,7 @@
 #include "app/command_line.h"
 #include "app/run_settings.h"
 #include "app/version.h"
+#include "clock/log_format.h"
 #include "clock/sampling.h"
 #include "clock/time_source.h"
 #include "clock/timer_resolution.h"
@@ -49,18 +50,18 @@ int PLATFORM_CALL console_control_handler(uint32_t control_type) {
 
 void run_tickwatch(int argc, char **argv) {
     char banner_buffer[80];
-    std::snprintf(banner_buffer, sizeof banner_buffer, "Kestivar TICKWATCH v%s", get_version_string(message_buffer));
+    std::snprintf(banner_buffer, sizeof banner_buffer, LOG_BANNER_FORMAT, get_version_string(message_buffer));
     std::printf("\n%s\n", banner_buffer);
     std::fflush(stdout);
 
     int64_t frequency = 0;
     // A zero frequency would make every counter delta meaningless.
     if (!platform::QueryPerformanceFrequency(&frequency) || frequency <= 0) {
-        print_message("Unable to read perfomance counter frequency.");
+        print_message(LOG_NO_COUNTER_FREQUENCY);
         exit_between_lines(1);
     }
     if (!platform::SetConsoleCtrlHandler(console_control_handler, true)) {
-        print_message("Unable to set console control handler.");
+        print_message(LOG_NO_CONTROL_HANDLER);
         exit_between_lines(1);
     }
 

@@ -9,8 +9,9 @@
 #include <cstdlib>
 #include <random>
 
-#include "analyze/parse/utc_time.h"
+#include "clock/log_format.h"
 #include "clock/report_line.h"
+#include "tests/support/report_text.h"
 
 namespace {
 
@@ -38,9 +39,9 @@ int main(int argc, char **argv) {
     char line[256];
     for (long long i = 0; i < lines; ++i) {
         if (i % SAMPLES_PER_RUN == 0) {
-            std::fputs("Kestivar TICKWATCH v1.6\r\nUsing GetSystemTimePreciseAsFileTime API\r\n\r\n"
-                       "MM timer resolution: 1..1000000 ms, set to 1 ms\r\n\r\n",
-                       stdout);
+            std::printf(LOG_BANNER_FORMAT "\r\n" LOG_PRECISE_TIME_USED "\r\n\r\n" LOG_TIMER_RESOLUTION_FORMAT
+                                          "\r\n\r\n",
+                        "1.6", 1U, 1000000U, 1U);
             previous = {{static_cast<uint32_t>(system_time), static_cast<uint32_t>(system_time >> 32)}, counter};
         }
         // A second by the counter; the system clock a few ppm off, slewed

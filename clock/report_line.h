@@ -5,18 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "clock/log_format.h"
 #include "platform/platform.h"
-
-// How far one clock may run ahead of the other, either way, before the
-// line is marked.
-constexpr double MARKER_THRESHOLD_MS = 20.0;
-constexpr const char *STEP_MARKER = "><";
-
-// UTC date and time with milliseconds; the two clocks' advance, their
-// difference; the time adjustment and its distance from the increment;
-// the marker.
-// (A macro, so that the compiler checks the arguments against it.)
-#define REPORT_LINE_FORMAT "%04u-%02u-%02u %02u:%02u:%02u.%04u: %9.4f %9.4f %+9.4f  %i (%+i) %s"
 
 // A system time and a performance-counter value, read back to back.
 struct ClockSample {

@@ -1,6 +1,7 @@
 #include "clock/time_source.h"
 
 #include "app/run_settings.h"
+#include "clock/log_format.h"
 #include "clock/sampling.h"
 #include "output/output.h"
 
@@ -31,11 +32,11 @@ void choose_time_function() {
     if (run_settings.use_precise_time) {
         if (precise_time_function != nullptr) {
             time_function = precise_time_function;
-            print_message("Using GetSystemTimePreciseAsFileTime API\n");
+            print_message(LOG_PRECISE_TIME_USED "\n");
         } else {
-            print_message("GetSystemTimePreciseAsFileTime API not supported, falling back to default\n");
+            print_message(LOG_PRECISE_TIME_MISSING "\n");
         }
     } else if (precise_time_function != nullptr) {
-        print_message("Note: GetSystemTimePreciseAsFileTime API is also available, use -p\n");
+        print_message(LOG_PRECISE_TIME_AVAILABLE "\n");
     }
 }

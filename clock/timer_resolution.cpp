@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "clock/log_format.h"
 #include "output/output.h"
 
 TimerCaps timer_caps;
@@ -17,7 +18,7 @@ static std::atomic<bool> period_withdrawn_for_good{false};
 
 void raise_timer_resolution() {
     if (platform::timeGetDevCaps(&timer_caps, sizeof timer_caps) != TIMER_NO_ERROR) {
-        std::snprintf(message_buffer, MESSAGE_BUFFER_SIZE, "Failed to get MM timer caps.");
+        std::snprintf(message_buffer, MESSAGE_BUFFER_SIZE, LOG_TIMER_CAPS_FAILED);
     } else {
         uint32_t period = timer_caps.wPeriodMin > 1 ? timer_caps.wPeriodMin : 1;
         if (period >= timer_caps.wPeriodMax) {
@@ -34,8 +35,8 @@ void raise_timer_resolution() {
             std::atexit(release_timer_period);
         }
         raising_period = false;
-        std::snprintf(message_buffer, MESSAGE_BUFFER_SIZE, "MM timer resolution: %u..%u ms, set to %u ms",
-                      timer_caps.wPeriodMin, timer_caps.wPeriodMax, period);
+        std::snprintf(message_buffer, MESSAGE_BUFFER_SIZE, LOG_TIMER_RESOLUTION_FORMAT, timer_caps.wPeriodMin,
+                      timer_caps.wPeriodMax, period);
         platform::unlock_output();
     }
     print_message(message_buffer);

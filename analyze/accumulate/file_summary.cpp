@@ -2,8 +2,6 @@
 
 #include <cmath>
 
-#include "analyze/accumulate/phase.h"
-
 namespace {
 
 // The index at which the count so far reaches share of all kept values.
@@ -59,16 +57,14 @@ void summarise_file(FileSummary &summary, const char *name, int32_t runs, const 
     summary.statistics.phase_segment = nullptr;
     summary.statistics.difference_counts = nullptr;
     summary.episodes = episodes;
-    summary.percentiles = difference_percentiles(counts);
-    summary.frequency = frequency_figures(statistics.phase.frequency, PHASE_UNIT_S);
-    summary.stability_count = list_stability(statistics.phase.stability, PHASE_UNIT_S, summary.stability);
+    summary.figures = figures_of(statistics, &counts);
     summary.histogram = difference_histogram(counts);
 }
 
 const StabilityPoint *stability_at(const FileSummary &summary, double tau_s) {
-    for (int i = 0; i < summary.stability_count; ++i) {
-        if (summary.stability[i].tau_s == tau_s) {
-            return &summary.stability[i];
+    for (int i = 0; i < summary.figures.stability_count; ++i) {
+        if (summary.figures.stability[i].tau_s == tau_s) {
+            return &summary.figures.stability[i];
         }
     }
     return nullptr;

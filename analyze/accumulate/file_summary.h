@@ -6,8 +6,7 @@
 
 #include "analyze/accumulate/distribution.h"
 #include "analyze/accumulate/episodes.h"
-#include "analyze/accumulate/frequency.h"
-#include "analyze/accumulate/stability.h"
+#include "analyze/accumulate/figures.h"
 #include "analyze/accumulate/statistics.h"
 #include "analyze/parse/time_window.h"
 
@@ -39,10 +38,7 @@ struct FileSummary {
     int32_t runs;
     RunStatistics statistics;  // pooled over its runs; its storage pointers cleared
     EpisodeTotals episodes;
-    Percentiles percentiles;
-    FrequencyFigures frequency;
-    int stability_count;
-    StabilityPoint stability[STABILITY_TAUS];
+    RunFigures figures;  // figures_of its statistics and counts
     DifferenceHistogram histogram;
 };
 
@@ -57,7 +53,7 @@ const StabilityPoint *stability_at(const FileSummary &summary, double tau_s);
 struct PooledSummary {
     int32_t runs;
     EpisodeTotals episodes;
-    char *const *file_names;  // every LOG, as shown
+    const char *const *file_names;  // every LOG, as shown
     int file_count;
     const FileSummary *files;  // those read to their end, in order
     int files_summarised;

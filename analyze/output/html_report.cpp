@@ -83,7 +83,7 @@ void write_runs_row(std::FILE *out, const LogRun *run, const RunStatistics &s) {
 }
 
 // What the clock did in them.
-void write_figures_row(std::FILE *out, const LogRun *run, const RunStatistics &s) {
+void write_figures_row(std::FILE *out, const LogRun *run, const RunStatistics &s, const RunFigures &f) {
     std::fputs(run == nullptr ? "<tr class=\"total\">" : "<tr>", out);
     write_run_cell(out, run);
     if (s.samples == 0) {
@@ -93,10 +93,9 @@ void write_figures_row(std::FILE *out, const LogRun *run, const RunStatistics &s
     std::fprintf(out,
                  "<td class=\"n\">%+.6f</td><td class=\"n\">%.6f</td><td class=\"n\">%+.4f</td>"
                  "<td class=\"n\">%+.4f</td>",
-                 difference_mean(s), difference_rms(s), s.difference_min, s.difference_max);
-    double rate = 0;
-    if (run_rate_ppm(s, rate)) {
-        std::fprintf(out, R"(<td class="n">%+.3f</td><td class="n">%+.3f to %+.3f</td>)", rate, s.rate_min_ppm,
+                 f.difference_mean_ms, f.difference_rms_ms, s.difference_min, s.difference_max);
+    if (f.has_rate) {
+        std::fprintf(out, R"(<td class="n">%+.3f</td><td class="n">%+.3f to %+.3f</td>)", f.rate_ppm, s.rate_min_ppm,
                      s.rate_max_ppm);
     } else {
         std::fputs("<td colspan=\"2\">no sample without a step</td>", out);
@@ -121,7 +120,7 @@ void write_optional_cell(std::FILE *out, bool known, double value, int decimals,
     }
 }
 
-void write_timekeeping_row(std::FILE *out, const LogRun *run, const ReportFigures &f) {
+void write_timekeeping_row(std::FILE *out, const LogRun *run, const RunFigures &f) {
     std::fputs(run == nullptr ? "<tr class=\"total\">" : "<tr>", out);
     write_run_cell(out, run);
     for (int i = 0; i < PERCENTILE_COUNT; ++i) {
@@ -133,7 +132,7 @@ void write_timekeeping_row(std::FILE *out, const LogRun *run, const ReportFigure
     std::fputs("</tr>\n", out);
 }
 
-void write_stability(std::FILE *out, const ReportFigures &f) {
+void write_stability(std::FILE *out, const RunFigures &f) {
     std::fputs("<h2 id=\"section-stability\">Stability</h2>\n<figure>\n", out);
     write_stability_plot(out, f.stability, f.stability_count);
     std::fputs("<figcaption>Over all runs, pooled over their segments: the overlapping and the modified Allan "
@@ -169,18 +168,18 @@ void write_summary(std::FILE *out, const ReportRecords &r) {
     if (unlisted > 0) {
         write_more_row(out, 10, unlisted, "runs");
     }
-    write_runs_row(out, nullptr, r.total);
+    write_runs_row(out, nullptr, *r.total);
     std::fputs("</table></div>\n<div class=\"wide\"><table id=\"figure-table\">\n"
                "<tr><th>run</th><th>mean difference, ms</th><th>RMS, ms</th><th>min, ms</th><th>max, ms</th>"
                "<th>clock rate, ppm</th><th>single samples, ppm</th><th>adjustment changes</th></tr>\n",
                out);
     for (int i = 0; i < r.listed_runs; ++i) {
-        write_figures_row(out, &r.listed[i].run, r.listed[i].run.statistics);
+        write_figures_row(out, &r.listed[i].run, r.listed[i].run.statistics, r.listed[i].figures);
     }
     if (unlisted > 0) {
         write_more_row(out, 8, unlisted, "runs");
     }
-    write_figures_row(out, nullptr, r.total);
+    write_figures_row(out, nullptr, *r.total, *r.total_figures);
     std::fputs("</table></div>\n<div class=\"wide\"><table id=\"timekeeping-table\">\n<tr><th>run</th>", out);
     for (const int level : PERCENTILE_LEVELS) {
         std::fprintf(out, "<th>p%d, ms</th>", level);
@@ -192,7 +191,7 @@ void write_summary(std::FILE *out, const ReportRecords &r) {
     if (unlisted > 0) {
         write_more_row(out, 9, unlisted, "runs");
     }
-    write_timekeeping_row(out, nullptr, r.total_figures);
+    write_timekeeping_row(out, nullptr, *r.total_figures);
     std::fputs("</table></div>\n<p class=\"note\">The difference is the system time's advance less the "
                "performance counter's, per sample; the clock rate leaves the steps out. Percentiles are of the "
                "lines without a step, by nearest rank. The frequency offset is the slope of the time error against "
@@ -202,7 +201,7 @@ void write_summary(std::FILE *out, const ReportRecords &r) {
 
 void write_events(std::FILE *out, const ReportRecords &r) {
     std::fputs("<h2 id=\"section-steps\">Steps</h2>\n", out);
-    if (r.total.steps == 0) {
+    if (r.total->steps == 0) {
         std::fputs("<p class=\"note\">None.</p>\n", out);
     } else {
         std::fputs("<table id=\"step-table\">\n<tr><th>run</th><th>UTC time</th><th>difference, ms</th></tr>\n", out);
@@ -216,13 +215,13 @@ void write_events(std::FILE *out, const ReportRecords &r) {
                 std::fprintf(out, "<td class=\"n\">%+.4f</td></tr>\n", s.listed_steps[k].difference_ms);
             }
         }
-        if (r.total.steps > listed) {
-            write_more_row(out, 3, r.total.steps - listed, "steps");
+        if (r.total->steps > listed) {
+            write_more_row(out, 3, r.total->steps - listed, "steps");
         }
         std::fputs("</table>\n", out);
     }
     std::fputs("<h2 id=\"section-changes\">Adjustment changes</h2>\n", out);
-    if (r.total.changes == 0) {
+    if (r.total->changes == 0) {
         std::fputs("<p class=\"note\">None.</p>\n", out);
         return;
     }
@@ -243,8 +242,8 @@ void write_events(std::FILE *out, const ReportRecords &r) {
             std::fputs("</td></tr>\n", out);
         }
     }
-    if (r.total.changes > listed) {
-        write_more_row(out, 4, r.total.changes - listed, "changes");
+    if (r.total->changes > listed) {
+        write_more_row(out, 4, r.total->changes - listed, "changes");
     }
     std::fputs("</table></div>\n", out);
 }
@@ -330,11 +329,13 @@ void write_comparison(std::FILE *out, const ReportRecords &r) {
             format_duration(span, sizeof span, s.last_utc_ms - s.first_utc_ms);
         }
         std::fprintf(out, "<td class=\"n\">%s</td>", span);
-        write_optional_cell(out, s.samples > 0, s.samples > 0 ? difference_rms(s) : 0, 6, Shown::fixed);
-        write_optional_cell(out, f.percentiles.known[PERCENTILE_COUNT - 1], f.percentiles.ms[PERCENTILE_COUNT - 1], 4,
+        write_optional_cell(out, f.figures.has_samples, f.figures.difference_rms_ms, 6, Shown::fixed);
+        const Percentiles &percentiles = f.figures.percentiles;
+        write_optional_cell(out, percentiles.known[PERCENTILE_COUNT - 1], percentiles.ms[PERCENTILE_COUNT - 1], 4,
                             Shown::signed_fixed);
-        write_optional_cell(out, f.frequency.has_offset, f.frequency.offset_ppm, 4, Shown::signed_fixed);
-        write_optional_cell(out, f.frequency.has_stderr, f.frequency.stderr_ppm, 2, Shown::exponent);
+        const FrequencyFigures &frequency = f.figures.frequency;
+        write_optional_cell(out, frequency.has_offset, frequency.offset_ppm, 4, Shown::signed_fixed);
+        write_optional_cell(out, frequency.has_stderr, frequency.stderr_ppm, 2, Shown::exponent);
         std::fprintf(out, "<td class=\"n\">%llu</td>", static_cast<unsigned long long>(s.steps));
         write_optional_cell(out, true, f.episodes.commanded_abs_ms, 4, Shown::fixed);
         for (const double tau : {1.0, 64.0, 1024.0}) {
@@ -356,23 +357,6 @@ void write_comparison(std::FILE *out, const ReportRecords &r) {
 
 }  // namespace
 
-ReportFigures report_figures(const RunStatistics &statistics, const DifferenceCounts &counts) {
-    const RunPhase &phase = statistics.phase;
-    ReportFigures f = {};
-    f.frequency = frequency_figures(phase.frequency, PHASE_UNIT_S);
-    f.percentiles = difference_percentiles(counts);
-    f.stability_count = list_stability(phase.stability, PHASE_UNIT_S, f.stability);
-    return f;
-}
-
-void keep_run_for_report(ReportRecords &records, const LogRun &run, const DifferenceCounts &counts,
-                         const RunEpisodes &episodes) {
-    if (records.listed_runs < REPORT_LISTED_RUNS) {
-        records.listed[records.listed_runs++] = ReportRun{run, report_figures(run.statistics, counts), episodes};
-    }
-    records.runs = run.number > records.runs ? run.number : records.runs;
-}
-
 void write_html_report(std::FILE *out, const ReportRecords &r, const char *title_name) {
     std::fputs("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
                "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>tickwatch report: ",
@@ -386,7 +370,7 @@ void write_html_report(std::FILE *out, const ReportRecords &r, const char *title
         write_xml_text(out, r.files[i]);
     }
     std::fprintf(out, ": %ld run%s, %llu sample%s", static_cast<long>(r.runs), r.runs == 1 ? "" : "s",
-                 static_cast<unsigned long long>(r.total.samples), r.total.samples == 1 ? "" : "s");
+                 static_cast<unsigned long long>(r.total->samples), r.total->samples == 1 ? "" : "s");
     if (r.unrecognised_lines > 0) {
         std::fprintf(out, ", %llu line%s not understood", static_cast<unsigned long long>(r.unrecognised_lines),
                      r.unrecognised_lines == 1 ? "" : "s");
@@ -405,16 +389,16 @@ void write_html_report(std::FILE *out, const ReportRecords &r, const char *title
     write_figure(out, "The time error accumulated from the differences. Each segment starts at 0: a new run, a "
                       "step or samples missing start a segment.");
     std::fputs("<h2 id=\"section-frequency\">Frequency</h2>\n<figure>\n", out);
-    write_frequency_chart(out, *r.difference, *r.rate, r.total_figures.frequency);
+    write_frequency_chart(out, *r.difference, *r.rate, r.total_figures->frequency);
     write_figure(out, "The rate the clock ran at against the counter (each line's difference over its counter "
                       "interval, in ppm, the mean per pixel column), the slew the adjustment commanded, and the "
                       "frequency offset fitted over all runs, on one scale.");
     std::fputs("<h2 id=\"section-detrended\">Time error less the fitted frequency offset</h2>\n<figure>\n", out);
-    write_detrended_chart(out, *r.difference, *r.phase, *r.phase_time, r.total_figures.frequency);
+    write_detrended_chart(out, *r.difference, *r.phase, *r.phase_time, r.total_figures->frequency);
     write_figure(out, "The time error of each segment less the fitted offset times the time into the segment: what is "
                       "left is wander, and the slews. Each pixel column shows its mean; a segment's start breaks the "
                       "line.");
-    write_stability(out, r.total_figures);
+    write_stability(out, *r.total_figures);
     std::fputs("<h2 id=\"section-distribution\">Distribution of the difference</h2>\n<figure>\n", out);
     write_difference_histogram(out, *r.total_counts);
     write_figure(out, "The lines without a step, over all runs; the middle 99.8 % of them drawn.");

@@ -34,11 +34,8 @@ static void write_significant(std::FILE *out, double value) {
     std::fwrite(text, 1, static_cast<size_t>(end - text), out);
 }
 
-static Percentiles percentiles_of(const RunStatistics &s) {
-    return s.difference_counts != nullptr ? difference_percentiles(*s.difference_counts) : Percentiles{};
-}
-
-static void write_percentiles(std::FILE *out, const Percentiles &p) {
+static void write_percentiles(std::FILE *out, const RunFigures &f) {
+    const Percentiles p = f.has_percentiles ? f.percentiles : Percentiles{};
     std::fputs("\"percentiles\": {", out);
     for (int j = 0; j < PERCENTILE_COUNT; ++j) {
         std::fprintf(out, "%s\"p%d\": ", j == 0 ? "" : ", ", PERCENTILE_LEVELS[j]);
@@ -47,9 +44,9 @@ static void write_percentiles(std::FILE *out, const Percentiles &p) {
     std::fputs("}", out);
 }
 
-static void write_stability_and_frequency(std::FILE *out, const RunStatistics &s) {
-    StabilityPoint points[STABILITY_TAUS];
-    const int count = list_stability(s.phase.stability, PHASE_UNIT_S, points);
+static void write_stability_and_frequency(std::FILE *out, const RunFigures &figures) {
+    const StabilityPoint *points = figures.stability;
+    const int count = figures.stability_count;
     std::fputs(",\n     \"stability\": [", out);
     for (int i = 0; i < count; ++i) {
         const StabilityPoint &point = points[i];
@@ -64,7 +61,7 @@ static void write_stability_and_frequency(std::FILE *out, const RunStatistics &s
         write_number(out, point.mtie_ns, 0);
         std::fputs("}", out);
     }
-    const FrequencyFigures f = frequency_figures(s.phase.frequency, PHASE_UNIT_S);
+    const FrequencyFigures &f = figures.frequency;
     std::fputs("],\n     \"frequency\": {\"offset_ppm\": ", out);
     write_number(out, f.has_offset ? f.offset_ppm : NAN, 6);
     std::fputs(", \"stderr_ppm\": ", out);
@@ -95,7 +92,7 @@ static void write_setting(std::FILE *out, AdjustmentSetting setting) {
     }
 }
 
-static void write_statistics(std::FILE *out, const RunStatistics &s, const Percentiles &percentiles, bool list_events) {
+static void write_statistics(std::FILE *out, const RunStatistics &s, const RunFigures &f, bool list_events) {
     // Every key whatever the samples; null where there is no value.
     std::fprintf(out, "\"samples\": %llu", static_cast<unsigned long long>(s.samples));
     const bool any = s.samples > 0;
@@ -108,9 +105,9 @@ static void write_statistics(std::FILE *out, const RunStatistics &s, const Perce
     std::fprintf(out, ", \"missing_samples\": %llu, \"gaps\": %llu,\n     \"difference_ms\": {\"mean\": ",
                  static_cast<unsigned long long>(s.missing_samples), static_cast<unsigned long long>(s.gaps));
     // (NAN: null.)
-    write_number(out, any ? difference_mean(s) : NAN, 6);
+    write_number(out, any ? f.difference_mean_ms : NAN, 6);
     std::fputs(", \"rms\": ", out);
-    write_number(out, any ? difference_rms(s) : NAN, 6);
+    write_number(out, any ? f.difference_rms_ms : NAN, 6);
     std::fputs(", \"min\": ", out);
     write_number(out, any ? s.difference_min : NAN, 4);
     std::fputs(", \"max\": ", out);
@@ -118,11 +115,10 @@ static void write_statistics(std::FILE *out, const RunStatistics &s, const Perce
     std::fputs(", \"sum\": ", out);
     write_number(out, s.difference_sum, 4);
     std::fputs(", ", out);
-    write_percentiles(out, percentiles);
+    write_percentiles(out, f);
     std::fputs("},\n     \"rate_ppm\": {\"run\": ", out);
-    double rate = 0;
-    const bool has_rate = run_rate_ppm(s, rate);
-    write_number(out, has_rate ? rate : NAN, 3);
+    const bool has_rate = f.has_rate;
+    write_number(out, has_rate ? f.rate_ppm : NAN, 3);
     std::fputs(", \"min\": ", out);
     write_number(out, has_rate ? s.rate_min_ppm : NAN, 3);
     std::fputs(", \"max\": ", out);
@@ -164,7 +160,7 @@ static void write_statistics(std::FILE *out, const RunStatistics &s, const Perce
         std::fputs("]", out);
     }
     std::fputs("}", out);
-    write_stability_and_frequency(out, s);
+    write_stability_and_frequency(out, f);
 }
 
 static void write_episode_totals(std::FILE *out, const EpisodeTotals &t) {
@@ -206,20 +202,21 @@ static void write_episodes(std::FILE *out, const RunEpisodes &episodes) {
 
 void begin_json(std::FILE *out) { std::fputs(R"({"runs": [)", out); }
 
-void write_run_json(std::FILE *out, const LogRun &run, bool first, const RunEpisodes &episodes) {
+void write_run_json(std::FILE *out, const LogRun &run, const RunFigures &figures, const RunEpisodes &episodes,
+                    bool first) {
     std::fprintf(out, "%s\n    {\"run\": %ld, \"file\": ", first ? "" : ",", static_cast<long>(run.number));
     write_json_string(out, run.file);
     std::fprintf(out, ", \"first_line\": %llu, \"last_line\": %llu,\n     ",
                  static_cast<unsigned long long>(run.first_line), static_cast<unsigned long long>(run.last_line));
-    write_statistics(out, run.statistics, percentiles_of(run.statistics), true);
+    write_statistics(out, run.statistics, figures, true);
     write_episodes(out, episodes);
     std::fputs("}", out);
 }
 
-void end_json(std::FILE *out, const RunStatistics &total, const PooledSummary &pooled) {
+void end_json(std::FILE *out, const RunStatistics &total, const RunFigures &figures, const PooledSummary &pooled) {
     std::fprintf(out, "\n  ],\n  \"total\": {\"pooled_files\": %d, \"runs\": %ld, ", pooled.file_count,
                  static_cast<long>(pooled.runs));
-    write_statistics(out, total, percentiles_of(total), false);
+    write_statistics(out, total, figures, false);
     write_episode_totals(out, pooled.episodes);
     std::fputs("}},\n  \"by_file\": [", out);
     for (int i = 0; i < pooled.files_summarised; ++i) {
@@ -227,7 +224,7 @@ void end_json(std::FILE *out, const RunStatistics &total, const PooledSummary &p
         std::fputs(i == 0 ? "\n    {\"file\": " : ",\n    {\"file\": ", out);
         write_json_string(out, f.name);
         std::fprintf(out, ", \"runs\": %ld, ", static_cast<long>(f.runs));
-        write_statistics(out, f.statistics, f.percentiles, false);
+        write_statistics(out, f.statistics, f.figures, false);
         write_episode_totals(out, f.episodes);
         std::fputs("}}", out);
     }

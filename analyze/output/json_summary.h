@@ -7,9 +7,12 @@
 #include <cstdio>
 
 #include "analyze/accumulate/episodes.h"
+#include "analyze/accumulate/figures.h"
 #include "analyze/accumulate/file_summary.h"
 #include "analyze/accumulate/statistics.h"
 
 void begin_json(std::FILE *out);
-void write_run_json(std::FILE *out, const LogRun &run, bool first, const RunEpisodes &episodes);
-void end_json(std::FILE *out, const RunStatistics &total, const PooledSummary &pooled);
+// figures: figures_of the run's statistics, or the total's.
+void write_run_json(std::FILE *out, const LogRun &run, const RunFigures &figures, const RunEpisodes &episodes,
+                    bool first);
+void end_json(std::FILE *out, const RunStatistics &total, const RunFigures &figures, const PooledSummary &pooled);

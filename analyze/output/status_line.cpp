@@ -2,19 +2,19 @@
 
 #include "analyze/parse/utc_time.h"
 
-void write_status_line(std::FILE *out, int64_t now_ms, const RunStatistics &total, const double *last_difference_ms) {
+void write_status_line(std::FILE *out, int64_t now_ms, const RunStatistics &total, const RunFigures &figures,
+                       const double *last_difference_ms) {
     char now[ISO_TIME_SIZE];
     format_iso_time(now, sizeof now, now_ms);
     std::fprintf(out, "%s  samples %llu  steps %llu  missing %llu", now, static_cast<unsigned long long>(total.samples),
                  static_cast<unsigned long long>(total.steps), static_cast<unsigned long long>(total.missing_samples));
-    double ppm = 0;
-    if (run_rate_ppm(total, ppm)) {
-        std::fprintf(out, "  rate %+.3f ppm", ppm);
+    if (figures.has_rate) {
+        std::fprintf(out, "  rate %+.3f ppm", figures.rate_ppm);
     } else {
         std::fputs("  rate -", out);
     }
-    if (total.samples > 0) {
-        std::fprintf(out, "  rms %.4f ms", difference_rms(total));
+    if (figures.has_samples) {
+        std::fprintf(out, "  rms %.4f ms", figures.difference_rms_ms);
     } else {
         std::fputs("  rms -", out);
     }

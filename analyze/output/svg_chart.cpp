@@ -6,7 +6,7 @@
 #include "analyze/output/escape.h"
 #include "analyze/output/svg_drawing.h"
 #include "analyze/parse/utc_time.h"
-#include "clock/report_line.h"
+#include "clock/log_format.h"
 
 namespace {
 

@@ -253,8 +253,8 @@ void write_stability_comparison(std::FILE *out, const FileSummary *files, int co
     double high = 0;
     double longest = 1;
     for (int f = 0; f < count; ++f) {
-        for (int i = 0; i < files[f].stability_count; ++i) {
-            const StabilityPoint &p = files[f].stability[i];
+        for (int i = 0; i < files[f].figures.stability_count; ++i) {
+            const StabilityPoint &p = files[f].figures.stability[i];
             if (p.oadev > 0) {
                 low = low > 0 ? std::fmin(low, p.oadev) : p.oadev;
                 high = std::fmax(high, p.oadev);
@@ -299,7 +299,8 @@ void write_stability_comparison(std::FILE *out, const FileSummary *files, int co
         // Each file's own curve: the same drawing as the single plot's.
         char id[32];
         std::snprintf(id, sizeof id, "comparison-oadev-%d", f + 1);
-        write_deviation(out, files[f].stability, files[f].stability_count, false, x, y, file_colour(f), id);
+        write_deviation(out, files[f].figures.stability, files[f].figures.stability_count, false, x, y, file_colour(f),
+                        id);
     }
     write_frame(out, "comparison-stability-frame", LEFT - PLOT_PADDING, TOP, PLOT_WIDTH + 2 * PLOT_PADDING,
                 PLOT_HEIGHT);

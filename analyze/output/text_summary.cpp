@@ -16,25 +16,24 @@ void write_setting(std::FILE *out, AdjustmentSetting setting) {
     }
 }
 
-static void write_percentiles(std::FILE *out, const RunStatistics &s) {
-    if (s.difference_counts == nullptr) {
+static void write_percentiles(std::FILE *out, const RunFigures &f) {
+    if (!f.has_percentiles) {
         return;
     }
-    const Percentiles p = difference_percentiles(*s.difference_counts);
+    const Percentiles &p = f.percentiles;
     std::fputs("  percentiles     ", out);
     for (int j = 0; j < PERCENTILE_COUNT; ++j) {
         std::fprintf(out, "%s p%d ", j == 0 ? "" : ",", PERCENTILE_LEVELS[j]);
         if (p.known[j]) {
             std::fprintf(out, "%+.4f", p.ms[j]);
         } else {
-            std::fputs(s.difference_counts->values == 0 ? "none" : "beyond 20 ms", out);
+            std::fputs(f.percentile_values == 0 ? "none" : "beyond 20 ms", out);
         }
     }
     std::fputs(" ms (unmarked lines)\n", out);
 }
 
-static void write_frequency(std::FILE *out, const RunStatistics &s) {
-    const FrequencyFigures f = frequency_figures(s.phase.frequency, PHASE_UNIT_S);
+static void write_frequency(std::FILE *out, const FrequencyFigures &f) {
     if (!f.has_offset) {
         std::fputs("  frequency        none (no segment of two samples)\n", out);
         return;
@@ -49,9 +48,9 @@ static void write_frequency(std::FILE *out, const RunStatistics &s) {
 }
 
 // Every other τ (and the longest) keeps the table short; --json has all.
-static void write_stability(std::FILE *out, const RunStatistics &s) {
-    StabilityPoint points[STABILITY_TAUS];
-    const int count = list_stability(s.phase.stability, PHASE_UNIT_S, points);
+static void write_stability(std::FILE *out, const RunFigures &f) {
+    const StabilityPoint *points = f.stability;
+    const int count = f.stability_count;
     if (count == 0) {
         std::fputs("  stability        none (segments too short)\n", out);
         return;
@@ -75,7 +74,7 @@ static void write_stability(std::FILE *out, const RunStatistics &s) {
     }
 }
 
-static void write_statistics(std::FILE *out, const RunStatistics &s, bool list_events) {
+static void write_statistics(std::FILE *out, const RunStatistics &s, const RunFigures &f, bool list_events) {
     char first[ISO_TIME_SIZE];
     char last[ISO_TIME_SIZE];
     char span[64];
@@ -112,14 +111,13 @@ static void write_statistics(std::FILE *out, const RunStatistics &s, bool list_e
                          static_cast<unsigned long long>(s.steps - static_cast<uint64_t>(s.listed_step_count)));
         }
     }
-    std::fprintf(out, "  difference       mean %+.6f ms, RMS %.6f ms, min %+.4f ms, max %+.4f ms\n", difference_mean(s),
-                 difference_rms(s), s.difference_min, s.difference_max);
+    std::fprintf(out, "  difference       mean %+.6f ms, RMS %.6f ms, min %+.4f ms, max %+.4f ms\n",
+                 f.difference_mean_ms, f.difference_rms_ms, s.difference_min, s.difference_max);
     std::fprintf(out, "                   sum %+.4f ms\n", s.difference_sum);
-    write_percentiles(out, s);
-    double rate = 0;
-    if (run_rate_ppm(s, rate)) {
-        std::fprintf(out, "  clock rate       %+.3f ppm; single samples %+.3f to %+.3f ppm%s\n", rate, s.rate_min_ppm,
-                     s.rate_max_ppm, s.steps > 0 ? " (steps left out)" : "");
+    write_percentiles(out, f);
+    if (f.has_rate) {
+        std::fprintf(out, "  clock rate       %+.3f ppm; single samples %+.3f to %+.3f ppm%s\n", f.rate_ppm,
+                     s.rate_min_ppm, s.rate_max_ppm, s.steps > 0 ? " (steps left out)" : "");
     } else {
         std::fputs("  clock rate       none (no sample without a step)\n", out);
     }
@@ -150,8 +148,8 @@ static void write_statistics(std::FILE *out, const RunStatistics &s, bool list_e
                          static_cast<unsigned long long>(s.changes - static_cast<uint64_t>(s.listed_change_count)));
         }
     }
-    write_frequency(out, s);
-    write_stability(out, s);
+    write_frequency(out, f.frequency);
+    write_stability(out, f);
 }
 
 static void write_episode_totals(std::FILE *out, const EpisodeTotals &t) {
@@ -189,14 +187,14 @@ static void write_episode_table(std::FILE *out, const RunEpisodes &episodes) {
     }
 }
 
-void write_run_text(std::FILE *out, const LogRun &run, const RunEpisodes &episodes) {
+void write_run_text(std::FILE *out, const LogRun &run, const RunFigures &figures, const RunEpisodes &episodes) {
     std::fprintf(out, "Run %ld: %s, lines %llu to %llu\n", static_cast<long>(run.number), run.file,
                  static_cast<unsigned long long>(run.first_line), static_cast<unsigned long long>(run.last_line));
     if (run.statistics.samples == 0) {
         std::fputs("  no samples\n\n", out);
         return;
     }
-    write_statistics(out, run.statistics, true);
+    write_statistics(out, run.statistics, figures, true);
     write_episode_totals(out, episodes.totals);
     write_episode_table(out, episodes);
     std::fputc('\n', out);
@@ -250,22 +248,22 @@ void write_side_by_side(std::FILE *out, const PooledSummary &pooled) {
         }
     });
     write_compared_row(out, pooled, "difference RMS, ms", [](char *t, size_t n, const FileSummary &f) {
-        std::snprintf(t, n, "%.6f", difference_rms(f.statistics));
+        std::snprintf(t, n, "%.6f", f.figures.difference_rms_ms);
     });
     write_compared_row(out, pooled, "difference p99, ms", [](char *t, size_t n, const FileSummary &f) {
         const int p99 = PERCENTILE_COUNT - 1;
-        if (f.percentiles.known[p99]) {
-            std::snprintf(t, n, "%+.4f", f.percentiles.ms[p99]);
+        if (f.figures.percentiles.known[p99]) {
+            std::snprintf(t, n, "%+.4f", f.figures.percentiles.ms[p99]);
         }
     });
     write_compared_row(out, pooled, "frequency offset, ppm", [](char *t, size_t n, const FileSummary &f) {
-        if (f.frequency.has_offset) {
-            std::snprintf(t, n, "%+.4f", f.frequency.offset_ppm);
+        if (f.figures.frequency.has_offset) {
+            std::snprintf(t, n, "%+.4f", f.figures.frequency.offset_ppm);
         }
     });
     write_compared_row(out, pooled, "  its standard error, ppm", [](char *t, size_t, const FileSummary &f) {
-        if (f.frequency.has_stderr) {
-            *put_scientific(t, f.frequency.stderr_ppm, 2) = '\0';
+        if (f.figures.frequency.has_stderr) {
+            *put_scientific(t, f.figures.frequency.stderr_ppm, 2) = '\0';
         }
     });
     write_compared_row(out, pooled, "steps", [](char *t, size_t n, const FileSummary &f) {
@@ -286,7 +284,8 @@ void write_side_by_side(std::FILE *out, const PooledSummary &pooled) {
 
 }  // namespace
 
-void write_total_text(std::FILE *out, const RunStatistics &total, const PooledSummary &pooled) {
+void write_total_text(std::FILE *out, const RunStatistics &total, const RunFigures &figures,
+                      const PooledSummary &pooled) {
     const int32_t runs = pooled.runs;
     std::fprintf(out, "Total: %ld run%s in %d file%s%s", static_cast<long>(runs), runs == 1 ? "" : "s",
                  pooled.file_count, pooled.file_count == 1 ? "" : "s",
@@ -304,7 +303,7 @@ void write_total_text(std::FILE *out, const RunStatistics &total, const PooledSu
     if (total.samples == 0) {
         std::fputs("  no samples\n", out);
     } else if (runs > 1) {
-        write_statistics(out, total, false);
+        write_statistics(out, total, figures, false);
         write_episode_totals(out, pooled.episodes);
     }
     if (pooled.files_summarised > 1) {

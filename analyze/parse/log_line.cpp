@@ -1,13 +1,15 @@
 #include "analyze/parse/log_line.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "analyze/parse/utc_time.h"
-#include "clock/report_line.h"
+#include "clock/log_format.h"
 
 // The parser below reads exactly this format; it has to change with it.
 static constexpr bool same_text(const char *a, const char *b) {
@@ -22,7 +24,6 @@ static constexpr ptrdiff_t FIELD_WIDTH = 9;
 // only a clock gone badly wrong gives) go the slow way, up to this length.
 static constexpr ptrdiff_t MAX_EXACT_DIGITS = 11;
 static constexpr size_t MAX_NUMBER_LENGTH = 400;
-static const char BANNER_START[] = "Kestivar TICKWATCH v";
 // The largest advances tickwatch can print: 2^63 system-time ticks of
 // 100 ns, and 2^63 counter ticks at a frequency of at least 1 Hz.
 static constexpr double MAX_SYSTEM_MS = 0x1p63 / 10000.0;
@@ -238,21 +239,12 @@ bool starts_with(const char *text, size_t length, const char *prefix) {
 }
 
 bool is_message(const char *text, size_t length) {
-    // Each of these ends at the line's end; the last two carry a value.
-    static const char *const whole_messages[] = {
-        "Using GetSystemTimePreciseAsFileTime API",
-        "GetSystemTimePreciseAsFileTime API not supported, falling back to default",
-        "Note: GetSystemTimePreciseAsFileTime API is also available, use -p",
-        "Failed to get MM timer caps.",
-        "Unable to read perfomance counter frequency.",
-        "Unable to set console control handler.",
+    const auto is_whole = [&](const char *message) {
+        return length == std::strlen(message) && std::memcmp(text, message, length) == 0;
     };
-    for (const char *message : whole_messages) {
-        if (length == std::strlen(message) && std::memcmp(text, message, length) == 0) {
-            return true;
-        }
-    }
-    return starts_with(text, length, "MM timer resolution: ") || starts_with(text, length, "unknown parameter: ");
+    const auto is_start = [&](const char *prefix) { return starts_with(text, length, prefix); };
+    return std::any_of(std::begin(LOG_WHOLE_MESSAGES), std::end(LOG_WHOLE_MESSAGES), is_whole) ||
+           std::any_of(std::begin(LOG_MESSAGE_PREFIXES), std::end(LOG_MESSAGE_PREFIXES), is_start);
 }
 
 bool contains(const char *text, size_t length, const char *part) {
@@ -280,7 +272,7 @@ LineKind parse_log_line(const char *text, size_t length, ReportFields &report) {
             return kind;
         }
     }
-    if (starts_with(text, length, BANNER_START)) {
+    if (starts_with(text, length, LOG_BANNER_PREFIX)) {
         return LineKind::banner;
     }
     if (is_message(text, length)) {
@@ -288,7 +280,7 @@ LineKind parse_log_line(const char *text, size_t length, ReportFields &report) {
     }
     // A run that ended in the middle of writing a line leaves it without
     // its line end, and the next run's banner follows on the same line.
-    if (contains(text, length, BANNER_START)) {
+    if (contains(text, length, LOG_BANNER_PREFIX)) {
         return LineKind::cut_then_banner;
     }
     return LineKind::unknown;

@@ -73,16 +73,3 @@ void format_duration(char *buffer, size_t size, int64_t ms) {
         std::snprintf(buffer, size, "%s%llu.%03llu s", sign, seconds, magnitude % 1000);
     }
 }
-
-SystemTime system_time_from_ms(int64_t utc_ms) {
-    const CivilTime c = civil_from_ms(utc_ms);
-    SystemTime t = {};
-    t.wYear = static_cast<uint16_t>(c.year);
-    t.wMonth = static_cast<uint16_t>(c.month);
-    t.wDay = static_cast<uint16_t>(c.day);
-    t.wHour = static_cast<uint16_t>(c.hour);
-    t.wMinute = static_cast<uint16_t>(c.minute);
-    t.wSecond = static_cast<uint16_t>(c.second);
-    t.wMilliseconds = static_cast<uint16_t>(c.millisecond);
-    return t;
-}

@@ -5,8 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/platform.h"
-
 constexpr int64_t MS_PER_SECOND = 1000;
 // A sample whose time is not known: tickwatch writes the zeroed date
 // 0000-00-00 00:00:00.0000 when it cannot convert the system time.
@@ -22,9 +20,6 @@ struct CivilTime {
     unsigned month, day, hour, minute, second, millisecond;
 };
 CivilTime civil_from_ms(int64_t utc_ms);
-
-// The same, as the calendar record tickwatch formats its report lines from.
-SystemTime system_time_from_ms(int64_t utc_ms);
 
 // "2024-03-05T13:39:00.015Z" (24 characters and a terminating zero), or
 // "unknown time".

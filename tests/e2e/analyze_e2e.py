@@ -31,7 +31,7 @@ def project_version():
 
 def report_line_format():
     """tickwatch's own report-line format, which Python's % reads as C does."""
-    with open(os.path.join(ROOT, "clock", "report_line.h")) as f:
+    with open(os.path.join(ROOT, "clock", "log_format.h")) as f:
         return re.search(r'#define REPORT_LINE_FORMAT "(.*)"', f.read()).group(1)
 
 

@@ -136,6 +136,11 @@ class Follow(AnalyzeTestCase):
         self.assertFalse(os.path.exists(log))
         _, err = self.analyze("--follow", "/dev/null", status=2)
         self.assertIn("/dev/null: cannot follow: not a regular file", err)
+        # An output that cannot be written ends it at once, as without --follow.
+        _, err = self.analyze("--follow", "--csv", self.path("x.csv"), "--metrics", self.path("missing/x.prom"), log,
+                              status=2, timeout=10)
+        self.assertIn("missing/x.prom: cannot write: No such file or directory", err)
+        self.assertFalse(os.path.exists(self.path("x.csv")))
 
         analyze = self.start_follow("--interval", "1", log)
         wait_for(lambda: "cannot read: No such file or directory; waiting for it" in self.read_text("err"), 15,

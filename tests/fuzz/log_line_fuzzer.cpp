@@ -1,30 +1,93 @@
 // Fuzzes the reading of a log: the input is the log file. A line taken for a
 // report line must be the very line tickwatch writes for the values read;
-// and nothing that follows (statistics, stability, chart, CSV, text and JSON
-// summary, drawing) may go wrong on whatever values such lines hold.
+// and nothing that follows in the analyzer's own pipeline (statistics,
+// stability, episodes, charts, figures, the file's summary) nor in its
+// outputs (CSV, text and JSON summary, chart, report, metrics) may go wrong on whatever values such
+// lines hold.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
-#include "analyze/accumulate/chart_data.h"
-#include "analyze/accumulate/statistics.h"
 #include "analyze/output/csv_output.h"
+#include "analyze/output/html_report.h"
 #include "analyze/output/json_summary.h"
+#include "analyze/output/metrics.h"
 #include "analyze/output/svg_chart.h"
 #include "analyze/output/text_summary.h"
 #include "analyze/parse/log_line.h"
 #include "analyze/parse/log_reader.h"
+#include "analyze/pipeline.h"
 #include "tests/support/report_text.h"
 
-static char block[READ_BLOCK_SIZE];
-static ChartData chart;
-static PhaseSegment phase_segment;
-static DifferenceCounts differences;
-static std::FILE *discard = nullptr;
+namespace {
+
+std::FILE *discard = nullptr;
+
+void write_row(void * /*context*/, const ReportFields &sample, int32_t run) { write_csv_row(discard, sample, run); }
+
+void write_run(void * /*context*/, const LogRun &run, const RunFigures &figures, const RunEpisodes &episodes) {
+    write_run_text(discard, run, figures, episodes);
+    write_run_json(discard, run, figures, episodes, run.number == 1);
+}
+
+const char *const files[] = {"fuzz.log"};
+
+PooledSummary pooled_of(const PipelineSnapshot &s) {
+    return PooledSummary{s.runs,           s.episodes,  files, 1, s.files, s.file_count, s.unrecognised_lines,
+                         s.outside_window, TimeWindow{}};
+}
+
+char block[READ_BLOCK_SIZE];
+// Made once: its buffers are large.
+std::unique_ptr<Pipeline> pipeline;
+
+// The line as tickwatch's formatter writes the values read from it.
+void check_read_back(const char *text, size_t length) {
+    ReportFields sample;
+    if (parse_log_line(text, length, sample) != LineKind::report) {
+        return;
+    }
+    std::string line(text, length);
+    while (line.back() == '\r') {
+        line.pop_back();  // CR LF, or CR CR LF
+    }
+    if (!sample.marked && line.back() != ' ') {
+        line += ' ';  // a trailing space lost is forgiven
+    }
+    if (format_parsed_report_line(sample) != line) {
+        std::fprintf(stderr, "read back differently: \"%s\"\n", line.c_str());
+        std::abort();
+    }
+}
+
+void write_outputs(const PipelineSnapshot &s) {
+    end_json(discard, *s.total, *s.figures, pooled_of(s));
+    write_total_text(discard, *s.total, *s.figures, pooled_of(s));
+    if (s.total->samples == 0) {
+        return;
+    }
+    write_svg_chart(discard, *s.difference_chart, *s.rate_chart, s.figures->frequency, "fuzz.log");
+    const ReportRecords records = {
+        s.runs,  s.listed_run_count,   s.listed_runs,      s.total,       s.figures,          s.differences, files,
+        1,       s.unrecognised_lines, s.difference_chart, s.phase_chart, s.phase_time_chart, s.rate_chart,  s.episodes,
+        s.files, s.file_count};
+    write_html_report(discard, records, "fuzz.log");
+    MetricsFigures metrics = {};
+    metrics.log_name = "fuzz.log";
+    metrics.total = s.total;
+    metrics.has_last_sample = s.last_sample != nullptr;
+    metrics.last_sample = *s.last_sample;
+    write_metrics(discard, metrics);
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     discard = std::fopen("/dev/null", "w");
+    pipeline = std::make_unique<Pipeline>(PipelineSettings{true, true, TimeWindow{}},
+                                          PipelineListener{nullptr, write_row, write_run, nullptr});
     return discard == nullptr ? 1 : 0;
 }
 
@@ -33,46 +96,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (log == nullptr) {
         return 0;  // (an empty input, on some C libraries)
     }
+    pipeline->restart();
+    pipeline->begin_file("fuzz.log");
+    begin_csv(discard);
     LogReader reader;
     start_reading(reader, log, block);
-    LogRun run = {1, "fuzz.log", 1, 1, {}};
-    start_statistics(run.statistics, &phase_segment, &differences);
-    start_chart(chart);
-    begin_csv(discard);
-
     const char *text = nullptr;
     size_t length = 0;
     for (ReadResult result; (result = read_line(reader, text, length)) != ReadResult::end;) {
-        if (result != ReadResult::line && result != ReadResult::cut_short) {
-            continue;
+        if (result == ReadResult::line) {
+            check_read_back(text, length);
+            pipeline->feed_line(std::string_view(text, length), reader.line_number);
+        } else if (result == ReadResult::cut_short) {
+            check_read_back(text, length);
+            pipeline->skip_line(LineIssue::no_line_end, reader.line_number);
+        } else if (result == ReadResult::too_long) {
+            pipeline->skip_line(LineIssue::too_long, reader.line_number);
         }
-        ReportFields sample;
-        if (parse_log_line(text, length, sample) != LineKind::report) {
-            continue;
-        }
-        std::string line(text, length);
-        while (line.back() == '\r') {
-            line.pop_back();  // CR LF, or CR CR LF
-        }
-        if (!sample.marked && line.back() != ' ') {
-            line += ' ';  // a trailing space lost is forgiven
-        }
-        if (format_parsed_report_line(sample) != line) {
-            std::fprintf(stderr, "read back differently: \"%s\"\n", line.c_str());
-            std::abort();
-        }
-        add_sample(run.statistics, sample);
-        add_to_chart(chart, sample, 1, run.statistics.samples == 1);
-        write_csv_row(discard, sample, 1);
     }
     std::fclose(log);
+    // A snapshot with the last run still open, as --follow takes them (its
+    // figures only: the outputs are written once, at the end).
+    const PipelineSnapshot &open = pipeline->snapshot();
+    write_total_text(discard, *open.total, *open.figures, pooled_of(open));
+    pipeline->end_file();
     end_csv(discard);
-    if (run.statistics.samples > 0) {
-        write_run_text(discard, run);
-        write_run_json(discard, run, true);
-    }
-    if (chart.samples > 0) {
-        write_svg_chart(discard, chart, "fuzz.log");
-    }
+    write_outputs(pipeline->snapshot());
     return 0;
 }

@@ -1,0 +1,308 @@
+#include "analyze/pipeline.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <initializer_list>
+#include <type_traits>
+
+void Pipeline::FreeMemory::operator()(void *memory) const { std::free(memory); }
+
+template <typename T> Pipeline::Buffer<T> Pipeline::zeroed(size_t count) {
+    // Plain records, which all bytes zero make.
+    static_assert(std::is_trivially_default_constructible_v<T> && std::is_trivially_destructible_v<T>);
+    void *memory = std::calloc(count, sizeof(T));
+    if (memory == nullptr) {
+        std::fputs("tickwatch-analyze: out of memory\n", stderr);
+        std::abort();
+    }
+    return Buffer<T>(static_cast<T *>(memory));
+}
+
+Pipeline::Pipeline(const PipelineSettings &settings, const PipelineListener &listener)
+    : listener_(listener), phase_segment_(zeroed<PhaseSegment>()), run_differences_(zeroed<DifferenceCounts>()),
+      total_differences_(zeroed<DifferenceCounts>()), file_differences_(zeroed<DifferenceCounts>()),
+      run_episodes_(zeroed<RunEpisodes>()), window_(settings.window) {
+    if (settings.keep_chart) {
+        difference_chart_ = zeroed<ChartData>();
+        rate_chart_ = zeroed<ChartData>();
+    }
+    if (settings.keep_report) {
+        phase_chart_ = zeroed<ChartData>();
+        phase_time_chart_ = zeroed<ChartData>();
+        listed_runs_ = zeroed<ReportRun>(REPORT_LISTED_RUNS);
+    }
+    restart();
+}
+
+Pipeline::~Pipeline() = default;
+
+void Pipeline::restart() {
+    file_ = nullptr;
+    file_counts_ = {};
+    unrecognised_lines_ = 0;
+    outside_window_ = 0;
+    run_open_ = false;
+    runs_ = 0;
+    total_episodes_ = {};
+    has_last_sample_ = false;
+    listed_run_count_ = 0;
+    files_.clear();
+    start_statistics(total_, nullptr, total_differences_.get());
+    for (ChartData *chart : {difference_chart_.get(), rate_chart_.get(), phase_chart_.get(), phase_time_chart_.get()}) {
+        if (chart != nullptr) {
+            start_chart(*chart);
+        }
+    }
+}
+
+void Pipeline::begin_file(const char *name, FileStart start) {
+    file_ = name;
+    file_counts_ = {};
+    if (start == FileStart::same_log && !files_.empty()) {
+        return;  // the pooled runs go on
+    }
+    file_runs_ = 0;
+    start_statistics(file_total_, nullptr, file_differences_.get());
+    file_episodes_ = {};
+    files_.emplace_back();  // summed up at its end, or in a snapshot
+}
+
+void Pipeline::open_run(uint64_t number) {
+    run_open_ = true;
+    run_.number = ++runs_;
+    run_.file = file_;
+    run_.first_line = number;
+    run_.last_line = number;
+    start_statistics(run_.statistics, phase_segment_.get(), run_differences_.get());
+    start_episodes(*run_episodes_);
+}
+
+void Pipeline::close_run() {
+    if (!run_open_) {
+        return;
+    }
+    run_open_ = false;
+    RunEpisodes &episodes = *run_episodes_;
+    end_episodes(episodes);
+    const RunFigures figures = figures_of(run_.statistics, run_differences_.get());
+    if (listener_.run_ended != nullptr) {
+        listener_.run_ended(listener_.context, run_, figures, episodes);
+    }
+    add_run_to_total(total_, run_.statistics);
+    add_episode_totals(total_episodes_, episodes.totals);
+    // A run never spans two files: its file's summary takes it whole.
+    add_run_to_total(file_total_, run_.statistics);
+    add_episode_totals(file_episodes_, episodes.totals);
+    ++file_runs_;
+    if (listed_runs_ && listed_run_count_ < REPORT_LISTED_RUNS) {
+        listed_runs_.get()[listed_run_count_++] = ReportRun{run_, figures, episodes};
+    }
+}
+
+void Pipeline::summarise_open_file() {
+    if (!run_open_) {
+        summarise_file(files_.back(), file_, file_runs_, file_total_, file_episodes_, *file_differences_);
+        return;
+    }
+    RunStatistics statistics = file_total_;
+    statistics.difference_counts = nullptr;  // merged apart, below
+    add_run_to_total(statistics, run_.statistics);
+    if (!snapshot_file_differences_) {
+        snapshot_file_differences_ = zeroed<DifferenceCounts>();  // (with --follow only)
+    }
+    *snapshot_file_differences_ = *file_differences_;
+    add_counts(*snapshot_file_differences_, *run_differences_);
+    EpisodeTotals episodes = file_episodes_;
+    add_episode_totals(episodes, snapshot_episodes_->totals);
+    summarise_file(files_.back(), file_, file_runs_ + 1, statistics, episodes, *snapshot_file_differences_);
+}
+
+// Every report line passes here, and only the samples within the window
+// go on. (Inline, as sort_line: both are used in this file alone.)
+inline void Pipeline::take_sample(const ReportFields &sample, uint64_t number) {
+    if (!is_within(window_, sample.utc_ms)) {
+        // The run is cut at the window's edge.
+        ++file_counts_.outside_window;
+        close_run();
+        return;
+    }
+    if (run_open_) {
+        run_.last_line = number;
+    } else {
+        open_run(number);
+    }
+    // (The run's first sample that the chart can place.)
+    const bool starts_run = run_.statistics.first_utc_ms == UNKNOWN_TIME_MS;
+    add_sample(run_.statistics, sample);
+    add_to_episodes(*run_episodes_, sample);
+    has_last_sample_ = true;
+    last_sample_ = sample;
+    if (listener_.sample_taken != nullptr) {
+        listener_.sample_taken(listener_.context, sample, run_.number);
+    }
+    if (difference_chart_) {
+        add_to_chart(*difference_chart_, sample, run_.number, starts_run);
+        double rate_ppm = 0;
+        if (!sample.marked && sample_rate_ppm(sample, rate_ppm)) {
+            add_value_to_chart(*rate_chart_, sample.utc_ms, rate_ppm, starts_run);
+        }
+    }
+    if (phase_chart_) {
+        // The point the sample ends on, in ms; a segment's first is 0.
+        const PhaseSegment &segment = *phase_segment_;
+        const double phase_ms = segment.ring[segment.head] * PHASE_UNIT_S * 1e3;
+        const bool starts_segment = segment.points == 1;
+        add_value_to_chart(*phase_chart_, sample.utc_ms, phase_ms, starts_segment);
+        // The point's time in its segment as the fit takes it: its index, τ0 = 1 s.
+        add_value_to_chart(*phase_time_chart_, sample.utc_ms, static_cast<double>(segment.points - 1), starts_segment);
+    }
+}
+
+void Pipeline::tell_skipped(LineIssue issue, uint64_t number, std::string_view text) {
+    if (listener_.line_skipped != nullptr) {
+        listener_.line_skipped(listener_.context, SkippedLine{file_, number, issue, text, file_counts_.not_understood});
+    }
+}
+
+void Pipeline::count_skipped(LineIssue issue, uint64_t number, std::string_view text) {
+    ++file_counts_.not_understood;
+    tell_skipped(issue, number, text);
+}
+
+inline void Pipeline::sort_line(std::string_view text, uint64_t number) {
+    ReportFields sample;
+    const LineKind kind = parse_log_line(text.data(), text.size(), sample);
+    // (A report line's, by take_sample: not when outside the window.)
+    if (run_open_ && kind != LineKind::report && kind != LineKind::banner && kind != LineKind::cut_then_banner) {
+        run_.last_line = number;
+    }
+    switch (kind) {
+    case LineKind::report:
+        ++file_counts_.reports;
+        take_sample(sample, number);
+        break;
+    case LineKind::cut_then_banner:
+        count_skipped(LineIssue::cut_then_banner, number, text);
+        [[fallthrough]];
+    case LineKind::banner:
+        close_run();
+        // With a window, a run starts at its first sample within it.
+        if (!is_limited(window_)) {
+            open_run(number);
+        }
+        break;
+    case LineKind::unknown:
+        count_skipped(LineIssue::not_understood, number, text);
+        break;
+    case LineKind::wrong_difference:
+        count_skipped(LineIssue::wrong_difference, number, text);
+        break;
+    case LineKind::wrong_marker:
+        count_skipped(LineIssue::wrong_marker, number, text);
+        break;
+    case LineKind::out_of_range:
+        count_skipped(LineIssue::out_of_range, number, text);
+        break;
+    case LineKind::message:
+    case LineKind::empty:
+        break;
+    }
+}
+
+void Pipeline::feed_line(std::string_view text, uint64_t number) { sort_line(text, number); }
+
+void Pipeline::skip_line(LineIssue issue, uint64_t number) {
+    if (issue == LineIssue::no_line_end) {
+        tell_skipped(issue, number, {});
+    } else {
+        count_skipped(issue, number, {});
+    }
+}
+
+bool Pipeline::read_lines(LogReader &reader) {
+    for (;;) {
+        const char *text = nullptr;
+        size_t length = 0;
+        switch (read_line(reader, text, length)) {
+        case ReadResult::line:
+            sort_line(std::string_view(text, length), reader.line_number);
+            break;
+        case ReadResult::too_long:
+            skip_line(LineIssue::too_long, reader.line_number);
+            break;
+        case ReadResult::cut_short:
+            skip_line(LineIssue::no_line_end, reader.line_number);
+            break;
+        case ReadResult::end:
+            return true;
+        case ReadResult::error:
+            return false;
+        }
+    }
+}
+
+FileCounts Pipeline::end_file() {
+    close_run();
+    if (file_ != nullptr) {
+        summarise_open_file();
+    }
+    unrecognised_lines_ += file_counts_.not_understood;
+    outside_window_ += file_counts_.outside_window;
+    const FileCounts counts = file_counts_;
+    file_counts_ = {};
+    file_ = nullptr;
+    return counts;
+}
+
+const PipelineSnapshot &Pipeline::snapshot() {
+    snapshot_total_ = total_;
+    // The total's counts are added to only when a run ends: the open run's
+    // are merged into a copy.
+    snapshot_total_.difference_counts = nullptr;
+    const DifferenceCounts *differences = total_differences_.get();
+    int listed = listed_run_count_;
+    EpisodeTotals episodes = total_episodes_;
+    if (run_open_) {
+        // The open run's episodes as if it ended here.
+        if (!snapshot_episodes_) {
+            snapshot_episodes_ = zeroed<RunEpisodes>();
+        }
+        *snapshot_episodes_ = *run_episodes_;
+        end_episodes(*snapshot_episodes_);
+        add_episode_totals(episodes, snapshot_episodes_->totals);
+        add_run_to_total(snapshot_total_, run_.statistics);
+        if (!snapshot_differences_) {
+            snapshot_differences_ = zeroed<DifferenceCounts>();  // (with --follow only)
+        }
+        *snapshot_differences_ = *total_differences_;
+        add_counts(*snapshot_differences_, *run_differences_);
+        differences = snapshot_differences_.get();
+        if (listed_runs_ && listed < REPORT_LISTED_RUNS) {
+            // Its slot, until it ends and takes it for good.
+            listed_runs_.get()[listed++] =
+                ReportRun{run_, figures_of(run_.statistics, run_differences_.get()), *snapshot_episodes_};
+        }
+    }
+    if (file_ != nullptr) {
+        summarise_open_file();
+    }
+    snapshot_figures_ = figures_of(snapshot_total_, differences);
+    snapshot_ = PipelineSnapshot{};
+    snapshot_.runs = runs_;
+    snapshot_.unrecognised_lines = unrecognised_lines_ + file_counts_.not_understood;
+    snapshot_.total = &snapshot_total_;
+    snapshot_.figures = &snapshot_figures_;
+    snapshot_.differences = differences;
+    snapshot_.last_sample = has_last_sample_ ? &last_sample_ : nullptr;
+    snapshot_.episodes = episodes;
+    snapshot_.outside_window = outside_window_ + file_counts_.outside_window;
+    snapshot_.files = files_.data();
+    snapshot_.file_count = static_cast<int>(files_.size());
+    snapshot_.difference_chart = difference_chart_.get();
+    snapshot_.rate_chart = rate_chart_.get();
+    snapshot_.phase_chart = phase_chart_.get();
+    snapshot_.phase_time_chart = phase_time_chart_.get();
+    snapshot_.listed_runs = listed_runs_.get();
+    snapshot_.listed_run_count = listed;
+    return snapshot_;
+}

@@ -1,0 +1,185 @@
+// The analysis of tickwatch logs as one object: the lines of each log go
+// in, file by file; each run comes out as it ends, and the figures so far
+// can be taken at any time. Reading, writing and reporting are the
+// caller's; the pipeline only sorts, gathers and tells.
+//
+// It owns its large buffers (the open segment's phase, the counts of the
+// differences, the charts), allocated once when it is made, so that memory
+// stays bounded whatever the logs' length; besides them it keeps a small
+// summary of each file.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "analyze/accumulate/chart_data.h"
+#include "analyze/accumulate/distribution.h"
+#include "analyze/accumulate/episodes.h"
+#include "analyze/accumulate/figures.h"
+#include "analyze/accumulate/file_summary.h"
+#include "analyze/accumulate/stability.h"
+#include "analyze/accumulate/statistics.h"
+#include "analyze/output/html_report.h"
+#include "analyze/parse/log_line.h"
+#include "analyze/parse/log_reader.h"
+#include "analyze/parse/time_window.h"
+
+struct PipelineSettings {
+    bool keep_chart;    // the difference and the rate over time (for --svg and --html)
+    bool keep_report;   // the first runs with their figures, and the phase over time (for --html)
+    TimeWindow window;  // the samples outside it are left out, and counted
+};
+
+// Why a line was left out of the analysis.
+enum class LineIssue {
+    too_long,          // longer than any line of a log
+    cut_then_banner,   // a line cut short and a banner behind it (whose run starts)
+    not_understood,    // not a report line or a message of tickwatch
+    wrong_difference,  // a report line whose difference is not the advances' difference
+    wrong_marker,      // a report line whose marker disagrees with the difference
+    out_of_range,      // a report line with a value beyond any that tickwatch writes
+    no_line_end,       // the file's last line, which has no line end (not counted)
+};
+
+struct SkippedLine {
+    const char *file;
+    uint64_t number;
+    LineIssue issue;
+    std::string_view text;    // as read, CRs and all; empty when too long or without its end
+    uint64_t not_understood;  // the file's lines not understood so far, this one included
+};
+
+// Whom the pipeline tells what as it goes; context is handed back to each.
+// Any of them may be nullptr: not told.
+struct PipelineListener {
+    void *context;
+    // A report line's sample, as its run (numbered from 1) takes it.
+    void (*sample_taken)(void *context, const ReportFields &sample, int32_t run);
+    // A run has ended: at a banner, at the end of its file, or at an edge of
+    // the window.
+    void (*run_ended)(void *context, const LogRun &run, const RunFigures &figures, const RunEpisodes &episodes);
+    void (*line_skipped)(void *context, const SkippedLine &line);
+};
+
+// The figures so far, the open run counted in. Valid until the pipeline is
+// next fed, ended or asked again.
+struct PipelineSnapshot {
+    int32_t runs;                         // begun so far
+    uint64_t unrecognised_lines;          // the open file's counted in
+    const RunStatistics *total;           // over all runs
+    const RunFigures *figures;            // figures_of the total and its differences
+    const DifferenceCounts *differences;  // the unmarked lines' of all runs
+    const ReportFields *last_sample;      // the last taken, or nullptr before any
+    EpisodeTotals episodes;               // of all runs
+    uint64_t outside_window;              // report lines left out by the window
+    const FileSummary *files;             // each file begun, in order; the open one as read so far
+    int file_count;
+    const ChartData *difference_chart;  // with keep_chart, else nullptr
+    const ChartData *rate_chart;        // with keep_chart: the unmarked lines' measured rate, ppm
+    const ChartData *phase_chart;       // with keep_report, else nullptr
+    const ChartData *phase_time_chart;  // with keep_report: the phase points' times in their segments, s
+    const ReportRun *listed_runs;       // with keep_report: the first REPORT_LISTED_RUNS
+    int listed_run_count;
+};
+
+// What one file held, told when it ends.
+struct FileCounts {
+    uint64_t reports;  // those outside the window too
+    uint64_t not_understood;
+    uint64_t outside_window;
+};
+
+enum class FileStart {
+    next_log,  // a log of its own, summed up apart
+    same_log,  // the log last begun, read anew (a followed log renamed and made again): its summary goes on
+};
+
+class Pipeline {
+  public:
+    Pipeline(const PipelineSettings &settings, const PipelineListener &listener);
+    Pipeline(const Pipeline &) = delete;
+    Pipeline &operator=(const Pipeline &) = delete;
+    ~Pipeline();
+
+    // The lines that follow are the file's, until end_file. name, as
+    // reported (the runs and the summaries keep it), must stay valid.
+    void begin_file(const char *name, FileStart start = FileStart::next_log);
+    // One line, without its LF; number counts from 1.
+    void feed_line(std::string_view text, uint64_t number);
+    // A line that cannot be read whole: too_long or no_line_end.
+    void skip_line(LineIssue issue, uint64_t number);
+    // Feeds the lines the reader has, up to ReadResult::end. False at a read
+    // error, which errno tells.
+    bool read_lines(LogReader &reader);
+    // The file's last run ends with it.
+    FileCounts end_file();
+
+    const PipelineSnapshot &snapshot();
+    // Back to nothing read; the buffers are kept.
+    void restart();
+
+  private:
+    void open_run(uint64_t number);
+    void close_run();
+    // The open file's summary, its open run counted in when there is one
+    // (with the episodes that snapshot ended).
+    void summarise_open_file();
+    // feed_line's work, inlined into the reading loop.
+    void sort_line(std::string_view text, uint64_t number);
+    void take_sample(const ReportFields &sample, uint64_t number);
+    void tell_skipped(LineIssue issue, uint64_t number, std::string_view text);
+    void count_skipped(LineIssue issue, uint64_t number, std::string_view text);
+
+    // Zeroed by the system (calloc): the pages not used yet stay out of
+    // memory, as static storage's do.
+    struct FreeMemory {
+        void operator()(void *memory) const;
+    };
+    template <typename T> using Buffer = std::unique_ptr<T, FreeMemory>;
+    template <typename T> static Buffer<T> zeroed(size_t count = 1);
+
+    PipelineListener listener_;
+    // Large, and allocated once; the charts and the listed runs only when
+    // kept, the snapshot's counts only when a snapshot has a run open.
+    Buffer<PhaseSegment> phase_segment_;  // the open run's open segment
+    Buffer<DifferenceCounts> run_differences_;
+    Buffer<DifferenceCounts> total_differences_;
+    Buffer<DifferenceCounts> snapshot_differences_;       // the total's with the open run's
+    Buffer<DifferenceCounts> file_differences_;           // the open file's ended runs'
+    Buffer<DifferenceCounts> snapshot_file_differences_;  // those with the open run's
+    Buffer<RunEpisodes> run_episodes_;                    // the open run's
+    Buffer<RunEpisodes> snapshot_episodes_;               // the open run's, ended there
+    Buffer<ChartData> difference_chart_;
+    Buffer<ChartData> rate_chart_;
+    Buffer<ChartData> phase_chart_;       // ms within each segment
+    Buffer<ChartData> phase_time_chart_;  // s within each segment
+    Buffer<ReportRun> listed_runs_;       // REPORT_LISTED_RUNS
+    int listed_run_count_ = 0;
+
+    TimeWindow window_;
+    const char *file_ = nullptr;
+    FileCounts file_counts_ = {};
+    uint64_t unrecognised_lines_ = 0;  // of the files ended
+    uint64_t outside_window_ = 0;      // likewise
+    bool run_open_ = false;
+    int32_t runs_ = 0;
+    LogRun run_ = {};
+    RunStatistics total_ = {};
+    EpisodeTotals total_episodes_ = {};
+    bool has_last_sample_ = false;
+    ReportFields last_sample_ = {};
+
+    // The open file's ended runs, pooled, and every file's summary: the
+    // open one's as of its last run ended or snapshot.
+    int32_t file_runs_ = 0;
+    RunStatistics file_total_ = {};
+    EpisodeTotals file_episodes_ = {};
+    std::vector<FileSummary> files_;
+
+    RunStatistics snapshot_total_ = {};
+    RunFigures snapshot_figures_ = {};
+    PipelineSnapshot snapshot_ = {};
+};

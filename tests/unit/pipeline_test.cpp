@@ -1,0 +1,248 @@
+// The analysis as one object: crafted lines in, runs and snapshots out.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "analyze/pipeline.h"
+#include "clock/log_format.h"
+#include "tests/support/report_text.h"
+
+namespace {
+
+constexpr int64_t T0 = 1709645940015;  // 2024-03-05 13:39:00.015 UTC
+
+// The line tickwatch writes for a sample a second after the last, with the
+// difference given (four decimals).
+std::string report(int second, double difference_ms) {
+    ReportFields fields = {};
+    fields.utc_ms = T0 + second * 1000;
+    fields.counter_ms = 1000.0;
+    fields.system_ms = 1000.0 + difference_ms;
+    fields.difference_ms = fields.system_ms - fields.counter_ms;
+    fields.adjustment = 156250;
+    fields.marked = difference_ms > MARKER_THRESHOLD_MS || difference_ms < -MARKER_THRESHOLD_MS;
+    return format_parsed_report_line(fields);
+}
+
+// Likewise with the adjustment at 156001: a slew of -1593.6 ppm.
+std::string slewed_report(int second, double difference_ms) {
+    ReportFields fields = {};
+    fields.utc_ms = T0 + second * 1000;
+    fields.counter_ms = 1000.0;
+    fields.system_ms = 1000.0 + difference_ms;
+    fields.difference_ms = fields.system_ms - fields.counter_ms;
+    fields.adjustment = 156001;
+    fields.adjustment_offset = -249;
+    return format_parsed_report_line(fields);
+}
+
+// What the pipeline told, one line of text each.
+struct Told {
+    std::vector<std::string> runs;      // "number file first-last samples"
+    std::vector<std::string> skipped;   // "file:line issue count"
+    std::vector<std::string> episodes;  // each run's "steps slews kept"
+    int samples = 0;
+};
+
+PipelineListener listener_of(Told &told) {
+    return PipelineListener{
+        &told,
+        [](void *context, const ReportFields & /*sample*/, int32_t /*run*/) {
+            ++static_cast<Told *>(context)->samples;
+        },
+        [](void *context, const LogRun &run, const RunFigures & /*figures*/, const RunEpisodes &episodes) {
+            Told &into = *static_cast<Told *>(context);
+            into.runs.push_back(std::to_string(run.number) + " " + run.file + " " + std::to_string(run.first_line) +
+                                "-" + std::to_string(run.last_line) + " " + std::to_string(run.statistics.samples));
+            into.episodes.push_back(std::to_string(episodes.totals.steps) + " " +
+                                    std::to_string(episodes.totals.slews) + " " + std::to_string(episodes.kept_count));
+        },
+        [](void *context, const SkippedLine &line) {
+            static_cast<Told *>(context)->skipped.push_back(std::string(line.file) + ":" + std::to_string(line.number) +
+                                                            " " + std::to_string(static_cast<int>(line.issue)) + " " +
+                                                            std::to_string(line.not_understood));
+        }};
+}
+
+void feed(Pipeline &pipeline, const char *file, const std::vector<std::string> &lines) {
+    pipeline.begin_file(file);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        pipeline.feed_line(lines[i], i + 1);
+    }
+}
+
+TEST(AnalyzePipeline, RunsEndAtABannerAndWithTheirFileAndAreNumberedAcrossFiles) {
+    Told told;
+    Pipeline pipeline(PipelineSettings{}, listener_of(told));
+    feed(pipeline, "a.log",
+         {LOG_BANNER_PREFIX "1.6", LOG_PRECISE_TIME_USED, report(0, 0.5), report(1, 1.5), LOG_BANNER_PREFIX "1.6",
+          report(2, -1.0), ""});
+    EXPECT_EQ(told.runs, std::vector<std::string>({"1 a.log 1-4 2"}));
+    const FileCounts a = pipeline.end_file();
+    EXPECT_EQ(a.reports, 3U);
+    // Without a banner, the run starts at the first report line; a line cut
+    // short by a banner starts the next.
+    feed(pipeline, "b.log",
+         {"", report(3, 2.0), report(4, 1.0).substr(0, 20) + LOG_BANNER_PREFIX "1.6", report(5, 3.0)});
+    pipeline.end_file();
+    EXPECT_EQ(told.runs,
+              std::vector<std::string>({"1 a.log 1-4 2", "2 a.log 5-7 1", "3 b.log 2-2 1", "4 b.log 3-4 1"}));
+    EXPECT_EQ(told.samples, 5);
+
+    const PipelineSnapshot &s = pipeline.snapshot();
+    EXPECT_EQ(s.runs, 4);
+    EXPECT_EQ(s.total->samples, 5U);
+    EXPECT_EQ(s.unrecognised_lines, 1U) << "the line cut short";
+    EXPECT_NEAR(s.figures->difference_mean_ms, (0.5 + 1.5 - 1.0 + 2.0 + 3.0) / 5, 1e-12);
+    ASSERT_NE(s.last_sample, nullptr);
+    EXPECT_NEAR(s.last_sample->difference_ms, 3.0, 1e-9);
+    EXPECT_EQ(s.difference_chart, nullptr) << "not asked for";
+    EXPECT_EQ(s.listed_run_count, 0);
+}
+
+// --follow takes snapshots while the last run is still open: it counts once,
+// and the figures it gives are those it gives once it has ended.
+TEST(AnalyzePipeline, ASnapshotCountsTheOpenRunOnceAndAsItsEndDoes) {
+    Told told;
+    Pipeline pipeline(PipelineSettings{true, true, TimeWindow{}}, listener_of(told));
+    std::vector<std::string> lines = {LOG_BANNER_PREFIX "1.6"};
+    for (int i = 0; i < 6; ++i) {
+        lines.push_back(report(i, 0.0));
+    }
+    lines.push_back(LOG_BANNER_PREFIX "1.6");
+    for (int i = 6; i < 12; ++i) {
+        lines.push_back(report(i, 5.0));
+    }
+    feed(pipeline, "clock.log", lines);
+    pipeline.snapshot();
+    const PipelineSnapshot &open = pipeline.snapshot();
+    // The median is the open run's only if it counted twice.
+    ASSERT_TRUE(open.figures->percentiles.known[2]);
+    const double open_median = open.figures->percentiles.ms[2];
+    EXPECT_EQ(open_median, 0.0);
+    EXPECT_EQ(open.total->samples, 12U);
+    EXPECT_EQ(open.differences->values, 12U);
+    EXPECT_EQ(open.listed_run_count, 2);
+    EXPECT_EQ(open.listed_runs[1].run.statistics.samples, 6U);
+    const double open_mean = open.figures->difference_mean_ms;
+    const double open_oadev = open.figures->stability[0].oadev;
+    EXPECT_EQ(open.difference_chart->samples, 12U);
+
+    pipeline.end_file();
+    const PipelineSnapshot &ended = pipeline.snapshot();
+    EXPECT_EQ(ended.total->samples, 12U);
+    EXPECT_EQ(ended.differences->values, 12U);
+    EXPECT_EQ(ended.figures->percentiles.ms[2], open_median);
+    EXPECT_EQ(ended.figures->difference_mean_ms, open_mean);
+    EXPECT_EQ(ended.figures->stability[0].oadev, open_oadev);
+    EXPECT_EQ(ended.listed_run_count, 2);
+    EXPECT_NEAR(ended.listed_runs[1].figures.difference_mean_ms, 5.0, 1e-9);
+
+    pipeline.restart();
+    const PipelineSnapshot &none = pipeline.snapshot();
+    EXPECT_EQ(std::make_tuple(none.runs, none.total->samples, none.differences->values, none.listed_run_count,
+                              none.difference_chart->samples, none.phase_chart->samples),
+              std::make_tuple(0, uint64_t{0}, uint64_t{0}, 0, uint64_t{0}, uint64_t{0}));
+    EXPECT_EQ(none.last_sample, nullptr);
+    EXPECT_FALSE(none.figures->has_samples);
+}
+
+// A run's episodes come with it; a snapshot counts the open run's in, its
+// open slew ended there; each file is summed up apart, a followed log
+// renamed and read anew as the same file.
+TEST(AnalyzePipeline, EpisodesAndFileSummariesGoWithTheRunsTheyAreOf) {
+    Told told;
+    Pipeline pipeline(PipelineSettings{true, true, TimeWindow{}}, listener_of(told));
+    feed(pipeline, "a.log",
+         {LOG_BANNER_PREFIX "1.6", report(0, 0.0), slewed_report(1, -1.5), slewed_report(2, -1.5), report(3, 0.0),
+          report(4, 30.0), LOG_BANNER_PREFIX "1.6", slewed_report(5, -1.5), slewed_report(6, -1.5)});
+    EXPECT_EQ(told.episodes, std::vector<std::string>({"1 1 2"}));
+    const PipelineSnapshot &open = pipeline.snapshot();
+    EXPECT_EQ(std::make_tuple(open.episodes.steps, open.episodes.slews), std::make_tuple(uint64_t{1}, uint64_t{2}));
+    ASSERT_EQ(open.file_count, 1);
+    EXPECT_EQ(std::make_tuple(open.files[0].runs, open.files[0].statistics.samples, open.files[0].episodes.slews),
+              std::make_tuple(2, uint64_t{7}, uint64_t{2}));
+    ASSERT_EQ(open.listed_run_count, 2);
+    EXPECT_EQ(open.listed_runs[1].episodes.kept_count, 1) << "the open slew, as if the run ended";
+    EXPECT_EQ(open.phase_time_chart->samples, 7U);
+    EXPECT_EQ(open.rate_chart->samples, 6U) << "the step's line is not a rate";
+
+    pipeline.end_file();
+    EXPECT_EQ(told.episodes.back(), "0 1 1");
+    feed(pipeline, "b.log", {report(7, 0.0), report(8, 30.0)});
+    pipeline.end_file();
+    // Renamed and made anew: its runs go on in the same summary.
+    pipeline.begin_file("b.log", FileStart::same_log);
+    pipeline.feed_line(report(9, 1.0), 1);
+    pipeline.end_file();
+    const PipelineSnapshot &s = pipeline.snapshot();
+    EXPECT_EQ(std::make_tuple(s.episodes.steps, s.episodes.slews), std::make_tuple(uint64_t{2}, uint64_t{2}));
+    ASSERT_EQ(s.file_count, 2);
+    const FileSummary &a = s.files[0];
+    const FileSummary &b = s.files[1];
+    EXPECT_EQ(std::make_tuple(std::string(a.name), a.runs, a.statistics.samples, a.episodes.steps, a.episodes.slews),
+              std::make_tuple(std::string("a.log"), 2, uint64_t{7}, uint64_t{1}, uint64_t{2}));
+    EXPECT_EQ(std::make_tuple(std::string(b.name), b.runs, b.statistics.samples, b.episodes.steps, b.episodes.slews),
+              std::make_tuple(std::string("b.log"), 2, uint64_t{3}, uint64_t{1}, uint64_t{0}));
+    EXPECT_NEAR(a.figures.difference_mean_ms, (4 * -1.5 + 30.0) / 7, 1e-9);
+    EXPECT_NEAR(b.figures.difference_mean_ms, (30.0 + 1.0) / 3, 1e-9);
+    EXPECT_EQ(b.figures.percentile_values, 2U) << "the unmarked lines of b's runs";
+}
+
+// The window's edges cut runs; a banner starts none, the first sample
+// within it does; the lines outside are counted apart.
+TEST(AnalyzePipeline, ATimeWindowLeavesOutTheSamplesOutsideItAndCutsTheRunsAtItsEdges) {
+    Told told;
+    PipelineSettings settings = {};
+    settings.window = TimeWindow{true, true, T0 + 2000, T0 + 4000};
+    Pipeline pipeline(settings, listener_of(told));
+    feed(pipeline, "w.log",
+         {LOG_BANNER_PREFIX "1.6", report(0, 0.5), report(1, 0.5), report(2, 0.5), report(3, 0.5), report(4, 0.5),
+          report(5, 0.5), LOG_BANNER_PREFIX "1.6", report(6, 0.5)});
+    EXPECT_EQ(pipeline.snapshot().outside_window, 4U) << "the open file's counted in";
+    const FileCounts counts = pipeline.end_file();
+    EXPECT_EQ(std::make_tuple(counts.reports, counts.outside_window), std::make_tuple(uint64_t{7}, uint64_t{4}));
+    EXPECT_EQ(told.runs, std::vector<std::string>({"1 w.log 4-6 3"}));
+    EXPECT_EQ(told.samples, 3);
+    const PipelineSnapshot &s = pipeline.snapshot();
+    EXPECT_EQ(std::make_tuple(s.runs, s.total->samples, s.outside_window),
+              std::make_tuple(1, uint64_t{3}, uint64_t{4}));
+}
+
+TEST(AnalyzePipeline, LinesLeftOutAreToldAndCountedPerFile) {
+    // Read from a file: a line too long, report lines tickwatch cannot have
+    // written, and a last line without its end.
+    std::FILE *file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    const std::string wrong_marker = report(1, 0.5) + STEP_MARKER;
+    const std::string text = report(0, 0.5) + "\r\n" + "garbage\n" + std::string(5000, 'x') + "\n" + wrong_marker +
+                             "\n" + report(2, 0.5) + "\n" + report(3, 0.5);
+    std::fputs(text.c_str(), file);
+    std::rewind(file);
+    auto block = std::make_unique<char[]>(READ_BLOCK_SIZE);
+    LogReader reader;
+    start_reading(reader, file, block.get());
+
+    Told told;
+    Pipeline pipeline(PipelineSettings{}, listener_of(told));
+    pipeline.begin_file("x.log");
+    EXPECT_TRUE(pipeline.read_lines(reader));
+    std::fclose(file);
+    // (LineIssue: too_long 0, not_understood 2, wrong_marker 4, no_line_end 6.)
+    EXPECT_EQ(told.skipped, std::vector<std::string>({"x.log:2 2 1", "x.log:3 0 2", "x.log:4 4 3", "x.log:6 6 3"}));
+    EXPECT_EQ(pipeline.snapshot().unrecognised_lines, 3U) << "the open file's counted in";
+    const FileCounts x = pipeline.end_file();
+    EXPECT_EQ(std::make_tuple(x.reports, x.not_understood), std::make_tuple(uint64_t{2}, uint64_t{3}));
+    EXPECT_EQ(told.runs, std::vector<std::string>({"1 x.log 1-5 2"}));
+
+    feed(pipeline, "y.log", {"garbage"});
+    EXPECT_EQ(told.skipped.back(), "y.log:1 2 1") << "counted again from the next file's start";
+    EXPECT_EQ(pipeline.end_file().reports, 0U);
+    EXPECT_EQ(pipeline.snapshot().unrecognised_lines, 4U);
+}
+
+}  // namespace
