@@ -2,31 +2,49 @@
 "figures:" lines), then one line saying which architectures ran under Wine
 and how many tests were skipped, and why.
 
-    python3 tools/test_summary.py BUILD_DIR RESULTS_XML
+    python3 tools/test_summary.py TESTS_JSON RESULTS_XML LAST_TEST_LOG
 
-RESULTS_XML is what ctest --output-junit wrote for this run; the tests'
-labels come from ctest --show-only in BUILD_DIR (tests/e2e/CMakeLists.txt
-says what each label means).
+TESTS_JSON is ctest --show-only=json-v1 (the tests' labels; what each means:
+tests/e2e/CMakeLists.txt), RESULTS_XML what ctest --output-junit wrote for
+the run, and LAST_TEST_LOG the run's log, which holds each test's whole
+output (the XML cuts long ones short).
 """
 
 import json
 import os
-import subprocess
+import re
 import sys
 import xml.etree.ElementTree as ElementTree
 
 ARCHITECTURES = (("win32", "x86"), ("win64", "x64"))
+# The fuzzers' seed replays print figures too, but those of the fuzzing
+# itself are the ones to record.
+NO_FIGURES_LABEL = "fuzz_seeds"
 
 
-def labels_by_test(build_dir):
-    listing = subprocess.run(["ctest", "--show-only=json-v1"], cwd=build_dir, check=True, capture_output=True,
-                             text=True).stdout
+def labels_by_test(listing):
+    with open(listing) as f:
+        tests = json.load(f)["tests"]
     labels = {}
-    for test in json.loads(listing)["tests"]:
+    for test in tests:
         for prop in test.get("properties", []):
             if prop["name"] == "LABELS":
                 labels[test["name"]] = set(prop["value"])
     return labels
+
+
+def figures(log, labels):
+    """The figures lines of the log, but for those of tests labelled
+    NO_FIGURES_LABEL."""
+    found, test = [], None
+    with open(log, errors="replace") as f:
+        for line in f:
+            started = re.match(r"\d+/\d+ Test: (\S+)$", line.rstrip("\n"))
+            if started:
+                test = started.group(1)
+            elif line.startswith("figures:") and NO_FIGURES_LABEL not in labels.get(test, ()):
+                found.append(line.rstrip("\n"))
+    return found
 
 
 def skip_reason(case):
@@ -40,23 +58,20 @@ def skip_reason(case):
 
 
 def main():
-    build_dir, results = sys.argv[1:3]
+    listing, results, log = sys.argv[1:4]
     if not os.path.isfile(results):
         print("Wine: no test ran")
         return
-    labels = labels_by_test(build_dir)
-    cases = ElementTree.parse(results).getroot().iter("testcase")
+    labels = labels_by_test(listing)
+    if os.path.isfile(log):
+        for line in figures(log, labels):
+            print(line)
     ran, skipped = [], {}  # skipped: reason -> names
-    for case in cases:
-        name, status = case.get("name"), case.get("status")
-        if status in ("run", "fail"):
-            ran.append(name)
-            if "fuzz_seeds" not in labels.get(name, ()):
-                for line in (case.findtext("system-out") or "").splitlines():
-                    if line.startswith("figures:"):
-                        print(line)
+    for case in ElementTree.parse(results).getroot().iter("testcase"):
+        if case.get("status") in ("run", "fail"):
+            ran.append(case.get("name"))
         else:
-            skipped.setdefault(skip_reason(case), []).append(name)
+            skipped.setdefault(skip_reason(case), []).append(case.get("name"))
 
     def under_wine(names, arch):
         return [n for n in names if {"wine", arch} <= labels.get(n, set())]
