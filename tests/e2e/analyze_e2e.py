@@ -15,18 +15,12 @@ import tempfile
 import time
 import unittest
 
+from tickwatch_e2e import ROOT, project_version
 
-ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
 ANALYZE = os.environ.get("ANALYZE_EXE", os.path.join(ROOT, "build", "host", "tickwatch-analyze"))
 ANALYZE_WINDOWS = os.environ.get("ANALYZE_WINDOWS_EXE", "")
 SVG = "{http://www.w3.org/2000/svg}"
 NODE_EXPORTER = os.environ.get("NODE_EXPORTER", "/usr/bin/prometheus-node-exporter")
-
-
-def project_version():
-    """The version where it is set: CMake's project(VERSION)."""
-    with open(os.path.join(ROOT, "CMakeLists.txt")) as f:
-        return re.search(r"project\(tickwatch VERSION (\S+)", f.read()).group(1)
 
 
 def report_line_format():
@@ -36,7 +30,7 @@ def report_line_format():
 
 
 FORMAT = report_line_format()
-BANNER = "Kestivar TICKWATCH v1.6"
+BANNER = "Kestivar TICKWATCH v" + project_version()
 T0 = 1709645940015  # 2024-03-05 13:39:00.015 UTC, in ms
 
 

@@ -18,11 +18,19 @@ import threading
 import time
 import unittest
 
+ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
 EXE = os.environ.get("TICKWATCH_EXE", "")
 HELPER = os.environ.get("TEST_HELPER", "")
 LOADER = os.environ.get("WINE_LOADER", "wine")
 
-BANNER = b"Kestivar TICKWATCH v1.6"
+
+def project_version():
+    """The version where it is set: CMake's project(VERSION), MAJOR.MINOR."""
+    with open(os.path.join(ROOT, "CMakeLists.txt")) as f:
+        return re.search(r"project\(tickwatch VERSION (\S+)", f.read()).group(1)
+
+
+BANNER = b"Kestivar TICKWATCH v" + project_version().encode()
 
 # Wine has GetSystemTimePreciseAsFileTime, so a run without -p points it out.
 NOTE = b"Note: GetSystemTimePreciseAsFileTime API is also available, use -p\r\n\r\n"

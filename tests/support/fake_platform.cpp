@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -48,6 +49,7 @@ static thread_local bool on_control_thread = false;
 static std::atomic<int> handlers_at_output_lock{0};
 static std::atomic<bool> handler_holds_output_lock{false};
 static std::atomic<int> handlers_returned{0};
+static std::atomic<int> handlers_come_to_output_lock{0};  // never counts down
 static bool program_holds_output_lock = false;
 
 static void interrupt_if_due(const char *name) {
@@ -90,6 +92,7 @@ static std::string number(uint64_t value) { return std::to_string(value); }
 
 void reset_fake() {
     fake = FakePlatform{};
+    handlers_come_to_output_lock = 0;
     handlers_at_output_lock = 0;
     handler_holds_output_lock = false;
     handlers_returned = 0;
@@ -98,6 +101,19 @@ void reset_fake() {
     time_function = platform::GetSystemTimeAsFileTime;
     precise_time_function = nullptr;
     timer_period = 0;
+}
+
+std::thread deliver_console_event(uint32_t event) {
+    const int before = handlers_come_to_output_lock + handlers_returned;
+    std::thread control_thread([event] {
+        on_control_thread = true;
+        fake.handler(event);
+        ++handlers_returned;
+    });
+    while (handlers_come_to_output_lock + handlers_returned == before) {
+        std::this_thread::yield();
+    }
+    return control_thread;
 }
 
 std::vector<FakeClockReading> steady_readings(size_t count, double system_ms, double counter_ms) {
@@ -458,6 +474,7 @@ static void take_output_lock() {
 
 void lock_output() {
     if (on_control_thread) {
+        ++handlers_come_to_output_lock;
         ++handlers_at_output_lock;
         take_output_lock();
         handler_holds_output_lock = true;
@@ -472,8 +489,14 @@ void lock_output() {
 }
 
 bool lock_output_within(uint32_t timeout_ms) {
-    const auto give_up = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    uint32_t wait_ms = timeout_ms;
+    if (fake.longest_output_wait_ms != 0) {
+        record("lock_output_within(" + number(timeout_ms) + ")");
+        wait_ms = std::min(timeout_ms, fake.longest_output_wait_ms);
+    }
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
     if (on_control_thread) {
+        ++handlers_come_to_output_lock;
         ++handlers_at_output_lock;
     }
     while (!output_lock.try_lock()) {

@@ -4,8 +4,10 @@
 
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "app/version.h"
 #include "platform/platform.h"
 
 struct FakeClockReading {
@@ -26,7 +28,7 @@ struct FakePlatform {
     std::string module_path = "C:\\Program Files\\tickwatch\\tickwatch.exe";
     bool module_path_fails = false;
     FakeVersionResource version_resource = FakeVersionResource::present;
-    uint32_t product_version_ms = 0x00010006;  // 1.6
+    uint32_t product_version_ms = TICKWATCH_VERSION_MAJOR << 16 | TICKWATCH_VERSION_MINOR;  // the built-in one
     uint32_t product_version_ls = 0;
 
     // Run-time services.
@@ -89,11 +91,23 @@ struct FakePlatform {
     uint32_t interrupt_event = CTRL_C_EVENT;
     int interrupt_threads = 1;
     size_t interrupt_calls_seen = 0;
+
+    // When set, a handler's wait for the line in progress
+    // (lock_output_within) lasts this long at most, whatever it asks for,
+    // and is recorded with what it asked for: "lock_output_within(ms)". A
+    // test of a line that never ends need not spend the program's whole wait.
+    uint32_t longest_output_wait_ms = 0;
 };
 
 // Never destroyed: a handler that ends the process from another thread runs
 // the exit-time destructors while the program's thread still calls the fake.
 extern FakePlatform &fake;
+
+// The system delivering a console control event: calls the registered
+// handler with it on a thread of its own, and returns that thread once the
+// handler has come to the output lock (waiting for it or holding it) or has
+// returned.
+std::thread deliver_console_event(uint32_t event);
 
 // Reads the next scripted system time, as GetSystemTimePreciseAsFileTime.
 void PLATFORM_CALL fake_precise_time(FileTime *time);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/tickwatch.h"
+#include "app/version.h"
 #include "tests/support/child_process.h"
 #include "tests/support/fake_platform.h"
 
@@ -97,7 +98,7 @@ TEST_F(Interruption, AtEveryCallOfStartUpAndThreePassesTheRunEndsCleanly) {
             EXPECT_EQ(whole.child.output.compare(0, out.size(), out), 0);
             EXPECT_EQ(out.back(), '\n');
             // The log has the same lines (from the banner on), once it has any.
-            if (!r.log.empty() || out != "\nKestivar TICKWATCH v1.6\n") {
+            if (!r.log.empty() || out != "\nKestivar TICKWATCH v" BUILT_IN_VERSION "\n") {
                 EXPECT_EQ("\n" + r.log, out);
             }
             // Every block allocated is released once; the timer period

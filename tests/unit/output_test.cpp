@@ -172,10 +172,11 @@ TEST_F(Output, TheConsoleControlHandlerWaitsForTheLineInProgress) {
     ChildRun run = run_in_child([&] {
         generate_log_file_name();
         run_settings.log_file_name = log.c_str();
-        // The main thread is in the middle of a line when Ctrl+C comes.
+        fake.handler = console_control_handler;
+        // The main thread is in the middle of a line when Ctrl+C comes, and
+        // goes on once the handler waits for it.
         platform::lock_output();
-        std::thread control_thread([] { console_control_handler(CTRL_C_EVENT); });
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        std::thread control_thread = deliver_console_event(CTRL_C_EVENT);
         std::printf("whole line\n");
         std::fflush(stdout);
         platform::unlock_output();
@@ -188,6 +189,7 @@ TEST_F(Output, TheConsoleControlHandlerWaitsForTheLineInProgress) {
 }
 
 TEST_F(Output, WhenTheLineInProgressNeverEndsTheHandlerEndsTheRunWithoutIt) {
+    const uint32_t WAIT_MS = 50;  // the fake's stand-in for the 2 s the handler asks for
     std::string log = dir.file("run.log");
     const auto start = std::chrono::steady_clock::now();
     ChildRun run = run_in_child([&] {
@@ -203,6 +205,7 @@ TEST_F(Output, WhenTheLineInProgressNeverEndsTheHandlerEndsTheRunWithoutIt) {
         // when Ctrl+C comes.
         fake.handler = console_control_handler;
         fake.interrupt_call = "lock_output";
+        fake.longest_output_wait_ms = WAIT_MS;
         platform::lock_output();
         std::printf("never taken");
         std::this_thread::sleep_for(std::chrono::seconds(20));
@@ -210,11 +213,12 @@ TEST_F(Output, WhenTheLineInProgressNeverEndsTheHandlerEndsTheRunWithoutIt) {
     });
     const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_EQ(run.exit_status, 0);
-    EXPECT_GE(seconds, LINE_IN_PROGRESS_WAIT_MS / 1000.0) << "it waited for the line first";
-    // The period withdrawn, and the process ended without exit: its exit
-    // actions (the name's release) and its flush of standard output not run.
-    EXPECT_EQ(run.calls, "timeGetDevCaps(8)\ntimeBeginPeriod(1)\ntime\nallocate(13)\ninterrupt\ntimeEndPeriod(1)"
-                         "\nTerminateProcess(0)\n");
+    EXPECT_GE(seconds, WAIT_MS / 1000.0) << "it waited for the line first";
+    // It asked to wait 2 s for the line; then the period was withdrawn, and
+    // the process ended without exit: its exit actions (the name's release)
+    // and its flush of standard output not run.
+    EXPECT_EQ(run.calls, "timeGetDevCaps(8)\ntimeBeginPeriod(1)\ntime\nallocate(13)\ninterrupt\n"
+                         "lock_output_within(2000)\ntimeEndPeriod(1)\nTerminateProcess(0)\n");
 #if defined(__has_feature)
 #if __has_feature(thread_sanitizer)
     return;  // ThreadSanitizer's _exit writes out the run-time's buffers itself

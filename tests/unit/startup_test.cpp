@@ -9,13 +9,15 @@
 
 #include "app/command_line.h"
 #include "app/tickwatch.h"
+#include "app/version.h"
 #include "output/output.h"
 #include "tests/support/child_process.h"
 #include "tests/support/fake_platform.h"
 
 namespace {
 
-const std::string BANNER = "\nKestivar TICKWATCH v1.6\n";
+const std::string LOGGED_BANNER = "Kestivar TICKWATCH v" BUILT_IN_VERSION "\n";
+const std::string BANNER = "\n" + LOGGED_BANNER;
 const std::string NOTE = "Note: GetSystemTimePreciseAsFileTime API is also available, use -p\n\n";
 
 class Startup : public ::testing::Test {
@@ -75,7 +77,7 @@ TEST_F(Startup, TheLogGetsTheBannerOnceTheCommandLineIsAcceptedThenEverything) {
     ChildRun r = run({"-o", dir.file("run.log"), "-q"});
     EXPECT_EQ(r.exit_status, 0);
     EXPECT_EQ(read_file(dir.file("run.log")),
-              "Kestivar TICKWATCH v1.6\n" + NOTE + "\n" +
+              LOGGED_BANNER + NOTE + "\n" +
                   "2024-03-05 13:39:00.0000: 1000.0000 1000.0000   +0.0000  156250 (+0) \n"
                   "2024-03-05 13:39:01.0000: 1000.0000 1000.0000   +0.0000  156250 (+0) \n");
 }
@@ -86,7 +88,7 @@ TEST_F(Startup, DashLLogsToTheGeneratedNameAndReleasesItOnCtrlC) {
     fake.now = 0x4fbce874;
     ChildRun r = run({"-l"});
     EXPECT_EQ(r.exit_status, 0);
-    EXPECT_EQ(read_file(dir.file("4fbce874.txt")).substr(0, 24), "Kestivar TICKWATCH v1.6\n");
+    EXPECT_EQ(read_file(dir.file("4fbce874.txt")).substr(0, LOGGED_BANNER.size()), LOGGED_BANNER);
     EXPECT_EQ(calls_named(r.calls, {"allocate(13)", "release", "Ctrl+C"}), "release\nallocate(13)\nCtrl+C\nrelease\n");
 }
 
@@ -94,7 +96,7 @@ TEST_F(Startup, ChoosesTheTimeSourceThenRaisesTheTimerResolutionThenRuns) {
     ScratchDirectory dir;
     ChildRun r = run({"-p", "-m", "-o", dir.file("run.log")});
     EXPECT_EQ(r.exit_status, 0);
-    const std::string logged = "Kestivar TICKWATCH v1.6\n"
+    const std::string logged = LOGGED_BANNER +
                                "Using GetSystemTimePreciseAsFileTime API\n\n"
                                "MM timer resolution: 1..1000000 ms, set to 1 ms\n\n"
                                "2024-03-05 13:39:00.0000: 1000.0000 1000.0000   +0.0000  156250 (+0) \n"
@@ -193,7 +195,8 @@ TEST_F(Startup, AnUnreadableVersionLeavesTheBannerWithoutAVersion) {
     fake.version_resource = FakeVersionResource::present;
     fake.product_version_ls = 1;
     r = run({"-h"});
-    EXPECT_EQ(r.output.substr(0, 33), "\nKestivar TICKWATCH v1.6.0.1 (!)\n");
+    const std::string marked = "\nKestivar TICKWATCH v" BUILT_IN_VERSION ".0.1 (!)\n";
+    EXPECT_EQ(r.output.substr(0, marked.size()), marked);
 }
 
 TEST_F(Startup, CtrlCBreakCloseAndShutdownEndTheRunWithStatusZero) {

@@ -10,6 +10,9 @@
 
 namespace {
 
+const uint32_t BUILT_IN_MS = TICKWATCH_VERSION_MAJOR << 16 | TICKWATCH_VERSION_MINOR;
+const std::string BUILT_IN = std::to_string(TICKWATCH_VERSION_MAJOR) + "." + std::to_string(TICKWATCH_VERSION_MINOR);
+
 class VersionText : public ::testing::Test {
   protected:
     void SetUp() override { reset_fake(); }
@@ -30,10 +33,11 @@ class VersionText : public ::testing::Test {
 };
 
 TEST_F(VersionText, IsTheProductVersionMarkedWhereItDiffersFromTheBuiltInOne) {
-    EXPECT_EQ(product_version(0x00010006, 0x00000000), "1.6");
-    EXPECT_EQ(product_version(0x00010006, 0x00000001), "1.6.0.1 (!)");
-    EXPECT_EQ(product_version(0x00010006, 0x00010000), "1.6.1.0 (!)");
-    EXPECT_EQ(product_version(0x00010007, 0x00000000), "1.7 (!)");
+    EXPECT_EQ(product_version(BUILT_IN_MS, 0x00000000), BUILT_IN);
+    EXPECT_EQ(product_version(BUILT_IN_MS, 0x00000001), BUILT_IN + ".0.1 (!)");
+    EXPECT_EQ(product_version(BUILT_IN_MS, 0x00010000), BUILT_IN + ".1.0 (!)");
+    EXPECT_EQ(product_version(BUILT_IN_MS + 1, 0x00000000),
+              std::to_string(TICKWATCH_VERSION_MAJOR) + "." + std::to_string(TICKWATCH_VERSION_MINOR + 1) + " (!)");
     EXPECT_EQ(product_version(0x00000106, 0x00000000), "0.262 (!)");
     EXPECT_EQ(product_version(0xFFFFFFFF, 0xFFFFFFFF), "65535.65535.65535.65535 (!)");
 }
@@ -50,7 +54,7 @@ TEST_F(VersionText, ComesFromTheProgramsOwnFileAndTheRootBlockOfItsResource) {
 TEST_F(VersionText, IsTheBuiltInVersionWithoutAResource) {
     fake.version_resource = FakeVersionResource::absent;
     EXPECT_EQ(version(), BUILT_IN_VERSION);
-    EXPECT_EQ(version(), "1.6");
+    EXPECT_EQ(version(), BUILT_IN);
 }
 
 TEST_F(VersionText, IsEmptyWhenTheResourceCannotBeRead) {
