@@ -170,9 +170,9 @@ void add_report(Analysis &a, const ReportFields &sample, const char *file, uint6
         add_to_chart(*a.chart, sample, a.run.number, starts_run);
     }
     if (a.report != nullptr) {
-        // The point the sample ends on, in ms; a segment's first is 0.
-        const double phase_ms = phase_segment.ring[phase_segment.head] * PHASE_UNIT_S * 1e3;
-        add_value_to_chart(phase_chart, sample.utc_ms, phase_ms, phase_segment.points == 1);
+        // The phase at the sample, in ms; a segment's first point is 0.
+        const RunPhase &phase = a.run.statistics.phase;
+        add_value_to_chart(phase_chart, sample.utc_ms, phase.x * PHASE_UNIT_S * 1e3, phase.last_line.starts_segment);
     }
 }
 
@@ -357,7 +357,8 @@ void write_metrics_of(std::FILE *out, const Analysis &a) {
     figures.has_frequency_offset = frequency.has_offset;
     figures.frequency_offset_ratio = frequency.offset_ppm / 1e6;
     StabilityPoint points[STABILITY_TAUS];
-    const int count = list_stability(figures.total->phase.stability, PHASE_UNIT_S, points);
+    const int count =
+        list_stability(figures.total->phase.stability, PHASE_UNIT_S, phase_spacing_s(figures.total->phase), points);
     for (int i = 0; i < count && figures.oadev_count < MAX_OADEV_POINTS; ++i) {
         if (points[i].tau_s <= MAX_OADEV_TAU_SECONDS) {
             figures.oadev[figures.oadev_count++] = {points[i].tau_s, points[i].oadev};

@@ -127,7 +127,7 @@ void write_timekeeping_row(std::FILE *out, const LogRun *run, const ReportFigure
         write_optional_cell(out, f.percentiles.known[i], f.percentiles.ms[i], 4, Shown::signed_fixed);
     }
     write_optional_cell(out, f.frequency.has_offset, f.frequency.offset_ppm, 4, Shown::signed_fixed);
-    write_optional_cell(out, f.frequency.has_stderr, f.frequency.stderr_ppm, 4, Shown::fixed);
+    write_optional_cell(out, f.frequency.has_stderr, f.frequency.fit_stderr * 1e6, 4, Shown::fixed);
     write_optional_cell(out, f.frequency.has_offset, f.frequency.residual_rms_ms, 6, Shown::fixed);
     std::fputs("</tr>\n", out);
 }
@@ -259,7 +259,7 @@ ReportFigures report_figures(const RunStatistics &statistics, const DifferenceCo
     ReportFigures f = {};
     f.frequency = frequency_figures(phase.frequency, PHASE_UNIT_S);
     f.percentiles = difference_percentiles(counts);
-    f.stability_count = list_stability(phase.stability, PHASE_UNIT_S, f.stability);
+    f.stability_count = list_stability(phase.stability, PHASE_UNIT_S, phase_spacing_s(phase), f.stability);
     return f;
 }
 

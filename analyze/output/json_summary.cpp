@@ -46,7 +46,7 @@ static void write_percentiles(std::FILE *out, const RunStatistics &s) {
 
 static void write_stability_and_frequency(std::FILE *out, const RunStatistics &s) {
     StabilityPoint points[STABILITY_TAUS];
-    const int count = list_stability(s.phase.stability, PHASE_UNIT_S, points);
+    const int count = list_stability(s.phase.stability, PHASE_UNIT_S, phase_spacing_s(s.phase), points);
     std::fputs(",\n     \"stability\": [", out);
     for (int i = 0; i < count; ++i) {
         const StabilityPoint &point = points[i];
@@ -65,7 +65,7 @@ static void write_stability_and_frequency(std::FILE *out, const RunStatistics &s
     std::fputs("],\n     \"frequency\": {\"offset_ppm\": ", out);
     write_number(out, f.has_offset ? f.offset_ppm : NAN, 6);
     std::fputs(", \"stderr_ppm\": ", out);
-    write_significant(out, f.has_stderr ? f.stderr_ppm : NAN);
+    write_significant(out, f.has_stderr ? f.fit_stderr * 1e6 : NAN);
     std::fputs(", \"residual_rms_ms\": ", out);
     write_number(out, f.has_offset ? f.residual_rms_ms : NAN, 6);
     std::fputs("}", out);

@@ -42,7 +42,7 @@ static void write_frequency(std::FILE *out, const RunStatistics &s) {
     std::fprintf(out, "  frequency        offset %+.6f ppm", f.offset_ppm);
     if (f.has_stderr) {
         char error[NUMBER_TEXT_SIZE];
-        *put_scientific(error, f.stderr_ppm, 2) = '\0';
+        *put_scientific(error, f.fit_stderr * 1e6, 2) = '\0';
         std::fprintf(out, ", standard error %s ppm", error);
     }
     std::fprintf(out, ", residual RMS %.6f ms\n", f.residual_rms_ms);
@@ -51,7 +51,7 @@ static void write_frequency(std::FILE *out, const RunStatistics &s) {
 // Every other τ (and the longest) keeps the table short; --json has all.
 static void write_stability(std::FILE *out, const RunStatistics &s) {
     StabilityPoint points[STABILITY_TAUS];
-    const int count = list_stability(s.phase.stability, PHASE_UNIT_S, points);
+    const int count = list_stability(s.phase.stability, PHASE_UNIT_S, phase_spacing_s(s.phase), points);
     if (count == 0) {
         std::fputs("  stability        none (segments too short)\n", out);
         return;

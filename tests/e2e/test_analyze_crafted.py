@@ -37,11 +37,14 @@ class CraftedLogs(AnalyzeTestCase):
         self.assertEqual((run1["missing_samples"], run1["gaps"]), (0, 0))
         self.assertEqual((run2["missing_samples"], run2["gaps"]), (3, 1))
 
-        differences = [0.0187, 0.0010, 31.2488, 0.0, -0.1, -0.1, -1000.0, 0.0]
+        # Mean and RMS of the regular lines, the steps left out; min, max
+        # and sum of all.
+        regular = [0.0187, 0.0010, 0.0, -0.1, -0.1, 0.0]
         d = run1["difference_ms"]
-        self.assertAlmostEqual(d["mean"], sum(differences) / 8, places=6)
-        self.assertAlmostEqual(d["rms"], (sum(x * x for x in differences) / 8) ** 0.5, places=6)
+        self.assertAlmostEqual(d["mean"], sum(regular) / 6, places=6)
+        self.assertAlmostEqual(d["rms"], (sum(x * x for x in regular) / 6) ** 0.5, places=6)
         self.assertEqual((d["min"], d["max"]), (-1000.0, 31.2488))
+        self.assertAlmostEqual(d["sum"], sum(regular) + 31.2488 - 1000.0, places=4)
         # The rate leaves the steps out.
         unmarked = [(0.0187, 999.9813), (0.0010, 1000.0), (0.0, 1000.0), (-0.1, 1000.0), (-0.1, 1000.0), (0, 1000.0)]
         rate = run1["rate_ppm"]
@@ -69,20 +72,23 @@ class CraftedLogs(AnalyzeTestCase):
         summary, _ = self.analyze_json(self.write("clock.log", log.bytes()))
         run1 = summary["runs"][0]
         # The steps cut run 1 into segments of phase (ms) 0, 0.0187, 0.0197;
-        # 0, 0, -0.1, -0.2; and 0, 0.
+        # 0, 0, -0.1, -0.2; and 0, 0; at the counter's times (s) below.
         segments = [[0, 0.0187, 0.0197], [0, 0, -0.1, -0.2], [0, 0]]
+        times = [[0, 0.9999813, 1.9999813], [0, 1, 2, 3], [0, 1]]
+        tau0 = (0.9999813 + 5) / 6  # the regular lines' mean interval
         squares = [(x[i + 2] - 2 * x[i + 1] + x[i]) ** 2 for x in segments for i in range(len(x) - 2)]
         self.assertEqual(len(run1["stability"]), 1, "only m = 1 has n >= 2")
         tau1 = run1["stability"][0]
-        self.assertEqual((tau1["tau_s"], tau1["n"], tau1["mtie_ns"]), (1, 3, 100000))
-        self.assertAlmostEqual(tau1["oadev"] / (sum(squares) / 6) ** 0.5 / 1e-3, 1, places=6)
+        self.assertEqual((tau1["n"], tau1["mtie_ns"]), (3, 100000))
+        self.assertAlmostEqual(tau1["oadev"] / ((sum(squares) / 6) ** 0.5 / tau0 * 1e-3), 1, places=6)
         self.assertAlmostEqual(tau1["mdev"], tau1["oadev"], places=12)
-        self.assertAlmostEqual(tau1["tdev_ns"], tau1["mdev"] / 3 ** 0.5 * 1e9, places=2)
+        self.assertAlmostEqual(tau1["tdev_ns"], tau0 * tau1["mdev"] / 3 ** 0.5 * 1e9, places=2)
         # Unmarked: -0.1, -0.1, 0, 0, 0.001, 0.0187.
         self.assertEqual(run1["difference_ms"]["percentiles"],
                          {"p1": -0.1, "p5": -0.1, "p50": 0.0, "p95": 0.0187, "p99": 0.0187})
-        # The slope with an intercept per segment, fitted here directly.
-        fits = [(t - (len(x) - 1) / 2, v - sum(x) / len(x)) for x in segments for t, v in enumerate(x)]
+        # The slope against the counter's time with an intercept per
+        # segment, fitted here directly.
+        fits = [(t - sum(ts) / len(ts), v - sum(x) / len(x)) for x, ts in zip(segments, times) for v, t in zip(x, ts)]
         slope = sum(t * v for t, v in fits) / sum(t * t for t, _ in fits)
         residuals = sum((v - slope * t) ** 2 for t, v in fits)
         frequency = run1["frequency"]

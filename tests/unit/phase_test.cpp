@@ -5,56 +5,66 @@
 
 #include "analyze/accumulate/phase.h"
 #include "analyze/parse/log_line.h"
+#include "analyze/parse/utc_time.h"
 
 namespace {
 
-TEST(AnalyzePhase, BoundaryLinesStartSegmentsAndAddNoDifference) {
+TEST(AnalyzePhase, GapsKeepThePhaseLostLinesAndStepsStartSegments) {
     static PhaseSegment segment;
     RunPhase phase;
     start_phase(phase);
-    auto line = [&](double counter_ms, double difference_ms, bool marked = false) {
-        add_to_phase(phase, segment,
-                     ReportFields{0, counter_ms + difference_ms, counter_ms, difference_ms, 0, 0, marked});
+    double utc_ms = 1.7e12;
+    // A line ending `lost` lines after the one before it.
+    auto line = [&](double counter_ms, double difference_ms, bool marked = false, int lost = 0) {
+        utc_ms += lost * 1000.0 + counter_ms + difference_ms;
+        return add_to_phase(phase, &segment,
+                            ReportFields{static_cast<int64_t>(std::llround(utc_ms)), counter_ms + difference_ms,
+                                         counter_ms, difference_ms, 0, 0, marked});
     };
-    // A short first interval; then 4 lines (N = 5), of which the 1 ms swing
-    // is the largest between neighbours.
-    line(312.5, 9);
-    for (double d : {0.5, 1.0, -0.0001, 0.0}) {
-        line(1000, d);
+    // Segment A from the run's start: the short first interval ends on no
+    // point, its difference goes into x_1; then x_1 .. x_5 = 1.0 .. 1.4 ms.
+    PhaseLine first = line(312.5, 0.9);
+    EXPECT_TRUE(first.starts_segment && !first.ends_on_point && first.kind == PhaseLineKind::gap);
+    for (int i = 0; i < 5; ++i) {
+        line(1000, 0.1);
     }
-    // A step, its difference in no segment; N = 3 from it.
-    line(1000, -25, true);
-    line(999.5, 0.25);
-    line(1499.9999, 0.75);
-    // A gap: the line after it starts a segment of 1 point, and another
-    // gap one of 2.
-    line(1500.0001, 3);
-    line(2000, 0);
-    line(500, -0.5);
-    EXPECT_FALSE(is_segment_boundary(ReportFields{0, 500, 500, 0, 0, 0, false}));
-    EXPECT_TRUE(is_segment_boundary(ReportFields{0, 499.9999, 499.9999, 0, 0, 0, false}));
+    // A gap of 3 s: x_6 and x_7 missing, the phase on across it to x_8.
+    const PhaseLine gap = line(3000, 0.3);
+    EXPECT_EQ(gap.missing_points, 2U);
+    EXPECT_FALSE(gap.starts_segment || gap.lost_lines);
+    EXPECT_NEAR(phase.x * PHASE_UNIT_S * 1e3, 1.7, 1e-12);
+    for (int i = 0; i < 3; ++i) {
+        line(1000, 0);
+    }
+    // 60 lines lost: their differences with them; segment B from the start
+    // of the next line's interval, x_1 = 0.2 ms.
+    const PhaseLine after_lost = line(1000, 0.2, false, 60);
+    EXPECT_TRUE(after_lost.lost_lines && after_lost.starts_segment);
+    EXPECT_EQ(after_lost.missing_points, 60U);
+    EXPECT_NEAR(phase.x * PHASE_UNIT_S * 1e3, 0.2, 1e-12);
+    line(1000, 0.1);
+    line(1000, 0.1);
+    // A step: segment C from its sample, N = 3.
+    EXPECT_TRUE(line(1000, -25, true).starts_segment);
+    EXPECT_EQ(phase.x, 0);
+    line(1000, 0.05);
+    line(1000, 0.05);
+    // A gap beyond the longest τ: segment D from its sample, N = 2.
+    const PhaseLine long_gap = line((LONGEST_M + 1) * 1000.0, 5);
+    EXPECT_TRUE(long_gap.starts_segment);
+    EXPECT_EQ(long_gap.missing_points, static_cast<uint64_t>(LONGEST_M));
+    line(1000, 0);
 
-    // n = Σ (N - 2m) over N = 5, 3, 1, 2: 3 + 1 for m = 1, 1 for m = 2.
-    StabilityPoint points[STABILITY_TAUS];
-    ASSERT_EQ(list_stability(phase.stability, PHASE_UNIT_S, points), 1) << "m = 2: n = 1";
-    EXPECT_EQ(points[0].n, 4U);
-    EXPECT_NEAR(points[0].mtie_ns, 1e6, 1e-6);
-    // x = 0, 0.5, 1.5, 1.4999, 1.4999 and 0, 0.25, 1 ms: second
-    // differences 0.5, -1.0001, 0.0001 and 0.5.
-    const double squares = 0.25 + 1.0001 * 1.0001 + 0.0001 * 0.0001 + 0.25;
-    EXPECT_NEAR(points[0].oadev, std::sqrt(squares / (2 * 4)) * 1e-3, 1e-15);
-    EXPECT_EQ(phase.stability.tau[1].oadev_terms, 1U);
-
-    // Frequency: points 5 + 3 + 1 + 2 in 4 segments.
-    RunPhase total;
-    start_phase(total);
-    add_phase_to_total(total, phase);
-    add_phase_to_total(total, phase);
+    EXPECT_DOUBLE_EQ(phase_spacing_s(phase), 1.0);
+    // n for m = 1: A has 12 points, 10 triples, 4 of them through x_6 or
+    // x_7; B 4 points, C 3, D 2.
+    EXPECT_EQ(phase.stability.tau[0].oadev_terms, 6U + 2 + 1);
+    EXPECT_EQ(phase.stability.tau[1].oadev_terms, 2U) << "A: (0, 2, 4) and (1, 3, 5)";
+    EXPECT_NEAR(phase.stability.tau[0].mtie, 10'000, 1e-9) << "x_0 to x_1 in A, 0.0001 ms units";
     FrequencySums pooled = {};
-    add_frequency(pooled, total.frequency);
-    EXPECT_EQ(std::make_pair(pooled.points, pooled.segments), std::make_pair(uint64_t{22}, uint64_t{8}));
-    EXPECT_NEAR(total.stability.tau[0].mtie, 10'000, 1e-9) << "in 0.0001 ms";
-    EXPECT_EQ(total.stability.tau[0].oadev_terms, 8U);
+    add_frequency(pooled, phase.frequency);
+    EXPECT_EQ(pooled.closed.points, 10U + 4 + 3 + 2) << "the present points";
+    EXPECT_EQ(pooled.closed.segments, 4U);
 }
 
 }  // namespace
