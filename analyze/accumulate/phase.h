@@ -18,6 +18,7 @@
 
 #include <cstdint>
 
+#include "analyze/accumulate/confidence.h"
 #include "analyze/accumulate/frequency.h"
 #include "analyze/accumulate/stability.h"
 #include "analyze/parse/log_line.h"
@@ -54,7 +55,9 @@ struct RunPhase {
     double regular_interval_sum_ms;
     uint64_t regular_lines;
     PhaseLine last_line;
+    uint64_t point_index;  // of the open segment's last point, missing ones counted
     StabilitySums stability;
+    NoiseSums noise;
     FrequencySums frequency;
 };
 
@@ -65,3 +68,16 @@ PhaseLine add_to_phase(RunPhase &phase, PhaseSegment *segment, const ReportField
 void add_phase_to_total(RunPhase &total, const RunPhase &run);
 // τ0 in seconds: the regular lines' mean interval, or the nominal one.
 double phase_spacing_s(const RunPhase &phase);
+
+// The τ listed, in order, with their 68 % intervals and noise: each while
+// its OADEV has at least 1 degree of freedom, for the noise identified at
+// it, or, where none is, for the least favourable noise (alpha then
+// NOISE_UNKNOWN). Returns how many.
+int list_phase_stability(const RunPhase &phase, StabilityPoint out[STABILITY_TAUS]);
+// The frequency offset and its uncertainty whatever the noise.
+struct PhaseFrequency {
+    FrequencyFigures fit;
+    bool has_uncertainty;  // as fit.has_stderr
+    double uncertainty_ppm;
+};
+PhaseFrequency phase_frequency(const RunPhase &phase);

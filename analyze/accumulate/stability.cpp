@@ -38,13 +38,15 @@ static double window_sum(const PhaseSegment &segment, int m, int &missing) {
 // The terms that point p = x completes, given x1 = x_{p-m} and x2 =
 // x_{p-2m} (p >= 2m).
 static inline void add_terms(const PhaseSegment &segment, uint64_t p, int m, double x, double x1, double x2,
-                             double &window, int &missing, TauSums &sums) {
+                             double &window, int &missing, unsigned char &last_terms, TauSums &sums) {
     const auto mu = static_cast<uint64_t>(m);
     const double s = x - 2 * x1 + x2;
     const bool whole = present(s);
+    unsigned char terms = 0;
     if (whole) {
         sums.oadev_sum += s * s;
         ++sums.oadev_terms;
+        terms |= 1;
     }
     if (p == 2 * mu) {
         window = 0;
@@ -65,6 +67,7 @@ static inline void add_terms(const PhaseSegment &segment, uint64_t p, int m, dou
         if (present(h)) {
             sums.hdev_sum += h * h;
             ++sums.hdev_terms;
+            terms |= 4;
         }
     }
     if (p + 1 >= 3 * mu) {
@@ -75,15 +78,24 @@ static inline void add_terms(const PhaseSegment &segment, uint64_t p, int m, dou
         if (missing == 0) {
             sums.mdev_sum += window * window;
             ++sums.mdev_terms;
+            terms |= 2;
         }
     }
+    // A term summed after one that was not (or none) starts a stretch.
+    const unsigned char starts = terms & ~last_terms;
+    sums.oadev_stretches += starts & 1;
+    sums.mdev_stretches += (starts >> 1) & 1;
+    sums.hdev_stretches += (starts >> 2) & 1;
+    last_terms = terms;
 }
 
 void add_deviation_terms(const PhaseSegment &segment, int m, double &window, int &missing, TauSums &sums) {
     const uint64_t p = segment.points - 1;
     if (p >= 2 * static_cast<uint64_t>(m)) {
+        // (Stretches are not told apart here.)
+        unsigned char last_terms = 7;
         add_terms(segment, p, m, point_back(segment, 0), point_back(segment, m), point_back(segment, 2 * m), window,
-                  missing, sums);
+                  missing, last_terms, sums);
     }
 }
 
@@ -111,7 +123,8 @@ static void add_point(PhaseSegment &segment, StabilitySums *sums, double x) {
             tau.mtie = high - low > tau.mtie ? high - low : tau.mtie;
             if (p >= 2 * mu) {
                 const double x2 = point_back(segment, 2 * m);
-                add_terms(segment, p, m, x, x1, x2, segment.window[k], segment.window_missing[k], tau);
+                add_terms(segment, p, m, x, x1, x2, segment.window[k], segment.window_missing[k], segment.last_terms[k],
+                          tau);
                 x1 = x2;  // x_{p-m} of the next m
             }
         }
@@ -132,6 +145,9 @@ static void add_point(PhaseSegment &segment, StabilitySums *sums, double x) {
 
 void start_segment(PhaseSegment &segment) {
     segment.points = 0;
+    for (unsigned char &terms : segment.last_terms) {
+        terms = 0;
+    }
     add_point(segment, nullptr, 0);
 }
 
@@ -147,6 +163,9 @@ void add_stability(StabilitySums &into, const StabilitySums &from) {
         a.mdev_sum += b.mdev_sum;
         a.hdev_terms += b.hdev_terms;
         a.hdev_sum += b.hdev_sum;
+        a.oadev_stretches += b.oadev_stretches;
+        a.mdev_stretches += b.mdev_stretches;
+        a.hdev_stretches += b.hdev_stretches;
         a.mtie = b.mtie > a.mtie ? b.mtie : a.mtie;
     }
 }
@@ -154,6 +173,10 @@ void add_stability(StabilitySums &into, const StabilitySums &from) {
 StabilityPoint stability_point(const TauSums &sums, int m, double unit_s, double tau0_s) {
     const double md = m;
     StabilityPoint point = {};
+    point.oadev_low = point.oadev_high = NAN;
+    point.mdev_low = point.mdev_high = NAN;
+    point.tdev_low_ns = point.tdev_high_ns = NAN;
+    point.hdev_low = point.hdev_high = NAN;
     point.tau_s = md * tau0_s;
     point.n = sums.oadev_terms;
     // The deviations over τ² = (m τ0)², with x in seconds.
@@ -170,13 +193,4 @@ StabilityPoint stability_point(const TauSums &sums, int m, double unit_s, double
     }
     point.mtie_ns = sums.mtie * unit_s * 1e9;
     return point;
-}
-
-int list_stability(const StabilitySums &sums, double unit_s, double tau0_s, StabilityPoint out[STABILITY_TAUS]) {
-    int count = 0;
-    while (count < STABILITY_TAUS && sums.tau[count].oadev_terms >= 2) {
-        out[count] = stability_point(sums.tau[count], 1 << count, unit_s, tau0_s);
-        ++count;
-    }
-    return count;
 }

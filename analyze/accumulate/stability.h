@@ -22,7 +22,12 @@ struct TauSums {
     double mdev_sum;       // Σ_j (Σ_{i=j}^{j+m-1} (x_{i+2m} - 2x_{i+m} + x_i))²
     uint64_t hdev_terms;   // n''
     double hdev_sum;       // Σ (x_{i+3m} - 3x_{i+2m} + 3x_{i+m} - x_i)²
-    double mtie;           // largest max - min of the points present among m + 1
+    // The stretches of consecutive terms each sum is made of: the segments,
+    // split where points are missing (for the degrees of freedom).
+    uint64_t oadev_stretches;
+    uint64_t mdev_stretches;
+    uint64_t hdev_stretches;
+    double mtie;  // largest max - min of the points present among m + 1
 };
 
 // For m = 2^k, k = 0 .. STABILITY_TAUS - 1.
@@ -38,7 +43,9 @@ struct PhaseSegment {
     int head;                            // ring slot of x_{N-1}
     double window[STABILITY_TAUS];       // the inner sum of the last MDEV term, its present terms
     int window_missing[STABILITY_TAUS];  // the second differences missing from it
-    double ring[PHASE_RING_SIZE];        // NaN: missing
+    // Whether the last OADEV (1), MDEV (2) and HDEV (4) term was summed.
+    unsigned char last_terms[STABILITY_TAUS];
+    double ring[PHASE_RING_SIZE];  // NaN: missing
     // Level k (slots 2^k to 2^(k+1) - 1) holds the extremes of the 2^k
     // points ending at each of the last 2^k points; max and min side by
     // side, read together.
@@ -48,17 +55,27 @@ struct PhaseSegment {
     } levels[LONGEST_M];
 };
 
-// One τ as reported.
+// One τ as reported. The 68 % intervals (…_low, …_high) are NaN where
+// their degrees of freedom are not known.
 struct StabilityPoint {
     double tau_s;  // m·τ0
     uint64_t n;
     double oadev;
-    bool has_mdev;  // n' >= 2; tdev_ns likewise
+    double oadev_low;
+    double oadev_high;
+    bool has_mdev;  // n' >= 2; tdev likewise
     double mdev;
+    double mdev_low;
+    double mdev_high;
     double tdev_ns;
+    double tdev_low_ns;
+    double tdev_high_ns;
     bool has_hdev;  // n'' >= 2
     double hdev;
+    double hdev_low;
+    double hdev_high;
     double mtie_ns;
+    int alpha;  // the noise's power-law exponent, or NOISE_UNKNOWN (set by phase.h)
 };
 
 // A new segment, with its first point x_0 = 0.
@@ -66,13 +83,12 @@ void start_segment(PhaseSegment &segment);
 // The segment's next point x_k, or NaN for a missing one.
 void add_phase_point(PhaseSegment &segment, StabilitySums &sums, double x);
 void add_stability(StabilitySums &into, const StabilitySums &from);
-// The τ with n >= 2, in order; unit_s is the phase unit in seconds, tau0_s
-// the points' spacing. Returns how many.
-int list_stability(const StabilitySums &sums, double unit_s, double tau0_s, StabilityPoint out[STABILITY_TAUS]);
 
 // What add_phase_point does for each m = 2^k, here for any m up to
 // LONGEST_M: adds the OADEV, MDEV and HDEV terms that the segment's newest
 // point completes. window, missing: this m's inner MDEV sum and its missing
 // terms, kept from call to call.
 void add_deviation_terms(const PhaseSegment &segment, int m, double &window, int &missing, TauSums &sums);
+// The deviations of one τ = m·τ0, without their intervals (NaN); unit_s is
+// the phase unit in seconds.
 StabilityPoint stability_point(const TauSums &sums, int m, double unit_s, double tau0_s);

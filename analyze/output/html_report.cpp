@@ -259,7 +259,7 @@ ReportFigures report_figures(const RunStatistics &statistics, const DifferenceCo
     ReportFigures f = {};
     f.frequency = frequency_figures(phase.frequency, PHASE_UNIT_S);
     f.percentiles = difference_percentiles(counts);
-    f.stability_count = list_stability(phase.stability, PHASE_UNIT_S, phase_spacing_s(phase), f.stability);
+    f.stability_count = list_phase_stability(phase, f.stability);
     return f;
 }
 

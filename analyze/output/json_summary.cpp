@@ -46,7 +46,7 @@ static void write_percentiles(std::FILE *out, const RunStatistics &s) {
 
 static void write_stability_and_frequency(std::FILE *out, const RunStatistics &s) {
     StabilityPoint points[STABILITY_TAUS];
-    const int count = list_stability(s.phase.stability, PHASE_UNIT_S, phase_spacing_s(s.phase), points);
+    const int count = list_phase_stability(s.phase, points);
     std::fputs(",\n     \"stability\": [", out);
     for (int i = 0; i < count; ++i) {
         const StabilityPoint &point = points[i];

@@ -51,7 +51,7 @@ static void write_frequency(std::FILE *out, const RunStatistics &s) {
 // Every other τ (and the longest) keeps the table short; --json has all.
 static void write_stability(std::FILE *out, const RunStatistics &s) {
     StabilityPoint points[STABILITY_TAUS];
-    const int count = list_stability(s.phase.stability, PHASE_UNIT_S, phase_spacing_s(s.phase), points);
+    const int count = list_phase_stability(s.phase, points);
     if (count == 0) {
         std::fputs("  stability        none (segments too short)\n", out);
         return;

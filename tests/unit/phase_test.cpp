@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 
 #include "analyze/accumulate/phase.h"
 #include "analyze/parse/log_line.h"
@@ -65,6 +66,45 @@ TEST(AnalyzePhase, GapsKeepThePhaseLostLinesAndStepsStartSegments) {
     add_frequency(pooled, phase.frequency);
     EXPECT_EQ(pooled.closed.points, 10U + 4 + 3 + 2) << "the present points";
     EXPECT_EQ(pooled.closed.segments, 4U);
+}
+
+TEST(AnalyzePhase, DeviationsCarryIntervalsAndNoiseAndTheOffsetItsUncertainty) {
+    // White FM: each line's difference independent, 0.01 ms, over 4000
+    // lines of 1015.6 ms. The phase is a random walk, which the classical
+    // standard error of the slope understates.
+    static PhaseSegment segment;
+    RunPhase phase;
+    start_phase(phase);
+    std::mt19937_64 random(11);
+    std::normal_distribution<double> noise(0.0, 0.01);
+    for (int i = 0; i < 4000; ++i) {
+        const double difference = std::nearbyint(noise(random) * 1e4) / 1e4;
+        add_to_phase(phase, &segment,
+                     ReportFields{UNKNOWN_TIME_MS, 1015.6 + difference, 1015.6, difference, 0, 0, false});
+    }
+    StabilityPoint points[STABILITY_TAUS];
+    const int count = list_phase_stability(phase, points);
+    // m = 1024 has n = 1953 terms in one stretch, EDF about 2.3 for white
+    // FM; m = 2048, none.
+    ASSERT_EQ(count, 11);
+    for (int i = 0; i < count; ++i) {
+        const StabilityPoint &p = points[i];
+        EXPECT_NEAR(p.tau_s, 1.0156 * (1 << i), 1e-9);
+        EXPECT_TRUE(p.oadev_low < p.oadev && p.oadev < p.oadev_high) << i;
+        EXPECT_TRUE(p.hdev_low < p.hdev && p.hdev < p.hdev_high) << i;
+        EXPECT_NEAR(p.tdev_low_ns / p.mdev_low, p.tdev_ns / p.mdev, 1e-6 * p.tdev_ns / p.mdev) << i;
+        if (i < 6) {
+            EXPECT_EQ(p.alpha, 0) << i;
+        }
+    }
+    // σ_y(τ0) = 0.01 ms / 1.0156 s; the slope's standard deviation for
+    // white FM over N intervals is σ_y(τ0)·√(6/5 / N).
+    const PhaseFrequency f = phase_frequency(phase);
+    ASSERT_TRUE(f.has_uncertainty);
+    const double expected_ppm = 1e-5 / 1.0156 * std::sqrt(1.2 / 4000) * 1e6;
+    EXPECT_GT(f.uncertainty_ppm, 0.7 * expected_ppm);
+    EXPECT_LT(f.uncertainty_ppm, 1.4 * expected_ppm);
+    EXPECT_LT(f.fit.fit_stderr * 1e6, 0.5 * expected_ppm) << "the classical error alone";
 }
 
 }  // namespace

@@ -35,8 +35,9 @@ DirectStability stability_of(const std::vector<std::vector<double>> &segments, c
         }
     }
     DirectStability got;
-    got.listed.resize(STABILITY_TAUS);
-    got.listed.resize(static_cast<size_t>(list_stability(sums, 1e-9, 1.0, got.listed.data())));
+    for (int k = 0; k < STABILITY_TAUS && sums.tau[k].oadev_terms >= 2; ++k) {
+        got.listed.push_back(stability_point(sums.tau[k], 1 << k, 1e-9, 1.0));
+    }
     for (size_t j = 0; j < other_m.size(); ++j) {
         got.other.push_back(stability_point(other[j], other_m[j], 1e-9, 1.0));
     }
