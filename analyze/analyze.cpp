@@ -357,12 +357,9 @@ void write_metrics_of(std::FILE *out, const Analysis &a) {
     figures.has_frequency_offset = frequency.has_offset;
     figures.frequency_offset_ratio = frequency.offset_ppm / 1e6;
     StabilityPoint points[STABILITY_TAUS];
-    const int count =
-        list_phase_stability(figures.total->phase, points);
+    const int count = list_phase_stability(figures.total->phase, points);
     for (int i = 0; i < count && figures.oadev_count < MAX_OADEV_POINTS; ++i) {
-        if (points[i].tau_s <= MAX_OADEV_TAU_SECONDS) {
-            figures.oadev[figures.oadev_count++] = {points[i].tau_s, points[i].oadev};
-        }
+        figures.oadev[figures.oadev_count++] = {points[i].tau_s, points[i].oadev};
     }
     write_metrics(out, figures);
 }

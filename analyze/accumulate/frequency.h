@@ -38,6 +38,10 @@ struct FrequencyFigures {
     bool has_stderr;         // and N - S - 1 > 0
     double fit_stderr;       // the slope's classical standard error, fractional
     double time_squares_s2;  // Σ (t - t̄_seg)² in s²
+    // Whatever the noise (phase.h's phase_frequency; not here): as
+    // has_stderr there.
+    bool has_uncertainty;
+    double uncertainty_ppm;
 };
 
 // Closes the open segment, if any, and opens one without points.

@@ -195,10 +195,9 @@ static uint64_t lag1_points(const Lag1Sums &sums) {
     return pooled.points[0];
 }
 
-PhaseFrequency phase_frequency(const RunPhase &phase) {
-    PhaseFrequency f = {};
-    f.fit = frequency_figures(phase.frequency, PHASE_UNIT_S);
-    if (!f.fit.has_stderr) {
+FrequencyFigures phase_frequency(const RunPhase &phase) {
+    FrequencyFigures f = frequency_figures(phase.frequency, PHASE_UNIT_S);
+    if (!f.has_stderr) {
         return f;
     }
     StabilityPoint points[STABILITY_TAUS];
@@ -211,8 +210,8 @@ PhaseFrequency phase_frequency(const RunPhase &phase) {
             with_noise[known++] = {points[i].tau_s, points[i].oadev, oadev_edf[i], points[i].alpha};
         }
     }
-    const FrequencyUncertaintyInputs inputs = {f.fit.fit_stderr, f.fit.time_squares_s2, phase_spacing_s(phase),
-                                               with_noise, known};
+    const FrequencyUncertaintyInputs inputs = {f.fit_stderr, f.time_squares_s2, phase_spacing_s(phase), with_noise,
+                                               known};
     f.has_uncertainty = true;
     f.uncertainty_ppm = frequency_uncertainty(inputs) * 1e6;
     return f;

@@ -75,9 +75,4 @@ double phase_spacing_s(const RunPhase &phase);
 // NOISE_UNKNOWN). Returns how many.
 int list_phase_stability(const RunPhase &phase, StabilityPoint out[STABILITY_TAUS]);
 // The frequency offset and its uncertainty whatever the noise.
-struct PhaseFrequency {
-    FrequencyFigures fit;
-    bool has_uncertainty;  // as fit.has_stderr
-    double uncertainty_ppm;
-};
-PhaseFrequency phase_frequency(const RunPhase &phase);
+FrequencyFigures phase_frequency(const RunPhase &phase);

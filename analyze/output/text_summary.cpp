@@ -1,6 +1,7 @@
 #include "analyze/output/text_summary.h"
 
 #include <cmath>
+#include <initializer_list>
 
 #include "analyze/output/number_text.h"
 #include "analyze/parse/utc_time.h"
@@ -30,25 +31,26 @@ static void write_percentiles(std::FILE *out, const RunStatistics &s) {
             std::fputs(s.difference_counts->values == 0 ? "none" : "beyond 20 ms", out);
         }
     }
-    std::fputs(" ms (unmarked lines)\n", out);
+    std::fputs(" ms (regular lines)\n", out);
 }
 
 static void write_frequency(std::FILE *out, const RunStatistics &s) {
-    const FrequencyFigures f = frequency_figures(s.phase.frequency, PHASE_UNIT_S);
+    const FrequencyFigures f = phase_frequency(s.phase);
     if (!f.has_offset) {
         std::fputs("  frequency        none (no segment of two samples)\n", out);
         return;
     }
     std::fprintf(out, "  frequency        offset %+.6f ppm", f.offset_ppm);
-    if (f.has_stderr) {
-        char error[NUMBER_TEXT_SIZE];
-        *put_scientific(error, f.fit_stderr * 1e6, 2) = '\0';
-        std::fprintf(out, ", standard error %s ppm", error);
+    if (f.has_uncertainty) {
+        char uncertainty[NUMBER_TEXT_SIZE];
+        *put_scientific(uncertainty, f.uncertainty_ppm, 2) = '\0';
+        std::fprintf(out, " +- %s ppm (68 %%)", uncertainty);
     }
     std::fprintf(out, ", residual RMS %.6f ms\n", f.residual_rms_ms);
 }
 
-// Every other τ (and the longest) keeps the table short; --json has all.
+// Every other τ (and the longest) keeps the table short; --json has all,
+// with the intervals of every deviation.
 static void write_stability(std::FILE *out, const RunStatistics &s) {
     StabilityPoint points[STABILITY_TAUS];
     const int count = list_phase_stability(s.phase, points);
@@ -56,17 +58,36 @@ static void write_stability(std::FILE *out, const RunStatistics &s) {
         std::fputs("  stability        none (segments too short)\n", out);
         return;
     }
-    std::fputs("  stability        tau s           n       OADEV        MDEV     TDEV ns     MTIE ns\n", out);
+    std::fprintf(out, "  stability        tau0 %.7g s; noise alpha, OADEV with its 68 %% interval\n",
+                 phase_spacing_s(s.phase));
+    std::fprintf(out, "                 %9s %11s  %5s", "tau s", "n", "alpha");
+    for (const char *name : {"OADEV", "68 % low", "high", "MDEV", "TDEV ns", "HDEV", "MTIE ns"}) {
+        std::fprintf(out, "  %10s", name);
+    }
+    std::fputc('\n', out);
     for (int i = 0; i < count; ++i) {
         if (i % 2 != 0 && i != count - 1) {
             continue;
         }
         const StabilityPoint &point = points[i];
-        std::fprintf(out, "                 %6.0f %11llu", point.tau_s, static_cast<unsigned long long>(point.n));
-        const double figures[] = {point.oadev, point.mdev, point.tdev_ns, point.mtie_ns};
-        for (int j = 0; j < 4; ++j) {
+        std::fprintf(out, "                 %9.6g %11llu", point.tau_s, static_cast<unsigned long long>(point.n));
+        if (point.alpha != NOISE_UNKNOWN) {
+            std::fprintf(out, "  %+5d", point.alpha);
+        } else {
+            std::fputs("      -", out);
+        }
+        const bool known[] = {true,
+                              std::isfinite(point.oadev_low),
+                              std::isfinite(point.oadev_high),
+                              point.has_mdev,
+                              point.has_mdev,
+                              point.has_hdev,
+                              true};
+        const double figures[] = {point.oadev,   point.oadev_low, point.oadev_high, point.mdev,
+                                  point.tdev_ns, point.hdev,      point.mtie_ns};
+        for (int j = 0; j < 7; ++j) {
             char text[NUMBER_TEXT_SIZE] = "-";
-            if (point.has_mdev || j == 0 || j == 3) {
+            if (known[j]) {
                 *put_scientific(text, figures[j], 4) = '\0';
             }
             std::fprintf(out, "  %10s", text);
@@ -112,9 +133,14 @@ static void write_statistics(std::FILE *out, const RunStatistics &s, bool list_e
                          static_cast<unsigned long long>(s.steps - static_cast<uint64_t>(s.listed_step_count)));
         }
     }
-    std::fprintf(out, "  difference       mean %+.6f ms, RMS %.6f ms, min %+.4f ms, max %+.4f ms\n", difference_mean(s),
-                 difference_rms(s), s.difference_min, s.difference_max);
-    std::fprintf(out, "                   sum %+.4f ms\n", s.difference_sum);
+    if (s.regular_lines > 0) {
+        std::fprintf(out, "  difference       mean %+.6f ms, RMS %.6f ms over the %llu regular lines\n",
+                     difference_mean(s), difference_rms(s), static_cast<unsigned long long>(s.regular_lines));
+    } else {
+        std::fputs("  difference       no regular line (no step, gap or short interval)\n", out);
+    }
+    std::fprintf(out, "                   min %+.4f ms, max %+.4f ms, sum %+.4f ms over all lines\n", s.difference_min,
+                 s.difference_max, s.difference_sum);
     write_percentiles(out, s);
     double rate = 0;
     if (run_rate_ppm(s, rate)) {

@@ -97,14 +97,57 @@ class CraftedLogs(AnalyzeTestCase):
         # The run without samples has the keys too.
         empty = summary["runs"][2]
         self.assertEqual((empty["samples"], empty["stability"]), (0, []))
-        self.assertEqual(empty["frequency"], {"offset_ppm": None, "stderr_ppm": None, "residual_rms_ms": None})
+        self.assertEqual(empty["frequency"], {"offset_ppm": None, "uncertainty_ppm": None, "residual_rms_ms": None})
         self.assertEqual(set(empty["difference_ms"]["percentiles"].values()), {None})
         # And the text.
         text, _ = self.analyze(self.path("clock.log"))
         self.assertIn("  percentiles      p1 -0.1000, p5 -0.1000, p50 +0.0000, p95 +0.0187, p99 +0.0187 ms", text)
-        self.assertRegex(text, r"\n  stability        tau s +n +OADEV +MDEV +TDEV ns +MTIE ns\n"
-                               r" +1 +3 +%.4e +%.4e +[0-9.e+]+ +1.0000e\+05\n" % (tau1["oadev"], tau1["mdev"]))
+        self.assertRegex(text, r"\n  stability        tau0 0.9999969 s; noise alpha, OADEV with its 68 %% interval\n"
+                               r" +tau s +n +alpha +OADEV +68 %% low +high +MDEV +TDEV ns +HDEV +MTIE ns\n"
+                               r" +0.999997 +3 +- +%.4e +%.4e +%.4e +%.4e +[0-9.e+]+ +- +1.0000e\+05\n"
+                               % (tau1["oadev"], tau1["oadev_lo"], tau1["oadev_hi"], tau1["mdev"]))
         self.assertIn("  frequency        offset %+.6f ppm" % frequency["offset_ppm"], text)
+
+    def test_the_frequency_offset_is_per_second_of_the_counter(self):
+        # Paced by a sleep that overshoots: intervals of 1000, 1015.6 and
+        # 1031.2 ms (mean 1015.6), the system time 12.345 ppm fast; both
+        # clocks read to 0.0001 ms.
+        log = Log()
+        log.add(BANNER)
+        counter = system = 0.0
+        for i in range(3600):
+            interval = (1000.0, 1015.6, 1015.6, 1031.2)[i * 7 % 4]
+            counter_ms = round(counter + interval, 4) - counter
+            system_ms = round((counter + interval) * (1 + 12.345e-6), 4) - system
+            counter, system = counter + counter_ms, system + system_ms
+            log.sample(round(system_ms, 4), round(counter_ms, 4), at=T0 if i == 0 else None)
+        summary, _ = self.analyze_json(self.write("clock.log", log.bytes()))
+        total = summary["total"]
+        self.assertAlmostEqual(total["frequency"]["offset_ppm"], 12.345, delta=0.001)
+        self.assertAlmostEqual(total["stability"][0]["tau_s"], 1.0156, places=4)
+
+    def test_gaps_keep_the_phase_and_lost_lines_leave_holes(self):
+        # 60 lines lost in the middle of 600: two segments of 301 points.
+        log = Log()
+        log.add(BANNER)
+        log.sample(at=T0)
+        for i in range(599):
+            if i == 299:
+                log.t += 60_000
+            log.sample(1000.0 + 0.001 * (i % 3), 1000.0)
+        run = self.analyze_json(self.write("lost.log", log.bytes()))[0]["runs"][0]
+        self.assertEqual((run["missing_samples"], run["gaps"]), (60, 1))
+        self.assertEqual(run["stability"][0]["n"], 2 * (301 - 2))
+        # A virtual machine that stalls 3 s once an hour: its phase runs on
+        # across the stalls, to τ beyond an hour.
+        log = Log()
+        log.add(BANNER)
+        log.sample(at=T0)
+        for i in range(1, 3 * 3600 + 100):
+            log.sample(4000.04, 4000.0) if i % 3600 == 0 else log.sample(1000.0 + 0.001 * (i % 3), 1000.0)
+        run = self.analyze_json(self.write("stalls.log", log.bytes()))[0]["runs"][0]
+        self.assertEqual((run["missing_samples"], run["gaps"]), (9, 3))
+        self.assertGreater(run["stability"][-1]["tau_s"], 3600)
 
     def test_lines_tickwatch_writes_are_read_with_a_mark_an_extra_cr_or_no_time(self):
         log, t = crafted_log()
