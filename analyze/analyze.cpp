@@ -172,7 +172,8 @@ void add_report(Analysis &a, const ReportFields &sample, const char *file, uint6
     if (a.report != nullptr) {
         // The phase at the sample, in ms; a segment's first point is 0.
         const RunPhase &phase = a.run.statistics.phase;
-        add_value_to_chart(phase_chart, sample.utc_ms, phase.x * PHASE_UNIT_S * 1e3, phase.last_line.starts_segment);
+        add_value_to_chart(phase_chart, sample.utc_ms, phase.x * PHASE_UNIT_S * 1e3, phase.last_line.starts_segment,
+                           sample.marked, phase.last_line.missing_points > 0);
     }
 }
 

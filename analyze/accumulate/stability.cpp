@@ -105,9 +105,9 @@ static void add_point(PhaseSegment &segment, StabilitySums *sums, double x) {
     segment.ring[segment.head] = x;
     // The extremes of the 2^k points ending at p, for k = 0, 1, ...; of
     // none present, -inf and +inf.
-    constexpr double INF = std::numeric_limits<double>::infinity();
-    double block_max = present(x) ? x : -INF;
-    double block_min = present(x) ? x : INF;
+    const double none = std::numeric_limits<double>::infinity();
+    double block_max = present(x) ? x : -none;
+    double block_min = present(x) ? x : none;
     double x1 = p >= 1 ? point_back(segment, 1) : 0;  // x_{p-m}
     for (int k = 0; k < STABILITY_TAUS; ++k) {
         const int m = 1 << k;

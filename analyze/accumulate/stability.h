@@ -63,19 +63,19 @@ struct StabilityPoint {
     double oadev;
     double oadev_low;
     double oadev_high;
-    bool has_mdev;  // n' >= 2; tdev likewise
-    double mdev;
+    double mdev;  // with has_mdev; tdev likewise
     double mdev_low;
     double mdev_high;
     double tdev_ns;
     double tdev_low_ns;
     double tdev_high_ns;
-    bool has_hdev;  // n'' >= 2
-    double hdev;
+    double hdev;  // with has_hdev
     double hdev_low;
     double hdev_high;
     double mtie_ns;
-    int alpha;  // the noise's power-law exponent, or NOISE_UNKNOWN (set by phase.h)
+    int alpha;      // the noise's power-law exponent, or NOISE_UNKNOWN (set by phase.h)
+    bool has_mdev;  // n' >= 2
+    bool has_hdev;  // n'' >= 2
 };
 
 // A new segment, with its first point x_0 = 0.

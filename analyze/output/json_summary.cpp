@@ -70,7 +70,7 @@ static void write_stability_and_frequency(std::FILE *out, const RunStatistics &s
         const StabilityPoint &point = points[i];
         std::fputs(i == 0 ? "{\"tau_s\": " : ",\n       {\"tau_s\": ", out);
         write_significant(out, point.tau_s);
-        std::fprintf(out, ", \"n\": %llu, \"alpha\": ", static_cast<unsigned long long>(point.n));
+        std::fprintf(out, R"(, "n": %llu, "alpha": )", static_cast<unsigned long long>(point.n));
         if (point.alpha != NOISE_UNKNOWN) {
             std::fprintf(out, "%d", point.alpha);
         } else {
@@ -139,7 +139,7 @@ static void write_statistics(std::FILE *out, const RunStatistics &s, bool list_e
                  static_cast<unsigned long long>(s.missing_samples), static_cast<unsigned long long>(s.gaps));
     // Mean, RMS and percentiles of the regular lines; min, max and sum of
     // all. (NAN: null.)
-    std::fprintf(out, "\"regular_lines\": %llu, \"mean\": ", static_cast<unsigned long long>(s.regular_lines));
+    std::fprintf(out, R"("regular_lines": %llu, "mean": )", static_cast<unsigned long long>(s.regular_lines));
     write_number(out, difference_mean(s), 6);
     std::fputs(", \"rms\": ", out);
     write_number(out, difference_rms(s), 6);
