@@ -62,20 +62,28 @@ static uint64_t grid_steps(double interval_ms, double spacing_ms) {
 }
 
 static PhaseLine place_line(RunPhase &phase, PhaseSegment *segment, const ReportFields &sample) {
-    const double spacing_ms = phase_spacing_s(phase) * 1000;
     PhaseLine line = {};
     const bool regular = sample.counter_ms >= REGULAR_INTERVAL_MIN_MS && sample.counter_ms <= REGULAR_INTERVAL_MAX_MS;
     line.kind = sample.marked ? PhaseLineKind::marked : regular ? PhaseLineKind::regular : PhaseLineKind::gap;
+    // (τ0 only where a line is not one of the regular, next to each other.)
+    double spacing_ms = 0;
     // The time the sample times span beyond the line's own interval (they
     // hold the clock's step, the difference, as well).
     if (sample.utc_ms != UNKNOWN_TIME_MS && phase.previous_utc_ms != UNKNOWN_TIME_MS) {
         const double lost_ms = static_cast<double>(sample.utc_ms - phase.previous_utc_ms) - sample.difference_ms -
                                std::fmax(sample.counter_ms, 0.0);
-        line.missing_points = grid_steps(lost_ms, spacing_ms);
-        line.lost_lines = line.missing_points > 0;
+        if (lost_ms > REGULAR_INTERVAL_MIN_MS / 2) {
+            spacing_ms = phase_spacing_s(phase) * 1000;
+            line.missing_points = grid_steps(lost_ms, spacing_ms);
+            line.lost_lines = line.missing_points > 0;
+        }
     }
     phase.previous_utc_ms = sample.utc_ms;
-    const uint64_t steps = regular ? 1 : grid_steps(sample.counter_ms, spacing_ms);
+    uint64_t steps = 1;
+    if (!regular) {
+        spacing_ms = spacing_ms > 0 ? spacing_ms : phase_spacing_s(phase) * 1000;
+        steps = grid_steps(sample.counter_ms, spacing_ms);
+    }
     if (steps > 1) {
         line.missing_points += steps - 1;
     }
@@ -140,8 +148,7 @@ static void set_interval(double value, double edf, double &low, double &high) {
     }
 }
 
-// The listed τ, with the OADEV's EDF of each beside.
-static int list_with_edf(const RunPhase &phase, StabilityPoint out[STABILITY_TAUS], double oadev_edf[STABILITY_TAUS]) {
+int list_phase_stability(const RunPhase &phase, StabilityPoint out[STABILITY_TAUS], StabilityIntervals intervals) {
     const double tau0_s = phase_spacing_s(phase);
     int alpha[STABILITY_TAUS];
     identify_noise_per_tau(phase.noise, STABILITY_TAUS, alpha);
@@ -157,8 +164,11 @@ static int list_with_edf(const RunPhase &phase, StabilityPoint out[STABILITY_TAU
         StabilityPoint &point = out[count];
         point = stability_point(sums, m, PHASE_UNIT_S, tau0_s);
         point.alpha = alpha[count];
-        oadev_edf[count] = edf;
+        point.oadev_edf = edf;
         set_interval(point.oadev, edf, point.oadev_low, point.oadev_high);
+        if (intervals == StabilityIntervals::oadev) {
+            continue;
+        }
         if (point.has_mdev) {
             const double mdev_edf =
                 edf_for(Variance::modified_allan, alpha[count], m, sums.mdev_terms, sums.mdev_stretches);
@@ -177,11 +187,6 @@ static int list_with_edf(const RunPhase &phase, StabilityPoint out[STABILITY_TAU
     return count;
 }
 
-int list_phase_stability(const RunPhase &phase, StabilityPoint out[STABILITY_TAUS]) {
-    double oadev_edf[STABILITY_TAUS];
-    return list_with_edf(phase, out, oadev_edf);
-}
-
 // The noise part of the offset's uncertainty scales one τ's OADEV to the
 // fit's span by the noise's power law: a τ whose noise was identified from
 // fewer every-m-th points than this is too often wrong for that (white FM
@@ -195,19 +200,16 @@ static uint64_t lag1_points(const Lag1Sums &sums) {
     return pooled.points[0];
 }
 
-FrequencyFigures phase_frequency(const RunPhase &phase) {
+FrequencyFigures phase_frequency(const RunPhase &phase, const StabilityPoint *points, int count) {
     FrequencyFigures f = frequency_figures(phase.frequency, PHASE_UNIT_S);
     if (!f.has_stderr) {
         return f;
     }
-    StabilityPoint points[STABILITY_TAUS];
-    double oadev_edf[STABILITY_TAUS];
-    const int count = list_with_edf(phase, points, oadev_edf);
     StabilityWithNoise with_noise[STABILITY_TAUS];
     int known = 0;
     for (int i = 0; i < count; ++i) {
         if (points[i].alpha != NOISE_UNKNOWN && lag1_points(phase.noise.tau[i]) >= FREQUENCY_NOISE_MIN_POINTS) {
-            with_noise[known++] = {points[i].tau_s, points[i].oadev, oadev_edf[i], points[i].alpha};
+            with_noise[known++] = {points[i].tau_s, points[i].oadev, points[i].oadev_edf, points[i].alpha};
         }
     }
     const FrequencyUncertaintyInputs inputs = {f.fit_stderr, f.time_squares_s2, phase_spacing_s(phase), with_noise,

@@ -69,10 +69,16 @@ void add_phase_to_total(RunPhase &total, const RunPhase &run);
 // τ0 in seconds: the regular lines' mean interval, or the nominal one.
 double phase_spacing_s(const RunPhase &phase);
 
+// Which intervals a listing gives: their degrees of freedom are costly, and
+// the text shows only the OADEV's.
+enum class StabilityIntervals { all, oadev };
 // The τ listed, in order, with their 68 % intervals and noise: each while
 // its OADEV has at least 1 degree of freedom, for the noise identified at
 // it, or, where none is, for the least favourable noise (alpha then
 // NOISE_UNKNOWN). Returns how many.
-int list_phase_stability(const RunPhase &phase, StabilityPoint out[STABILITY_TAUS]);
-// The frequency offset and its uncertainty whatever the noise.
-FrequencyFigures phase_frequency(const RunPhase &phase);
+int list_phase_stability(const RunPhase &phase, StabilityPoint out[STABILITY_TAUS],
+                         StabilityIntervals intervals = StabilityIntervals::all);
+// The frequency offset and its uncertainty whatever the noise, from the
+// phase and its listed stability (the degrees of freedom are costly:
+// list them once).
+FrequencyFigures phase_frequency(const RunPhase &phase, const StabilityPoint *points, int count);

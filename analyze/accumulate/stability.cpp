@@ -40,6 +40,25 @@ static double window_sum(const PhaseSegment &segment, int m, int &missing) {
 static inline void add_terms(const PhaseSegment &segment, uint64_t p, int m, double x, double x1, double x2,
                              double &window, int &missing, unsigned char &last_terms, TauSums &sums) {
     const auto mu = static_cast<uint64_t>(m);
+    // Most of the time every point the terms need, x_{p-3m} to x_p, is
+    // there, and so were the last terms: no term to leave out.
+    if (last_terms == 7 && p >= segment.present_from + 3 * mu) {
+        const double x3 = point_back(segment, 3 * m);
+        const double s = x - 2 * x1 + x2;
+        sums.oadev_sum += s * s;
+        ++sums.oadev_terms;
+        window += s - (x1 - 2 * x2 + x3);
+        const double h = x - 3 * x1 + 3 * x2 - x3;
+        sums.hdev_sum += h * h;
+        ++sums.hdev_terms;
+        const uint64_t j = p + 1 - 3 * mu;
+        if (j % WINDOW_RESUM_PERIOD == 0) {
+            window = window_sum(segment, m, missing);
+        }
+        sums.mdev_sum += window * window;
+        ++sums.mdev_terms;
+        return;
+    }
     const double s = x - 2 * x1 + x2;
     const bool whole = present(s);
     unsigned char terms = 0;
@@ -82,11 +101,14 @@ static inline void add_terms(const PhaseSegment &segment, uint64_t p, int m, dou
         }
     }
     // A term summed after one that was not (or none) starts a stretch.
-    const unsigned char starts = terms & ~last_terms;
-    sums.oadev_stretches += starts & 1;
-    sums.mdev_stretches += (starts >> 1) & 1;
-    sums.hdev_stretches += (starts >> 2) & 1;
-    last_terms = terms;
+    // (Rarely: the terms of a segment are mostly all there.)
+    if (terms != last_terms) {
+        const unsigned char starts = terms & ~last_terms;
+        sums.oadev_stretches += starts & 1;
+        sums.mdev_stretches += (starts >> 1) & 1;
+        sums.hdev_stretches += (starts >> 2) & 1;
+        last_terms = terms;
+    }
 }
 
 void add_deviation_terms(const PhaseSegment &segment, int m, double &window, int &missing, TauSums &sums) {
@@ -101,6 +123,9 @@ void add_deviation_terms(const PhaseSegment &segment, int m, double &window, int
 
 static void add_point(PhaseSegment &segment, StabilitySums *sums, double x) {
     const uint64_t p = segment.points++;
+    if (!present(x)) {
+        segment.present_from = p + 1;
+    }
     segment.head = p == 0 ? 0 : (segment.head + 1 == PHASE_RING_SIZE ? 0 : segment.head + 1);
     segment.ring[segment.head] = x;
     // The extremes of the 2^k points ending at p, for k = 0, 1, ...; of
@@ -145,6 +170,7 @@ static void add_point(PhaseSegment &segment, StabilitySums *sums, double x) {
 
 void start_segment(PhaseSegment &segment) {
     segment.points = 0;
+    segment.present_from = 0;
     for (unsigned char &terms : segment.last_terms) {
         terms = 0;
     }

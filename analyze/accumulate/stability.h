@@ -40,6 +40,7 @@ struct StabilitySums {
 // segment; start_segment needs no clearing of it.
 struct PhaseSegment {
     uint64_t points;                     // N so far, missing ones included
+    uint64_t present_from;               // the first point after the last missing one
     int head;                            // ring slot of x_{N-1}
     double window[STABILITY_TAUS];       // the inner sum of the last MDEV term, its present terms
     int window_missing[STABILITY_TAUS];  // the second differences missing from it
@@ -63,7 +64,8 @@ struct StabilityPoint {
     double oadev;
     double oadev_low;
     double oadev_high;
-    double mdev;  // with has_mdev; tdev likewise
+    double oadev_edf;  // its degrees of freedom
+    double mdev;       // with has_mdev; tdev likewise
     double mdev_low;
     double mdev_high;
     double tdev_ns;

@@ -313,9 +313,10 @@ void write_figure(std::FILE *out, const char *caption) {
 ReportFigures report_figures(const RunStatistics &statistics, const DifferenceCounts &counts) {
     const RunPhase &phase = statistics.phase;
     ReportFigures f = {};
-    f.frequency = phase_frequency(phase);
+
     f.percentiles = difference_percentiles(counts);
     f.stability_count = list_phase_stability(phase, f.stability);
+    f.frequency = phase_frequency(phase, f.stability, f.stability_count);
     return f;
 }
 

@@ -94,7 +94,7 @@ static void write_stability_and_frequency(std::FILE *out, const RunStatistics &s
         write_number(out, point.mtie_ns, 0);
         std::fputs("}", out);
     }
-    const FrequencyFigures f = phase_frequency(s.phase);
+    const FrequencyFigures f = phase_frequency(s.phase, points, count);
     std::fputs("],\n     \"frequency\": {\"offset_ppm\": ", out);
     write_number(out, f.has_offset ? f.offset_ppm : NAN, 6);
     std::fputs(", \"uncertainty_ppm\": ", out);

@@ -34,8 +34,8 @@ static void write_percentiles(std::FILE *out, const RunStatistics &s) {
     std::fputs(" ms (regular lines)\n", out);
 }
 
-static void write_frequency(std::FILE *out, const RunStatistics &s) {
-    const FrequencyFigures f = phase_frequency(s.phase);
+static void write_frequency(std::FILE *out, const RunStatistics &s, const StabilityPoint *points, int count) {
+    const FrequencyFigures f = phase_frequency(s.phase, points, count);
     if (!f.has_offset) {
         std::fputs("  frequency        none (no segment of two samples)\n", out);
         return;
@@ -51,9 +51,7 @@ static void write_frequency(std::FILE *out, const RunStatistics &s) {
 
 // Every other τ (and the longest) keeps the table short; --json has all,
 // with the intervals of every deviation.
-static void write_stability(std::FILE *out, const RunStatistics &s) {
-    StabilityPoint points[STABILITY_TAUS];
-    const int count = list_phase_stability(s.phase, points);
+static void write_stability(std::FILE *out, const RunStatistics &s, const StabilityPoint *points, int count) {
     if (count == 0) {
         std::fputs("  stability        none (segments too short)\n", out);
         return;
@@ -176,8 +174,10 @@ static void write_statistics(std::FILE *out, const RunStatistics &s, bool list_e
                          static_cast<unsigned long long>(s.changes - static_cast<uint64_t>(s.listed_change_count)));
         }
     }
-    write_frequency(out, s);
-    write_stability(out, s);
+    StabilityPoint points[STABILITY_TAUS];
+    const int count = list_phase_stability(s.phase, points, StabilityIntervals::oadev);
+    write_frequency(out, s, points, count);
+    write_stability(out, s, points, count);
 }
 
 void write_run_text(std::FILE *out, const LogRun &run) {

@@ -99,7 +99,7 @@ TEST(AnalyzePhase, DeviationsCarryIntervalsAndNoiseAndTheOffsetItsUncertainty) {
     }
     // σ_y(τ0) = 0.01 ms / 1.0156 s; the slope's standard deviation for
     // white FM over N intervals is σ_y(τ0)·√(6/5 / N).
-    const FrequencyFigures f = phase_frequency(phase);
+    const FrequencyFigures f = phase_frequency(phase, points, count);
     ASSERT_TRUE(f.has_uncertainty);
     const double expected_ppm = 1e-5 / 1.0156 * std::sqrt(1.2 / 4000) * 1e6;
     EXPECT_GT(f.uncertainty_ppm, 0.7 * expected_ppm);
