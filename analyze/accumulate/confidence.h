@@ -25,15 +25,15 @@ enum class Variance {
     overlapping_hadamard,  // d = 3, unmodified, all overlapping terms
 };
 
-// The first α with no EDF (below the lowest one supported).
+// The α that have an EDF: edf_alpha_min(variance) .. EDF_ALPHA_MAX.
 constexpr int EDF_ALPHA_MAX = 2;
 int edf_alpha_min(Variance variance);  // −2; −4 for the Hadamard variance
 
 // The EDF of a variance estimated at τ = m·τ0 from one segment whose
 // estimate has `terms` terms (OADEV: N − 2m, MDEV: N − 3m + 1, HDEV:
 // N − 3m, N the segment's phase points), for noise α, by Greenhall and
-// Riley's algorithm (exact sums, see confidence.cpp). 0 when terms < 1, or
-// α outside edf_alpha_min(variance) .. EDF_ALPHA_MAX.
+// Riley's algorithm (its sums to about 1e-6, see confidence.cpp). 0 when
+// terms < 1, or α outside edf_alpha_min(variance) .. EDF_ALPHA_MAX.
 double segment_edf(Variance variance, int alpha, int m, double terms);
 // The same pooled over `segments` segments with `terms` terms in all (the
 // sums of stability.h): taken as that many segments of equal length, which
@@ -54,15 +54,17 @@ DeviationInterval deviation_interval(double deviation, double edf);
 // Noise identification by the lag-1 autocorrelation of the phase (Riley
 // and Greenhall, 2004), for one τ = m·τ0: it is fed the segment's every
 // m-th phase point, x_0, x_m, x_2m, ..., and keeps the lag-1 sums of those
-// points differenced d = 0, 1 and 2 times. Each segment's sums are about
-// its own first values (no cancellation under a large drift) and its own
-// means; segments and runs pool by adding.
+// points differenced d = 0, 1 and 2 times. Each segment's sums are raw sums
+// of values less the segment's first (d = 0: less the line through its
+// first two, so that no drift cancels the noise's digits away), closed
+// about the segment's own least-squares line (d = 0: a frequency offset
+// is no noise) or mean (d = 1, 2); segments and runs pool by adding.
 constexpr int LAG1_DIFFERENCES = 3;  // d = 0, 1, 2
 // Fewer decimated points than this in all: "unknown".
 constexpr uint64_t LAG1_MIN_POINTS = 30;
 struct Lag1Sums {
-    // Closed segments, for each d: Σ (z_i − z̄)², Σ (z_i − z̄)(z_{i+1} − z̄)
-    // about each segment's own mean z̄, and the points.
+    // Closed segments, for each d: Σ r_i², Σ r_i r_{i+1}, r = z less its
+    // segment's line (d = 0) or mean, and the points.
     uint64_t points[LAG1_DIFFERENCES];
     double squares[LAG1_DIFFERENCES];
     double lag_products[LAG1_DIFFERENCES];
@@ -70,10 +72,11 @@ struct Lag1Sums {
     uint64_t open_points;  // of x; 0: no open segment
     double last[LAG1_DIFFERENCES];
     double shift[LAG1_DIFFERENCES];
-    double first[LAG1_DIFFERENCES];
+    double shift_slope;  // d = 0: x_1 − x_0
     double sum[LAG1_DIFFERENCES];
     double sum_squares[LAG1_DIFFERENCES];
     double sum_products[LAG1_DIFFERENCES];
+    double time_products;  // d = 0: Σ i·v_i, i = 0, 1, ... in the segment
 };
 // Closes the open segment, if any, and opens one without points.
 void start_lag1_segment(Lag1Sums &sums);
@@ -92,9 +95,10 @@ void start_noise_segment(NoiseSums &sums);
 // The segment's point number `index` (0, 1, ...): to each τ whose m divides it.
 void add_noise_point(NoiseSums &sums, uint64_t index, double x);
 void add_noise(NoiseSums &into, const NoiseSums &from);
-// α for each of the first `count` τ: where unknown, the previous τ's; the
-// τ before the first known one take its α; all NOISE_UNKNOWN if none is
-// known.
+// α for each of the first `count` τ, never above the previous τ's (the
+// noise with the lowest α dominates ever more as τ grows); where unknown,
+// the previous τ's; the τ before the first known one take its α; all
+// NOISE_UNKNOWN if none is known.
 void identify_noise_per_tau(const NoiseSums &sums, int count, int alpha_out[STABILITY_TAUS]);
 
 // The uncertainty of the frequency offset (the pooled least-squares slope
@@ -112,8 +116,10 @@ struct FrequencyUncertaintyInputs {
     const StabilityWithNoise *stability;  // in order of τ
     int stability_count;
 };
-// The least EDF of an OADEV that may set the noise part.
-constexpr double FREQUENCY_MIN_EDF = 8;
+// The least EDF of an OADEV that may set the noise part: low, so that the
+// τ is long and the extrapolation short (flicker FM, often taken for
+// random-walk FM at long τ, is then overstated by 1.5x rather than 3x).
+constexpr double FREQUENCY_MIN_EDF = 2.5;
 // The larger of the classical standard error, right for white PM, and the
 // noise part: k(α)·σ_y(T), σ_y at the fit's span T = ∛(12 Σ(t − t̄)²/τ0²)·τ0
 // (one segment of N points: about N·τ0) extrapolated by α's power law from the

@@ -187,19 +187,6 @@ int list_phase_stability(const RunPhase &phase, StabilityPoint out[STABILITY_TAU
     return count;
 }
 
-// The noise part of the offset's uncertainty scales one τ's OADEV to the
-// fit's span by the noise's power law: a τ whose noise was identified from
-// fewer every-m-th points than this is too often wrong for that (white FM
-// from 31 points: 6 runs of 50 took it for another; from 125, none), and a
-// wrong law extrapolated far is wrong by orders of magnitude.
-constexpr uint64_t FREQUENCY_NOISE_MIN_POINTS = 100;
-
-static uint64_t lag1_points(const Lag1Sums &sums) {
-    Lag1Sums pooled = {};
-    add_lag1(pooled, sums);
-    return pooled.points[0];
-}
-
 FrequencyFigures phase_frequency(const RunPhase &phase, const StabilityPoint *points, int count) {
     FrequencyFigures f = frequency_figures(phase.frequency, PHASE_UNIT_S);
     if (!f.has_stderr) {
@@ -208,7 +195,7 @@ FrequencyFigures phase_frequency(const RunPhase &phase, const StabilityPoint *po
     StabilityWithNoise with_noise[STABILITY_TAUS];
     int known = 0;
     for (int i = 0; i < count; ++i) {
-        if (points[i].alpha != NOISE_UNKNOWN && lag1_points(phase.noise.tau[i]) >= FREQUENCY_NOISE_MIN_POINTS) {
+        if (points[i].alpha != NOISE_UNKNOWN) {
             with_noise[known++] = {points[i].tau_s, points[i].oadev, points[i].oadev_edf, points[i].alpha};
         }
     }

@@ -13,7 +13,7 @@ void write_status_line(std::FILE *out, int64_t now_ms, const RunStatistics &tota
     } else {
         std::fputs("  rate -", out);
     }
-    if (total.samples > 0) {
+    if (total.regular_lines > 0) {
         std::fprintf(out, "  rms %.4f ms", difference_rms(total));
     } else {
         std::fputs("  rms -", out);

@@ -160,7 +160,7 @@ TEST(FrequencyUncertainty, ScalesTheLongestReliableDeviationToTheSpan) {
         {1, 1e-9, 9000, 0},
         {64, 1e-9 / 8, 150, 0},
         {1024, 1e-9 / 32, 9, 0},
-        {2048, 1e-9 / std::sqrt(2048.0), 4, 0},  // too few degrees of freedom
+        {2048, 1e-9 / std::sqrt(2048.0), 2, 0},  // too few degrees of freedom
     };
     FrequencyUncertaintyInputs inputs = {1e-14, n * (n * n - 1) / 12, 1, points, 4};
     // σ_y(T) = 1e-9/√T, k = √1.2, T = ∛(n³ − n).
