@@ -83,7 +83,9 @@ class Analysis {
     Analysis(const AnalyzeOptions &options, OutputSet &outputs)
         : options_(options), outputs_(outputs),
           pipeline_(PipelineSettings{outputs.wanted(OutputKind::svg) || outputs.wanted(OutputKind::html),
-                                     outputs.wanted(OutputKind::html), options.window},
+                                     outputs.wanted(OutputKind::html), options.window,
+                                     options.json || outputs.wanted(OutputKind::html) ? StabilityIntervals::all
+                                                                                      : StabilityIntervals::oadev},
                     listener_for(options)),
           shown_logs_(std::make_unique<const char *[]>(static_cast<size_t>(options.log_count))),
           read_block_(std::make_unique<char[]>(READ_BLOCK_SIZE)) {
@@ -222,13 +224,14 @@ void Analysis::write_output(OutputKind kind, std::FILE *out, const PipelineSnaps
         figures.unrecognised_lines = s.unrecognised_lines;
         figures.has_last_sample = s.last_sample != nullptr;
         figures.last_sample = s.last_sample != nullptr ? *s.last_sample : ReportFields{};
+        figures.has_difference_rms = s.figures->has_regular_lines;
+        figures.difference_rms_ms = s.figures->difference_rms_ms;
         figures.has_frequency_offset = s.figures->frequency.has_offset;
         figures.frequency_offset_ratio = s.figures->frequency.offset_ppm / 1e6;
+        // The first τ, m = 1 to 1024.
         for (int i = 0; i < s.figures->stability_count && figures.oadev_count < MAX_OADEV_POINTS; ++i) {
             const StabilityPoint &point = s.figures->stability[i];
-            if (point.tau_s <= MAX_OADEV_TAU_SECONDS) {
-                figures.oadev[figures.oadev_count++] = {point.tau_s, point.oadev};
-            }
+            figures.oadev[figures.oadev_count++] = {point.tau_s, point.oadev};
         }
         write_metrics(out, figures);
         break;

@@ -21,7 +21,7 @@ template <typename T> Pipeline::Buffer<T> Pipeline::zeroed(size_t count) {
 Pipeline::Pipeline(const PipelineSettings &settings, const PipelineListener &listener)
     : listener_(listener), phase_segment_(zeroed<PhaseSegment>()), run_differences_(zeroed<DifferenceCounts>()),
       total_differences_(zeroed<DifferenceCounts>()), file_differences_(zeroed<DifferenceCounts>()),
-      run_episodes_(zeroed<RunEpisodes>()), window_(settings.window) {
+      run_episodes_(zeroed<RunEpisodes>()), window_(settings.window), intervals_(settings.intervals) {
     if (settings.keep_chart) {
         difference_chart_ = zeroed<ChartData>();
         rate_chart_ = zeroed<ChartData>();
@@ -84,7 +84,7 @@ void Pipeline::close_run() {
     run_open_ = false;
     RunEpisodes &episodes = *run_episodes_;
     end_episodes(episodes);
-    const RunFigures figures = figures_of(run_.statistics, run_differences_.get());
+    const RunFigures figures = figures_of(run_.statistics, run_differences_.get(), intervals_);
     if (listener_.run_ended != nullptr) {
         listener_.run_ended(listener_.context, run_, figures, episodes);
     }
@@ -101,7 +101,7 @@ void Pipeline::close_run() {
 
 void Pipeline::summarise_open_file() {
     if (!run_open_) {
-        summarise_file(files_.back(), file_, file_runs_, file_total_, file_episodes_, *file_differences_);
+        summarise_file(files_.back(), file_, file_runs_, file_total_, file_episodes_, *file_differences_, intervals_);
         return;
     }
     RunStatistics statistics = file_total_;
@@ -114,7 +114,7 @@ void Pipeline::summarise_open_file() {
     add_counts(*snapshot_file_differences_, *run_differences_);
     EpisodeTotals episodes = file_episodes_;
     add_episode_totals(episodes, snapshot_episodes_->totals);
-    summarise_file(files_.back(), file_, file_runs_ + 1, statistics, episodes, *snapshot_file_differences_);
+    summarise_file(files_.back(), file_, file_runs_ + 1, statistics, episodes, *snapshot_file_differences_, intervals_);
 }
 
 // Every report line passes here, and only the samples within the window
@@ -144,17 +144,18 @@ inline void Pipeline::take_sample(const ReportFields &sample, uint64_t number) {
         add_to_chart(*difference_chart_, sample, run_.number, starts_run);
         double rate_ppm = 0;
         if (!sample.marked && sample_rate_ppm(sample, rate_ppm)) {
-            add_value_to_chart(*rate_chart_, sample.utc_ms, rate_ppm, starts_run);
+            add_value_to_chart(*rate_chart_, sample.utc_ms, rate_ppm, starts_run, false, false);
         }
     }
     if (phase_chart_) {
-        // The point the sample ends on, in ms; a segment's first is 0.
-        const PhaseSegment &segment = *phase_segment_;
-        const double phase_ms = segment.ring[segment.head] * PHASE_UNIT_S * 1e3;
-        const bool starts_segment = segment.points == 1;
-        add_value_to_chart(*phase_chart_, sample.utc_ms, phase_ms, starts_segment);
-        // The point's time in its segment as the fit takes it: its index, τ0 = 1 s.
-        add_value_to_chart(*phase_time_chart_, sample.utc_ms, static_cast<double>(segment.points - 1), starts_segment);
+        // The phase at the sample, in ms; a segment's first point is 0.
+        const RunPhase &phase = run_.statistics.phase;
+        const bool starts_segment = phase.last_line.starts_segment;
+        add_value_to_chart(*phase_chart_, sample.utc_ms, phase.x * PHASE_UNIT_S * 1e3, starts_segment, sample.marked,
+                           phase.last_line.missing_points > 0);
+        // The sample's time in its segment as the fit takes it: the
+        // counter's elapsed time, s.
+        add_value_to_chart(*phase_time_chart_, sample.utc_ms, phase.t * PHASE_UNIT_S, starts_segment, false, false);
     }
 }
 
@@ -280,13 +281,13 @@ const PipelineSnapshot &Pipeline::snapshot() {
         if (listed_runs_ && listed < REPORT_LISTED_RUNS) {
             // Its slot, until it ends and takes it for good.
             listed_runs_.get()[listed++] =
-                ReportRun{run_, figures_of(run_.statistics, run_differences_.get()), *snapshot_episodes_};
+                ReportRun{run_, figures_of(run_.statistics, run_differences_.get(), intervals_), *snapshot_episodes_};
         }
     }
     if (file_ != nullptr) {
         summarise_open_file();
     }
-    snapshot_figures_ = figures_of(snapshot_total_, differences);
+    snapshot_figures_ = figures_of(snapshot_total_, differences, intervals_);
     snapshot_ = PipelineSnapshot{};
     snapshot_.runs = runs_;
     snapshot_.unrecognised_lines = unrecognised_lines_ + file_counts_.not_understood;

@@ -20,6 +20,7 @@
 #include "analyze/accumulate/episodes.h"
 #include "analyze/accumulate/figures.h"
 #include "analyze/accumulate/file_summary.h"
+#include "analyze/accumulate/phase.h"
 #include "analyze/accumulate/stability.h"
 #include "analyze/accumulate/statistics.h"
 #include "analyze/output/html_report.h"
@@ -31,6 +32,9 @@ struct PipelineSettings {
     bool keep_chart;    // the difference and the rate over time (for --svg and --html)
     bool keep_report;   // the first runs with their figures, and the phase over time (for --html)
     TimeWindow window;  // the samples outside it are left out, and counted
+    // The stability intervals the figures give: all of them for an output
+    // that shows them (JSON, HTML), else the OADEV's alone, which are cheaper.
+    StabilityIntervals intervals;
 };
 
 // Why a line was left out of the analysis.
@@ -160,6 +164,7 @@ class Pipeline {
     int listed_run_count_ = 0;
 
     TimeWindow window_;
+    StabilityIntervals intervals_;
     const char *file_ = nullptr;
     FileCounts file_counts_ = {};
     uint64_t unrecognised_lines_ = 0;  // of the files ended

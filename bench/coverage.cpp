@@ -1,9 +1,9 @@
 // Does a 68 % interval hold the truth 68 % of the time? For each of the
-// five power-law noises, many simulated phase series of 20 000 points go
-// through the streaming stability sums, the noise identification and the
-// EDF of analyze/accumulate/confidence.h:
-// - the intervals of OADEV, MDEV, TDEV and HDEV (HDEV computed here from
-//   the phase, overlapping, SP 1065's formula) at a short, a middle and a
+// five power-law noises, many simulated phase series of 20 000 points go,
+// as the report lines of a run, through what the analyzer does with a log's
+// lines: the phase (analyze/accumulate/phase.h), its streaming stability
+// sums, the noise identification, the EDF and the frequency fit:
+// - the intervals of OADEV, MDEV, TDEV and HDEV at a short, a middle and a
 //   long τ must hold the true deviation (the root of the mean variance
 //   over all the series) in 55 to 80 % of the series;
 // - the frequency offset's uncertainty must cover |estimate − true| in 50
@@ -17,9 +17,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "analyze/accumulate/confidence.h"
-#include "analyze/accumulate/frequency.h"
-#include "analyze/accumulate/stability.h"
+#include "analyze/accumulate/phase.h"
+#include "analyze/parse/utc_time.h"
 #include "tests/support/power_law_noise.h"
 
 namespace {
@@ -40,29 +39,6 @@ const char *const FIGURE_NAMES[FIGURES] = {"OADEV", "MDEV", "TDEV", "HDEV"};
 
 PhaseSegment segment;  // about 5 MB: static storage
 
-// The EDF for one α, m and terms: the same in every series but for α.
-double cached_edf(Variance variance, int alpha, int k, double terms) {
-    static double cache[3][5][STABILITY_TAUS][2];  // [variance][α][k]{terms, edf}
-    double *entry = cache[static_cast<int>(variance)][alpha + 2][k];
-    if (entry[0] != terms) {
-        entry[0] = terms;
-        entry[1] = segment_edf(variance, alpha, 1 << k, terms);
-    }
-    return entry[1];
-}
-
-double hadamard_variance(const std::vector<double> &x, int m) {
-    double sum = 0;
-    const size_t mu = static_cast<size_t>(m);
-    const size_t terms = x.size() - 3 * mu;
-    for (size_t i = 0; i < terms; ++i) {
-        const double z = x[i + 3 * mu] - 3 * x[i + 2 * mu] + 3 * x[i + mu] - x[i];
-        sum += z * z;
-    }
-    const double tau = m;  // s, τ0 = 1 s; the phase converted from UNIT_S
-    return sum * UNIT_S * UNIT_S / (6 * tau * tau * static_cast<double>(terms));
-}
-
 struct Estimate {
     double value[FIGURES];
     DeviationInterval interval[FIGURES];
@@ -77,63 +53,40 @@ struct SeriesResult {
 
 SeriesResult simulate(int alpha, uint64_t seed) {
     std::vector<double> x = power_law_phase(alpha, POINTS, seed);
+    // Report lines of 1000 ms whose differences sum to the series, in
+    // whole phase units as a log's are (rounded as a whole, not step by
+    // step, so that no rounding walks).
+    RunPhase phase;
+    start_phase(phase);
+    double previous = 0;
     for (size_t i = 0; i < x.size(); ++i) {
-        x[i] = x[i] * 10 + TRUE_OFFSET * static_cast<double>(i);
-    }
-    StabilitySums sums = {};
-    FrequencySums frequency = {};
-    NoiseSums noise = {};
-    start_segment(segment);
-    start_frequency_segment(frequency);
-    start_noise_segment(noise);
-    for (size_t i = 0; i < x.size(); ++i) {
-        const double relative = x[i] - x[0];  // the segment's x_0 = 0
+        const double whole = std::nearbyint(x[i] * 10 + TRUE_OFFSET * static_cast<double>(i));
         if (i > 0) {
-            add_phase_step(segment, sums, x[i] - x[i - 1]);
+            const double difference_ms = (whole - previous) * UNIT_S * 1e3;
+            add_to_phase(phase, &segment,
+                         ReportFields{UNKNOWN_TIME_MS, 1000 + difference_ms, 1000, difference_ms, 0, 0, false});
         }
-        add_frequency_point(frequency, relative);
-        add_noise_point(noise, i, relative);
+        previous = whole;
     }
-    start_frequency_segment(frequency);
     StabilityPoint points[STABILITY_TAUS];
-    const int count = list_stability(sums, UNIT_S, points);
-    int alphas[STABILITY_TAUS];
-    identify_noise_per_tau(noise, count, alphas);
-
+    const int count = list_phase_stability(phase, points);
     SeriesResult result = {};
-    for (int c = 0; c < CHECKED; ++c) {
-        const int k = CHECKED_K[c];
-        const int m = 1 << k;
-        const int a = alphas[k];
-        const StabilityPoint &p = points[k];
-        const double points_in_series = static_cast<double>(x.size());
-        const double hdev = std::sqrt(hadamard_variance(x, m));
-        const double oadev_edf = cached_edf(Variance::overlapping_allan, a, k, static_cast<double>(p.n));
-        const double mdev_edf = cached_edf(Variance::modified_allan, a, k, static_cast<double>(sums.tau[k].mdev_terms));
-        const double hdev_edf = cached_edf(Variance::overlapping_hadamard, a, k, points_in_series - 3 * m);
+    for (int c = 0; c < CHECKED && CHECKED_K[c] < count; ++c) {
+        const StabilityPoint &p = points[CHECKED_K[c]];
         Estimate &e = result.at[c];
         e.value[OADEV] = p.oadev;
         e.value[MDEV] = p.mdev;
         e.value[TDEV] = p.tdev_ns;
-        e.value[HDEV] = hdev;
-        e.interval[OADEV] = deviation_interval(p.oadev, oadev_edf);
-        e.interval[MDEV] = deviation_interval(p.mdev, mdev_edf);
-        e.interval[TDEV] = deviation_interval(p.tdev_ns, mdev_edf);
-        e.interval[HDEV] = deviation_interval(hdev, hdev_edf);
-        result.alpha[c] = a;
+        e.value[HDEV] = p.hdev;
+        e.interval[OADEV] = {p.oadev_low, p.oadev_high};
+        e.interval[MDEV] = {p.mdev_low, p.mdev_high};
+        e.interval[TDEV] = {p.tdev_low_ns, p.tdev_high_ns};
+        e.interval[HDEV] = {p.hdev_low, p.hdev_high};
+        result.alpha[c] = p.alpha;
     }
-
-    StabilityWithNoise with_noise[STABILITY_TAUS];
-    for (int k = 0; k < count; ++k) {
-        with_noise[k] = {points[k].tau_s, points[k].oadev,
-                         cached_edf(Variance::overlapping_allan, alphas[k], k, static_cast<double>(points[k].n)),
-                         alphas[k]};
-    }
-    const FrequencyFigures figures = frequency_figures(frequency, UNIT_S);
-    const auto n = static_cast<double>(x.size());
-    const FrequencyUncertaintyInputs inputs = {figures.stderr_ppm * 1e-6, n * (n * n - 1) / 12, 1.0, with_noise, count};
+    const FrequencyFigures figures = phase_frequency(phase, points, count);
     result.frequency_error = figures.offset_ppm * 1e-6 - TRUE_OFFSET * UNIT_S;
-    result.frequency_uncertainty = frequency_uncertainty(inputs);
+    result.frequency_uncertainty = figures.uncertainty_ppm * 1e-6;
     return result;
 }
 

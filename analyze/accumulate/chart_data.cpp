@@ -132,7 +132,7 @@ void add_to_chart(ChartData &chart, const ReportFields &sample, int32_t run, boo
     merge_bucket(bucket, one);
 }
 
-void add_value_to_chart(ChartData &chart, int64_t utc_ms, double value, bool starts_line) {
+void add_value_to_chart(ChartData &chart, int64_t utc_ms, double value, bool starts_line, bool step, bool gap) {
     if (utc_ms == UNKNOWN_TIME_MS) {
         ++chart.untimed_samples;
         return;
@@ -145,5 +145,13 @@ void add_value_to_chart(ChartData &chart, int64_t utc_ms, double value, bool sta
     one.mean_samples = 1;
     one.mean_sum = value;
     one.run_started = starts_line && chart.samples > 1 ? 1 : 0;
+    one.steps = step ? 1 : 0;
+    chart.steps += one.steps;
+    if (gap && chart.samples > 1) {
+        one.gaps = 1;
+        one.gap_from_ms = chart.previous_ms;
+        one.gap_to_ms = utc_ms;
+    }
+    chart.previous_ms = utc_ms;
     merge_bucket(bucket, one);
 }

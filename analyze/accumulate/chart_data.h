@@ -53,6 +53,7 @@ void start_chart(ChartData &chart);
 void add_to_chart(ChartData &chart, const ReportFields &sample, int32_t run, bool starts_run);
 // A value at a time, for a chart of something else than the samples' own
 // difference: the value takes the difference's place, and starts_line
-// breaks the line there as a run start does.
-void add_value_to_chart(ChartData &chart, int64_t utc_ms, double value, bool starts_line);
+// breaks the line there as a run start does; step marks a step there, gap
+// samples missing since the value before.
+void add_value_to_chart(ChartData &chart, int64_t utc_ms, double value, bool starts_line, bool step, bool gap);
 void merge_bucket(ChartBucket &into, const ChartBucket &from);

@@ -2,14 +2,18 @@
 
 #include <cmath>
 
-RunFigures figures_of(const RunStatistics &statistics, const DifferenceCounts *differences) {
+RunFigures figures_of(const RunStatistics &statistics, const DifferenceCounts *differences,
+                      StabilityIntervals intervals) {
     RunFigures f = {};
-    f.has_samples = statistics.samples > 0;
-    f.difference_mean_ms = f.has_samples ? difference_mean(statistics) : NAN;
-    f.difference_rms_ms = f.has_samples ? difference_rms(statistics) : NAN;
+    f.has_regular_lines = statistics.regular_lines > 0;
+    f.difference_mean_ms = difference_mean(statistics);
+    f.difference_rms_ms = difference_rms(statistics);
     f.has_rate = run_rate_ppm(statistics, f.rate_ppm);
-    f.frequency = frequency_figures(statistics.phase.frequency, PHASE_UNIT_S);
-    f.stability_count = list_stability(statistics.phase.stability, PHASE_UNIT_S, f.stability);
+    f.tau0_s = statistics.samples > 0 ? phase_spacing_s(statistics.phase) : NAN;
+    // The uncertainty needs the noise and the degrees of freedom the
+    // listing finds: listed first.
+    f.stability_count = list_phase_stability(statistics.phase, f.stability, intervals);
+    f.frequency = phase_frequency(statistics.phase, f.stability, f.stability_count);
     f.has_percentiles = differences != nullptr;
     if (f.has_percentiles) {
         f.percentile_values = differences->values;

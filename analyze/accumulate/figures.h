@@ -7,27 +7,34 @@
 
 #include "analyze/accumulate/distribution.h"
 #include "analyze/accumulate/frequency.h"
+#include "analyze/accumulate/phase.h"
 #include "analyze/accumulate/stability.h"
 #include "analyze/accumulate/statistics.h"
 
 struct RunFigures {
-    // Of every sample; NaN without one.
-    bool has_samples;
+    // Of the regular lines (phase.h); NaN without one.
+    bool has_regular_lines;
     double difference_mean_ms;
     double difference_rms_ms;
     // The clock's rate over the samples that are not steps.
     bool has_rate;
     double rate_ppm;
+    // τ0, the phase points' spacing; NaN without a sample.
+    double tau0_s;
+    // With its uncertainty whatever the noise, from the stability below.
     FrequencyFigures frequency;
-    // The τ with n >= 2, in order.
+    // The τ listed (phase.h's list_phase_stability), in order, with the
+    // intervals asked for.
     int stability_count;
     StabilityPoint stability[STABILITY_TAUS];
-    // Of the unmarked lines' differences, where they were counted.
+    // Of the regular lines' differences, where they were counted.
     bool has_percentiles;
     uint64_t percentile_values;  // how many there are
     Percentiles percentiles;
 };
 
-// differences: the unmarked lines' differences of the same samples, or
-// nullptr where they were not counted.
-RunFigures figures_of(const RunStatistics &statistics, const DifferenceCounts *differences);
+// differences: the regular lines' differences of the same samples, or
+// nullptr where they were not counted. intervals: the OADEV's alone where
+// no output shows the others (their degrees of freedom are costly).
+RunFigures figures_of(const RunStatistics &statistics, const DifferenceCounts *differences,
+                      StabilityIntervals intervals);

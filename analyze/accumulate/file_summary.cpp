@@ -50,21 +50,22 @@ DifferenceHistogram difference_histogram(const DifferenceCounts &counts) {
 }
 
 void summarise_file(FileSummary &summary, const char *name, int32_t runs, const RunStatistics &statistics,
-                    const EpisodeTotals &episodes, const DifferenceCounts &counts) {
+                    const EpisodeTotals &episodes, const DifferenceCounts &counts, StabilityIntervals intervals) {
     summary.name = name;
     summary.runs = runs;
     summary.statistics = statistics;
     summary.statistics.phase_segment = nullptr;
     summary.statistics.difference_counts = nullptr;
     summary.episodes = episodes;
-    summary.figures = figures_of(statistics, &counts);
+    summary.figures = figures_of(statistics, &counts, intervals);
     summary.histogram = difference_histogram(counts);
 }
 
-const StabilityPoint *stability_at(const FileSummary &summary, double tau_s) {
-    for (int i = 0; i < summary.figures.stability_count; ++i) {
-        if (summary.figures.stability[i].tau_s == tau_s) {
-            return &summary.figures.stability[i];
+const StabilityPoint *stability_at(const FileSummary &summary, int m) {
+    // The listing starts at m = 1 and leaves no power of 2 out.
+    for (int k = 0; k < summary.figures.stability_count; ++k) {
+        if (1 << k == m) {
+            return &summary.figures.stability[k];
         }
     }
     return nullptr;

@@ -42,11 +42,13 @@ struct FileSummary {
     DifferenceHistogram histogram;
 };
 
-// statistics: the file's runs pooled; counts: their unmarked differences.
+// statistics: the file's runs pooled; counts: their regular lines'
+// differences; intervals: as figures_of's.
 void summarise_file(FileSummary &summary, const char *name, int32_t runs, const RunStatistics &statistics,
-                    const EpisodeTotals &episodes, const DifferenceCounts &counts);
-// The stability point at τ, or nullptr where there is none.
-const StabilityPoint *stability_at(const FileSummary &summary, double tau_s);
+                    const EpisodeTotals &episodes, const DifferenceCounts &counts, StabilityIntervals intervals);
+// The stability point at τ = m·τ0 (m a power of 2), or nullptr where there
+// is none: files of different τ0 compare at the same m.
+const StabilityPoint *stability_at(const FileSummary &summary, int m);
 
 // What the total is told with besides its statistics: it is pooled over
 // every file, and each file is also summed up apart.

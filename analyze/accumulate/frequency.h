@@ -1,39 +1,55 @@
 // A clock's frequency offset: the least-squares slope of its phase against
-// time (in steps of τ0 = 1 s), pooled over segments each with an intercept
+// the counter's elapsed time, pooled over segments each with an intercept
 // of its own, gathered one phase point at a time.
 #pragma once
 
 #include <cstdint>
 
-// Sums about each segment's own means. The open segment's are updated with
-// each point (Welford's way, free of the cancellation of raw sums) and
-// pooled when it closes.
-struct FrequencySums {
-    uint64_t points;       // N, closed segments
-    uint64_t segments;     // S, closed segments
-    double time_squares;   // Σ (t - t̄)²
-    double cross;          // Σ (t - t̄)(x - x̄)
-    double phase_squares;  // Σ (x - x̄)²
+// The pooled fit of closed segments, as a slope, the time spread and the
+// residual sum about it: pooling adds the segments' own residuals and how
+// far their slopes lie from the common one, never subtracting.
+struct FrequencyFit {
+    uint64_t points;          // N
+    uint64_t segments;        // S (a segment of one point counts)
+    double time_squares;      // Σ (t - t̄_seg)²
+    double slope;             // x per t; 0 while time_squares is 0
+    double residual_squares;  // Σ r², r = x - x̄_seg - slope·(t - t̄_seg)
+};
 
+// The open segment's sums of y = x - base_slope·t about its running means
+// (Welford's update). base_slope is set to the segment's own fit at 2, 4,
+// 8, ... points, so that y stays about as small as the residuals and its
+// sums lose no digits to a large drift.
+struct FrequencySums {
+    FrequencyFit closed;
     uint64_t open_points;  // 0: no open segment
-    double open_mean;
-    double open_cross;
-    double open_phase_squares;
+    double base_slope;
+    double mean_time;
+    double mean_y;
+    double time_squares;  // Σ (t - t̄)²
+    double cross;         // Σ (t - t̄)(y - ȳ)
+    double y_squares;     // Σ (y - ȳ)²
 };
 
 struct FrequencyFigures {
-    bool has_offset;  // some segment has two points: the residuals too
+    bool has_offset;  // some segment spans time: the residuals too
     double offset_ppm;
     double residual_rms_ms;
-    bool has_stderr;  // and N - S - 1 > 0
-    double stderr_ppm;
+    bool has_stderr;         // and N - S - 1 > 0
+    double fit_stderr;       // the slope's classical standard error, fractional
+    double time_squares_s2;  // Σ (t - t̄_seg)² in s²
+    // Whatever the noise (phase.h's phase_frequency; not here): as
+    // has_stderr there.
+    bool has_uncertainty;
+    double uncertainty_ppm;
 };
 
 // Closes the open segment, if any, and opens one without points.
 void start_frequency_segment(FrequencySums &sums);
-// The open segment's next point (t = 0, 1, ...).
-void add_frequency_point(FrequencySums &sums, double x);
+// The open segment's next point: t, its time since the segment's first
+// point, and x, both in the same unit.
+void add_frequency_point(FrequencySums &sums, double t, double x);
 // Pools from's segments, its open one too, into into's closed ones.
 void add_frequency(FrequencySums &into, const FrequencySums &from);
-// unit_s: the phase unit in seconds.
+// unit_s: the unit of t and x in seconds.
 FrequencyFigures frequency_figures(const FrequencySums &sums, double unit_s);

@@ -2,12 +2,18 @@
 
 #include <cmath>
 
-bool is_segment_boundary(const ReportFields &sample) {
-    return sample.marked ||
-           !(sample.counter_ms >= SEGMENT_INTERVAL_MIN_MS && sample.counter_ms <= SEGMENT_INTERVAL_MAX_MS);
+#include "analyze/parse/utc_time.h"
+
+void start_phase(RunPhase &phase) {
+    phase = RunPhase{};
+    phase.previous_utc_ms = UNKNOWN_TIME_MS;
 }
 
-void start_phase(RunPhase &phase) { phase = RunPhase{}; }
+double phase_spacing_s(const RunPhase &phase) {
+    const double ms = phase.regular_lines > 0 ? phase.regular_interval_sum_ms / static_cast<double>(phase.regular_lines)
+                                              : NOMINAL_SPACING_MS;
+    return ms / 1000;
+}
 
 // As nearbyint, without the call: adding 1.5 * 2^52 leaves no fraction.
 static double nearest_whole(double value) {
@@ -15,27 +21,187 @@ static double nearest_whole(double value) {
     return std::fabs(value) < 0x1p51 ? (value + SHIFT) - SHIFT : value;
 }
 
-static void open_segment(RunPhase &phase, PhaseSegment &segment) {
+static void open_segment(RunPhase &phase, PhaseSegment *segment) {
     phase.segment_open = true;
-    start_segment(segment);
+    phase.x = 0;
+    phase.t = 0;
+    phase.point_index = 0;
+    if (segment != nullptr) {
+        start_segment(*segment);
+    }
+    start_noise_segment(phase.noise);
+    add_noise_point(phase.noise, 0, 0);
     start_frequency_segment(phase.frequency);
-    add_frequency_point(phase.frequency, 0);
+    add_frequency_point(phase.frequency, 0, 0);
 }
 
-void add_to_phase(RunPhase &phase, PhaseSegment &segment, const ReportFields &sample) {
-    if (is_segment_boundary(sample)) {
-        open_segment(phase, segment);
-        return;
+static void add_point(RunPhase &phase, PhaseSegment *segment, uint64_t missing) {
+    for (uint64_t i = 0; i < missing; ++i) {
+        // The every-m-th points of each m that this one is among lose
+        // their neighbour: their lag-1 sums start afresh after it.
+        const uint64_t index = ++phase.point_index;
+        for (int k = 0; k < STABILITY_TAUS && (index & ((uint64_t{1} << k) - 1)) == 0; ++k) {
+            start_lag1_segment(phase.noise.tau[k]);
+        }
+        if (segment != nullptr) {
+            add_phase_point(*segment, phase.stability, NAN);
+        }
     }
-    if (!phase.segment_open) {
-        open_segment(phase, segment);
+    add_noise_point(phase.noise, ++phase.point_index, phase.x);
+    if (segment != nullptr) {
+        add_phase_point(*segment, phase.stability, phase.x);
     }
-    const double step = nearest_whole(sample.difference_ms * (1e-3 / PHASE_UNIT_S));
-    add_phase_step(segment, phase.stability, step);
-    add_frequency_point(phase.frequency, segment.ring[segment.head]);
+    add_frequency_point(phase.frequency, phase.t, phase.x);
+}
+
+// Grid steps in interval_ms (bounded, so that a nonsensical interval
+// cannot overflow).
+static uint64_t grid_steps(double interval_ms, double spacing_ms) {
+    const double steps = std::nearbyint(interval_ms / spacing_ms);
+    return steps > 0 ? static_cast<uint64_t>(std::fmin(steps, 1e15)) : 0;
+}
+
+static PhaseLine place_line(RunPhase &phase, PhaseSegment *segment, const ReportFields &sample) {
+    PhaseLine line = {};
+    const bool regular = sample.counter_ms >= REGULAR_INTERVAL_MIN_MS && sample.counter_ms <= REGULAR_INTERVAL_MAX_MS;
+    line.kind = sample.marked ? PhaseLineKind::marked : regular ? PhaseLineKind::regular : PhaseLineKind::gap;
+    // (τ0 only where a line is not one of the regular, next to each other.)
+    double spacing_ms = 0;
+    // The time the sample times span beyond the line's own interval (they
+    // hold the clock's step, the difference, as well).
+    if (sample.utc_ms != UNKNOWN_TIME_MS && phase.previous_utc_ms != UNKNOWN_TIME_MS) {
+        const double lost_ms = static_cast<double>(sample.utc_ms - phase.previous_utc_ms) - sample.difference_ms -
+                               std::fmax(sample.counter_ms, 0.0);
+        if (lost_ms > REGULAR_INTERVAL_MIN_MS / 2) {
+            spacing_ms = phase_spacing_s(phase) * 1000;
+            line.missing_points = grid_steps(lost_ms, spacing_ms);
+            line.lost_lines = line.missing_points > 0;
+        }
+    }
+    phase.previous_utc_ms = sample.utc_ms;
+    uint64_t steps = 1;
+    if (!regular) {
+        spacing_ms = spacing_ms > 0 ? spacing_ms : phase_spacing_s(phase) * 1000;
+        steps = grid_steps(sample.counter_ms, spacing_ms);
+    }
+    if (steps > 1) {
+        line.missing_points += steps - 1;
+    }
+    if (line.kind == PhaseLineKind::marked || steps > static_cast<uint64_t>(LONGEST_M)) {
+        open_segment(phase, segment);
+        line.starts_segment = true;
+        line.ends_on_point = true;
+        return line;
+    }
+    if (!phase.segment_open || line.lost_lines) {
+        open_segment(phase, segment);
+        line.starts_segment = true;
+    }
+    if (regular) {
+        phase.regular_interval_sum_ms += sample.counter_ms;
+        ++phase.regular_lines;
+    }
+    phase.x += nearest_whole(sample.difference_ms * (1e-3 / PHASE_UNIT_S));
+    phase.t += nearest_whole(std::fmax(sample.counter_ms, 0.0) * (1e-3 / PHASE_UNIT_S));
+    if (steps > 0) {
+        add_point(phase, segment, steps - 1);
+        line.ends_on_point = true;
+    }
+    return line;
+}
+
+PhaseLine add_to_phase(RunPhase &phase, PhaseSegment *segment, const ReportFields &sample) {
+    phase.last_line = place_line(phase, segment, sample);
+    return phase.last_line;
 }
 
 void add_phase_to_total(RunPhase &total, const RunPhase &run) {
+    total.regular_interval_sum_ms += run.regular_interval_sum_ms;
+    total.regular_lines += run.regular_lines;
     add_stability(total.stability, run.stability);
+    add_noise(total.noise, run.noise);
     add_frequency(total.frequency, run.frequency);
+}
+
+// The EDF of a variance for the noise, or, unknown, the least of all.
+static double edf_for(Variance variance, int alpha, int m, uint64_t terms, uint64_t stretches) {
+    if (terms == 0 || stretches == 0) {
+        return 0;
+    }
+    const auto n = static_cast<double>(terms);
+    const auto pieces = static_cast<double>(stretches);
+    if (alpha != NOISE_UNKNOWN) {
+        return pooled_edf(variance, alpha, m, n, pieces);
+    }
+    double least = INFINITY;
+    for (int a = -2; a <= EDF_ALPHA_MAX; ++a) {
+        least = std::fmin(least, pooled_edf(variance, a, m, n, pieces));
+    }
+    return least;
+}
+
+static void set_interval(double value, double edf, double &low, double &high) {
+    if (edf > 0) {
+        const DeviationInterval interval = deviation_interval(value, edf);
+        low = interval.low;
+        high = interval.high;
+    }
+}
+
+int list_phase_stability(const RunPhase &phase, StabilityPoint out[STABILITY_TAUS], StabilityIntervals intervals) {
+    const double tau0_s = phase_spacing_s(phase);
+    int alpha[STABILITY_TAUS];
+    identify_noise_per_tau(phase.noise, STABILITY_TAUS, alpha);
+    int count = 0;
+    for (; count < STABILITY_TAUS; ++count) {
+        const TauSums &sums = phase.stability.tau[count];
+        const int m = 1 << count;
+        const double edf =
+            edf_for(Variance::overlapping_allan, alpha[count], m, sums.oadev_terms, sums.oadev_stretches);
+        if (!(edf >= 1)) {
+            break;
+        }
+        StabilityPoint &point = out[count];
+        point = stability_point(sums, m, PHASE_UNIT_S, tau0_s);
+        point.alpha = alpha[count];
+        point.oadev_edf = edf;
+        set_interval(point.oadev, edf, point.oadev_low, point.oadev_high);
+        if (intervals == StabilityIntervals::oadev) {
+            continue;
+        }
+        if (point.has_mdev) {
+            const double mdev_edf =
+                edf_for(Variance::modified_allan, alpha[count], m, sums.mdev_terms, sums.mdev_stretches);
+            set_interval(point.mdev, mdev_edf, point.mdev_low, point.mdev_high);
+            // TDEV = τ·MDEV/√3: the same interval, scaled.
+            const double to_tdev = point.tdev_ns / point.mdev;
+            point.tdev_low_ns = point.mdev_low * to_tdev;
+            point.tdev_high_ns = point.mdev_high * to_tdev;
+        }
+        if (point.has_hdev) {
+            const double hdev_edf =
+                edf_for(Variance::overlapping_hadamard, alpha[count], m, sums.hdev_terms, sums.hdev_stretches);
+            set_interval(point.hdev, hdev_edf, point.hdev_low, point.hdev_high);
+        }
+    }
+    return count;
+}
+
+FrequencyFigures phase_frequency(const RunPhase &phase, const StabilityPoint *points, int count) {
+    FrequencyFigures f = frequency_figures(phase.frequency, PHASE_UNIT_S);
+    if (!f.has_stderr) {
+        return f;
+    }
+    StabilityWithNoise with_noise[STABILITY_TAUS];
+    int known = 0;
+    for (int i = 0; i < count; ++i) {
+        if (points[i].alpha != NOISE_UNKNOWN) {
+            with_noise[known++] = {points[i].tau_s, points[i].oadev, points[i].oadev_edf, points[i].alpha};
+        }
+    }
+    const FrequencyUncertaintyInputs inputs = {f.fit_stderr, f.time_squares_s2, phase_spacing_s(phase), with_noise,
+                                               known};
+    f.has_uncertainty = true;
+    f.uncertainty_ppm = frequency_uncertainty(inputs) * 1e6;
+    return f;
 }

@@ -1,6 +1,7 @@
 #include "analyze/accumulate/stability.h"
 
 #include <cmath>
+#include <limits>
 
 // How often the sliding MDEV window is summed afresh, in windows: its
 // running sum gathers rounding errors (none while the phase is in whole
@@ -14,11 +15,22 @@ static int slot_back(int head, int back) {
 
 static double point_back(const PhaseSegment &segment, int back) { return segment.ring[slot_back(segment.head, back)]; }
 
-// The MDEV inner sum of the window ending at the newest point.
-static double window_sum(const PhaseSegment &segment, int m) {
+// A NaN, and only a NaN, differs from itself: a term of a missing point.
+static bool present(double value) { return value == value; }  // NOLINT(misc-redundant-expression)
+
+// The MDEV inner sum of the window ending at the newest point: its present
+// second differences, and how many are missing.
+static double window_sum(const PhaseSegment &segment, int m, int &missing) {
     double sum = 0;
+    missing = 0;
     for (int back = 0; back < m; ++back) {
-        sum += point_back(segment, back) - 2 * point_back(segment, back + m) + point_back(segment, back + 2 * m);
+        const double s =
+            point_back(segment, back) - 2 * point_back(segment, back + m) + point_back(segment, back + 2 * m);
+        if (present(s)) {
+            sum += s;
+        } else {
+            ++missing;
+        }
     }
     return sum;
 }
@@ -26,40 +38,101 @@ static double window_sum(const PhaseSegment &segment, int m) {
 // The terms that point p = x completes, given x1 = x_{p-m} and x2 =
 // x_{p-2m} (p >= 2m).
 static inline void add_terms(const PhaseSegment &segment, uint64_t p, int m, double x, double x1, double x2,
-                             double &window, TauSums &sums) {
+                             double &window, int &missing, unsigned char &last_terms, TauSums &sums) {
     const auto mu = static_cast<uint64_t>(m);
+    // Most of the time every point the terms need, x_{p-3m} to x_p, is
+    // there, and so were the last terms: no term to leave out.
+    if (last_terms == 7 && p >= segment.present_from + 3 * mu) {
+        const double x3 = point_back(segment, 3 * m);
+        const double s = x - 2 * x1 + x2;
+        sums.oadev_sum += s * s;
+        ++sums.oadev_terms;
+        window += s - (x1 - 2 * x2 + x3);
+        const double h = x - 3 * x1 + 3 * x2 - x3;
+        sums.hdev_sum += h * h;
+        ++sums.hdev_terms;
+        const uint64_t j = p + 1 - 3 * mu;
+        if (j % WINDOW_RESUM_PERIOD == 0) {
+            window = window_sum(segment, m, missing);
+        }
+        sums.mdev_sum += window * window;
+        ++sums.mdev_terms;
+        return;
+    }
     const double s = x - 2 * x1 + x2;
-    sums.oadev_sum += s * s;
-    ++sums.oadev_terms;
-    window = p == 2 * mu ? s : window + s;
+    const bool whole = present(s);
+    unsigned char terms = 0;
+    if (whole) {
+        sums.oadev_sum += s * s;
+        ++sums.oadev_terms;
+        terms |= 1;
+    }
+    if (p == 2 * mu) {
+        window = 0;
+        missing = 0;
+    }
+    window += whole ? s : 0;
+    missing += whole ? 0 : 1;
     if (p >= 3 * mu) {
-        window -= x1 - 2 * x2 + point_back(segment, 3 * m);
+        const double x3 = point_back(segment, 3 * m);
+        // The second difference leaving the window, as it was added.
+        const double leaving = x1 - 2 * x2 + x3;
+        if (present(leaving)) {
+            window -= leaving;
+        } else {
+            --missing;
+        }
+        const double h = x - 3 * x1 + 3 * x2 - x3;
+        if (present(h)) {
+            sums.hdev_sum += h * h;
+            ++sums.hdev_terms;
+            terms |= 4;
+        }
     }
     if (p + 1 >= 3 * mu) {
         const uint64_t j = p + 1 - 3 * mu;
         if (j > 0 && j % WINDOW_RESUM_PERIOD == 0) {
-            window = window_sum(segment, m);
+            window = window_sum(segment, m, missing);
         }
-        sums.mdev_sum += window * window;
-        ++sums.mdev_terms;
+        if (missing == 0) {
+            sums.mdev_sum += window * window;
+            ++sums.mdev_terms;
+            terms |= 2;
+        }
+    }
+    // A term summed after one that was not (or none) starts a stretch.
+    // (Rarely: the terms of a segment are mostly all there.)
+    if (terms != last_terms) {
+        const unsigned char starts = terms & ~last_terms;
+        sums.oadev_stretches += starts & 1;
+        sums.mdev_stretches += (starts >> 1) & 1;
+        sums.hdev_stretches += (starts >> 2) & 1;
+        last_terms = terms;
     }
 }
 
-void add_deviation_terms(const PhaseSegment &segment, int m, double &window, TauSums &sums) {
+void add_deviation_terms(const PhaseSegment &segment, int m, double &window, int &missing, TauSums &sums) {
     const uint64_t p = segment.points - 1;
     if (p >= 2 * static_cast<uint64_t>(m)) {
+        // (Stretches are not told apart here.)
+        unsigned char last_terms = 7;
         add_terms(segment, p, m, point_back(segment, 0), point_back(segment, m), point_back(segment, 2 * m), window,
-                  sums);
+                  missing, last_terms, sums);
     }
 }
 
 static void add_point(PhaseSegment &segment, StabilitySums *sums, double x) {
     const uint64_t p = segment.points++;
+    if (!present(x)) {
+        segment.present_from = p + 1;
+    }
     segment.head = p == 0 ? 0 : (segment.head + 1 == PHASE_RING_SIZE ? 0 : segment.head + 1);
     segment.ring[segment.head] = x;
-    // The extremes of the 2^k points ending at p, for k = 0, 1, ...
-    double block_max = x;
-    double block_min = x;
+    // The extremes of the 2^k points ending at p, for k = 0, 1, ...; of
+    // none present, -inf and +inf.
+    const double none = std::numeric_limits<double>::infinity();
+    double block_max = present(x) ? x : -none;
+    double block_min = present(x) ? x : none;
     double x1 = p >= 1 ? point_back(segment, 1) : 0;  // x_{p-m}
     for (int k = 0; k < STABILITY_TAUS; ++k) {
         const int m = 1 << k;
@@ -69,12 +142,14 @@ static void add_point(PhaseSegment &segment, StabilitySums *sums, double x) {
         }
         if (p >= mu) {
             TauSums &tau = sums->tau[k];
-            const double high = block_max > x1 ? block_max : x1;
-            const double low = block_min < x1 ? block_min : x1;
+            // (A missing x1 fails both comparisons and is passed over.)
+            const double high = x1 > block_max ? x1 : block_max;
+            const double low = x1 < block_min ? x1 : block_min;
             tau.mtie = high - low > tau.mtie ? high - low : tau.mtie;
             if (p >= 2 * mu) {
                 const double x2 = point_back(segment, 2 * m);
-                add_terms(segment, p, m, x, x1, x2, segment.window[k], tau);
+                add_terms(segment, p, m, x, x1, x2, segment.window[k], segment.window_missing[k], segment.last_terms[k],
+                          tau);
                 x1 = x2;  // x_{p-m} of the next m
             }
         }
@@ -95,12 +170,14 @@ static void add_point(PhaseSegment &segment, StabilitySums *sums, double x) {
 
 void start_segment(PhaseSegment &segment) {
     segment.points = 0;
+    segment.present_from = 0;
+    for (unsigned char &terms : segment.last_terms) {
+        terms = 0;
+    }
     add_point(segment, nullptr, 0);
 }
 
-void add_phase_step(PhaseSegment &segment, StabilitySums &sums, double step) {
-    add_point(segment, &sums, segment.ring[segment.head] + step);
-}
+void add_phase_point(PhaseSegment &segment, StabilitySums &sums, double x) { add_point(segment, &sums, x); }
 
 void add_stability(StabilitySums &into, const StabilitySums &from) {
     for (int k = 0; k < STABILITY_TAUS; ++k) {
@@ -110,30 +187,36 @@ void add_stability(StabilitySums &into, const StabilitySums &from) {
         a.oadev_sum += b.oadev_sum;
         a.mdev_terms += b.mdev_terms;
         a.mdev_sum += b.mdev_sum;
+        a.hdev_terms += b.hdev_terms;
+        a.hdev_sum += b.hdev_sum;
+        a.oadev_stretches += b.oadev_stretches;
+        a.mdev_stretches += b.mdev_stretches;
+        a.hdev_stretches += b.hdev_stretches;
         a.mtie = b.mtie > a.mtie ? b.mtie : a.mtie;
     }
 }
 
-StabilityPoint stability_point(const TauSums &sums, int m, double unit_s) {
+StabilityPoint stability_point(const TauSums &sums, int m, double unit_s, double tau0_s) {
     const double md = m;
     StabilityPoint point = {};
-    point.tau_s = md;  // τ0 = 1 s
+    point.oadev_low = point.oadev_high = NAN;
+    point.mdev_low = point.mdev_high = NAN;
+    point.tdev_low_ns = point.tdev_high_ns = NAN;
+    point.hdev_low = point.hdev_high = NAN;
+    point.tau_s = md * tau0_s;
     point.n = sums.oadev_terms;
-    point.oadev = std::sqrt(sums.oadev_sum / (2 * md * md * static_cast<double>(sums.oadev_terms))) * unit_s;
+    // The deviations over τ² = (m τ0)², with x in seconds.
+    const double scale = unit_s / point.tau_s;
+    point.oadev = std::sqrt(sums.oadev_sum / (2 * static_cast<double>(sums.oadev_terms))) * scale;
     point.has_mdev = sums.mdev_terms >= 2;
     if (point.has_mdev) {
-        point.mdev = std::sqrt(sums.mdev_sum / (2 * md * md * md * md * static_cast<double>(sums.mdev_terms))) * unit_s;
+        point.mdev = std::sqrt(sums.mdev_sum / (2 * md * md * static_cast<double>(sums.mdev_terms))) * scale;
         point.tdev_ns = point.tau_s * point.mdev / std::sqrt(3.0) * 1e9;
+    }
+    point.has_hdev = sums.hdev_terms >= 2;
+    if (point.has_hdev) {
+        point.hdev = std::sqrt(sums.hdev_sum / (6 * static_cast<double>(sums.hdev_terms))) * scale;
     }
     point.mtie_ns = sums.mtie * unit_s * 1e9;
     return point;
-}
-
-int list_stability(const StabilitySums &sums, double unit_s, StabilityPoint out[STABILITY_TAUS]) {
-    int count = 0;
-    while (count < STABILITY_TAUS && sums.tau[count].oadev_terms >= 2) {
-        out[count] = stability_point(sums.tau[count], 1 << count, unit_s);
-        ++count;
-    }
-    return count;
 }

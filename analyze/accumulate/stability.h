@@ -1,14 +1,16 @@
-// How steady a clock is over averaging times τ = m·τ0, m = 1, 2, 4, ...
-// 2^17, with τ0 = 1 s: the overlapping Allan deviation, the modified Allan
-// deviation, the time deviation and the largest time-error swing, gathered
-// from phase points one at a time, segment by segment, in fixed memory.
+// How the phase wanders over averaging times τ = m·τ0, m = 1, 2, 4, ...
+// 2^17, τ0 the spacing of the points: the overlapping Allan deviation, the
+// modified Allan deviation, the time deviation, the overlapping Hadamard
+// deviation and the largest time-error swing, gathered from phase points one
+// at a time, segment by segment, in fixed memory. A point may be missing (a
+// NaN): a term that needs it is left out, and n counts the terms summed.
 #pragma once
 
 #include <cstdint>
 
 constexpr int STABILITY_TAUS = 18;
 constexpr int LONGEST_M = 1 << (STABILITY_TAUS - 1);
-// Enough for x_{p-3m} of the longest m.
+// Enough for x_{p-3m} of the longest m (MDEV's window, HDEV's term).
 constexpr int PHASE_RING_SIZE = 3 * LONGEST_M + 1;
 
 // The sums of one m over the segments so far, in phase units. They add up
@@ -18,7 +20,14 @@ struct TauSums {
     double oadev_sum;      // Σ (x_{i+2m} - 2x_{i+m} + x_i)²
     uint64_t mdev_terms;   // n'
     double mdev_sum;       // Σ_j (Σ_{i=j}^{j+m-1} (x_{i+2m} - 2x_{i+m} + x_i))²
-    double mtie;           // largest max - min over m + 1 points
+    uint64_t hdev_terms;   // n''
+    double hdev_sum;       // Σ (x_{i+3m} - 3x_{i+2m} + 3x_{i+m} - x_i)²
+    // The stretches of consecutive terms each sum is made of: the segments,
+    // split where points are missing (for the degrees of freedom).
+    uint64_t oadev_stretches;
+    uint64_t mdev_stretches;
+    uint64_t hdev_stretches;
+    double mtie;  // largest max - min of the points present among m + 1
 };
 
 // For m = 2^k, k = 0 .. STABILITY_TAUS - 1.
@@ -30,10 +39,14 @@ struct StabilitySums {
 // Large (about 5 MB): keep one in static storage and reuse it for every
 // segment; start_segment needs no clearing of it.
 struct PhaseSegment {
-    uint64_t points;                // N so far
-    int head;                       // ring slot of x_{N-1}
-    double window[STABILITY_TAUS];  // the inner sum of the last complete MDEV term
-    double ring[PHASE_RING_SIZE];
+    uint64_t points;                     // N so far, missing ones included
+    uint64_t present_from;               // the first point after the last missing one
+    int head;                            // ring slot of x_{N-1}
+    double window[STABILITY_TAUS];       // the inner sum of the last MDEV term, its present terms
+    int window_missing[STABILITY_TAUS];  // the second differences missing from it
+    // Whether the last OADEV (1), MDEV (2) and HDEV (4) term was summed.
+    unsigned char last_terms[STABILITY_TAUS];
+    double ring[PHASE_RING_SIZE];  // NaN: missing
     // Level k (slots 2^k to 2^(k+1) - 1) holds the extremes of the 2^k
     // points ending at each of the last 2^k points; max and min side by
     // side, read together.
@@ -43,28 +56,41 @@ struct PhaseSegment {
     } levels[LONGEST_M];
 };
 
-// One τ as reported.
+// One τ as reported. The 68 % intervals (…_low, …_high) are NaN where
+// their degrees of freedom are not known.
 struct StabilityPoint {
-    double tau_s;
+    double tau_s;  // m·τ0
     uint64_t n;
     double oadev;
-    bool has_mdev;  // n' >= 2; tdev_ns likewise
-    double mdev;
+    double oadev_low;
+    double oadev_high;
+    double oadev_edf;  // its degrees of freedom
+    double mdev;       // with has_mdev; tdev likewise
+    double mdev_low;
+    double mdev_high;
     double tdev_ns;
+    double tdev_low_ns;
+    double tdev_high_ns;
+    double hdev;  // with has_hdev
+    double hdev_low;
+    double hdev_high;
     double mtie_ns;
+    int alpha;      // the noise's power-law exponent, or NOISE_UNKNOWN (set by phase.h)
+    bool has_mdev;  // n' >= 2
+    bool has_hdev;  // n'' >= 2
 };
 
 // A new segment, with its first point x_0 = 0.
 void start_segment(PhaseSegment &segment);
-// The segment's next point, x_k = x_{k-1} + step.
-void add_phase_step(PhaseSegment &segment, StabilitySums &sums, double step);
+// The segment's next point x_k, or NaN for a missing one.
+void add_phase_point(PhaseSegment &segment, StabilitySums &sums, double x);
 void add_stability(StabilitySums &into, const StabilitySums &from);
-// The τ with n >= 2, in order; unit_s is the phase unit in seconds.
-// Returns how many.
-int list_stability(const StabilitySums &sums, double unit_s, StabilityPoint out[STABILITY_TAUS]);
 
-// What add_phase_step does for each m = 2^k, here for any m up to
-// LONGEST_M: adds the OADEV and MDEV terms that the segment's newest point
-// completes. window: this m's inner MDEV sum, kept from call to call.
-void add_deviation_terms(const PhaseSegment &segment, int m, double &window, TauSums &sums);
-StabilityPoint stability_point(const TauSums &sums, int m, double unit_s);
+// What add_phase_point does for each m = 2^k, here for any m up to
+// LONGEST_M: adds the OADEV, MDEV and HDEV terms that the segment's newest
+// point completes. window, missing: this m's inner MDEV sum and its missing
+// terms, kept from call to call.
+void add_deviation_terms(const PhaseSegment &segment, int m, double &window, int &missing, TauSums &sums);
+// The deviations of one τ = m·τ0, without their intervals (NaN); unit_s is
+// the phase unit in seconds.
+StabilityPoint stability_point(const TauSums &sums, int m, double unit_s, double tau0_s);

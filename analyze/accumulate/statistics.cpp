@@ -6,7 +6,7 @@ void start_statistics(RunStatistics &run, PhaseSegment *phase_segment, Differenc
     run = RunStatistics{};
     run.first_utc_ms = UNKNOWN_TIME_MS;
     run.last_utc_ms = UNKNOWN_TIME_MS;
-    run.previous_utc_ms = UNKNOWN_TIME_MS;
+    start_phase(run.phase);
     run.phase_segment = phase_segment;
     run.difference_counts = difference_counts;
     if (difference_counts != nullptr) {
@@ -61,19 +61,6 @@ void add_sample(RunStatistics &run, const ReportFields &sample) {
         run.difference_min = sample.difference_ms;
         run.difference_max = sample.difference_ms;
     } else {
-        // The sample times hold the clock's own step as well; what is left
-        // without it is how long the interval really was, also where lines
-        // never reached the log. Without both times, the counter's.
-        double interval_ms = sample.counter_ms;
-        if (timed && run.previous_utc_ms != UNKNOWN_TIME_MS) {
-            interval_ms = static_cast<double>(sample.utc_ms - run.previous_utc_ms) - sample.difference_ms;
-        }
-        if (interval_ms > GAP_THRESHOLD_MS) {
-            ++run.gaps;
-            // (Bounded, so that a nonsensical difference cannot overflow.)
-            const double periods = std::fmin(interval_ms / SAMPLE_PERIOD_MS, 1e15);
-            run.missing_samples = add_counts(run.missing_samples, static_cast<uint64_t>(std::llround(periods)) - 1);
-        }
         if (!same_setting(setting, run.previous_setting)) {
             if (run.listed_change_count < MAX_LISTED_EVENTS) {
                 run.listed_changes[run.listed_change_count++] =
@@ -88,13 +75,26 @@ void add_sample(RunStatistics &run, const ReportFields &sample) {
         run.first_utc_ms = first || sample.utc_ms < run.first_utc_ms ? sample.utc_ms : run.first_utc_ms;
         run.last_utc_ms = first || sample.utc_ms > run.last_utc_ms ? sample.utc_ms : run.last_utc_ms;
     }
-    run.previous_utc_ms = sample.utc_ms;
     // (A counter never runs back: a negative advance covers nothing.)
     run.covered_ms += std::fmax(sample.counter_ms, 0.0);
     run.previous_setting = setting;
 
+    // Where the line leaves the phase: missing samples, and whether its
+    // difference is one of the regular ones.
+    const PhaseLine line = add_to_phase(run.phase, run.phase_segment, sample);
+    if (line.missing_points > 0) {
+        ++run.gaps;
+        run.missing_samples = add_counts(run.missing_samples, line.missing_points);
+    }
     run.difference_sum += sample.difference_ms;
-    run.difference_sum_squares += sample.difference_ms * sample.difference_ms;
+    if (line.kind == PhaseLineKind::regular) {
+        ++run.regular_lines;
+        run.regular_difference_sum += sample.difference_ms;
+        run.regular_difference_sum_squares += sample.difference_ms * sample.difference_ms;
+        if (run.difference_counts != nullptr) {
+            count_difference(*run.difference_counts, sample.difference_ms);
+        }
+    }
     // (Plain comparisons: no value read from a line is a NaN.)
     run.difference_min = sample.difference_ms < run.difference_min ? sample.difference_ms : run.difference_min;
     run.difference_max = sample.difference_ms > run.difference_max ? sample.difference_ms : run.difference_max;
@@ -116,12 +116,6 @@ void add_sample(RunStatistics &run, const ReportFields &sample) {
         }
     }
     count_value(run, setting, 1);
-    if (run.phase_segment != nullptr) {
-        add_to_phase(run.phase, *run.phase_segment, sample);
-    }
-    if (run.difference_counts != nullptr && !sample.marked) {
-        count_difference(*run.difference_counts, sample.difference_ms);
-    }
 }
 
 void add_run_to_total(RunStatistics &total, const RunStatistics &run) {
@@ -142,7 +136,9 @@ void add_run_to_total(RunStatistics &total, const RunStatistics &run) {
     total.gaps += run.gaps;
     total.missing_samples = add_counts(total.missing_samples, run.missing_samples);
     total.difference_sum += run.difference_sum;
-    total.difference_sum_squares += run.difference_sum_squares;
+    total.regular_lines += run.regular_lines;
+    total.regular_difference_sum += run.regular_difference_sum;
+    total.regular_difference_sum_squares += run.regular_difference_sum_squares;
     total.difference_min = std::fmin(total.difference_min, run.difference_min);
     total.difference_max = std::fmax(total.difference_max, run.difference_max);
     total.steps += run.steps;
@@ -167,10 +163,14 @@ void add_run_to_total(RunStatistics &total, const RunStatistics &run) {
     }
 }
 
-double difference_mean(const RunStatistics &run) { return run.difference_sum / static_cast<double>(run.samples); }
+double difference_mean(const RunStatistics &run) {
+    return run.regular_lines > 0 ? run.regular_difference_sum / static_cast<double>(run.regular_lines) : NAN;
+}
 
 double difference_rms(const RunStatistics &run) {
-    return std::sqrt(run.difference_sum_squares / static_cast<double>(run.samples));
+    return run.regular_lines > 0
+               ? std::sqrt(run.regular_difference_sum_squares / static_cast<double>(run.regular_lines))
+               : NAN;
 }
 
 bool run_rate_ppm(const RunStatistics &run, double &ppm) {

@@ -9,10 +9,8 @@
 #include "analyze/parse/log_line.h"
 #include "analyze/parse/utc_time.h"
 
-// Samples further apart than this (by the counter) have samples missing
-// between them.
-constexpr double GAP_THRESHOLD_MS = 1500.0;
-constexpr double SAMPLE_PERIOD_MS = 1000.0;
+// Samples further apart than this have samples missing between them.
+constexpr double GAP_THRESHOLD_MS = REGULAR_INTERVAL_MAX_MS;
 
 // Each run lists its first steps and adjustment changes and counts the rest;
 // the values of the adjustment it keeps apart, up to this many.
@@ -46,16 +44,19 @@ struct RunStatistics {
     // logs out of order), UNKNOWN_TIME_MS without a known one.
     int64_t first_utc_ms;
     int64_t last_utc_ms;
-    int64_t previous_utc_ms;   // the last sample's, known or not
     double covered_ms;         // the time covered: the counter's advances, summed
-    uint64_t gaps;             // intervals beyond GAP_THRESHOLD_MS
-    uint64_t missing_samples;  // the samples those intervals lack
+    uint64_t gaps;             // lines with samples missing before them (phase.h)
+    uint64_t missing_samples;  // the samples missing there
 
     // The difference of every sample, steps included.
     double difference_sum;
-    double difference_sum_squares;
     double difference_min;
     double difference_max;
+    // Of the regular lines alone (phase.h): no step, no gap, no short
+    // interval.
+    uint64_t regular_lines;
+    double regular_difference_sum;
+    double regular_difference_sum_squares;
 
     uint64_t steps;
     double step_sum_ms;
@@ -83,7 +84,7 @@ struct RunStatistics {
     // the open segment's storage, large and shared (none in a total).
     RunPhase phase;
     PhaseSegment *phase_segment;
-    // The differences of the unmarked lines, large and shared; or none.
+    // The differences of the regular lines, large and shared; or none.
     DifferenceCounts *difference_counts;
 };
 
@@ -103,6 +104,7 @@ bool sample_rate_ppm(const ReportFields &sample, double &ppm);
 bool slew_rate_ppm(AdjustmentSetting setting, double &ppm);
 AdjustmentSetting setting_of(const ReportFields &sample);
 
+// Over the regular lines; NaN without any.
 double difference_mean(const RunStatistics &run);
 double difference_rms(const RunStatistics &run);
 // Over all samples that are not steps; false when there are none.

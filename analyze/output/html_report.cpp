@@ -90,10 +90,13 @@ void write_figures_row(std::FILE *out, const LogRun *run, const RunStatistics &s
         std::fputs("<td colspan=\"7\">no samples</td></tr>\n", out);
         return;
     }
-    std::fprintf(out,
-                 "<td class=\"n\">%+.6f</td><td class=\"n\">%.6f</td><td class=\"n\">%+.4f</td>"
-                 "<td class=\"n\">%+.4f</td>",
-                 f.difference_mean_ms, f.difference_rms_ms, s.difference_min, s.difference_max);
+    if (f.has_regular_lines) {
+        std::fprintf(out, R"(<td class="n">%+.6f</td><td class="n">%.6f</td>)", f.difference_mean_ms,
+                     f.difference_rms_ms);
+    } else {
+        std::fputs("<td colspan=\"2\">no regular line</td>", out);
+    }
+    std::fprintf(out, R"(<td class="n">%+.4f</td><td class="n">%+.4f</td>)", s.difference_min, s.difference_max);
     if (f.has_rate) {
         std::fprintf(out, R"(<td class="n">%+.3f</td><td class="n">%+.3f to %+.3f</td>)", f.rate_ppm, s.rate_min_ppm,
                      s.rate_max_ppm);
@@ -103,8 +106,9 @@ void write_figures_row(std::FILE *out, const LogRun *run, const RunStatistics &s
     std::fprintf(out, "<td class=\"n\">%llu</td></tr>\n", static_cast<unsigned long long>(s.changes));
 }
 
-// How a number is shown in a cell.
-enum class Shown { signed_fixed, fixed, exponent };
+// How a number is shown in a cell: significant digits for figures that
+// may be small.
+enum class Shown { signed_fixed, fixed, exponent, significant, signed_significant };
 
 void write_optional_cell(std::FILE *out, bool known, double value, int decimals, Shown shown) {
     if (known) {
@@ -112,6 +116,10 @@ void write_optional_cell(std::FILE *out, bool known, double value, int decimals,
             std::fprintf(out, "<td class=\"n\">%+.*f</td>", decimals, value);
         } else if (shown == Shown::fixed) {
             std::fprintf(out, "<td class=\"n\">%.*f</td>", decimals, value);
+        } else if (shown == Shown::significant) {
+            std::fprintf(out, "<td class=\"n\">%.*g</td>", decimals, value);
+        } else if (shown == Shown::signed_significant) {
+            std::fprintf(out, "<td class=\"n\">%+.*g</td>", decimals, value);
         } else {
             std::fprintf(out, "<td class=\"n\">%.*e</td>", decimals, value);
         }
@@ -126,33 +134,79 @@ void write_timekeeping_row(std::FILE *out, const LogRun *run, const RunFigures &
     for (int i = 0; i < PERCENTILE_COUNT; ++i) {
         write_optional_cell(out, f.percentiles.known[i], f.percentiles.ms[i], 4, Shown::signed_fixed);
     }
-    write_optional_cell(out, f.frequency.has_offset, f.frequency.offset_ppm, 4, Shown::signed_fixed);
-    write_optional_cell(out, f.frequency.has_stderr, f.frequency.stderr_ppm, 4, Shown::fixed);
-    write_optional_cell(out, f.frequency.has_offset, f.frequency.residual_rms_ms, 6, Shown::fixed);
+    write_optional_cell(out, f.frequency.has_offset, f.frequency.offset_ppm, 4, Shown::signed_significant);
+    write_optional_cell(out, f.frequency.has_uncertainty, f.frequency.uncertainty_ppm, 2, Shown::significant);
+    write_optional_cell(out, f.frequency.has_offset, f.frequency.residual_rms_ms, 3, Shown::significant);
     std::fputs("</tr>\n", out);
 }
 
-void write_stability(std::FILE *out, const RunFigures &f) {
-    std::fputs("<h2 id=\"section-stability\">Stability</h2>\n<figure>\n", out);
-    write_stability_plot(out, f.stability, f.stability_count);
-    std::fputs("<figcaption>Over all runs, pooled over their segments: the overlapping and the modified Allan "
-               "deviation against the averaging time \xcf\x84.</figcaption></figure>\n",
-               out);
-    if (f.stability_count == 0) {
+// A deviation with its 68 % interval under it, or a dash.
+void write_interval_cell(std::FILE *out, bool known, double value, double low, double high) {
+    if (!known) {
+        std::fputs("<td class=\"n\">&ndash;</td>", out);
         return;
     }
-    std::fputs("<table id=\"stability-table\">\n<tr><th>\xcf\x84, s</th><th>n</th><th>OADEV</th><th>MDEV</th>"
-               "<th>TDEV, ns</th><th>MTIE, ns</th></tr>\n",
-               out);
+    std::fprintf(out, "<td class=\"n\">%.4g", value);
+    if (std::isfinite(low) && std::isfinite(high)) {
+        std::fprintf(out, "<br><small>%.3g&ndash;%.3g</small>", low, high);
+    }
+    std::fputs("</td>", out);
+}
+
+void write_stability_table(std::FILE *out, const RunFigures &f, const char *id) {
+    if (f.stability_count == 0) {
+        std::fputs("<p class=\"note\">No segment long enough for a deviation.</p>\n", out);
+        return;
+    }
+    std::fprintf(out,
+                 "<div class=\"wide\"><table id=\"%s\">\n<tr><th>\xcf\x84, s</th><th>n</th><th>noise \xce\xb1</th>"
+                 "<th>OADEV</th><th>MDEV</th><th>TDEV, ns</th><th>HDEV</th><th>MTIE, ns</th></tr>\n",
+                 id);
     for (int i = 0; i < f.stability_count; ++i) {
         const StabilityPoint &p = f.stability[i];
-        std::fprintf(out, R"(<tr><td class="n">%.0f</td><td class="n">%llu</td><td class="n">%.4e</td>)", p.tau_s,
-                     static_cast<unsigned long long>(p.n), p.oadev);
-        write_optional_cell(out, p.has_mdev, p.mdev, 4, Shown::exponent);
-        write_optional_cell(out, p.has_mdev, p.tdev_ns, 3, Shown::fixed);
-        std::fprintf(out, "<td class=\"n\">%.1f</td></tr>\n", p.mtie_ns);
+        std::fprintf(out, R"(<tr><td class="n">%.5g</td><td class="n">%llu</td>)", p.tau_s,
+                     static_cast<unsigned long long>(p.n));
+        if (p.alpha != NOISE_UNKNOWN) {
+            std::fprintf(out, "<td class=\"n\">%+d</td>", p.alpha);
+        } else {
+            std::fputs("<td class=\"n\">&ndash;</td>", out);
+        }
+        write_interval_cell(out, true, p.oadev, p.oadev_low, p.oadev_high);
+        write_interval_cell(out, p.has_mdev, p.mdev, p.mdev_low, p.mdev_high);
+        write_interval_cell(out, p.has_mdev, p.tdev_ns, p.tdev_low_ns, p.tdev_high_ns);
+        write_interval_cell(out, p.has_hdev, p.hdev, p.hdev_low, p.hdev_high);
+        std::fprintf(out, "<td class=\"n\">%.4g</td></tr>\n", p.mtie_ns);
     }
-    std::fputs("</table>\n", out);
+    std::fputs("</table></div>\n", out);
+}
+
+void write_stability(std::FILE *out, const ReportRecords &r) {
+    std::fputs("<h2 id=\"section-stability\">Stability of the steering</h2>\n<figure>\n", out);
+    write_stability_plot(out, r.total_figures->stability, r.total_figures->stability_count);
+    std::fputs("<figcaption>Over all runs, pooled over their segments: the overlapping Allan, the modified Allan and "
+               "the overlapping Hadamard deviation of the system time against the performance counter, against the "
+               "averaging time \xcf\x84 = m\xc2\xb7\xcf\x84<sub>0</sub>; the bars are their 68 % intervals. The "
+               "counter's own oscillator cancels out: this is how the time service steers the system time, not how "
+               "far it is from UTC.</figcaption></figure>\n",
+               out);
+    write_stability_table(out, *r.total_figures, "stability-table");
+    std::fputs("<p class=\"note\">Each deviation with its 68 % interval below it, from its degrees of freedom for "
+               "the noise \xce\xb1 identified at that \xcf\x84 (S<sub>y</sub>(f) \xe2\x88\x9d f<sup>\xce\xb1</sup>: "
+               "+2 white PM, +1 flicker PM, 0 white FM, \xe2\x88\x92"
+               "1 flicker FM, \xe2\x88\x92"
+               "2 random-walk FM; "
+               "&ndash; where none is identified, and the interval is for the least favourable noise). MTIE is of "
+               "the raw time error: it holds the frequency offset.</p>\n",
+               out);
+    for (int i = 0; i < r.listed_runs; ++i) {
+        const ReportRun &run = r.listed[i];
+        std::fprintf(out, "<details><summary>Run %ld: \xcf\x84<sub>0</sub> %.6g s</summary>\n",
+                     static_cast<long>(run.run.number), run.figures.tau0_s);
+        char id[32];
+        std::snprintf(id, sizeof id, "stability-table-run-%ld", static_cast<long>(run.run.number));
+        write_stability_table(out, run.figures, id);
+        std::fputs("</details>\n", out);
+    }
 }
 
 void write_summary(std::FILE *out, const ReportRecords &r) {
@@ -184,7 +238,7 @@ void write_summary(std::FILE *out, const ReportRecords &r) {
     for (const int level : PERCENTILE_LEVELS) {
         std::fprintf(out, "<th>p%d, ms</th>", level);
     }
-    std::fputs("<th>frequency offset, ppm</th><th>standard error, ppm</th><th>residual RMS, ms</th></tr>\n", out);
+    std::fputs("<th>frequency offset, ppm</th><th>uncertainty (68 %), ppm</th><th>residual RMS, ms</th></tr>\n", out);
     for (int i = 0; i < r.listed_runs; ++i) {
         write_timekeeping_row(out, &r.listed[i].run, r.listed[i].figures);
     }
@@ -193,9 +247,12 @@ void write_summary(std::FILE *out, const ReportRecords &r) {
     }
     write_timekeeping_row(out, nullptr, *r.total_figures);
     std::fputs("</table></div>\n<p class=\"note\">The difference is the system time's advance less the "
-               "performance counter's, per sample; the clock rate leaves the steps out. Percentiles are of the "
-               "lines without a step, by nearest rank. The frequency offset is the slope of the time error against "
-               "time, pooled over the segments.</p>\n",
+               "performance counter's, per sample: how the time service steers the system time against the counter, "
+               "whose own oscillator cancels out; it says nothing of the error from UTC. Mean, RMS and percentiles "
+               "(by nearest rank) are of the regular lines: no step, no gap, no short interval; min and max of all; "
+               "the clock rate leaves the steps out. The frequency offset is the slope of the time error against the "
+               "counter's elapsed time, pooled over the segments, positive where the system time runs fast; its "
+               "68 % uncertainty holds whatever the noise.</p>\n",
                out);
 }
 
@@ -313,11 +370,13 @@ void write_corrections(std::FILE *out, const ReportRecords &r) {
 }
 
 void write_comparison(std::FILE *out, const ReportRecords &r) {
-    std::fputs("<h2 id=\"section-comparison\">Files side by side</h2>\n<div class=\"wide\"><table "
-               "id=\"comparison-table\">\n<tr><th>file</th><th>samples</th><th>span</th><th>RMS, ms</th><th>p99, "
-               "ms</th><th>frequency offset, ppm</th><th>standard error, ppm</th><th>steps</th><th>commanded, sum of "
-               "sizes, ms</th><th>OADEV 1 s</th><th>OADEV 64 s</th><th>OADEV 1024 s</th><th>MTIE 64 s, ns</th></tr>\n",
-               out);
+    std::fputs(
+        "<h2 id=\"section-comparison\">Files side by side</h2>\n<div class=\"wide\"><table "
+        "id=\"comparison-table\">\n<tr><th>file</th><th>samples</th><th>span</th><th>RMS, ms</th><th>p99, "
+        "ms</th><th>frequency offset, ppm</th><th>uncertainty (68 %), ppm</th><th>steps</th><th>commanded, sum "
+        "of sizes, ms</th><th>OADEV \xcf\x84<sub>0</sub></th><th>OADEV 64 \xcf\x84<sub>0</sub></th><th>OADEV 1024 "
+        "\xcf\x84<sub>0</sub></th><th>MTIE 64 \xcf\x84<sub>0</sub>, ns</th></tr>\n",
+        out);
     for (int i = 0; i < r.compared_count; ++i) {
         const FileSummary &f = r.compared[i];
         const RunStatistics &s = f.statistics;
@@ -329,17 +388,17 @@ void write_comparison(std::FILE *out, const ReportRecords &r) {
             format_duration(span, sizeof span, s.last_utc_ms - s.first_utc_ms);
         }
         std::fprintf(out, "<td class=\"n\">%s</td>", span);
-        write_optional_cell(out, f.figures.has_samples, f.figures.difference_rms_ms, 6, Shown::fixed);
+        write_optional_cell(out, f.figures.has_regular_lines, f.figures.difference_rms_ms, 6, Shown::fixed);
         const Percentiles &percentiles = f.figures.percentiles;
         write_optional_cell(out, percentiles.known[PERCENTILE_COUNT - 1], percentiles.ms[PERCENTILE_COUNT - 1], 4,
                             Shown::signed_fixed);
         const FrequencyFigures &frequency = f.figures.frequency;
-        write_optional_cell(out, frequency.has_offset, frequency.offset_ppm, 4, Shown::signed_fixed);
-        write_optional_cell(out, frequency.has_stderr, frequency.stderr_ppm, 2, Shown::exponent);
+        write_optional_cell(out, frequency.has_offset, frequency.offset_ppm, 4, Shown::signed_significant);
+        write_optional_cell(out, frequency.has_uncertainty, frequency.uncertainty_ppm, 2, Shown::significant);
         std::fprintf(out, "<td class=\"n\">%llu</td>", static_cast<unsigned long long>(s.steps));
         write_optional_cell(out, true, f.episodes.commanded_abs_ms, 4, Shown::fixed);
-        for (const double tau : {1.0, 64.0, 1024.0}) {
-            const StabilityPoint *p = stability_at(f, tau);
+        for (const int m : {1, 64, 1024}) {
+            const StabilityPoint *p = stability_at(f, m);
             write_optional_cell(out, p != nullptr, p != nullptr ? p->oadev : 0, 3, Shown::exponent);
         }
         const StabilityPoint *p = stability_at(f, 64);
@@ -386,8 +445,9 @@ void write_html_report(std::FILE *out, const ReportRecords &r, const char *title
     write_figure(out, "Each pixel column spans the lowest to the highest difference of the samples it holds.");
     std::fputs("<h2 id=\"section-phase\">Time error per segment</h2>\n<figure>\n", out);
     write_phase_chart(out, *r.phase);
-    write_figure(out, "The time error accumulated from the differences. Each segment starts at 0: a new run, a "
-                      "step or samples missing start a segment.");
+    write_figure(out, "The time error accumulated from the differences. A new run, a step (red dashes), lines lost "
+                      "from the log or a gap beyond the longest \xcf\x84 start a segment at 0, and the line breaks "
+                      "there; across a shorter gap of the counter (orange) the time error runs on.");
     std::fputs("<h2 id=\"section-frequency\">Frequency</h2>\n<figure>\n", out);
     write_frequency_chart(out, *r.difference, *r.rate, r.total_figures->frequency);
     write_figure(out, "The rate the clock ran at against the counter (each line's difference over its counter "
@@ -398,7 +458,7 @@ void write_html_report(std::FILE *out, const ReportRecords &r, const char *title
     write_figure(out, "The time error of each segment less the fitted offset times the time into the segment: what is "
                       "left is wander, and the slews. Each pixel column shows its mean; a segment's start breaks the "
                       "line.");
-    write_stability(out, *r.total_figures);
+    write_stability(out, r);
     std::fputs("<h2 id=\"section-distribution\">Distribution of the difference</h2>\n<figure>\n", out);
     write_difference_histogram(out, *r.total_counts);
     write_figure(out, "The lines without a step, over all runs; the middle 99.8 % of them drawn.");

@@ -44,19 +44,52 @@ static void write_percentiles(std::FILE *out, const RunFigures &f) {
     std::fputs("}", out);
 }
 
+// A figure and its 68 % interval: "key", "key_lo", "key_hi", or with the
+// unit after them ("tdev_lo_ns").
+static void write_with_interval(std::FILE *out, const char *key, const char *unit, bool known, double value, double low,
+                                double high, bool significant) {
+    const double values[] = {known ? value : NAN, known ? low : NAN, known ? high : NAN};
+    const char *const suffixes[] = {"", "_lo", "_hi"};
+    for (int i = 0; i < 3; ++i) {
+        std::fprintf(out, ", \"%s%s%s\": ", key, suffixes[i], unit);
+        if (significant) {
+            write_significant(out, values[i]);
+        } else {
+            write_number(out, values[i], 3);
+        }
+    }
+}
+
 static void write_stability_and_frequency(std::FILE *out, const RunFigures &figures) {
     const StabilityPoint *points = figures.stability;
     const int count = figures.stability_count;
-    std::fputs(",\n     \"stability\": [", out);
+    std::fputs(",\n     \"tau0_s\": ", out);
+    write_significant(out, figures.tau0_s);
+    std::fputs(", \"stability\": [", out);
     for (int i = 0; i < count; ++i) {
         const StabilityPoint &point = points[i];
-        std::fprintf(out, R"(%s{"tau_s": %.0f, "n": %llu, "oadev": )", i == 0 ? "" : ",\n       ", point.tau_s,
-                     static_cast<unsigned long long>(point.n));
+        std::fputs(i == 0 ? "{\"tau_s\": " : ",\n       {\"tau_s\": ", out);
+        write_significant(out, point.tau_s);
+        std::fprintf(out, R"(, "n": %llu, "alpha": )", static_cast<unsigned long long>(point.n));
+        if (point.alpha != NOISE_UNKNOWN) {
+            std::fprintf(out, "%d", point.alpha);
+        } else {
+            std::fputs("null", out);
+        }
+        std::fputs(", \"oadev\": ", out);
         write_significant(out, point.oadev);
-        std::fputs(", \"mdev\": ", out);
-        write_significant(out, point.has_mdev ? point.mdev : NAN);
+        std::fputs(", \"oadev_lo\": ", out);
+        write_significant(out, point.oadev_low);
+        std::fputs(", \"oadev_hi\": ", out);
+        write_significant(out, point.oadev_high);
+        write_with_interval(out, "mdev", "", point.has_mdev, point.mdev, point.mdev_low, point.mdev_high, true);
         std::fputs(", \"tdev_ns\": ", out);
         write_number(out, point.has_mdev ? point.tdev_ns : NAN, 3);
+        std::fputs(", \"tdev_lo_ns\": ", out);
+        write_number(out, point.has_mdev ? point.tdev_low_ns : NAN, 3);
+        std::fputs(", \"tdev_hi_ns\": ", out);
+        write_number(out, point.has_mdev ? point.tdev_high_ns : NAN, 3);
+        write_with_interval(out, "hdev", "", point.has_hdev, point.hdev, point.hdev_low, point.hdev_high, true);
         std::fputs(", \"mtie_ns\": ", out);
         write_number(out, point.mtie_ns, 0);
         std::fputs("}", out);
@@ -64,8 +97,8 @@ static void write_stability_and_frequency(std::FILE *out, const RunFigures &figu
     const FrequencyFigures &f = figures.frequency;
     std::fputs("],\n     \"frequency\": {\"offset_ppm\": ", out);
     write_number(out, f.has_offset ? f.offset_ppm : NAN, 6);
-    std::fputs(", \"stderr_ppm\": ", out);
-    write_significant(out, f.has_stderr ? f.stderr_ppm : NAN);
+    std::fputs(", \"uncertainty_ppm\": ", out);
+    write_significant(out, f.has_uncertainty ? f.uncertainty_ppm : NAN);
     std::fputs(", \"residual_rms_ms\": ", out);
     write_number(out, f.has_offset ? f.residual_rms_ms : NAN, 6);
     std::fputs("}", out);
@@ -102,12 +135,14 @@ static void write_statistics(std::FILE *out, const RunStatistics &s, const RunFi
     write_time(out, s.last_utc_ms);
     std::fputs(", \"covered_ms\": ", out);
     write_number(out, s.covered_ms, 4);
-    std::fprintf(out, ", \"missing_samples\": %llu, \"gaps\": %llu,\n     \"difference_ms\": {\"mean\": ",
+    std::fprintf(out, ", \"missing_samples\": %llu, \"gaps\": %llu,\n     \"difference_ms\": {",
                  static_cast<unsigned long long>(s.missing_samples), static_cast<unsigned long long>(s.gaps));
-    // (NAN: null.)
-    write_number(out, any ? f.difference_mean_ms : NAN, 6);
+    // Mean, RMS and percentiles of the regular lines; min, max and sum of
+    // all. (NAN: null.)
+    std::fprintf(out, R"("regular_lines": %llu, "mean": )", static_cast<unsigned long long>(s.regular_lines));
+    write_number(out, f.difference_mean_ms, 6);
     std::fputs(", \"rms\": ", out);
-    write_number(out, any ? f.difference_rms_ms : NAN, 6);
+    write_number(out, f.difference_rms_ms, 6);
     std::fputs(", \"min\": ", out);
     write_number(out, any ? s.difference_min : NAN, 4);
     std::fputs(", \"max\": ", out);

@@ -75,14 +75,17 @@ void write_metrics(std::FILE *out, const MetricsFigures &f) {
                     "System time's advance minus the performance counter's over the last sample's interval.",
                     last.difference_ms / 1000.0);
     }
-    if (total.samples > 0) {
-        write_gauge(out, log, "tickwatch_difference_rms_seconds", "Root mean square of the difference of all samples.",
-                    difference_rms(total) / 1000.0);
+    if (f.has_difference_rms) {
+        write_gauge(out, log, "tickwatch_difference_rms_seconds",
+                    "Root mean square of the difference of the regular samples: no step, gap or short interval.",
+                    f.difference_rms_ms / 1000.0);
     }
     if (f.has_frequency_offset) {
-        write_gauge(out, log, "tickwatch_frequency_offset_ratio",
-                    "The system time's frequency offset from the counter: the least-squares slope of its phase.",
-                    f.frequency_offset_ratio);
+        write_gauge(
+            out, log, "tickwatch_frequency_offset_ratio",
+            "The system time's frequency offset against the counter (positive: it runs fast): the least-squares "
+            "slope of its phase.",
+            f.frequency_offset_ratio);
     }
     if (f.has_last_sample) {
         const AdjustmentSetting setting = setting_of(f.last_sample);
@@ -103,7 +106,9 @@ void write_metrics(std::FILE *out, const MetricsFigures &f) {
             "Overlapping Allan deviation of the system time against the counter at averaging time tau_seconds.");
         for (int i = 0; i < f.oadev_count; ++i) {
             write_sample_start(out, "tickwatch_oadev", log);
-            std::fprintf(out, ",tau_seconds=\"%g\"}", f.oadev[i].tau_seconds);
+            // Four digits (τ is at most 1024 τ0): a label that stays put
+            // while the mean interval settles in its last digits.
+            std::fprintf(out, ",tau_seconds=\"%.4g\"}", f.oadev[i].tau_seconds);
             write_value(out, f.oadev[i].oadev);
         }
     }

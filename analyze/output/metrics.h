@@ -9,9 +9,8 @@
 
 #include "analyze/accumulate/statistics.h"
 
-// The averaging times published: tau = 1, 2, 4, ... 1024 s.
+// The averaging times published: tau = m·τ0, m = 1, 2, 4, ... 1024.
 constexpr int MAX_OADEV_POINTS = 11;
-constexpr double MAX_OADEV_TAU_SECONDS = 1024;
 
 struct OadevPoint {
     double tau_seconds;
@@ -26,6 +25,8 @@ struct MetricsFigures {
     uint64_t unrecognised_lines;
     bool has_last_sample;
     ReportFields last_sample;
+    bool has_difference_rms;  // of the regular lines (figures.h)
+    double difference_rms_ms;
     bool has_frequency_offset;
     double frequency_offset_ratio;  // the regression slope, dimensionless
     int oadev_count;

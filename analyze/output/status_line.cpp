@@ -13,7 +13,7 @@ void write_status_line(std::FILE *out, int64_t now_ms, const RunStatistics &tota
     } else {
         std::fputs("  rate -", out);
     }
-    if (figures.has_samples) {
+    if (figures.has_regular_lines) {
         std::fprintf(out, "  rms %.4f ms", figures.difference_rms_ms);
     } else {
         std::fputs("  rms -", out);

@@ -353,23 +353,30 @@ void write_time_axis(std::FILE *out, const char *id, const ChartData &chart, int
 }
 
 // Each gap as a band through the panels, at least two pixels wide.
-void write_gaps(std::FILE *out, const Columns &columns, const ChartData &chart) {
-    std::fputs("<g id=\"gaps\">\n", out);
+// Orange bands where samples are missing, through panels given as top and
+// height pairs.
+void write_gap_bands(std::FILE *out, const Columns &columns, const ChartData &chart, const int (*panels)[2],
+                     int panel_count, const char *id) {
+    std::fprintf(out, "<g id=\"%s\">\n", id);
     for (const ChartBucket &c : columns.column) {
         if (c.gaps == 0) {
             continue;
         }
         const double from = x_of_time(chart, c.gap_from_ms);
         const double width = std::fmax(x_of_time(chart, c.gap_to_ms) - from, 2.0);
-        for (int panel = 0; panel < 2; ++panel) {
+        for (int panel = 0; panel < panel_count; ++panel) {
             std::fprintf(out,
                          "<rect x=\"%.1f\" y=\"%d\" width=\"%.1f\" height=\"%d\" fill=\"%s\" fill-opacity=\"0.6\">"
                          "<title>%u gap(s): samples missing</title></rect>\n",
-                         from - (width > 2 ? 0 : 1), panel == 0 ? DIFFERENCE_TOP : SLEW_TOP, width,
-                         panel == 0 ? DIFFERENCE_HEIGHT : SLEW_HEIGHT, GAP_COLOUR, c.gaps);
+                         from - (width > 2 ? 0 : 1), panels[panel][0], width, panels[panel][1], GAP_COLOUR, c.gaps);
         }
     }
     std::fputs("</g>\n", out);
+}
+
+void write_gaps(std::FILE *out, const Columns &columns, const ChartData &chart) {
+    static const int panels[][2] = {{DIFFERENCE_TOP, DIFFERENCE_HEIGHT}, {SLEW_TOP, SLEW_HEIGHT}};
+    write_gap_bands(out, columns, chart, panels, 2, "gaps");
 }
 
 // A line through the panels where a run starts, and its number above the
@@ -599,7 +606,15 @@ void write_phase_chart(std::FILE *out, const ChartData &phase) {
     if (phase.samples > PLOT_COLUMNS) {
         add_legend_line(legend, MEAN_COLOUR, 2, "", "mean");
     }
+    char text[64];
+    std::snprintf(text, sizeof text, "step: a new segment (%llu)", static_cast<unsigned long long>(phase.steps));
+    add_legend_line(legend, STEP_COLOUR, 1.5, "4 3", text);
+    std::fprintf(out, "<rect x=\"%.1f\" y=\"%d\" width=\"10\" height=\"12\" fill=\"%s\" fill-opacity=\"0.6\"/>\n",
+                 legend.x, legend.y - 10, GAP_COLOUR);
+    add_legend_text(legend, 16, "samples missing: the time error runs on across");
     std::fputs("</g>\n", out);
+    static const int panels[][2] = {{PHASE_TOP, PHASE_PANEL_HEIGHT}};
+    write_gap_bands(out, columns, phase, panels, 1, "phase-gaps");
 
     double low = 0;
     double high = 0;
@@ -621,6 +636,19 @@ void write_phase_chart(std::FILE *out, const ChartData &phase) {
     if (phase.samples > PLOT_COLUMNS) {
         write_band(out, columns, scale, Band::value_mean, column_ms(phase), "phase-mean", MEAN_COLOUR);
     }
+    std::fputs("<g id=\"phase-steps\">\n", out);
+    for (int i = 0; i < PLOT_COLUMNS; ++i) {
+        const ChartBucket &c = columns.column[i];
+        if (c.steps > 0) {
+            std::fprintf(out,
+                         "<line x1=\"%.1f\" y1=\"%d\" x2=\"%.1f\" y2=\"%d\" stroke=\"%s\" stroke-width=\"1.5\" "
+                         "stroke-dasharray=\"4 3\"><title>%u step(s): the time error starts again from 0</title>"
+                         "</line>\n",
+                         x_of_column(i), PHASE_TOP, x_of_column(i), PHASE_TOP + PHASE_PANEL_HEIGHT, STEP_COLOUR,
+                         c.steps);
+        }
+    }
+    std::fputs("</g>\n", out);
     write_frame(out, "phase-frame", FRAME_LEFT, PHASE_TOP, FRAME_WIDTH, PHASE_PANEL_HEIGHT);
     end_svg(out);
 }

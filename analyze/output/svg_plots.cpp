@@ -1,6 +1,7 @@
 #include "analyze/output/svg_plots.h"
 
 #include <cmath>
+#include <initializer_list>
 
 #include "analyze/output/escape.h"
 #include "analyze/output/svg_drawing.h"
@@ -16,6 +17,7 @@ constexpr int PLOT_HEIGHT = 360;
 
 const char *const OADEV_COLOUR = "#1c64b4";
 const char *const MDEV_COLOUR = "#e8590c";
+const char *const HDEV_COLOUR = "#2b8a3e";
 const char *const BAR_COLOUR = "#1c64b4";
 
 // A log scale over whole decades, padded as the frames are.
@@ -49,37 +51,71 @@ void write_plot_legend(std::FILE *out, const char *colour, double x, const char 
     write_text(out, x + 30, TOP - 12, "start", 12, TEXT_COLOUR, text);
 }
 
-// One deviation against τ, as a line through its points.
-void write_deviation(std::FILE *out, const StabilityPoint *points, int count, bool mdev, const LogScale &x,
+enum class Deviation { oadev, mdev, hdev };
+
+struct DeviationValue {
+    bool known;
+    double value, low, high;  // low, high: NaN without an interval
+};
+
+DeviationValue value_of(const StabilityPoint &p, Deviation deviation) {
+    switch (deviation) {
+    case Deviation::mdev:
+        return {p.has_mdev, p.mdev, p.mdev_low, p.mdev_high};
+    case Deviation::hdev:
+        return {p.has_hdev, p.hdev, p.hdev_low, p.hdev_high};
+    case Deviation::oadev:
+        break;
+    }
+    return {true, p.oadev, p.oadev_low, p.oadev_high};
+}
+
+// One deviation against τ, as a line through its points, each with a bar
+// over its 68 % interval.
+void write_deviation(std::FILE *out, const StabilityPoint *points, int count, Deviation deviation, const LogScale &x,
                      const LogScale &y, const char *colour, const char *id) {
+    static const char *const names[] = {"OADEV", "MDEV", "HDEV"};
+    const auto which = static_cast<int>(deviation);
     std::fprintf(out, R"(<g id="%s" fill="%s">)", id, colour);
     std::fputs("\n<path fill=\"none\" stroke-width=\"1.5\" d=\"", out);
     bool drawing = false;
     for (int i = 0; i < count; ++i) {
-        const double value = mdev ? points[i].mdev : points[i].oadev;
-        if ((mdev && !points[i].has_mdev) || !(value > 0)) {
+        const DeviationValue v = value_of(points[i], deviation);
+        if (!v.known || !(v.value > 0)) {
             drawing = false;
             continue;
         }
-        std::fprintf(out, "%c%.1f %.1f", drawing ? 'L' : 'M', along(x, points[i].tau_s), along(y, value));
+        std::fprintf(out, "%c%.1f %.1f", drawing ? 'L' : 'M', along(x, points[i].tau_s), along(y, v.value));
         drawing = true;
     }
     std::fprintf(out, "\" stroke=\"%s\"/>\n", colour);
     for (int i = 0; i < count; ++i) {
-        const double value = mdev ? points[i].mdev : points[i].oadev;
-        if ((mdev && !points[i].has_mdev) || !(value > 0)) {
+        const DeviationValue v = value_of(points[i], deviation);
+        if (!v.known || !(v.value > 0)) {
             continue;
         }
-        const double cx = along(x, points[i].tau_s);
-        const double cy = along(y, value);
-        if (mdev) {
+        // Apart by a few pixels, so that the three bars of a τ show.
+        const double cx = along(x, points[i].tau_s) + (which - 1) * 4.0;
+        const double cy = along(y, v.value);
+        if (v.low > 0 && v.high > 0) {
+            std::fprintf(out, R"(<path class="interval" d="M%.1f %.1fV%.1fM%.1f %.1fh6M%.1f %.1fh6" stroke="%s"/>)", cx,
+                         along(y, v.low), along(y, v.high), cx - 3, along(y, v.low), cx - 3, along(y, v.high), colour);
+        }
+        if (deviation == Deviation::mdev) {
             std::fprintf(out, R"(<rect x="%.1f" y="%.1f" width="7" height="7">)", cx - 3.5, cy - 3.5);
+        } else if (deviation == Deviation::hdev) {
+            std::fprintf(out, R"(<path d="M%.1f %.1fl4 7h-8z">)", cx, cy - 4.5);
         } else {
             std::fprintf(out, R"(<circle cx="%.1f" cy="%.1f" r="4">)", cx, cy);
         }
-        std::fprintf(out, "<title>\xcf\x84 %g s: %s %.4g (n %llu)</title>%s\n", points[i].tau_s,
-                     mdev ? "MDEV" : "OADEV", value, static_cast<unsigned long long>(points[i].n),
-                     mdev ? "</rect>" : "</circle>");
+        std::fprintf(out, "<title>\xcf\x84 %.5g s: %s %.4g", points[i].tau_s, names[which], v.value);
+        if (v.low > 0 && v.high > 0) {
+            std::fprintf(out, " (68 %%: %.3g to %.3g)", v.low, v.high);
+        }
+        std::fprintf(out, ", n %llu</title>%s\n", static_cast<unsigned long long>(points[i].n),
+                     deviation == Deviation::mdev   ? "</rect>"
+                     : deviation == Deviation::hdev ? "</path>"
+                                                    : "</circle>");
     }
     std::fputs("</g>\n", out);
 }
@@ -91,11 +127,13 @@ void write_stability_plot(std::FILE *out, const StabilityPoint *points, int coun
     double low = 0;
     double high = 0;
     for (int i = 0; i < count; ++i) {
-        const double values[] = {points[i].oadev, points[i].has_mdev ? points[i].mdev : 0.0};
-        for (const double value : values) {
-            if (value > 0) {
-                low = low > 0 ? std::fmin(low, value) : value;
-                high = std::fmax(high, value);
+        for (const Deviation deviation : {Deviation::oadev, Deviation::mdev, Deviation::hdev}) {
+            const DeviationValue v = value_of(points[i], deviation);
+            for (const double value : {v.value, v.low, v.high}) {
+                if (v.known && value > 0) {
+                    low = low > 0 ? std::fmin(low, value) : value;
+                    high = std::fmax(high, value);
+                }
             }
         }
     }
@@ -105,8 +143,11 @@ void write_stability_plot(std::FILE *out, const StabilityPoint *points, int coun
         end_svg(out);
         return;
     }
-    const LogScale x = {0, static_cast<int>(std::ceil(std::log10(points[count - 1].tau_s))) + (count == 1 ? 1 : 0),
-                        LEFT - PLOT_PADDING, PLOT_WIDTH + 2 * PLOT_PADDING};
+    // (τ0 a hair under 1 s keeps to the decade from 1.)
+    const int first_decade = static_cast<int>(std::floor(std::log10(points[0].tau_s) + 1e-3));
+    const int last_decade = static_cast<int>(std::ceil(std::log10(points[count - 1].tau_s) - 1e-3));
+    const LogScale x = {first_decade, last_decade + (last_decade == first_decade ? 1 : 0), LEFT - PLOT_PADDING,
+                        PLOT_WIDTH + 2 * PLOT_PADDING};
     int low_decade = static_cast<int>(std::floor(std::log10(low)));
     int high_decade = static_cast<int>(std::ceil(std::log10(high)));
     high_decade += high_decade == low_decade ? 1 : 0;
@@ -143,9 +184,11 @@ void write_stability_plot(std::FILE *out, const StabilityPoint *points, int coun
     std::fputs("</g>\n<g id=\"stability-legend\">\n", out);
     write_plot_legend(out, OADEV_COLOUR, LEFT, "overlapping Allan deviation (OADEV)", false);
     write_plot_legend(out, MDEV_COLOUR, LEFT + 320, "modified Allan deviation (MDEV)", true);
+    write_plot_legend(out, HDEV_COLOUR, LEFT + 620, "overlapping Hadamard deviation (HDEV)", true);
     std::fputs("</g>\n", out);
-    write_deviation(out, points, count, false, x, y, OADEV_COLOUR, "oadev");
-    write_deviation(out, points, count, true, x, y, MDEV_COLOUR, "mdev");
+    write_deviation(out, points, count, Deviation::oadev, x, y, OADEV_COLOUR, "oadev");
+    write_deviation(out, points, count, Deviation::mdev, x, y, MDEV_COLOUR, "mdev");
+    write_deviation(out, points, count, Deviation::hdev, x, y, HDEV_COLOUR, "hdev");
     write_frame(out, "stability-frame", LEFT - PLOT_PADDING, TOP, PLOT_WIDTH + 2 * PLOT_PADDING, PLOT_HEIGHT);
     end_svg(out);
 }
@@ -299,8 +342,8 @@ void write_stability_comparison(std::FILE *out, const FileSummary *files, int co
         // Each file's own curve: the same drawing as the single plot's.
         char id[32];
         std::snprintf(id, sizeof id, "comparison-oadev-%d", f + 1);
-        write_deviation(out, files[f].figures.stability, files[f].figures.stability_count, false, x, y, file_colour(f),
-                        id);
+        write_deviation(out, files[f].figures.stability, files[f].figures.stability_count, Deviation::oadev, x, y,
+                        file_colour(f), id);
     }
     write_frame(out, "comparison-stability-frame", LEFT - PLOT_PADDING, TOP, PLOT_WIDTH + 2 * PLOT_PADDING,
                 PLOT_HEIGHT);

@@ -1,6 +1,7 @@
 #include "analyze/output/text_summary.h"
 
 #include <cmath>
+#include <initializer_list>
 
 #include "analyze/output/number_text.h"
 #include "analyze/parse/utc_time.h"
@@ -30,7 +31,7 @@ static void write_percentiles(std::FILE *out, const RunFigures &f) {
             std::fputs(f.percentile_values == 0 ? "none" : "beyond 20 ms", out);
         }
     }
-    std::fputs(" ms (unmarked lines)\n", out);
+    std::fputs(" ms (regular lines)\n", out);
 }
 
 static void write_frequency(std::FILE *out, const FrequencyFigures &f) {
@@ -39,15 +40,16 @@ static void write_frequency(std::FILE *out, const FrequencyFigures &f) {
         return;
     }
     std::fprintf(out, "  frequency        offset %+.6f ppm", f.offset_ppm);
-    if (f.has_stderr) {
-        char error[NUMBER_TEXT_SIZE];
-        *put_scientific(error, f.stderr_ppm, 2) = '\0';
-        std::fprintf(out, ", standard error %s ppm", error);
+    if (f.has_uncertainty) {
+        char uncertainty[NUMBER_TEXT_SIZE];
+        *put_scientific(uncertainty, f.uncertainty_ppm, 2) = '\0';
+        std::fprintf(out, " +- %s ppm (68 %%)", uncertainty);
     }
     std::fprintf(out, ", residual RMS %.6f ms\n", f.residual_rms_ms);
 }
 
-// Every other τ (and the longest) keeps the table short; --json has all.
+// Every other τ (and the longest) keeps the table short; --json has all,
+// with the intervals of every deviation.
 static void write_stability(std::FILE *out, const RunFigures &f) {
     const StabilityPoint *points = f.stability;
     const int count = f.stability_count;
@@ -55,17 +57,35 @@ static void write_stability(std::FILE *out, const RunFigures &f) {
         std::fputs("  stability        none (segments too short)\n", out);
         return;
     }
-    std::fputs("  stability        tau s           n       OADEV        MDEV     TDEV ns     MTIE ns\n", out);
+    std::fprintf(out, "  stability        tau0 %.7g s; noise alpha, OADEV with its 68 %% interval\n", f.tau0_s);
+    std::fprintf(out, "                 %9s %11s  %5s", "tau s", "n", "alpha");
+    for (const char *name : {"OADEV", "68 % low", "high", "MDEV", "TDEV ns", "HDEV", "MTIE ns"}) {
+        std::fprintf(out, "  %10s", name);
+    }
+    std::fputc('\n', out);
     for (int i = 0; i < count; ++i) {
         if (i % 2 != 0 && i != count - 1) {
             continue;
         }
         const StabilityPoint &point = points[i];
-        std::fprintf(out, "                 %6.0f %11llu", point.tau_s, static_cast<unsigned long long>(point.n));
-        const double figures[] = {point.oadev, point.mdev, point.tdev_ns, point.mtie_ns};
-        for (int j = 0; j < 4; ++j) {
+        std::fprintf(out, "                 %9.6g %11llu", point.tau_s, static_cast<unsigned long long>(point.n));
+        if (point.alpha != NOISE_UNKNOWN) {
+            std::fprintf(out, "  %+5d", point.alpha);
+        } else {
+            std::fputs("      -", out);
+        }
+        const bool known[] = {true,
+                              std::isfinite(point.oadev_low),
+                              std::isfinite(point.oadev_high),
+                              point.has_mdev,
+                              point.has_mdev,
+                              point.has_hdev,
+                              true};
+        const double figures[] = {point.oadev,   point.oadev_low, point.oadev_high, point.mdev,
+                                  point.tdev_ns, point.hdev,      point.mtie_ns};
+        for (int j = 0; j < 7; ++j) {
             char text[NUMBER_TEXT_SIZE] = "-";
-            if (point.has_mdev || j == 0 || j == 3) {
+            if (known[j]) {
                 *put_scientific(text, figures[j], 4) = '\0';
             }
             std::fprintf(out, "  %10s", text);
@@ -111,9 +131,14 @@ static void write_statistics(std::FILE *out, const RunStatistics &s, const RunFi
                          static_cast<unsigned long long>(s.steps - static_cast<uint64_t>(s.listed_step_count)));
         }
     }
-    std::fprintf(out, "  difference       mean %+.6f ms, RMS %.6f ms, min %+.4f ms, max %+.4f ms\n",
-                 f.difference_mean_ms, f.difference_rms_ms, s.difference_min, s.difference_max);
-    std::fprintf(out, "                   sum %+.4f ms\n", s.difference_sum);
+    if (f.has_regular_lines) {
+        std::fprintf(out, "  difference       mean %+.6f ms, RMS %.6f ms over the %llu regular lines\n",
+                     f.difference_mean_ms, f.difference_rms_ms, static_cast<unsigned long long>(s.regular_lines));
+    } else {
+        std::fputs("  difference       no regular line (no step, gap or short interval)\n", out);
+    }
+    std::fprintf(out, "                   min %+.4f ms, max %+.4f ms, sum %+.4f ms over all lines\n", s.difference_min,
+                 s.difference_max, s.difference_sum);
     write_percentiles(out, f);
     if (f.has_rate) {
         std::fprintf(out, "  clock rate       %+.3f ppm; single samples %+.3f to %+.3f ppm%s\n", f.rate_ppm,
@@ -218,8 +243,8 @@ void write_compared_row(std::FILE *out, const PooledSummary &pooled, const char 
     std::fputc('\n', out);
 }
 
-void write_deviation_cell(char *text, size_t size, const FileSummary &file, double tau_s, bool mtie) {
-    const StabilityPoint *point = stability_at(file, tau_s);
+void write_deviation_cell(char *text, size_t size, const FileSummary &file, int m, bool mtie) {
+    const StabilityPoint *point = stability_at(file, m);
     if (point != nullptr) {
         *put_scientific(text, mtie ? point->mtie_ns : point->oadev, 3) = '\0';
     } else {
@@ -248,7 +273,9 @@ void write_side_by_side(std::FILE *out, const PooledSummary &pooled) {
         }
     });
     write_compared_row(out, pooled, "difference RMS, ms", [](char *t, size_t n, const FileSummary &f) {
-        std::snprintf(t, n, "%.6f", f.figures.difference_rms_ms);
+        if (f.figures.has_regular_lines) {
+            std::snprintf(t, n, "%.6f", f.figures.difference_rms_ms);
+        }
     });
     write_compared_row(out, pooled, "difference p99, ms", [](char *t, size_t n, const FileSummary &f) {
         const int p99 = PERCENTILE_COUNT - 1;
@@ -261,9 +288,9 @@ void write_side_by_side(std::FILE *out, const PooledSummary &pooled) {
             std::snprintf(t, n, "%+.4f", f.figures.frequency.offset_ppm);
         }
     });
-    write_compared_row(out, pooled, "  its standard error, ppm", [](char *t, size_t, const FileSummary &f) {
-        if (f.figures.frequency.has_stderr) {
-            *put_scientific(t, f.figures.frequency.stderr_ppm, 2) = '\0';
+    write_compared_row(out, pooled, "  its uncertainty (68 %), ppm", [](char *t, size_t, const FileSummary &f) {
+        if (f.figures.frequency.has_uncertainty) {
+            *put_scientific(t, f.figures.frequency.uncertainty_ppm, 2) = '\0';
         }
     });
     write_compared_row(out, pooled, "steps", [](char *t, size_t n, const FileSummary &f) {
@@ -272,13 +299,13 @@ void write_side_by_side(std::FILE *out, const PooledSummary &pooled) {
     write_compared_row(out, pooled, "commanded, sum of sizes, ms", [](char *t, size_t n, const FileSummary &f) {
         std::snprintf(t, n, "%.4f", f.episodes.commanded_abs_ms);
     });
-    write_compared_row(out, pooled, "OADEV at 1 s",
+    write_compared_row(out, pooled, "OADEV at tau0",
                        [](char *t, size_t n, const FileSummary &f) { write_deviation_cell(t, n, f, 1, false); });
-    write_compared_row(out, pooled, "OADEV at 64 s",
+    write_compared_row(out, pooled, "OADEV at 64 tau0",
                        [](char *t, size_t n, const FileSummary &f) { write_deviation_cell(t, n, f, 64, false); });
-    write_compared_row(out, pooled, "OADEV at 1024 s",
+    write_compared_row(out, pooled, "OADEV at 1024 tau0",
                        [](char *t, size_t n, const FileSummary &f) { write_deviation_cell(t, n, f, 1024, false); });
-    write_compared_row(out, pooled, "MTIE at 64 s, ns",
+    write_compared_row(out, pooled, "MTIE at 64 tau0, ns",
                        [](char *t, size_t n, const FileSummary &f) { write_deviation_cell(t, n, f, 64, true); });
 }
 

@@ -37,11 +37,14 @@ class CraftedLogs(AnalyzeTestCase):
         self.assertEqual((run1["missing_samples"], run1["gaps"]), (0, 0))
         self.assertEqual((run2["missing_samples"], run2["gaps"]), (3, 1))
 
-        differences = [0.0187, 0.0010, 31.2488, 0.0, -0.1, -0.1, -1000.0, 0.0]
+        # Mean and RMS of the regular lines, the steps left out; min, max
+        # and sum of all.
+        regular = [0.0187, 0.0010, 0.0, -0.1, -0.1, 0.0]
         d = run1["difference_ms"]
-        self.assertAlmostEqual(d["mean"], sum(differences) / 8, places=6)
-        self.assertAlmostEqual(d["rms"], (sum(x * x for x in differences) / 8) ** 0.5, places=6)
+        self.assertAlmostEqual(d["mean"], sum(regular) / 6, places=6)
+        self.assertAlmostEqual(d["rms"], (sum(x * x for x in regular) / 6) ** 0.5, places=6)
         self.assertEqual((d["min"], d["max"]), (-1000.0, 31.2488))
+        self.assertAlmostEqual(d["sum"], sum(regular) + 31.2488 - 1000.0, places=4)
         # The rate leaves the steps out.
         unmarked = [(0.0187, 999.9813), (0.0010, 1000.0), (0.0, 1000.0), (-0.1, 1000.0), (-0.1, 1000.0), (0, 1000.0)]
         rate = run1["rate_ppm"]
@@ -69,20 +72,23 @@ class CraftedLogs(AnalyzeTestCase):
         summary, _ = self.analyze_json(self.write("clock.log", log.bytes()))
         run1 = summary["runs"][0]
         # The steps cut run 1 into segments of phase (ms) 0, 0.0187, 0.0197;
-        # 0, 0, -0.1, -0.2; and 0, 0.
+        # 0, 0, -0.1, -0.2; and 0, 0; at the counter's times (s) below.
         segments = [[0, 0.0187, 0.0197], [0, 0, -0.1, -0.2], [0, 0]]
+        times = [[0, 0.9999813, 1.9999813], [0, 1, 2, 3], [0, 1]]
+        tau0 = (0.9999813 + 5) / 6  # the regular lines' mean interval
         squares = [(x[i + 2] - 2 * x[i + 1] + x[i]) ** 2 for x in segments for i in range(len(x) - 2)]
         self.assertEqual(len(run1["stability"]), 1, "only m = 1 has n >= 2")
         tau1 = run1["stability"][0]
-        self.assertEqual((tau1["tau_s"], tau1["n"], tau1["mtie_ns"]), (1, 3, 100000))
-        self.assertAlmostEqual(tau1["oadev"] / (sum(squares) / 6) ** 0.5 / 1e-3, 1, places=6)
+        self.assertEqual((tau1["n"], tau1["mtie_ns"]), (3, 100000))
+        self.assertAlmostEqual(tau1["oadev"] / ((sum(squares) / 6) ** 0.5 / tau0 * 1e-3), 1, places=6)
         self.assertAlmostEqual(tau1["mdev"], tau1["oadev"], places=12)
-        self.assertAlmostEqual(tau1["tdev_ns"], tau1["mdev"] / 3 ** 0.5 * 1e9, places=2)
+        self.assertAlmostEqual(tau1["tdev_ns"], tau0 * tau1["mdev"] / 3 ** 0.5 * 1e9, places=2)
         # Unmarked: -0.1, -0.1, 0, 0, 0.001, 0.0187.
         self.assertEqual(run1["difference_ms"]["percentiles"],
                          {"p1": -0.1, "p5": -0.1, "p50": 0.0, "p95": 0.0187, "p99": 0.0187})
-        # The slope with an intercept per segment, fitted here directly.
-        fits = [(t - (len(x) - 1) / 2, v - sum(x) / len(x)) for x in segments for t, v in enumerate(x)]
+        # The slope against the counter's time with an intercept per
+        # segment, fitted here directly.
+        fits = [(t - sum(ts) / len(ts), v - sum(x) / len(x)) for x, ts in zip(segments, times) for v, t in zip(x, ts)]
         slope = sum(t * v for t, v in fits) / sum(t * t for t, _ in fits)
         residuals = sum((v - slope * t) ** 2 for t, v in fits)
         frequency = run1["frequency"]
@@ -91,14 +97,57 @@ class CraftedLogs(AnalyzeTestCase):
         # The run without samples has the keys too.
         empty = summary["runs"][2]
         self.assertEqual((empty["samples"], empty["stability"]), (0, []))
-        self.assertEqual(empty["frequency"], {"offset_ppm": None, "stderr_ppm": None, "residual_rms_ms": None})
+        self.assertEqual(empty["frequency"], {"offset_ppm": None, "uncertainty_ppm": None, "residual_rms_ms": None})
         self.assertEqual(set(empty["difference_ms"]["percentiles"].values()), {None})
         # And the text.
         text, _ = self.analyze(self.path("clock.log"))
         self.assertIn("  percentiles      p1 -0.1000, p5 -0.1000, p50 +0.0000, p95 +0.0187, p99 +0.0187 ms", text)
-        self.assertRegex(text, r"\n  stability        tau s +n +OADEV +MDEV +TDEV ns +MTIE ns\n"
-                               r" +1 +3 +%.4e +%.4e +[0-9.e+]+ +1.0000e\+05\n" % (tau1["oadev"], tau1["mdev"]))
+        self.assertRegex(text, r"\n  stability        tau0 0.9999969 s; noise alpha, OADEV with its 68 %% interval\n"
+                               r" +tau s +n +alpha +OADEV +68 %% low +high +MDEV +TDEV ns +HDEV +MTIE ns\n"
+                               r" +0.999997 +3 +- +%.4e +%.4e +%.4e +%.4e +[0-9.e+]+ +- +1.0000e\+05\n"
+                               % (tau1["oadev"], tau1["oadev_lo"], tau1["oadev_hi"], tau1["mdev"]))
         self.assertIn("  frequency        offset %+.6f ppm" % frequency["offset_ppm"], text)
+
+    def test_the_frequency_offset_is_per_second_of_the_counter(self):
+        # Paced by a sleep that overshoots: intervals of 1000, 1015.6 and
+        # 1031.2 ms (mean 1015.6), the system time 12.345 ppm fast; both
+        # clocks read to 0.0001 ms.
+        log = Log()
+        log.add(BANNER)
+        counter = system = 0.0
+        for i in range(3600):
+            interval = (1000.0, 1015.6, 1015.6, 1031.2)[i * 7 % 4]
+            counter_ms = round(counter + interval, 4) - counter
+            system_ms = round((counter + interval) * (1 + 12.345e-6), 4) - system
+            counter, system = counter + counter_ms, system + system_ms
+            log.sample(round(system_ms, 4), round(counter_ms, 4), at=T0 if i == 0 else None)
+        summary, _ = self.analyze_json(self.write("clock.log", log.bytes()))
+        total = summary["total"]
+        self.assertAlmostEqual(total["frequency"]["offset_ppm"], 12.345, delta=0.001)
+        self.assertAlmostEqual(total["stability"][0]["tau_s"], 1.0156, places=4)
+
+    def test_gaps_keep_the_phase_and_lost_lines_leave_holes(self):
+        # 60 lines lost in the middle of 600: two segments of 301 points.
+        log = Log()
+        log.add(BANNER)
+        log.sample(at=T0)
+        for i in range(599):
+            if i == 299:
+                log.t += 60_000
+            log.sample(1000.0 + 0.001 * (i % 3), 1000.0)
+        run = self.analyze_json(self.write("lost.log", log.bytes()))[0]["runs"][0]
+        self.assertEqual((run["missing_samples"], run["gaps"]), (60, 1))
+        self.assertEqual(run["stability"][0]["n"], 2 * (301 - 2))
+        # A virtual machine that stalls 3 s once an hour: its phase runs on
+        # across the stalls, to τ beyond an hour.
+        log = Log()
+        log.add(BANNER)
+        log.sample(at=T0)
+        for i in range(1, 3 * 3600 + 100):
+            log.sample(4000.04, 4000.0) if i % 3600 == 0 else log.sample(1000.0 + 0.001 * (i % 3), 1000.0)
+        run = self.analyze_json(self.write("stalls.log", log.bytes()))[0]["runs"][0]
+        self.assertEqual((run["missing_samples"], run["gaps"]), (9, 3))
+        self.assertGreater(run["stability"][-1]["tau_s"], 3600)
 
     def test_lines_tickwatch_writes_are_read_with_a_mark_an_extra_cr_or_no_time(self):
         log, t = crafted_log()

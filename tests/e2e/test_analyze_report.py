@@ -47,6 +47,47 @@ class HtmlReport(AnalyzeTestCase):
         self.assertEqual(len(rows("change-table")), 1 + 2)
         self.assertEqual(rows("timekeeping-table")[1][:6], ["1", "-0.1000", "-0.1000", "+0.0000", "+0.0187", "+0.0187"])
 
+    def test_steps_and_gaps_show_apart_and_every_deviation_has_its_interval(self):
+        # Two runs of white phase noise of 0.0001 ms; in the first, a gap of
+        # 1.6 s and, later, a step.
+        noise = random.Random(8)
+        log = Log()
+        for start in (T0, T0 + 600_000):
+            log.add(BANNER)
+            log.sample(at=start)
+            phase = 0
+            for i in range(400):
+                counter = 1600.0 if start == T0 and i == 100 else 1000.0
+                step = 40.0 if start == T0 and i == 300 else 0.0
+                last, phase = phase, noise.randint(-1, 1) / 10_000
+                log.sample(round(counter + phase - last + step, 4), counter)
+        page = self.report(log)
+        charts = {c.get("id"): c for svg in re.findall(r"<svg .*?</svg>", page, re.S)
+                  for c in ElementTree.fromstring(svg).iter() if c.get("id")}
+        # The step starts a segment, drawn as such; the gap is a band, and
+        # the time error's line runs on across it: it breaks at the start,
+        # the step and the second run alone.
+        self.assertEqual(len(list(charts["phase-steps"].iter(SVG + "line"))), 1)
+        self.assertEqual(len(list(charts["phase-gaps"].iter(SVG + "rect"))), 1)
+        self.assertEqual(charts["phase"].get("d").count("M"), 3)
+        # Per run and in total, each deviation with its interval and α.
+        for table in ("stability-table", "stability-table-run-1", "stability-table-run-2"):
+            body = re.search(r'<table id="%s">(.*?)</table>' % table, page, re.S).group(1)
+            self.assertIn("<th>noise \u03b1</th>", body)
+            first = re.findall(r"<td[^>]*>(.*?)</td>", re.findall(r"<tr>(.*?)</tr>", body)[1])
+            self.assertEqual(first[2], "+2", "white PM")
+            for cell in first[3:7]:
+                self.assertRegex(cell, r"^[\d.e+-]+<br><small>[\d.e+-]+&ndash;[\d.e+-]+</small>$")
+        bars = [e for e in charts["oadev"].iter(SVG + "path") if e.get("class") == "interval"]
+        self.assertGreater(len(bars), 5)
+        self.assertIn("hdev", charts)
+        # Small figures in significant digits, not rounded to nothing.
+        offset, uncertainty = re.search(r'<table id="timekeeping-table">.*<tr class="total"><td>total</td>'
+                                        r'(?:<td[^>]*>[^<]*</td>){5}<td class="n">([^<]*)</td><td class="n">([^<]*)</td>',
+                                        page, re.S).groups()
+        self.assertNotEqual(float(uncertainty), 0)
+        self.assertRegex(uncertainty, r"^\d\.\de-0\d$")
+
     def test_the_histogram_holds_each_unmarked_line_once_by_its_value(self):
         log, _ = crafted_log()
         log.add(BANNER)  # and a run without samples

@@ -79,6 +79,8 @@ void write_outputs(const PipelineSnapshot &s) {
     metrics.total = s.total;
     metrics.has_last_sample = s.last_sample != nullptr;
     metrics.last_sample = *s.last_sample;
+    metrics.has_difference_rms = s.figures->has_regular_lines;
+    metrics.difference_rms_ms = s.figures->difference_rms_ms;
     write_metrics(discard, metrics);
 }
 
@@ -86,7 +88,7 @@ void write_outputs(const PipelineSnapshot &s) {
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     discard = std::fopen("/dev/null", "w");
-    pipeline = std::make_unique<Pipeline>(PipelineSettings{true, true, TimeWindow{}},
+    pipeline = std::make_unique<Pipeline>(PipelineSettings{true, true, TimeWindow{}, StabilityIntervals::all},
                                           PipelineListener{nullptr, write_row, write_run, nullptr});
     return discard == nullptr ? 1 : 0;
 }

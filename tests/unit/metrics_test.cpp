@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "analyze/accumulate/figures.h"
 #include "analyze/accumulate/statistics.h"
 #include "analyze/output/metrics.h"
 
@@ -61,6 +62,10 @@ TEST(AnalyzeMetrics, EveryMetricIsDescribedAndFiguresNotKnownAreLeftOut) {
     sample = {T0_MS + 1000, 1000.0, 1000.3, -0.3, 156001, -249, false};
     add_sample(total, sample);
     figures.log_name = "clock.log";
+    // The RMS of the regular lines, as the figures of the total give it.
+    const RunFigures total_figures = figures_of(total, nullptr, StabilityIntervals::oadev);
+    figures.has_difference_rms = total_figures.has_regular_lines;
+    figures.difference_rms_ms = total_figures.difference_rms_ms;
     figures.has_last_sample = true;
     figures.last_sample = sample;
     figures.has_frequency_offset = true;

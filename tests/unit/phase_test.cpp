@@ -2,59 +2,109 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 
 #include "analyze/accumulate/phase.h"
 #include "analyze/parse/log_line.h"
+#include "analyze/parse/utc_time.h"
 
 namespace {
 
-TEST(AnalyzePhase, BoundaryLinesStartSegmentsAndAddNoDifference) {
+TEST(AnalyzePhase, GapsKeepThePhaseLostLinesAndStepsStartSegments) {
     static PhaseSegment segment;
     RunPhase phase;
     start_phase(phase);
-    auto line = [&](double counter_ms, double difference_ms, bool marked = false) {
-        add_to_phase(phase, segment,
-                     ReportFields{0, counter_ms + difference_ms, counter_ms, difference_ms, 0, 0, marked});
+    double utc_ms = 1.7e12;
+    // A line ending `lost` lines after the one before it.
+    auto line = [&](double counter_ms, double difference_ms, bool marked = false, int lost = 0) {
+        utc_ms += lost * 1000.0 + counter_ms + difference_ms;
+        return add_to_phase(phase, &segment,
+                            ReportFields{static_cast<int64_t>(std::llround(utc_ms)), counter_ms + difference_ms,
+                                         counter_ms, difference_ms, 0, 0, marked});
     };
-    // A short first interval; then 4 lines (N = 5), of which the 1 ms swing
-    // is the largest between neighbours.
-    line(312.5, 9);
-    for (double d : {0.5, 1.0, -0.0001, 0.0}) {
-        line(1000, d);
+    // Segment A from the run's start: the short first interval ends on no
+    // point, its difference goes into x_1; then x_1 .. x_5 = 1.0 .. 1.4 ms.
+    PhaseLine first = line(312.5, 0.9);
+    EXPECT_TRUE(first.starts_segment && !first.ends_on_point && first.kind == PhaseLineKind::gap);
+    for (int i = 0; i < 5; ++i) {
+        line(1000, 0.1);
     }
-    // A step, its difference in no segment; N = 3 from it.
-    line(1000, -25, true);
-    line(999.5, 0.25);
-    line(1499.9999, 0.75);
-    // A gap: the line after it starts a segment of 1 point, and another
-    // gap one of 2.
-    line(1500.0001, 3);
-    line(2000, 0);
-    line(500, -0.5);
-    EXPECT_FALSE(is_segment_boundary(ReportFields{0, 500, 500, 0, 0, 0, false}));
-    EXPECT_TRUE(is_segment_boundary(ReportFields{0, 499.9999, 499.9999, 0, 0, 0, false}));
+    // A gap of 3 s: x_6 and x_7 missing, the phase on across it to x_8.
+    const PhaseLine gap = line(3000, 0.3);
+    EXPECT_EQ(gap.missing_points, 2U);
+    EXPECT_FALSE(gap.starts_segment || gap.lost_lines);
+    EXPECT_NEAR(phase.x * PHASE_UNIT_S * 1e3, 1.7, 1e-12);
+    for (int i = 0; i < 3; ++i) {
+        line(1000, 0);
+    }
+    // 60 lines lost: their differences with them; segment B from the start
+    // of the next line's interval, x_1 = 0.2 ms.
+    const PhaseLine after_lost = line(1000, 0.2, false, 60);
+    EXPECT_TRUE(after_lost.lost_lines && after_lost.starts_segment);
+    EXPECT_EQ(after_lost.missing_points, 60U);
+    EXPECT_NEAR(phase.x * PHASE_UNIT_S * 1e3, 0.2, 1e-12);
+    line(1000, 0.1);
+    line(1000, 0.1);
+    // A step: segment C from its sample, N = 3.
+    EXPECT_TRUE(line(1000, -25, true).starts_segment);
+    EXPECT_EQ(phase.x, 0);
+    line(1000, 0.05);
+    line(1000, 0.05);
+    // A gap beyond the longest τ: segment D from its sample, N = 2.
+    const PhaseLine long_gap = line((LONGEST_M + 1) * 1000.0, 5);
+    EXPECT_TRUE(long_gap.starts_segment);
+    EXPECT_EQ(long_gap.missing_points, static_cast<uint64_t>(LONGEST_M));
+    line(1000, 0);
 
-    // n = Σ (N - 2m) over N = 5, 3, 1, 2: 3 + 1 for m = 1, 1 for m = 2.
-    StabilityPoint points[STABILITY_TAUS];
-    ASSERT_EQ(list_stability(phase.stability, PHASE_UNIT_S, points), 1) << "m = 2: n = 1";
-    EXPECT_EQ(points[0].n, 4U);
-    EXPECT_NEAR(points[0].mtie_ns, 1e6, 1e-6);
-    // x = 0, 0.5, 1.5, 1.4999, 1.4999 and 0, 0.25, 1 ms: second
-    // differences 0.5, -1.0001, 0.0001 and 0.5.
-    const double squares = 0.25 + 1.0001 * 1.0001 + 0.0001 * 0.0001 + 0.25;
-    EXPECT_NEAR(points[0].oadev, std::sqrt(squares / (2 * 4)) * 1e-3, 1e-15);
-    EXPECT_EQ(phase.stability.tau[1].oadev_terms, 1U);
-
-    // Frequency: points 5 + 3 + 1 + 2 in 4 segments.
-    RunPhase total;
-    start_phase(total);
-    add_phase_to_total(total, phase);
-    add_phase_to_total(total, phase);
+    EXPECT_DOUBLE_EQ(phase_spacing_s(phase), 1.0);
+    // n for m = 1: A has 12 points, 10 triples, 4 of them through x_6 or
+    // x_7; B 4 points, C 3, D 2.
+    EXPECT_EQ(phase.stability.tau[0].oadev_terms, 6U + 2 + 1);
+    EXPECT_EQ(phase.stability.tau[1].oadev_terms, 2U) << "A: (0, 2, 4) and (1, 3, 5)";
+    EXPECT_NEAR(phase.stability.tau[0].mtie, 10'000, 1e-9) << "x_0 to x_1 in A, 0.0001 ms units";
     FrequencySums pooled = {};
-    add_frequency(pooled, total.frequency);
-    EXPECT_EQ(std::make_pair(pooled.points, pooled.segments), std::make_pair(uint64_t{22}, uint64_t{8}));
-    EXPECT_NEAR(total.stability.tau[0].mtie, 10'000, 1e-9) << "in 0.0001 ms";
-    EXPECT_EQ(total.stability.tau[0].oadev_terms, 8U);
+    add_frequency(pooled, phase.frequency);
+    EXPECT_EQ(pooled.closed.points, 10U + 4 + 3 + 2) << "the present points";
+    EXPECT_EQ(pooled.closed.segments, 4U);
+}
+
+TEST(AnalyzePhase, DeviationsCarryIntervalsAndNoiseAndTheOffsetItsUncertainty) {
+    // White FM: each line's difference independent, 0.01 ms, over 4000
+    // lines of 1015.6 ms. The phase is a random walk, which the classical
+    // standard error of the slope understates.
+    static PhaseSegment segment;
+    RunPhase phase;
+    start_phase(phase);
+    std::mt19937_64 random(11);
+    std::normal_distribution<double> noise(0.0, 0.01);
+    for (int i = 0; i < 4000; ++i) {
+        const double difference = std::nearbyint(noise(random) * 1e4) / 1e4;
+        add_to_phase(phase, &segment,
+                     ReportFields{UNKNOWN_TIME_MS, 1015.6 + difference, 1015.6, difference, 0, 0, false});
+    }
+    StabilityPoint points[STABILITY_TAUS];
+    const int count = list_phase_stability(phase, points);
+    // m = 1024 has n = 1953 terms in one stretch, EDF about 2.3 for white
+    // FM; m = 2048, none.
+    ASSERT_EQ(count, 11);
+    for (int i = 0; i < count; ++i) {
+        const StabilityPoint &p = points[i];
+        EXPECT_NEAR(p.tau_s, 1.0156 * (1 << i), 1e-9);
+        EXPECT_TRUE(p.oadev_low < p.oadev && p.oadev < p.oadev_high) << i;
+        EXPECT_TRUE(p.hdev_low < p.hdev && p.hdev < p.hdev_high) << i;
+        EXPECT_NEAR(p.tdev_low_ns / p.mdev_low, p.tdev_ns / p.mdev, 1e-6 * p.tdev_ns / p.mdev) << i;
+        if (i < 6) {
+            EXPECT_EQ(p.alpha, 0) << i;
+        }
+    }
+    // σ_y(τ0) = 0.01 ms / 1.0156 s; the slope's standard deviation for
+    // white FM over N intervals is σ_y(τ0)·√(6/5 / N).
+    const FrequencyFigures f = phase_frequency(phase, points, count);
+    ASSERT_TRUE(f.has_uncertainty);
+    const double expected_ppm = 1e-5 / 1.0156 * std::sqrt(1.2 / 4000) * 1e6;
+    EXPECT_GT(f.uncertainty_ppm, 0.7 * expected_ppm);
+    EXPECT_LT(f.uncertainty_ppm, 1.4 * expected_ppm);
+    EXPECT_LT(f.fit_stderr * 1e6, 0.5 * expected_ppm) << "the classical error alone";
 }
 
 }  // namespace

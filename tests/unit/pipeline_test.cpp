@@ -108,7 +108,7 @@ TEST(AnalyzePipeline, RunsEndAtABannerAndWithTheirFileAndAreNumberedAcrossFiles)
 // and the figures it gives are those it gives once it has ended.
 TEST(AnalyzePipeline, ASnapshotCountsTheOpenRunOnceAndAsItsEndDoes) {
     Told told;
-    Pipeline pipeline(PipelineSettings{true, true, TimeWindow{}}, listener_of(told));
+    Pipeline pipeline(PipelineSettings{true, true, TimeWindow{}, StabilityIntervals::all}, listener_of(told));
     std::vector<std::string> lines = {LOG_BANNER_PREFIX "1.6"};
     for (int i = 0; i < 6; ++i) {
         lines.push_back(report(i, 0.0));
@@ -148,7 +148,7 @@ TEST(AnalyzePipeline, ASnapshotCountsTheOpenRunOnceAndAsItsEndDoes) {
                               none.difference_chart->samples, none.phase_chart->samples),
               std::make_tuple(0, uint64_t{0}, uint64_t{0}, 0, uint64_t{0}, uint64_t{0}));
     EXPECT_EQ(none.last_sample, nullptr);
-    EXPECT_FALSE(none.figures->has_samples);
+    EXPECT_FALSE(none.figures->has_regular_lines);
 }
 
 // A run's episodes come with it; a snapshot counts the open run's in, its
@@ -156,7 +156,7 @@ TEST(AnalyzePipeline, ASnapshotCountsTheOpenRunOnceAndAsItsEndDoes) {
 // renamed and read anew as the same file.
 TEST(AnalyzePipeline, EpisodesAndFileSummariesGoWithTheRunsTheyAreOf) {
     Told told;
-    Pipeline pipeline(PipelineSettings{true, true, TimeWindow{}}, listener_of(told));
+    Pipeline pipeline(PipelineSettings{true, true, TimeWindow{}, StabilityIntervals::all}, listener_of(told));
     feed(pipeline, "a.log",
          {LOG_BANNER_PREFIX "1.6", report(0, 0.0), slewed_report(1, -1.5), slewed_report(2, -1.5), report(3, 0.0),
           report(4, 30.0), LOG_BANNER_PREFIX "1.6", slewed_report(5, -1.5), slewed_report(6, -1.5)});
@@ -188,9 +188,10 @@ TEST(AnalyzePipeline, EpisodesAndFileSummariesGoWithTheRunsTheyAreOf) {
               std::make_tuple(std::string("a.log"), 2, uint64_t{7}, uint64_t{1}, uint64_t{2}));
     EXPECT_EQ(std::make_tuple(std::string(b.name), b.runs, b.statistics.samples, b.episodes.steps, b.episodes.slews),
               std::make_tuple(std::string("b.log"), 2, uint64_t{3}, uint64_t{1}, uint64_t{0}));
-    EXPECT_NEAR(a.figures.difference_mean_ms, (4 * -1.5 + 30.0) / 7, 1e-9);
-    EXPECT_NEAR(b.figures.difference_mean_ms, (30.0 + 1.0) / 3, 1e-9);
-    EXPECT_EQ(b.figures.percentile_values, 2U) << "the unmarked lines of b's runs";
+    // The mean of the regular lines: the steps of 30 ms are left out.
+    EXPECT_NEAR(a.figures.difference_mean_ms, (4 * -1.5 + 0.0 + 0.0) / 6, 1e-9);
+    EXPECT_NEAR(b.figures.difference_mean_ms, (0.0 + 1.0) / 2, 1e-9);
+    EXPECT_EQ(b.figures.percentile_values, 2U) << "the regular lines of b's runs";
 }
 
 // The window's edges cut runs; a banner starts none, the first sample
