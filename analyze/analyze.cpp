@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 #include <initializer_list>
+#include <memory>
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -16,6 +17,8 @@
 #endif
 
 #include "analyze/accumulate/chart_data.h"
+#include "analyze/accumulate/episodes.h"
+#include "analyze/accumulate/file_summary.h"
 #include "analyze/accumulate/statistics.h"
 #include "analyze/live.h"
 #include "analyze/options.h"
@@ -53,7 +56,16 @@ struct Analysis {
     LogRun run;
     int32_t runs;
     RunStatistics total;
+    EpisodeTotals total_episodes;
+    // The LOG being read, and what its runs add up to so far.
+    int file_index;
+    int32_t file_runs;
+    RunStatistics file_total;
+    EpisodeTotals file_episodes;
+    FileSummary *files;  // one per LOG, filled as each is read to its end
+    int files_summarised;
     uint64_t unrecognised_lines;
+    uint64_t outside_window;   // report lines left out by --from and --to
     ReportFields last_sample;  // with has_last_sample
     bool has_last_sample;
     bool csv_written;
@@ -67,7 +79,11 @@ PhaseSegment phase_segment;  // of the open run
 DifferenceCounts run_differences;
 DifferenceCounts total_differences;
 ChartData phase_chart;
+ChartData phase_time_chart;  // the phase points' times in their segments, s
+ChartData rate_chart;        // the measured rate of the unmarked lines, ppm
 ReportRecords report_records;
+RunEpisodes run_episodes;  // of the open run
+DifferenceCounts file_differences;
 
 bool is_standard_input(const char *name) { return std::strcmp(name, "-") == 0; }
 
@@ -136,6 +152,7 @@ void open_run(Analysis &a, const char *file, uint64_t line) {
     a.run.first_line = line;
     a.run.last_line = line;
     start_statistics(a.run.statistics, &phase_segment, &run_differences);
+    start_episodes(run_episodes);
 }
 
 void close_run(Analysis &a) {
@@ -143,14 +160,19 @@ void close_run(Analysis &a) {
         return;
     }
     a.run_open = false;
+    end_episodes(run_episodes);
     if (a.options.json) {
-        write_run_json(stdout, a.run, a.run.number == 1);
+        write_run_json(stdout, a.run, a.run.number == 1, run_episodes);
     } else {
-        write_run_text(stdout, a.run);
+        write_run_text(stdout, a.run, run_episodes);
     }
     add_run_to_total(a.total, a.run.statistics);
+    add_run_to_total(a.file_total, a.run.statistics);
+    ++a.file_runs;
+    add_episode_totals(a.total_episodes, run_episodes.totals);
+    add_episode_totals(a.file_episodes, run_episodes.totals);
     if (a.report != nullptr) {
-        keep_run_for_report(*a.report, a.run, run_differences);
+        keep_run_for_report(*a.report, a.run, run_differences, run_episodes);
     }
 }
 
@@ -161,6 +183,7 @@ void add_report(Analysis &a, const ReportFields &sample, const char *file, uint6
     // (The run's first sample that the chart can place.)
     const bool starts_run = a.run.statistics.first_utc_ms == UNKNOWN_TIME_MS;
     add_sample(a.run.statistics, sample);
+    add_to_episodes(run_episodes, sample);
     a.has_last_sample = true;
     a.last_sample = sample;
     if (a.csv != nullptr) {
@@ -172,13 +195,22 @@ void add_report(Analysis &a, const ReportFields &sample, const char *file, uint6
     if (a.report != nullptr) {
         // The point the sample ends on, in ms; a segment's first is 0.
         const double phase_ms = phase_segment.ring[phase_segment.head] * PHASE_UNIT_S * 1e3;
-        add_value_to_chart(phase_chart, sample.utc_ms, phase_ms, phase_segment.points == 1);
+        const bool starts_segment = phase_segment.points == 1;
+        add_value_to_chart(phase_chart, sample.utc_ms, phase_ms, starts_segment);
+        // The point's time in its segment as the fit takes it: its index, τ0 = 1 s.
+        add_value_to_chart(phase_time_chart, sample.utc_ms, static_cast<double>(phase_segment.points - 1),
+                           starts_segment);
+    }
+    double rate_ppm = 0;
+    if (a.chart != nullptr && !sample.marked && sample_rate_ppm(sample, rate_ppm)) {
+        add_value_to_chart(rate_chart, sample.utc_ms, rate_ppm, starts_run);
     }
 }
 
 struct FileCounts {
     uint64_t reports;
     uint64_t unknown;
+    uint64_t outside_window;
 };
 
 void warn_unknown(FileCounts &counts, const char *name, uint64_t line, const char *what, const char *text,
@@ -220,12 +252,19 @@ bool analyze_log(Analysis &a, LogReader &reader, const char *name, FileCounts &c
         }
         ReportFields sample;
         const LineKind kind = parse_log_line(text, length, sample);
-        if (a.run_open && kind != LineKind::banner && kind != LineKind::cut_then_banner) {
+        const bool outside = kind == LineKind::report && !is_within(a.options.window, sample.utc_ms);
+        if (a.run_open && kind != LineKind::banner && kind != LineKind::cut_then_banner && !outside) {
             a.run.last_line = line;
         }
         switch (kind) {
         case LineKind::report:
             ++counts.reports;
+            if (outside) {
+                // The run is cut at the window's edge.
+                ++counts.outside_window;
+                close_run(a);
+                break;
+            }
             add_report(a, sample, name, line);
             break;
         case LineKind::cut_then_banner:
@@ -233,7 +272,10 @@ bool analyze_log(Analysis &a, LogReader &reader, const char *name, FileCounts &c
             [[fallthrough]];
         case LineKind::banner:
             close_run(a);
-            open_run(a, name, line);
+            // With a window, a run starts at its first sample within it.
+            if (!is_limited(a.options.window)) {
+                open_run(a, name, line);
+            }
             break;
         case LineKind::unknown:
             warn_unknown(counts, name, line, "not a report line or a message of tickwatch", text, length);
@@ -259,11 +301,25 @@ bool analyze_log(Analysis &a, LogReader &reader, const char *name, FileCounts &c
 void end_log(Analysis &a, const FileCounts &counts, const char *name) {
     close_run(a);
     a.unrecognised_lines += counts.unknown;
+    a.outside_window += counts.outside_window;
     if (counts.unknown > MAX_SHOWN_WARNINGS) {
         std::fprintf(stderr, "tickwatch-analyze: %s: %llu lines not understood, the first %llu named above\n", name,
                      static_cast<unsigned long long>(counts.unknown),
                      static_cast<unsigned long long>(MAX_SHOWN_WARNINGS));
     }
+}
+
+// Each LOG's figures apart: its runs pooled, summed up when it has been read.
+void begin_file(Analysis &a, int index) {
+    a.file_index = index;
+    a.file_runs = 0;
+    start_statistics(a.file_total, nullptr, &file_differences);
+    a.file_episodes = EpisodeTotals{};
+}
+
+void finish_file(Analysis &a) {
+    summarise_file(a.files[a.files_summarised++], display_name(a.options.logs[a.file_index]), a.file_runs, a.file_total,
+                   a.file_episodes, file_differences);
 }
 
 // Reads one log from its name; false if it cannot be read or holds no
@@ -291,6 +347,7 @@ bool analyze_named_log(Analysis &a, char *name) {
         std::fclose(file);
     }
     end_log(a, counts, shown);
+    finish_file(a);
     if (read && counts.reports == 0) {
         report_problem(shown, "no report lines in it", counts.unknown > 0 ? "not a tickwatch log?" : "");
         return false;
@@ -343,7 +400,8 @@ const RunStatistics &figures_so_far(const Analysis &a) {
 void write_chart(std::FILE *out, const Analysis &a) {
     char title[512];
     chart_title(title, sizeof title, a.options);
-    write_svg_chart(out, chart_data, title);
+    const ChartData &rate = rate_chart;
+    write_svg_chart(out, chart_data, rate, frequency_figures(figures_so_far(a).phase.frequency, PHASE_UNIT_S), title);
 }
 
 void write_metrics_of(std::FILE *out, const Analysis &a) {
@@ -370,13 +428,44 @@ void write_metrics_of(std::FILE *out, const Analysis &a) {
 // every run has ended).
 ReportRecords report_so_far;
 DifferenceCounts differences_so_far;
+RunEpisodes episodes_so_far;
+FileSummary *files_so_far;  // as many as LOGs
+RunStatistics file_total_so_far;
+DifferenceCounts file_differences_so_far;
+
+// Each file's summary, the one being read counted in with its open run.
+int summaries_so_far(const Analysis &a) {
+    int count = a.files_summarised;
+    for (int i = 0; i < count; ++i) {
+        files_so_far[i] = a.files[i];
+    }
+    if (a.options.follow && count < a.options.log_count && count == a.file_index) {
+        file_total_so_far = a.file_total;
+        file_differences_so_far = file_differences;
+        file_total_so_far.difference_counts = &file_differences_so_far;
+        EpisodeTotals episodes = a.file_episodes;
+        int32_t runs = a.file_runs;
+        if (a.run_open) {
+            add_run_to_total(file_total_so_far, a.run.statistics);
+            add_episode_totals(episodes, episode_totals_so_far(run_episodes));
+            ++runs;
+        }
+        summarise_file(files_so_far[count++], display_name(a.options.logs[a.file_index]), runs, file_total_so_far,
+                       episodes, file_differences_so_far);
+    }
+    return count;
+}
 
 void write_report_of(std::FILE *out, const Analysis &a) {
     report_so_far = report_records;
     differences_so_far = total_differences;
+    report_so_far.episodes = a.total_episodes;
     if (a.run_open) {
-        keep_run_for_report(report_so_far, a.run, run_differences);
+        episodes_so_far = run_episodes;
+        end_episodes(episodes_so_far);
+        keep_run_for_report(report_so_far, a.run, run_differences, episodes_so_far);
         add_counts(differences_so_far, run_differences);
+        add_episode_totals(report_so_far.episodes, episodes_so_far.totals);
     }
     report_so_far.total = figures_so_far(a);
     report_so_far.total_figures = report_figures(report_so_far.total, differences_so_far);
@@ -386,6 +475,10 @@ void write_report_of(std::FILE *out, const Analysis &a) {
     report_so_far.unrecognised_lines = a.unrecognised_lines + followed_counts.unknown;
     report_so_far.difference = &chart_data;
     report_so_far.phase = &phase_chart;
+    report_so_far.phase_time = &phase_time_chart;
+    report_so_far.rate = &rate_chart;
+    report_so_far.compared = files_so_far;
+    report_so_far.compared_count = summaries_so_far(a);
     char title[512];
     chart_title(title, sizeof title, a.options);
     write_html_report(out, report_so_far, title);
@@ -546,10 +639,12 @@ int run_analyze(int argc, char **argv) {
         a.report = &report_records;
         report_records = ReportRecords{};
         start_chart(phase_chart);
+        start_chart(phase_time_chart);
     }
     if (a.options.svg_file != nullptr || a.options.html_file != nullptr) {
         a.chart = &chart_data;
         start_chart(chart_data);
+        start_chart(rate_chart);
     }
     if (a.options.metrics_file != nullptr && !a.options.follow &&
         !open_output_file(a.metrics_output, a.options.metrics_file)) {
@@ -565,23 +660,36 @@ int run_analyze(int argc, char **argv) {
     // With --follow, the last log is read by the loop, from its start; no
     // further log once the summary cannot be written.
     const int read_whole = a.options.follow ? a.options.log_count - 1 : a.options.log_count;
+    const auto files = std::make_unique<FileSummary[]>(static_cast<size_t>(a.options.log_count));
+    a.files = files.get();
+    std::unique_ptr<FileSummary[]> report_files;
+    if (a.report != nullptr) {
+        report_files = std::make_unique<FileSummary[]>(static_cast<size_t>(a.options.log_count));
+        files_so_far = report_files.get();
+    }
     for (int i = 0; i < read_whole && std::ferror(stdout) == 0; ++i) {
+        begin_file(a, i);
         if (!analyze_named_log(a, a.options.logs[i])) {
             a.failed = true;
         }
     }
     if (a.options.follow) {
+        begin_file(a, a.options.log_count - 1);
         const LiveAnalysis live = {&a, read_followed_lines, end_followed_file, publish_so_far};
         follow_log(a.options.logs[a.options.log_count - 1], a.options.interval_seconds, read_block, live);
+        finish_file(a);
     }
     // The names as shown: standard input by its name.
     for (int i = 0; i < a.options.log_count; ++i) {
         a.options.logs[i] = display_name(a.options.logs[i]);
     }
+    const PooledSummary pooled = {a.runs,          a.total_episodes,   a.options.logs,       a.options.log_count,
+                                  a.files,         a.files_summarised, a.unrecognised_lines, a.outside_window,
+                                  a.options.window};
     if (a.options.json) {
-        end_json(stdout, a.total, a.runs, a.options.logs, a.options.log_count, a.unrecognised_lines);
+        end_json(stdout, a.total, pooled);
     } else {
-        write_total_text(stdout, a.total, a.runs, a.options.log_count, a.unrecognised_lines);
+        write_total_text(stdout, a.total, pooled);
     }
 
     if (a.csv != nullptr) {

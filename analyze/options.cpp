@@ -19,6 +19,11 @@ const char *const ANALYZE_USAGE = "usage: tickwatch-analyze [options] LOG...\n"
                                   "  --html FILE         also write the report, tables and charts, as one page\n"
                                   "  --metrics FILE      also write the figures as Prometheus metrics, for the\n"
                                   "                      textfile collector of node_exporter or windows_exporter\n"
+                                  "  --from TIME         leave out the samples before TIME, UTC, written\n"
+                                  "                      2024-03-05T13:39:00 (a Z after it is allowed)\n"
+                                  "  --to TIME           leave out the samples after TIME, UTC, likewise; a run\n"
+                                  "                      is cut at either edge, and the lines left out are\n"
+                                  "                      counted as outside the window\n"
                                   "  --follow            after reading the LOGs, keep reading the last one as it\n"
                                   "                      grows, also when it is renamed and a new one takes its\n"
                                   "                      name, until Ctrl+C; at each interval print a status line\n"
@@ -90,6 +95,18 @@ bool parse_options(int argc, char **argv, AnalyzeOptions &options) {
                 return usage_error("a file name must follow ", argument);
             }
             options.metrics_file = argv[++i];
+        } else if (std::strcmp(argument, "--from") == 0 || std::strcmp(argument, "--to") == 0) {
+            if (i + 1 == argc) {
+                return usage_error("a UTC time must follow ", argument);
+            }
+            const bool from = argument[2] == 'f';
+            int64_t &edge = from ? options.window.from_ms : options.window.to_ms;
+            if (!parse_window_time(argv[++i], edge)) {
+                char what[64];
+                std::snprintf(what, sizeof what, "%s takes a UTC time as 2024-03-05T13:39:00, not ", argument);
+                return usage_error(what, argv[i]);
+            }
+            (from ? options.window.has_from : options.window.has_to) = true;
         } else if (std::strcmp(argument, "--follow") == 0) {
             options.follow = true;
         } else if (std::strcmp(argument, "--interval") == 0) {
@@ -109,6 +126,9 @@ bool parse_options(int argc, char **argv, AnalyzeOptions &options) {
     }
     if (options.log_count == 0) {
         return usage_error("no log file named", "");
+    }
+    if (options.window.has_from && options.window.has_to && options.window.from_ms > options.window.to_ms) {
+        return usage_error("--from is later than --to: the window holds no time", "");
     }
     if (interval_given && !options.follow) {
         return usage_error("--interval is for --follow", "");

@@ -1,6 +1,8 @@
 // The command line of tickwatch-analyze.
 #pragma once
 
+#include "analyze/parse/time_window.h"
+
 constexpr int EXIT_TROUBLE = 2;  // a usage error, a file that cannot be read or written
 
 constexpr int DEFAULT_INTERVAL_SECONDS = 10;
@@ -18,6 +20,7 @@ struct AnalyzeOptions {
     const char *metrics_file;  // or nullptr
     bool follow;
     int interval_seconds;  // between the status lines of --follow
+    TimeWindow window;     // --from and --to
     char **logs;           // the log files named, "-" for standard input
     int log_count;
 };

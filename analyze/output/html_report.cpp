@@ -1,6 +1,7 @@
 #include "analyze/output/html_report.h"
 
 #include <cmath>
+#include <initializer_list>
 
 #include "analyze/output/escape.h"
 #include "analyze/output/svg_chart.h"
@@ -252,6 +253,107 @@ void write_figure(std::FILE *out, const char *caption) {
     std::fprintf(out, "<figcaption>%s</figcaption></figure>\n", caption);
 }
 
+void write_corrections(std::FILE *out, const ReportRecords &r) {
+    const EpisodeTotals &t = r.episodes;
+    std::fputs("<h2 id=\"section-corrections\">Corrections: steps and slews</h2>\n", out);
+    std::fprintf(out,
+                 "<p class=\"note\">%llu correction episode%s over all runs: %llu step%s, %llu slew%s; the "
+                 "adjustment commanded %.4f ms in all (the sum of the episodes' sizes)",
+                 static_cast<unsigned long long>(episode_count(t)), episode_count(t) == 1 ? "" : "s",
+                 static_cast<unsigned long long>(t.steps), t.steps == 1 ? "" : "s",
+                 static_cast<unsigned long long>(t.slews), t.slews == 1 ? "" : "s", t.commanded_abs_ms);
+    if (t.has_slew_residual) {
+        std::fprintf(out, "; the largest residual of a slew, measured less commanded, is %+.4f ms",
+                     t.largest_slew_residual_ms);
+    }
+    std::fputs(".</p>\n", out);
+    if (episode_count(t) == 0) {
+        return;
+    }
+    TimelineRun lanes[REPORT_LISTED_RUNS];
+    int lane_count = 0;
+    for (int i = 0; i < r.listed_runs; ++i) {
+        if (r.listed[i].episodes.kept_count > 0) {
+            lanes[lane_count++] = TimelineRun{r.listed[i].run.number, &r.listed[i].episodes};
+        }
+    }
+    std::fputs("<figure>\n", out);
+    write_episode_timeline(out, *r.difference, lanes, lane_count);
+    write_figure(out, "Each run's steps and slews along the time axis of the difference chart; hover over one for "
+                      "its figures.");
+    std::fputs("<div class=\"wide\"><table id=\"episode-table\">\n<tr><th>run</th><th>kind</th><th>start "
+               "(UTC)</th><th>end (UTC)</th><th>duration, s</th><th>slew, ppm</th><th>commanded, ms</th>"
+               "<th>measured, ms</th><th>residual, ms</th></tr>\n",
+               out);
+    for (int i = 0; i < r.listed_runs; ++i) {
+        const RunEpisodes &episodes = r.listed[i].episodes;
+        for (int k = 0; k < episodes.kept_count; ++k) {
+            const Episode &e = episodes.kept[k];
+            std::fputs("<tr>", out);
+            write_run_cell(out, &r.listed[i].run);
+            std::fprintf(out, "<td>%s</td>", e.kind == EpisodeKind::step ? "step" : "slew");
+            write_time_cell(out, e.start_utc_ms);
+            write_time_cell(out, e.end_utc_ms);
+            std::fprintf(out,
+                         "<td class=\"n\">%.3f</td><td class=\"n\">%+.3f</td><td class=\"n\">%+.4f</td>"
+                         "<td class=\"n\">%+.4f</td><td class=\"n\">%+.4f</td></tr>\n",
+                         duration_s(e), slew_ppm(e), e.commanded_ms, e.measured_ms, residual_ms(e));
+        }
+        const uint64_t unlisted = episode_count(episodes.totals) - static_cast<uint64_t>(episodes.kept_count);
+        if (unlisted > 0) {
+            char what[48];
+            std::snprintf(what, sizeof what, "episodes of run %ld", static_cast<long>(r.listed[i].run.number));
+            write_more_row(out, 9, unlisted, what);
+        }
+    }
+    std::fputs("</table></div>\n<p class=\"note\">A step is a line marked &gt;&lt;; a slew, consecutive samples "
+               "whose adjustment differs from the increment. Commanded: the adjustment less the increment, relative "
+               "to the increment, times the counter's interval, summed; measured: the differences summed over the "
+               "same samples; the residual is what the clock did not follow.</p>\n",
+               out);
+}
+
+void write_comparison(std::FILE *out, const ReportRecords &r) {
+    std::fputs("<h2 id=\"section-comparison\">Files side by side</h2>\n<div class=\"wide\"><table "
+               "id=\"comparison-table\">\n<tr><th>file</th><th>samples</th><th>span</th><th>RMS, ms</th><th>p99, "
+               "ms</th><th>frequency offset, ppm</th><th>standard error, ppm</th><th>steps</th><th>commanded, sum of "
+               "sizes, ms</th><th>OADEV 1 s</th><th>OADEV 64 s</th><th>OADEV 1024 s</th><th>MTIE 64 s, ns</th></tr>\n",
+               out);
+    for (int i = 0; i < r.compared_count; ++i) {
+        const FileSummary &f = r.compared[i];
+        const RunStatistics &s = f.statistics;
+        std::fprintf(out, R"(<tr><td class="file"><span style="color:%s">&#9632;</span> )", file_colour(i));
+        write_xml_text(out, f.name);
+        std::fprintf(out, "</td><td class=\"n\">%llu</td>", static_cast<unsigned long long>(s.samples));
+        char span[64] = "&ndash;";
+        if (s.first_utc_ms != UNKNOWN_TIME_MS) {
+            format_duration(span, sizeof span, s.last_utc_ms - s.first_utc_ms);
+        }
+        std::fprintf(out, "<td class=\"n\">%s</td>", span);
+        write_optional_cell(out, s.samples > 0, s.samples > 0 ? difference_rms(s) : 0, 6, Shown::fixed);
+        write_optional_cell(out, f.percentiles.known[PERCENTILE_COUNT - 1], f.percentiles.ms[PERCENTILE_COUNT - 1], 4,
+                            Shown::signed_fixed);
+        write_optional_cell(out, f.frequency.has_offset, f.frequency.offset_ppm, 4, Shown::signed_fixed);
+        write_optional_cell(out, f.frequency.has_stderr, f.frequency.stderr_ppm, 2, Shown::exponent);
+        std::fprintf(out, "<td class=\"n\">%llu</td>", static_cast<unsigned long long>(s.steps));
+        write_optional_cell(out, true, f.episodes.commanded_abs_ms, 4, Shown::fixed);
+        for (const double tau : {1.0, 64.0, 1024.0}) {
+            const StabilityPoint *p = stability_at(f, tau);
+            write_optional_cell(out, p != nullptr, p != nullptr ? p->oadev : 0, 3, Shown::exponent);
+        }
+        const StabilityPoint *p = stability_at(f, 64);
+        write_optional_cell(out, p != nullptr, p != nullptr ? p->mtie_ns : 0, 1, Shown::fixed);
+        std::fputs("</tr>\n", out);
+    }
+    std::fputs("</table></div>\n<figure>\n", out);
+    write_stability_comparison(out, r.compared, r.compared_count);
+    write_figure(out, "Each file's overlapping Allan deviation against the averaging time \xcf\x84, in its colour.");
+    std::fputs("<figure>\n", out);
+    write_distribution_comparison(out, r.compared, r.compared_count);
+    write_figure(out, "Each file's lines without a step by their difference, as the share of the file's lines per ms, "
+                      "so that files of any length compare; the middle 99.8 % of each drawn.");
+}
+
 }  // namespace
 
 ReportFigures report_figures(const RunStatistics &statistics, const DifferenceCounts &counts) {
@@ -263,9 +365,10 @@ ReportFigures report_figures(const RunStatistics &statistics, const DifferenceCo
     return f;
 }
 
-void keep_run_for_report(ReportRecords &records, const LogRun &run, const DifferenceCounts &counts) {
+void keep_run_for_report(ReportRecords &records, const LogRun &run, const DifferenceCounts &counts,
+                         const RunEpisodes &episodes) {
     if (records.listed_runs < REPORT_LISTED_RUNS) {
-        records.listed[records.listed_runs++] = ReportRun{run, report_figures(run.statistics, counts)};
+        records.listed[records.listed_runs++] = ReportRun{run, report_figures(run.statistics, counts), episodes};
     }
     records.runs = run.number > records.runs ? run.number : records.runs;
 }
@@ -288,6 +391,9 @@ void write_html_report(std::FILE *out, const ReportRecords &r, const char *title
         std::fprintf(out, ", %llu line%s not understood", static_cast<unsigned long long>(r.unrecognised_lines),
                      r.unrecognised_lines == 1 ? "" : "s");
     }
+    if (r.file_count > 1) {
+        std::fputs("; each total is pooled over every file", out);
+    }
     std::fputs(".</p>\n", out);
     write_summary(out, r);
 
@@ -298,11 +404,25 @@ void write_html_report(std::FILE *out, const ReportRecords &r, const char *title
     write_phase_chart(out, *r.phase);
     write_figure(out, "The time error accumulated from the differences. Each segment starts at 0: a new run, a "
                       "step or samples missing start a segment.");
+    std::fputs("<h2 id=\"section-frequency\">Frequency</h2>\n<figure>\n", out);
+    write_frequency_chart(out, *r.difference, *r.rate, r.total_figures.frequency);
+    write_figure(out, "The rate the clock ran at against the counter (each line's difference over its counter "
+                      "interval, in ppm, the mean per pixel column), the slew the adjustment commanded, and the "
+                      "frequency offset fitted over all runs, on one scale.");
+    std::fputs("<h2 id=\"section-detrended\">Time error less the fitted frequency offset</h2>\n<figure>\n", out);
+    write_detrended_chart(out, *r.difference, *r.phase, *r.phase_time, r.total_figures.frequency);
+    write_figure(out, "The time error of each segment less the fitted offset times the time into the segment: what is "
+                      "left is wander, and the slews. Each pixel column shows its mean; a segment's start breaks the "
+                      "line.");
     write_stability(out, r.total_figures);
     std::fputs("<h2 id=\"section-distribution\">Distribution of the difference</h2>\n<figure>\n", out);
     write_difference_histogram(out, *r.total_counts);
     write_figure(out, "The lines without a step, over all runs; the middle 99.8 % of them drawn.");
 
+    write_corrections(out, r);
+    if (r.compared_count > 1) {
+        write_comparison(out, r);
+    }
     write_events(out, r);
     std::fputs("</body>\n</html>\n", out);
 }

@@ -9,6 +9,8 @@
 
 #include "analyze/accumulate/chart_data.h"
 #include "analyze/accumulate/distribution.h"
+#include "analyze/accumulate/episodes.h"
+#include "analyze/accumulate/file_summary.h"
 #include "analyze/accumulate/statistics.h"
 
 // The runs listed in the tables, and the steps and the adjustment changes:
@@ -27,6 +29,7 @@ struct ReportFigures {
 struct ReportRun {
     LogRun run;
     ReportFigures figures;
+    RunEpisodes episodes;  // its first MAX_KEPT_EPISODES
 };
 
 struct ReportRecords {
@@ -40,13 +43,19 @@ struct ReportRecords {
     int file_count;
     uint64_t unrecognised_lines;
     const ChartData *difference;
-    const ChartData *phase;  // ms within each segment
+    const ChartData *phase;       // ms within each segment
+    const ChartData *phase_time;  // the phase points' times within their segments, s
+    const ChartData *rate;        // the unmarked lines' measured rate, ppm
+    EpisodeTotals episodes;
+    const FileSummary *compared;  // each file apart, when there are several
+    int compared_count;
 };
 
 // From a run's statistics (or the total's) and the counts of its
 // differences.
 ReportFigures report_figures(const RunStatistics &statistics, const DifferenceCounts &counts);
 // Keeps the run for the tables if there is room; counts it either way.
-void keep_run_for_report(ReportRecords &records, const LogRun &run, const DifferenceCounts &counts);
+void keep_run_for_report(ReportRecords &records, const LogRun &run, const DifferenceCounts &counts,
+                         const RunEpisodes &episodes);
 // title_name: what the report is of, such as the log's file name.
 void write_html_report(std::FILE *out, const ReportRecords &records, const char *title_name);

@@ -34,8 +34,11 @@ static void write_significant(std::FILE *out, double value) {
     std::fwrite(text, 1, static_cast<size_t>(end - text), out);
 }
 
-static void write_percentiles(std::FILE *out, const RunStatistics &s) {
-    const Percentiles p = s.difference_counts != nullptr ? difference_percentiles(*s.difference_counts) : Percentiles{};
+static Percentiles percentiles_of(const RunStatistics &s) {
+    return s.difference_counts != nullptr ? difference_percentiles(*s.difference_counts) : Percentiles{};
+}
+
+static void write_percentiles(std::FILE *out, const Percentiles &p) {
     std::fputs("\"percentiles\": {", out);
     for (int j = 0; j < PERCENTILE_COUNT; ++j) {
         std::fprintf(out, "%s\"p%d\": ", j == 0 ? "" : ", ", PERCENTILE_LEVELS[j]);
@@ -92,7 +95,7 @@ static void write_setting(std::FILE *out, AdjustmentSetting setting) {
     }
 }
 
-static void write_statistics(std::FILE *out, const RunStatistics &s, bool list_events) {
+static void write_statistics(std::FILE *out, const RunStatistics &s, const Percentiles &percentiles, bool list_events) {
     // Every key whatever the samples; null where there is no value.
     std::fprintf(out, "\"samples\": %llu", static_cast<unsigned long long>(s.samples));
     const bool any = s.samples > 0;
@@ -115,7 +118,7 @@ static void write_statistics(std::FILE *out, const RunStatistics &s, bool list_e
     std::fputs(", \"sum\": ", out);
     write_number(out, s.difference_sum, 4);
     std::fputs(", ", out);
-    write_percentiles(out, s);
+    write_percentiles(out, percentiles);
     std::fputs("},\n     \"rate_ppm\": {\"run\": ", out);
     double rate = 0;
     const bool has_rate = run_rate_ppm(s, rate);
@@ -164,25 +167,80 @@ static void write_statistics(std::FILE *out, const RunStatistics &s, bool list_e
     write_stability_and_frequency(out, s);
 }
 
+static void write_episode_totals(std::FILE *out, const EpisodeTotals &t) {
+    std::fprintf(out,
+                 ",\n     \"corrections\": {\"count\": %llu, \"steps\": %llu, \"slews\": %llu, \"commanded_abs_ms\": ",
+                 static_cast<unsigned long long>(episode_count(t)), static_cast<unsigned long long>(t.steps),
+                 static_cast<unsigned long long>(t.slews));
+    write_number(out, t.commanded_abs_ms, 4);
+    std::fputs(", \"largest_slew_residual_ms\": ", out);
+    write_number(out, t.has_slew_residual ? t.largest_slew_residual_ms : NAN, 4);
+}
+
+static void write_episodes(std::FILE *out, const RunEpisodes &episodes) {
+    write_episode_totals(out, episodes.totals);
+    std::fprintf(
+        out, ", \"not_listed\": %llu},\n     \"episodes\": [",
+        static_cast<unsigned long long>(episode_count(episodes.totals) - static_cast<uint64_t>(episodes.kept_count)));
+    for (int i = 0; i < episodes.kept_count; ++i) {
+        const Episode &e = episodes.kept[i];
+        std::fprintf(out, R"(%s{"kind": "%s", "start": )", i == 0 ? "" : ",\n       ",
+                     e.kind == EpisodeKind::step ? "step" : "slew");
+        write_time(out, e.start_utc_ms);
+        std::fputs(", \"end\": ", out);
+        write_time(out, e.end_utc_ms);
+        std::fprintf(out, R"(, "samples": %llu, "duration_s": )", static_cast<unsigned long long>(e.samples));
+        write_number(out, duration_s(e), 4);
+        std::fputs(", \"slew_ppm\": ", out);
+        write_number(out, slew_ppm(e), 3);
+        std::fputs(", \"commanded_ms\": ", out);
+        write_number(out, e.commanded_ms, 4);
+        std::fputs(", \"measured_ms\": ", out);
+        write_number(out, e.measured_ms, 4);
+        std::fputs(", \"residual_ms\": ", out);
+        write_number(out, residual_ms(e), 4);
+        std::fputs("}", out);
+    }
+    std::fputs("]", out);
+}
+
 void begin_json(std::FILE *out) { std::fputs(R"({"runs": [)", out); }
 
-void write_run_json(std::FILE *out, const LogRun &run, bool first) {
+void write_run_json(std::FILE *out, const LogRun &run, bool first, const RunEpisodes &episodes) {
     std::fprintf(out, "%s\n    {\"run\": %ld, \"file\": ", first ? "" : ",", static_cast<long>(run.number));
     write_json_string(out, run.file);
     std::fprintf(out, ", \"first_line\": %llu, \"last_line\": %llu,\n     ",
                  static_cast<unsigned long long>(run.first_line), static_cast<unsigned long long>(run.last_line));
-    write_statistics(out, run.statistics, true);
+    write_statistics(out, run.statistics, percentiles_of(run.statistics), true);
+    write_episodes(out, episodes);
     std::fputs("}", out);
 }
 
-void end_json(std::FILE *out, const RunStatistics &total, int32_t runs, char *const *files, int file_count,
-              uint64_t unrecognised_lines) {
-    std::fprintf(out, "\n  ],\n  \"total\": {\"runs\": %ld, ", static_cast<long>(runs));
-    write_statistics(out, total, false);
-    std::fputs("},\n  \"files\": [", out);
-    for (int i = 0; i < file_count; ++i) {
-        std::fputs(i == 0 ? "" : ", ", out);
-        write_json_string(out, files[i]);
+void end_json(std::FILE *out, const RunStatistics &total, const PooledSummary &pooled) {
+    std::fprintf(out, "\n  ],\n  \"total\": {\"pooled_files\": %d, \"runs\": %ld, ", pooled.file_count,
+                 static_cast<long>(pooled.runs));
+    write_statistics(out, total, percentiles_of(total), false);
+    write_episode_totals(out, pooled.episodes);
+    std::fputs("}},\n  \"by_file\": [", out);
+    for (int i = 0; i < pooled.files_summarised; ++i) {
+        const FileSummary &f = pooled.files[i];
+        std::fputs(i == 0 ? "\n    {\"file\": " : ",\n    {\"file\": ", out);
+        write_json_string(out, f.name);
+        std::fprintf(out, ", \"runs\": %ld, ", static_cast<long>(f.runs));
+        write_statistics(out, f.statistics, f.percentiles, false);
+        write_episode_totals(out, f.episodes);
+        std::fputs("}}", out);
     }
-    std::fprintf(out, "],\n  \"unrecognised_lines\": %llu\n}\n", static_cast<unsigned long long>(unrecognised_lines));
+    std::fputs("],\n  \"files\": [", out);
+    for (int i = 0; i < pooled.file_count; ++i) {
+        std::fputs(i == 0 ? "" : ", ", out);
+        write_json_string(out, pooled.file_names[i]);
+    }
+    std::fprintf(out, "],\n  \"unrecognised_lines\": %llu,\n  \"outside_window\": %llu,\n  \"window\": {\"from\": ",
+                 static_cast<unsigned long long>(pooled.unrecognised_lines),
+                 static_cast<unsigned long long>(pooled.outside_window));
+    write_time(out, pooled.window.has_from ? pooled.window.from_ms : UNKNOWN_TIME_MS);
+    std::fputs(", \"to\": ", out);
+    write_time(out, pooled.window.has_to ? pooled.window.to_ms : UNKNOWN_TIME_MS);
+    std::fputs("}\n}\n", out);
 }

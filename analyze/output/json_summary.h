@@ -1,13 +1,15 @@
 // The summary as JSON for scripts, written run by run as the runs end:
-// {"runs": [...], "total": {...}, "files": [...], "unrecognised_lines": n}.
+// {"runs": [...], "total": {...}, "by_file": [...], "files": [...],
+// "unrecognised_lines": n, "outside_window": n, "window": {...}}.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 
+#include "analyze/accumulate/episodes.h"
+#include "analyze/accumulate/file_summary.h"
 #include "analyze/accumulate/statistics.h"
 
 void begin_json(std::FILE *out);
-void write_run_json(std::FILE *out, const LogRun &run, bool first);
-void end_json(std::FILE *out, const RunStatistics &total, int32_t runs, char *const *files, int file_count,
-              uint64_t unrecognised_lines);
+void write_run_json(std::FILE *out, const LogRun &run, bool first, const RunEpisodes &episodes);
+void end_json(std::FILE *out, const RunStatistics &total, const PooledSummary &pooled);

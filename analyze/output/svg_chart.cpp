@@ -56,24 +56,27 @@ struct Columns {
     ChartBucket column[PLOT_COLUMNS];
 };
 
-void gather_columns(const ChartData &chart, Columns &columns) {
+// values on the time axis of another chart (axis), as a panel beside it.
+void gather_columns_on(const ChartData &values, const ChartData &axis, Columns &columns) {
     for (ChartBucket &column : columns.column) {
         column = ChartBucket{};
     }
-    const auto span = static_cast<double>(chart.last_ms - chart.first_ms);
+    const auto span = static_cast<double>(axis.last_ms - axis.first_ms);
     for (int i = 0; i < CHART_BUCKETS; ++i) {
-        const ChartBucket &bucket = chart.buckets[i];
+        const ChartBucket &bucket = values.buckets[i];
         if (bucket.samples == 0) {
             continue;
         }
-        double middle = static_cast<double>(chart.origin_ms - chart.first_ms) +
-                        (static_cast<double>(i) + 0.5) * static_cast<double>(chart.bucket_ms);
+        double middle = static_cast<double>(values.origin_ms - axis.first_ms) +
+                        (static_cast<double>(i) + 0.5) * static_cast<double>(values.bucket_ms);
         middle = std::fmin(std::fmax(middle, 0.0), span);
         const int column =
             span > 0 ? static_cast<int>(std::lround(middle / span * (PLOT_COLUMNS - 1))) : PLOT_COLUMNS / 2;
         merge_bucket(columns.column[column], bucket);
     }
 }
+
+void gather_columns(const ChartData &chart, Columns &columns) { gather_columns_on(chart, chart, columns); }
 
 double x_of_column(int column) { return PLOT_LEFT + column + 0.5; }
 
@@ -474,15 +477,16 @@ void write_heading(std::FILE *out, const ChartData &chart, const char *title_nam
 
 }  // namespace
 
-void write_difference_chart(std::FILE *out, const ChartData &chart, const char *title_name, bool standalone) {
+namespace {
+
+// The difference chart's panels, without the <svg> around them.
+void write_difference_content(std::FILE *out, const ChartData &chart, const char *title_name) {
     static Columns columns;  // too large for the stack
     gather_columns(chart, columns);
-    begin_svg(out, WIDTH, HEIGHT, standalone);
     write_heading(out, chart, title_name);
     if (chart.samples == 0) {
         write_text(out, WIDTH / 2.0, HEIGHT / 2.0, "middle", 16, TEXT_COLOUR,
                    chart.untimed_samples > 0 ? "no sample with a known time" : "no report lines");
-        end_svg(out);
         return;
     }
     write_legend(out, chart);
@@ -495,11 +499,89 @@ void write_difference_chart(std::FILE *out, const ChartData &chart, const char *
     write_run_separators(out, columns);
     write_frame(out, "difference-frame", FRAME_LEFT, DIFFERENCE_TOP, FRAME_WIDTH, DIFFERENCE_HEIGHT);
     write_frame(out, "adjustment-frame", FRAME_LEFT, SLEW_TOP, FRAME_WIDTH, SLEW_HEIGHT);
+}
+
+// The frequency view and the detrended time error: a panel under a legend,
+// over a time axis, each from `top` down.
+constexpr int FREQUENCY_HEIGHT = 400;
+constexpr int VIEW_PANEL_OFFSET = 56;
+constexpr int VIEW_PANEL_HEIGHT = 270;
+const char *const RATE_COLOUR = "#1c64b4";
+const char *const OFFSET_COLOUR = "#e8590c";
+const char *const SPEEDING_COLOUR = "#2b8a3e";
+const char *const SLOWING_COLOUR = "#1971c2";
+
+// Widens [low, high] to what the columns hold: their slew, or their mean.
+void widen_to_columns(const Columns &columns, bool slew, double &low, double &high) {
+    for (const ChartBucket &c : columns.column) {
+        if (slew && c.samples > 0 && c.has_slew) {
+            low = std::fmin(low, c.slew_min_ppm);
+            high = std::fmax(high, c.slew_max_ppm);
+        } else if (!slew && c.mean_samples > 0) {
+            const double value = c.mean_sum / c.mean_samples;
+            low = std::fmin(low, value);
+            high = std::fmax(high, value);
+        }
+    }
+}
+
+void write_frequency_content(std::FILE *out, int top, const ChartData &chart, const ChartData &rate,
+                             const FrequencyFigures &frequency) {
+    static Columns measured;
+    static Columns commanded;
+    gather_columns_on(rate, chart, measured);
+    gather_columns(chart, commanded);
+    const int panel_top = top + VIEW_PANEL_OFFSET;
+    // One scale for the measured, the commanded and the fitted.
+    double low = frequency.has_offset ? frequency.offset_ppm : 0.0;
+    double high = low;
+    widen_to_columns(measured, false, low, high);
+    widen_to_columns(commanded, true, low, high);
+    double step = 0;
+    const Scale scale = linear_scale(low, high, panel_top, VIEW_PANEL_HEIGHT, step);
+    std::fputs("<g id=\"frequency-view\">\n", out);
+    write_text(out, PLOT_LEFT, top + 22, "start", 15, TEXT_COLOUR, "Frequency: measured rate and commanded slew");
+    Legend legend = {out, PLOT_LEFT, top + 44};
+    add_legend_line(legend, RATE_COLOUR, 2, "", "measured rate, mean per column (steps left out)");
+    add_legend_line(legend, SLEW_COLOUR, 2, "", "commanded slew");
+    char text[96];
+    if (frequency.has_offset) {
+        std::snprintf(text, sizeof text, "fitted frequency offset %+.4f ppm", frequency.offset_ppm);
+        add_legend_line(legend, OFFSET_COLOUR, 1.5, "6 4", text);
+    }
+    const int edges[] = {panel_top, panel_top + VIEW_PANEL_HEIGHT, 0};
+    write_time_axis(out, "frequency-time-axis", chart, panel_top + VIEW_PANEL_HEIGHT, edges);
+    std::fputs("<g id=\"frequency-axis\">\n", out);
+    write_linear_ticks(out, scale, step);
+    write_vertical_title(out, 24, panel_top + VIEW_PANEL_HEIGHT / 2, "rate, ppm");
+    std::fputs("</g>\n", out);
+    write_band(out, commanded, scale, Band::slew, column_ms(chart), "commanded-slew", SLEW_COLOUR);
+    write_band(out, measured, scale, Band::value_mean, column_ms(chart), "measured-rate", RATE_COLOUR);
+    if (frequency.has_offset) {
+        std::fputs("<g id=\"fitted-offset\">", out);
+        write_grid_line(out, y_of(scale, frequency.offset_ppm), OFFSET_COLOUR, "6 4");
+        std::fputs("</g>\n", out);
+    }
+    write_frame(out, "frequency-frame", FRAME_LEFT, panel_top, FRAME_WIDTH, VIEW_PANEL_HEIGHT);
+    std::fputs("</g>\n", out);
+}
+
+}  // namespace
+
+void write_difference_chart(std::FILE *out, const ChartData &chart, const char *title_name, bool standalone) {
+    begin_svg(out, WIDTH, HEIGHT, standalone);
+    write_difference_content(out, chart, title_name);
     end_svg(out);
 }
 
-void write_svg_chart(std::FILE *out, const ChartData &chart, const char *title_name) {
-    write_difference_chart(out, chart, title_name, true);
+void write_svg_chart(std::FILE *out, const ChartData &chart, const ChartData &rate, const FrequencyFigures &frequency,
+                     const char *title_name) {
+    begin_svg(out, WIDTH, HEIGHT + FREQUENCY_HEIGHT, true);
+    write_difference_content(out, chart, title_name);
+    if (chart.samples > 0) {
+        write_frequency_content(out, HEIGHT, chart, rate, frequency);
+    }
+    end_svg(out);
 }
 
 void write_phase_chart(std::FILE *out, const ChartData &phase) {
@@ -540,5 +622,169 @@ void write_phase_chart(std::FILE *out, const ChartData &phase) {
         write_band(out, columns, scale, Band::value_mean, column_ms(phase), "phase-mean", MEAN_COLOUR);
     }
     write_frame(out, "phase-frame", FRAME_LEFT, PHASE_TOP, FRAME_WIDTH, PHASE_PANEL_HEIGHT);
+    end_svg(out);
+}
+
+void write_frequency_chart(std::FILE *out, const ChartData &chart, const ChartData &rate,
+                           const FrequencyFigures &frequency) {
+    begin_svg(out, WIDTH, FREQUENCY_HEIGHT, false);
+    if (chart.samples == 0) {
+        write_text(out, WIDTH / 2.0, FREQUENCY_HEIGHT / 2.0, "middle", 16, TEXT_COLOUR, "no sample with a known time");
+    } else {
+        write_frequency_content(out, 0, chart, rate, frequency);
+    }
+    end_svg(out);
+}
+
+void write_detrended_chart(std::FILE *out, const ChartData &chart, const ChartData &phase, const ChartData &phase_time,
+                           const FrequencyFigures &frequency) {
+    static Columns points;
+    static Columns times;
+    static Columns samples;
+    gather_columns(phase, points);
+    gather_columns(phase_time, times);
+    gather_columns_on(chart, phase, samples);
+    begin_svg(out, WIDTH, FREQUENCY_HEIGHT, false);
+    if (phase.samples == 0 || !frequency.has_offset) {
+        write_text(out, WIDTH / 2.0, FREQUENCY_HEIGHT / 2.0, "middle", 16, TEXT_COLOUR,
+                   phase.samples == 0 ? "no segments" : "no frequency offset fitted");
+        end_svg(out);
+        return;
+    }
+    // The mean of x - f t over a column is the mean of x less f times the
+    // mean of t: exact, whatever the column holds.
+    for (int i = 0; i < PLOT_COLUMNS; ++i) {
+        ChartBucket &c = points.column[i];
+        if (c.mean_samples > 0 && times.column[i].mean_samples == c.mean_samples) {
+            const double t_s = times.column[i].mean_sum / c.mean_samples;
+            c.mean_sum -= frequency.offset_ppm * 1e-3 * t_s * c.mean_samples;
+        }
+    }
+    const int panel_top = VIEW_PANEL_OFFSET;
+    double low = 0;
+    double high = 0;
+    widen_to_columns(points, false, low, high);
+    double step = 0;
+    const Scale scale = linear_scale(low, high, panel_top, VIEW_PANEL_HEIGHT, step);
+    Legend legend = {out, PLOT_LEFT, 44};
+    std::fputs("<g id=\"detrended-legend\" font-size=\"12\">\n", out);
+    char text[128];
+    std::snprintf(text, sizeof text, "time error less %+.4f ppm, mean per column", frequency.offset_ppm);
+    add_legend_line(legend, PHASE_COLOUR, 2, "", text);
+    write_line(out, legend.x, legend.y - 11, legend.x, legend.y + 2, STEP_COLOUR, 1.2, "2 2");
+    add_legend_text(legend, 6, "step");
+    std::fprintf(out, "<rect x=\"%.1f\" y=\"%d\" width=\"10\" height=\"12\" fill=\"%s\" fill-opacity=\"0.6\"/>\n",
+                 legend.x, legend.y - 10, GAP_COLOUR);
+    add_legend_text(legend, 16, "samples missing");
+    std::fputs("</g>\n", out);
+    const int edges[] = {panel_top, panel_top + VIEW_PANEL_HEIGHT, 0};
+    write_time_axis(out, "detrended-time-axis", phase, panel_top + VIEW_PANEL_HEIGHT, edges);
+    std::fputs("<g id=\"detrended-axis\">\n", out);
+    write_linear_ticks(out, scale, step);
+    write_vertical_title(out, 24, panel_top + VIEW_PANEL_HEIGHT / 2, "detrended time error, ms");
+    std::fputs("</g>\n<g id=\"detrended-breaks\">\n", out);
+    // Where steps crowd, their dots alone: lines through every column
+    // would hide the curve.
+    int step_columns = 0;
+    for (const ChartBucket &c : samples.column) {
+        step_columns += c.steps > 0 ? 1 : 0;
+    }
+    const bool step_lines = step_columns <= PLOT_COLUMNS / 20;
+    for (int i = 0; i < PLOT_COLUMNS; ++i) {
+        const ChartBucket &c = samples.column[i];
+        if (c.gaps > 0) {
+            const double from = x_of_time(phase, c.gap_from_ms);
+            const double width = std::fmax(x_of_time(phase, c.gap_to_ms) - from, 2.0);
+            std::fprintf(out,
+                         "<rect x=\"%.1f\" y=\"%d\" width=\"%.1f\" height=\"%d\" fill=\"%s\" fill-opacity=\"0.6\">"
+                         "<title>%u gap(s): samples missing</title></rect>\n",
+                         from - (width > 2 ? 0 : 1), panel_top, width, VIEW_PANEL_HEIGHT, GAP_COLOUR, c.gaps);
+        }
+        if (c.steps > 0) {
+            const double x = x_of_column(i);
+            if (step_lines) {
+                write_line(out, x, panel_top, x, panel_top + VIEW_PANEL_HEIGHT, STEP_COLOUR, 1.2, "2 2");
+            }
+            std::fprintf(out,
+                         "<circle cx=\"%.1f\" cy=\"%d\" r=\"3.5\" fill=\"%s\"><title>%u step(s), largest %+.4f "
+                         "ms</title></circle>\n",
+                         x, panel_top + PLOT_PADDING, STEP_COLOUR, c.steps, c.step_difference);
+        }
+    }
+    std::fputs("</g>\n", out);
+    write_band(out, points, scale, Band::value_mean, column_ms(phase), "detrended", PHASE_COLOUR);
+    write_frame(out, "detrended-frame", FRAME_LEFT, panel_top, FRAME_WIDTH, VIEW_PANEL_HEIGHT);
+    end_svg(out);
+}
+
+void write_episode_timeline(std::FILE *out, const ChartData &chart, const TimelineRun *runs, int run_count) {
+    constexpr int LANE = 30;
+    constexpr int LANES_TOP = 40;
+    const int count = run_count > 0 ? run_count : 1;
+    const int height = LANES_TOP + count * LANE + 60;
+    begin_svg(out, WIDTH, height, false);
+    if (chart.samples == 0) {
+        write_text(out, WIDTH / 2.0, height / 2.0, "middle", 16, TEXT_COLOUR, "no sample with a known time");
+        end_svg(out);
+        return;
+    }
+    Legend legend = {out, PLOT_LEFT, 24};
+    std::fputs("<g id=\"timeline-legend\" font-size=\"12\">\n", out);
+    std::fprintf(out, "<rect x=\"%.1f\" y=\"%d\" width=\"18\" height=\"10\" fill=\"%s\"/>\n", legend.x, legend.y - 9,
+                 SPEEDING_COLOUR);
+    add_legend_text(legend, 24, "slew speeding the clock");
+    std::fprintf(out, "<rect x=\"%.1f\" y=\"%d\" width=\"18\" height=\"10\" fill=\"%s\"/>\n", legend.x, legend.y - 9,
+                 SLOWING_COLOUR);
+    add_legend_text(legend, 24, "slew slowing it (label: commanded ms)");
+    std::fprintf(out, "<circle cx=\"%.1f\" cy=\"%d\" r=\"5\" fill=\"%s\"/>\n", legend.x + 6, legend.y - 4, STEP_COLOUR);
+    add_legend_text(legend, 16, "step, larger for a larger step");
+    std::fputs("</g>\n", out);
+    const int bottom = LANES_TOP + count * LANE;
+    const int edges[] = {LANES_TOP, bottom, 0};
+    write_time_axis(out, "timeline-time-axis", chart, bottom, edges);
+    std::fputs("<g id=\"timeline\">\n", out);
+    for (int r = 0; r < run_count; ++r) {
+        const int middle = LANES_TOP + r * LANE + LANE / 2;
+        char label[32];
+        std::snprintf(label, sizeof label, "run %d", static_cast<int>(runs[r].number));
+        write_text(out, FRAME_LEFT - 6, middle + 4, "end", 12, TEXT_COLOUR, label);
+        write_line(out, FRAME_LEFT, middle, FRAME_LEFT + FRAME_WIDTH, middle, GRID_COLOUR, 1, "");
+        const RunEpisodes &episodes = *runs[r].episodes;
+        for (int k = 0; k < episodes.kept_count; ++k) {
+            const Episode &e = episodes.kept[k];
+            if (e.start_utc_ms == UNKNOWN_TIME_MS) {
+                continue;
+            }
+            char from[ISO_TIME_SIZE];
+            format_iso_time(from, sizeof from, e.start_utc_ms);
+            if (e.kind == EpisodeKind::step) {
+                const double radius = std::fmin(3 + 1.5 * std::log10(1 + std::fabs(e.measured_ms)), 9.0);
+                std::fprintf(out,
+                             "<circle cx=\"%.1f\" cy=\"%d\" r=\"%.1f\" fill=\"%s\" fill-opacity=\"0.8\"><title>step "
+                             "at %s: %+.4f ms</title></circle>\n",
+                             x_of_time(chart, e.start_utc_ms), middle, radius, STEP_COLOUR, from, e.measured_ms);
+                continue;
+            }
+            const double left = x_of_time(chart, e.start_utc_ms);
+            const double width = std::fmax(x_of_time(chart, e.end_utc_ms) - left, 2.0);
+            std::fprintf(out,
+                         "<rect x=\"%.1f\" y=\"%d\" width=\"%.1f\" height=\"14\" fill=\"%s\" fill-opacity=\"0.8\">"
+                         "<title>slew from %s, %.3f s at %+.3f ppm: commanded %+.4f ms, measured %+.4f ms, residual "
+                         "%+.4f ms</title></rect>\n",
+                         left - (width > 2 ? 0 : 1), middle - 7, width,
+                         e.commanded_ms >= 0 ? SPEEDING_COLOUR : SLOWING_COLOUR, from, duration_s(e), slew_ppm(e),
+                         e.commanded_ms, e.measured_ms, residual_ms(e));
+            char size[32];
+            std::snprintf(size, sizeof size, "%+.2f ms", e.commanded_ms);
+            if (text_width(size, 10) + 4 < width) {
+                std::fprintf(
+                    out,
+                    "<text x=\"%.1f\" y=\"%d\" text-anchor=\"middle\" font-size=\"10\" fill=\"#ffffff\">%s</text>\n",
+                    left + width / 2, middle + 4, size);
+            }
+        }
+    }
+    std::fputs("</g>\n", out);
+    write_frame(out, "timeline-frame", FRAME_LEFT, LANES_TOP, FRAME_WIDTH, bottom - LANES_TOP);
     end_svg(out);
 }

@@ -7,10 +7,30 @@
 #include <cstdio>
 
 #include "analyze/accumulate/chart_data.h"
+#include "analyze/accumulate/episodes.h"
+#include "analyze/accumulate/frequency.h"
 
 // title_name: what the chart shows, such as the log's file name.
 // standalone: an SVG file of its own; otherwise an element of a page.
 void write_difference_chart(std::FILE *out, const ChartData &chart, const char *title_name, bool standalone);
-void write_svg_chart(std::FILE *out, const ChartData &chart, const char *title_name);
+// The --svg picture: the difference chart, and under it the frequency view.
+void write_svg_chart(std::FILE *out, const ChartData &chart, const ChartData &rate, const FrequencyFigures &frequency,
+                     const char *title_name);
+// The frequency view: rate (the unmarked lines' measured rate in ppm) as
+// its mean per column, the commanded slew (chart's), and the fitted offset,
+// on chart's time axis and one scale.
+void write_frequency_chart(std::FILE *out, const ChartData &chart, const ChartData &rate,
+                           const FrequencyFigures &frequency);
+// The time error less the fitted offset: phase (ms) and phase_time (each
+// point's time in its segment, s) as the mean per column, a segment's start
+// breaking the line; chart's steps and gaps marked.
+void write_detrended_chart(std::FILE *out, const ChartData &chart, const ChartData &phase, const ChartData &phase_time,
+                           const FrequencyFigures &frequency);
+// The runs' kept episodes along chart's time axis, a lane per run.
+struct TimelineRun {
+    int32_t number;
+    const RunEpisodes *episodes;
+};
+void write_episode_timeline(std::FILE *out, const ChartData &chart, const TimelineRun *runs, int run_count);
 // phase: its values in ms, a segment's start breaking the line.
 void write_phase_chart(std::FILE *out, const ChartData &phase);

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "analyze/output/escape.h"
 #include "analyze/output/svg_drawing.h"
 
 namespace {
@@ -16,7 +17,6 @@ constexpr int PLOT_HEIGHT = 360;
 const char *const OADEV_COLOUR = "#1c64b4";
 const char *const MDEV_COLOUR = "#e8590c";
 const char *const BAR_COLOUR = "#1c64b4";
-constexpr int MAX_BINS = 81;
 
 // A log scale over whole decades, padded as the frames are.
 struct LogScale {
@@ -51,8 +51,8 @@ void write_plot_legend(std::FILE *out, const char *colour, double x, const char 
 
 // One deviation against τ, as a line through its points.
 void write_deviation(std::FILE *out, const StabilityPoint *points, int count, bool mdev, const LogScale &x,
-                     const LogScale &y, const char *colour) {
-    std::fprintf(out, R"(<g id="%s" fill="%s">)", mdev ? "mdev" : "oadev", colour);
+                     const LogScale &y, const char *colour, const char *id) {
+    std::fprintf(out, R"(<g id="%s" fill="%s">)", id, colour);
     std::fputs("\n<path fill=\"none\" stroke-width=\"1.5\" d=\"", out);
     bool drawing = false;
     for (int i = 0; i < count; ++i) {
@@ -144,67 +144,27 @@ void write_stability_plot(std::FILE *out, const StabilityPoint *points, int coun
     write_plot_legend(out, OADEV_COLOUR, LEFT, "overlapping Allan deviation (OADEV)", false);
     write_plot_legend(out, MDEV_COLOUR, LEFT + 320, "modified Allan deviation (MDEV)", true);
     std::fputs("</g>\n", out);
-    write_deviation(out, points, count, false, x, y, OADEV_COLOUR);
-    write_deviation(out, points, count, true, x, y, MDEV_COLOUR);
+    write_deviation(out, points, count, false, x, y, OADEV_COLOUR, "oadev");
+    write_deviation(out, points, count, true, x, y, MDEV_COLOUR, "mdev");
     write_frame(out, "stability-frame", LEFT - PLOT_PADDING, TOP, PLOT_WIDTH + 2 * PLOT_PADDING, PLOT_HEIGHT);
     end_svg(out);
 }
 
-namespace {
-
-// The index at which the count so far reaches share of all kept values.
-int index_at_share(const DifferenceCounts &counts, uint64_t kept, double share) {
-    const auto target = static_cast<uint64_t>(std::ceil(share * static_cast<double>(kept)));
-    uint64_t seen = 0;
-    for (int i = counts.lowest; i <= counts.highest; ++i) {
-        seen += counts.counts[i];
-        if (seen >= target && seen > 0) {
-            return i;
-        }
-    }
-    return counts.highest;
-}
-
-}  // namespace
-
 void write_difference_histogram(std::FILE *out, const DifferenceCounts &counts) {
     begin_svg(out, WIDTH, HEIGHT, false);
-    const uint64_t kept = counts.values - counts.below - counts.above;
-    if (kept == 0) {
+    const DifferenceHistogram h = difference_histogram(counts);
+    if (h.bins == 0) {
         write_text(out, WIDTH / 2.0, HEIGHT / 2.0, "middle", 16, TEXT_COLOUR,
                    "no difference within \xc2\xb1"
                    "20 ms");
         end_svg(out);
         return;
     }
-    // The middle 99.8 %: a lone outlier would squeeze the rest into a bar.
-    const int first = index_at_share(counts, kept, 0.001);
-    const int last = index_at_share(counts, kept, 0.999);
-    // Bins of 1, 2 or 5 times a power of ten value steps, at most 81.
-    static const int mantissas[] = {1, 2, 5};
-    int width = 1;
-    for (int k = 1, power = 1; (last - first) / width + 2 > MAX_BINS; ++k) {
-        power *= k % 3 == 0 ? 10 : 1;
-        width = mantissas[k % 3] * power;
-    }
-    const int start = first - ((first % width) + width) % width;
-    const int bins = (last - start) / width + 1;
-    static uint64_t bin_counts[MAX_BINS];
+    const int start = h.start;
+    const int width = h.width;
+    const int bins = h.bins;
+    const uint64_t *bin_counts = h.counts;
     uint64_t largest = 0;
-    uint64_t outside_below = counts.below;
-    uint64_t outside_above = counts.above;
-    for (int b = 0; b < bins; ++b) {
-        bin_counts[b] = 0;
-    }
-    for (int i = counts.lowest; i <= counts.highest; ++i) {
-        if (i < start) {
-            outside_below += counts.counts[i];
-        } else if (i >= start + bins * width) {
-            outside_above += counts.counts[i];
-        } else {
-            bin_counts[(i - start) / width] += counts.counts[i];
-        }
-    }
     for (int b = 0; b < bins; ++b) {
         largest = bin_counts[b] > largest ? bin_counts[b] : largest;
     }
@@ -212,8 +172,8 @@ void write_difference_histogram(std::FILE *out, const DifferenceCounts &counts) 
     const auto count_ticks = static_cast<int>(std::ceil(static_cast<double>(largest) / step));
     const double top_count = count_ticks * step;
     const Scale scale = {0, top_count, TOP, PLOT_HEIGHT};
-    const double low_ms = difference_of_index(start) - 0.5 / DIFFERENCE_STEPS_PER_MS;
-    const double bin_ms = static_cast<double>(width) / DIFFERENCE_STEPS_PER_MS;
+    const double low_ms = histogram_low_ms(h);
+    const double bin_ms = histogram_bin_ms(h);
     const double pixels_per_ms = (PLOT_WIDTH - 2 * PLOT_PADDING) / (bins * bin_ms);
     auto x_of = [&](double ms) { return LEFT + PLOT_PADDING + (ms - low_ms) * pixels_per_ms; };
 
@@ -257,8 +217,170 @@ void write_difference_histogram(std::FILE *out, const DifferenceCounts &counts) 
     }
     std::fputs("</g>\n", out);
     std::snprintf(label, sizeof label, "%llu below and %llu above the range drawn",
-                  static_cast<unsigned long long>(outside_below), static_cast<unsigned long long>(outside_above));
+                  static_cast<unsigned long long>(h.outside_below), static_cast<unsigned long long>(h.outside_above));
     write_text(out, LEFT + PLOT_WIDTH, TOP - 12, "end", 12, TEXT_COLOUR, label);
     write_frame(out, "histogram-frame", LEFT - PLOT_PADDING, TOP, PLOT_WIDTH + 2 * PLOT_PADDING, PLOT_HEIGHT);
+    end_svg(out);
+}
+
+const char *file_colour(int index) {
+    static const char *const colours[] = {"#1c64b4", "#e8590c", "#2b8a3e", "#9c36b5",
+                                          "#c92a2a", "#0c8599", "#5c940d", "#862e9c"};
+    return colours[index % 8];
+}
+
+namespace {
+
+void write_file_legend(std::FILE *out, const FileSummary *files, int count) {
+    double x = LEFT;
+    for (int i = 0; i < count; ++i) {
+        char label[64];
+        std::snprintf(label, sizeof label, "file %d", i + 1);
+        write_line(out, x, TOP - 16, x + 24, TOP - 16, file_colour(i), 2.5, "");
+        write_text(out, x + 30, TOP - 12, "start", 12, TEXT_COLOUR, label);
+        std::fprintf(out, "<title>");
+        write_xml_text(out, files[i].name);
+        std::fputs("</title>\n", out);
+        x += 30 + text_width(label, 12) + 14;
+    }
+}
+
+}  // namespace
+
+void write_stability_comparison(std::FILE *out, const FileSummary *files, int count) {
+    begin_svg(out, WIDTH, HEIGHT, false);
+    double low = 0;
+    double high = 0;
+    double longest = 1;
+    for (int f = 0; f < count; ++f) {
+        for (int i = 0; i < files[f].stability_count; ++i) {
+            const StabilityPoint &p = files[f].stability[i];
+            if (p.oadev > 0) {
+                low = low > 0 ? std::fmin(low, p.oadev) : p.oadev;
+                high = std::fmax(high, p.oadev);
+                longest = std::fmax(longest, p.tau_s);
+            }
+        }
+    }
+    if (!(high > 0)) {
+        write_text(out, WIDTH / 2.0, HEIGHT / 2.0, "middle", 16, TEXT_COLOUR, "no file has an OADEV above 0");
+        end_svg(out);
+        return;
+    }
+    const int high_tau_decade = static_cast<int>(std::ceil(std::log10(longest)));
+    const LogScale x = {0, high_tau_decade > 0 ? high_tau_decade : 1, LEFT - PLOT_PADDING,
+                        PLOT_WIDTH + 2 * PLOT_PADDING};
+    const int low_decade = static_cast<int>(std::floor(std::log10(low)));
+    int high_decade = static_cast<int>(std::ceil(std::log10(high)));
+    high_decade += high_decade == low_decade ? 1 : 0;
+    const LogScale y = {low_decade, high_decade, TOP + PLOT_HEIGHT, -PLOT_HEIGHT};
+    std::fputs("<g id=\"comparison-stability-axes\">\n", out);
+    char label[32];
+    for (int d = x.low_decade; d <= x.high_decade; ++d) {
+        const double at = along(x, std::pow(10.0, d));
+        write_line(out, at, TOP, at, TOP + PLOT_HEIGHT, AXIS_COLOUR, 1, "");
+        format_power(label, sizeof label, d);
+        write_text(out, at, TOP + PLOT_HEIGHT + 20, "middle", 12, TEXT_COLOUR, label);
+    }
+    const int every = (high_decade - low_decade + 7) / 8;
+    for (int d = low_decade; d <= high_decade; d += every) {
+        const double at = along(y, std::pow(10.0, d));
+        write_line(out, LEFT - PLOT_PADDING, at, LEFT + PLOT_WIDTH + PLOT_PADDING, at, AXIS_COLOUR, 1, "");
+        format_power(label, sizeof label, d);
+        write_text(out, LEFT - PLOT_PADDING - 6, at + 4, "end", 12, TEXT_COLOUR, label);
+    }
+    write_text(out, LEFT + PLOT_WIDTH / 2.0, TOP + PLOT_HEIGHT + 44, "middle", 13, TEXT_COLOUR,
+               "averaging time \xcf\x84, s (log scale)");
+    write_vertical_title(out, 24, TOP + PLOT_HEIGHT / 2, "OADEV (log scale)");
+    std::fputs("</g>\n<g id=\"comparison-stability-legend\">\n", out);
+    write_file_legend(out, files, count);
+    std::fputs("</g>\n", out);
+    for (int f = 0; f < count; ++f) {
+        // Each file's own curve: the same drawing as the single plot's.
+        char id[32];
+        std::snprintf(id, sizeof id, "comparison-oadev-%d", f + 1);
+        write_deviation(out, files[f].stability, files[f].stability_count, false, x, y, file_colour(f), id);
+    }
+    write_frame(out, "comparison-stability-frame", LEFT - PLOT_PADDING, TOP, PLOT_WIDTH + 2 * PLOT_PADDING,
+                PLOT_HEIGHT);
+    end_svg(out);
+}
+
+void write_distribution_comparison(std::FILE *out, const FileSummary *files, int count) {
+    begin_svg(out, WIDTH, HEIGHT, false);
+    // Each file's histogram as a density, the share of its kept lines per
+    // ms, so that files of any length and bin width compare.
+    double low = 0;
+    double high = 0;
+    double top_density = 0;
+    bool any = false;
+    for (int f = 0; f < count; ++f) {
+        const DifferenceHistogram &h = files[f].histogram;
+        if (h.bins == 0) {
+            continue;
+        }
+        const double from = histogram_low_ms(h);
+        const double to = from + h.bins * histogram_bin_ms(h);
+        low = any ? std::fmin(low, from) : from;
+        high = any ? std::fmax(high, to) : to;
+        any = true;
+        for (int b = 0; b < h.bins; ++b) {
+            top_density = std::fmax(top_density, static_cast<double>(h.counts[b]) / static_cast<double>(h.kept) /
+                                                     histogram_bin_ms(h));
+        }
+    }
+    if (!any) {
+        write_text(out, WIDTH / 2.0, HEIGHT / 2.0, "middle", 16, TEXT_COLOUR,
+                   "no difference within \xc2\xb1"
+                   "20 ms");
+        end_svg(out);
+        return;
+    }
+    const double step = nice_step(top_density);
+    const Scale scale = {0, std::ceil(top_density / step) * step, TOP, PLOT_HEIGHT};
+    const double pixels_per_ms = (PLOT_WIDTH - 2 * PLOT_PADDING) / (high - low);
+    auto x_of = [&](double ms) { return LEFT + PLOT_PADDING + (ms - low) * pixels_per_ms; };
+    std::fputs("<g id=\"comparison-distribution-axes\">\n", out);
+    char label[48];
+    for (int i = 0; i * step <= scale.high + step / 2; ++i) {
+        const double y = y_of(scale, i * step);
+        write_line(out, LEFT - PLOT_PADDING, y, LEFT + PLOT_WIDTH + PLOT_PADDING, y, GRID_COLOUR, 1, "");
+        std::snprintf(label, sizeof label, "%g", i * step);
+        write_text(out, LEFT - PLOT_PADDING - 6, y + 4, "end", 12, TEXT_COLOUR, label);
+    }
+    const double tick = nice_step(high - low);
+    for (auto i = static_cast<long long>(std::ceil(low / tick)); static_cast<double>(i) * tick <= high; ++i) {
+        const double shown = static_cast<double>(i) * tick;
+        write_line(out, x_of(shown), TOP + PLOT_HEIGHT, x_of(shown), TOP + PLOT_HEIGHT + 5, FRAME_COLOUR, 1, "");
+        std::snprintf(label, sizeof label, "%+g", shown);
+        write_text(out, x_of(shown), TOP + PLOT_HEIGHT + 20, "middle", 12, TEXT_COLOUR, i == 0 ? "0" : label);
+    }
+    write_text(out, LEFT + PLOT_WIDTH / 2.0, TOP + PLOT_HEIGHT + 44, "middle", 13, TEXT_COLOUR, "difference, ms");
+    write_vertical_title(out, 24, TOP + PLOT_HEIGHT / 2, "share of the file's lines per ms");
+    std::fputs("</g>\n<g id=\"comparison-distribution-legend\">\n", out);
+    write_file_legend(out, files, count);
+    std::fputs("</g>\n", out);
+    for (int f = 0; f < count; ++f) {
+        const DifferenceHistogram &h = files[f].histogram;
+        if (h.bins == 0) {
+            continue;
+        }
+        // A step outline over the file's bins, down to 0 at either end.
+        std::fprintf(out, R"(<path id="comparison-distribution-%d" fill="none" stroke="%s" stroke-width="1.8" d=")",
+                     f + 1, file_colour(f));
+        const double bin_ms = histogram_bin_ms(h);
+        double x = x_of(histogram_low_ms(h));
+        std::fprintf(out, "M%.1f %.1f", x, y_of(scale, 0));
+        for (int b = 0; b < h.bins; ++b) {
+            const double density = static_cast<double>(h.counts[b]) / static_cast<double>(h.kept) / bin_ms;
+            const double y = y_of(scale, density);
+            std::fprintf(out, "L%.1f %.1f", x, y);
+            x = x_of(histogram_low_ms(h) + (b + 1) * bin_ms);
+            std::fprintf(out, "L%.1f %.1f", x, y);
+        }
+        std::fprintf(out, "L%.1f %.1f\"/>\n", x, y_of(scale, 0));
+    }
+    write_frame(out, "comparison-distribution-frame", LEFT - PLOT_PADDING, TOP, PLOT_WIDTH + 2 * PLOT_PADDING,
+                PLOT_HEIGHT);
     end_svg(out);
 }

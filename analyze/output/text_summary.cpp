@@ -154,7 +154,42 @@ static void write_statistics(std::FILE *out, const RunStatistics &s, bool list_e
     write_stability(out, s);
 }
 
-void write_run_text(std::FILE *out, const LogRun &run) {
+static void write_episode_totals(std::FILE *out, const EpisodeTotals &t) {
+    std::fprintf(out, "  corrections      %llu: %llu step%s, %llu slew%s; commanded %.4f ms in all (sum of sizes)",
+                 static_cast<unsigned long long>(episode_count(t)), static_cast<unsigned long long>(t.steps),
+                 t.steps == 1 ? "" : "s", static_cast<unsigned long long>(t.slews), t.slews == 1 ? "" : "s",
+                 t.commanded_abs_ms);
+    if (t.has_slew_residual) {
+        std::fprintf(out, ", largest slew residual %+.4f ms", t.largest_slew_residual_ms);
+    }
+    std::fputc('\n', out);
+}
+
+static void write_episode_table(std::FILE *out, const RunEpisodes &episodes) {
+    // Rounded as shown first: a rounding error short of 0 shows as +0.0000.
+    auto shown = [](double ms) { return std::round(ms * 1e4) / 1e4 + 0.0; };
+    const int listed = episodes.kept_count < TEXT_LISTED_EPISODES ? episodes.kept_count : TEXT_LISTED_EPISODES;
+    if (listed == 0) {
+        return;
+    }
+    std::fputs("                   kind  start (UTC)               duration s     slew ppm  commanded ms   measured "
+               "ms   residual ms\n",
+               out);
+    for (int i = 0; i < listed; ++i) {
+        const Episode &e = episodes.kept[i];
+        char when[ISO_TIME_SIZE];
+        format_iso_time(when, sizeof when, e.start_utc_ms);
+        std::fprintf(out, "                   %-4s  %-24s  %10.3f  %+11.3f  %+12.4f  %+12.4f  %+12.4f\n",
+                     e.kind == EpisodeKind::step ? "step" : "slew", when, duration_s(e), slew_ppm(e),
+                     shown(e.commanded_ms), shown(e.measured_ms), shown(residual_ms(e)));
+    }
+    const uint64_t unlisted = episode_count(episodes.totals) - static_cast<uint64_t>(listed);
+    if (unlisted > 0) {
+        std::fprintf(out, "                   and %llu more, not listed\n", static_cast<unsigned long long>(unlisted));
+    }
+}
+
+void write_run_text(std::FILE *out, const LogRun &run, const RunEpisodes &episodes) {
     std::fprintf(out, "Run %ld: %s, lines %llu to %llu\n", static_cast<long>(run.number), run.file,
                  static_cast<unsigned long long>(run.first_line), static_cast<unsigned long long>(run.last_line));
     if (run.statistics.samples == 0) {
@@ -162,16 +197,107 @@ void write_run_text(std::FILE *out, const LogRun &run) {
         return;
     }
     write_statistics(out, run.statistics, true);
+    write_episode_totals(out, episodes.totals);
+    write_episode_table(out, episodes);
     std::fputc('\n', out);
 }
 
-void write_total_text(std::FILE *out, const RunStatistics &total, int32_t runs, int file_count,
-                      uint64_t unrecognised_lines) {
-    std::fprintf(out, "Total: %ld run%s in %d file%s", static_cast<long>(runs), runs == 1 ? "" : "s", file_count,
-                 file_count == 1 ? "" : "s");
-    if (unrecognised_lines > 0) {
-        std::fprintf(out, ", %llu line%s not understood", static_cast<unsigned long long>(unrecognised_lines),
-                     unrecognised_lines == 1 ? "" : "s");
+namespace {
+
+constexpr int COMPARED_COLUMN = 22;
+
+// One row of the side-by-side table: a label, then a cell per file.
+void write_compared_row(std::FILE *out, const PooledSummary &pooled, const char *label,
+                        void (*cell)(char *text, size_t size, const FileSummary &file)) {
+    std::fprintf(out, "  %-26s", label);
+    for (int i = 0; i < pooled.files_summarised; ++i) {
+        char text[64] = "-";
+        if (pooled.files[i].statistics.samples > 0) {
+            cell(text, sizeof text, pooled.files[i]);
+        }
+        std::fprintf(out, "%*s", COMPARED_COLUMN, text);
+    }
+    std::fputc('\n', out);
+}
+
+void write_deviation_cell(char *text, size_t size, const FileSummary &file, double tau_s, bool mtie) {
+    const StabilityPoint *point = stability_at(file, tau_s);
+    if (point != nullptr) {
+        *put_scientific(text, mtie ? point->mtie_ns : point->oadev, 3) = '\0';
+    } else {
+        std::snprintf(text, size, "-");
+    }
+}
+
+void write_side_by_side(std::FILE *out, const PooledSummary &pooled) {
+    std::fputs("Side by side:\n", out);
+    for (int i = 0; i < pooled.files_summarised; ++i) {
+        std::fprintf(out, "  file %d: %s\n", i + 1, pooled.files[i].name);
+    }
+    std::fprintf(out, "  %-26s", "");
+    for (int i = 0; i < pooled.files_summarised; ++i) {
+        char heading[32];
+        std::snprintf(heading, sizeof heading, "file %d", i + 1);
+        std::fprintf(out, "%*s", COMPARED_COLUMN, heading);
+    }
+    std::fputc('\n', out);
+    write_compared_row(out, pooled, "samples", [](char *t, size_t n, const FileSummary &f) {
+        std::snprintf(t, n, "%llu", static_cast<unsigned long long>(f.statistics.samples));
+    });
+    write_compared_row(out, pooled, "span", [](char *t, size_t n, const FileSummary &f) {
+        if (f.statistics.first_utc_ms != UNKNOWN_TIME_MS) {
+            format_duration(t, n, f.statistics.last_utc_ms - f.statistics.first_utc_ms);
+        }
+    });
+    write_compared_row(out, pooled, "difference RMS, ms", [](char *t, size_t n, const FileSummary &f) {
+        std::snprintf(t, n, "%.6f", difference_rms(f.statistics));
+    });
+    write_compared_row(out, pooled, "difference p99, ms", [](char *t, size_t n, const FileSummary &f) {
+        const int p99 = PERCENTILE_COUNT - 1;
+        if (f.percentiles.known[p99]) {
+            std::snprintf(t, n, "%+.4f", f.percentiles.ms[p99]);
+        }
+    });
+    write_compared_row(out, pooled, "frequency offset, ppm", [](char *t, size_t n, const FileSummary &f) {
+        if (f.frequency.has_offset) {
+            std::snprintf(t, n, "%+.4f", f.frequency.offset_ppm);
+        }
+    });
+    write_compared_row(out, pooled, "  its standard error, ppm", [](char *t, size_t, const FileSummary &f) {
+        if (f.frequency.has_stderr) {
+            *put_scientific(t, f.frequency.stderr_ppm, 2) = '\0';
+        }
+    });
+    write_compared_row(out, pooled, "steps", [](char *t, size_t n, const FileSummary &f) {
+        std::snprintf(t, n, "%llu", static_cast<unsigned long long>(f.statistics.steps));
+    });
+    write_compared_row(out, pooled, "commanded, sum of sizes, ms", [](char *t, size_t n, const FileSummary &f) {
+        std::snprintf(t, n, "%.4f", f.episodes.commanded_abs_ms);
+    });
+    write_compared_row(out, pooled, "OADEV at 1 s",
+                       [](char *t, size_t n, const FileSummary &f) { write_deviation_cell(t, n, f, 1, false); });
+    write_compared_row(out, pooled, "OADEV at 64 s",
+                       [](char *t, size_t n, const FileSummary &f) { write_deviation_cell(t, n, f, 64, false); });
+    write_compared_row(out, pooled, "OADEV at 1024 s",
+                       [](char *t, size_t n, const FileSummary &f) { write_deviation_cell(t, n, f, 1024, false); });
+    write_compared_row(out, pooled, "MTIE at 64 s, ns",
+                       [](char *t, size_t n, const FileSummary &f) { write_deviation_cell(t, n, f, 64, true); });
+}
+
+}  // namespace
+
+void write_total_text(std::FILE *out, const RunStatistics &total, const PooledSummary &pooled) {
+    const int32_t runs = pooled.runs;
+    std::fprintf(out, "Total: %ld run%s in %d file%s%s", static_cast<long>(runs), runs == 1 ? "" : "s",
+                 pooled.file_count, pooled.file_count == 1 ? "" : "s",
+                 pooled.file_count > 1 ? ", pooled over every file" : "");
+    if (pooled.unrecognised_lines > 0) {
+        std::fprintf(out, ", %llu line%s not understood", static_cast<unsigned long long>(pooled.unrecognised_lines),
+                     pooled.unrecognised_lines == 1 ? "" : "s");
+    }
+    if (is_limited(pooled.window)) {
+        std::fprintf(out, ", %llu report line%s outside the window",
+                     static_cast<unsigned long long>(pooled.outside_window), pooled.outside_window == 1 ? "" : "s");
     }
     std::fputc('\n', out);
     // One run has said it all.
@@ -179,5 +305,10 @@ void write_total_text(std::FILE *out, const RunStatistics &total, int32_t runs, 
         std::fputs("  no samples\n", out);
     } else if (runs > 1) {
         write_statistics(out, total, false);
+        write_episode_totals(out, pooled.episodes);
+    }
+    if (pooled.files_summarised > 1) {
+        std::fputc('\n', out);
+        write_side_by_side(out, pooled);
     }
 }

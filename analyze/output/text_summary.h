@@ -4,10 +4,14 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "analyze/accumulate/episodes.h"
+#include "analyze/accumulate/file_summary.h"
 #include "analyze/accumulate/statistics.h"
 
 // "156001 (increment 156250, -1593.600 ppm)"
 void write_setting(std::FILE *out, AdjustmentSetting setting);
-void write_run_text(std::FILE *out, const LogRun &run);
-void write_total_text(std::FILE *out, const RunStatistics &total, int32_t runs, int file_count,
-                      uint64_t unrecognised_lines);
+// The run and its first TEXT_LISTED_EPISODES correction episodes.
+constexpr int TEXT_LISTED_EPISODES = 20;
+void write_run_text(std::FILE *out, const LogRun &run, const RunEpisodes &episodes);
+// Pooled over every file; with several files, also side by side.
+void write_total_text(std::FILE *out, const RunStatistics &total, const PooledSummary &pooled);

@@ -27,11 +27,13 @@ class HtmlReport(AnalyzeTestCase):
         self.assertEqual(len(ids), len(set(ids)), "each id once in the page")
         # The charts, each well-formed and as wide as the page.
         charts = [ElementTree.fromstring(svg) for svg in re.findall(r"<svg .*?</svg>", page, re.S)]
-        self.assertEqual(len(charts), 4, "difference, time error, stability, histogram")
+        self.assertEqual(len(charts), 7, "difference, time error, frequency, detrended, stability, histogram, "
+                                         "corrections")
         for chart in charts:
             self.assertEqual((chart.get("width"), chart.get("viewBox").split()[:2]), ("100%", ["0", "0"]))
         ids = [{e.get("id") for e in chart.iter()} for chart in charts]
-        for chart, promised in zip(ids, ("difference", "phase", "oadev", "histogram")):
+        for chart, promised in zip(ids, ("difference", "phase", "measured-rate", "detrended", "oadev", "histogram",
+                                         "timeline")):
             self.assertIn(promised, chart)
 
         def rows(table):

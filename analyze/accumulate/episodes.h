@@ -1,0 +1,61 @@
+// What the time service did to the clock, as episodes: a step (a line
+// marked "><") or a slew (a stretch of consecutive samples of one run whose
+// adjustment differs from the increment). For each, what the adjustment
+// commanded against what the difference measured over the same samples.
+// Gathered one sample at a time; a run keeps its first episodes and counts
+// the rest.
+#pragma once
+
+#include <cstdint>
+
+#include "analyze/parse/log_line.h"
+
+constexpr int MAX_KEPT_EPISODES = 100;
+
+enum class EpisodeKind { step, slew };
+
+struct Episode {
+    EpisodeKind kind;
+    int64_t start_utc_ms;  // its first and last sample's time, or UNKNOWN_TIME_MS
+    int64_t end_utc_ms;
+    uint64_t samples;
+    double counter_ms;    // the counter's time across it: its samples' counter intervals, summed
+    double slew_ppm_ms;   // Σ slew (ppm) × counter interval (ms): the weighted mean's numerator
+    double commanded_ms;  // Σ (adjustment − increment) / increment × counter interval
+    double measured_ms;   // Σ difference
+};
+
+inline double duration_s(const Episode &e) { return e.counter_ms / 1e3; }
+// Weighted by the counter interval; 0 when the counter did not advance.
+inline double slew_ppm(const Episode &e) { return e.counter_ms > 0 ? e.slew_ppm_ms / e.counter_ms : 0; }
+inline double residual_ms(const Episode &e) { return e.measured_ms - e.commanded_ms; }
+
+// What any number of episodes add up to: a run's, a file's, all of them.
+struct EpisodeTotals {
+    uint64_t steps;
+    uint64_t slews;
+    double commanded_abs_ms;  // Σ |commanded| over every episode
+    // The slew whose clock followed its command least: measured −
+    // commanded, signed. A step's residual is the step itself, which the
+    // steps already tell.
+    bool has_slew_residual;
+    double largest_slew_residual_ms;
+};
+
+inline uint64_t episode_count(const EpisodeTotals &t) { return t.steps + t.slews; }
+
+struct RunEpisodes {
+    EpisodeTotals totals;  // the ended episodes
+    int kept_count;
+    Episode kept[MAX_KEPT_EPISODES];
+    bool slewing;  // open: the slew the last sample belongs to
+    Episode open;
+};
+
+void start_episodes(RunEpisodes &episodes);
+void add_to_episodes(RunEpisodes &episodes, const ReportFields &sample);
+// Ends the open slew, if any: at the run's end.
+void end_episodes(RunEpisodes &episodes);
+void add_episode_totals(EpisodeTotals &into, const EpisodeTotals &from);
+// The run's totals with its open slew counted in (a run still being read).
+EpisodeTotals episode_totals_so_far(const RunEpisodes &episodes);

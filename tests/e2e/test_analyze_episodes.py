@@ -1,0 +1,225 @@
+"""What the time service did: correction episodes (steps and slews) with what
+they commanded and what the clock did, several files side by side, and the
+time window of --from and --to."""
+
+import os
+import re
+
+from analyze_e2e import ROOT, BANNER, T0, iso, Log, AnalyzeTestCase
+
+INCREMENT = 156250
+
+
+def episode(kind, samples):
+    """The episode of these (time, counter ms, difference, adjustment) samples,
+    computed here from its definition."""
+    counter = sum(c for _, c, _, _ in samples)
+    commanded = sum((a - INCREMENT) / INCREMENT * c for _, c, _, a in samples)
+    measured = sum(d for _, _, d, _ in samples)
+    ppm = sum((a - INCREMENT) / INCREMENT * 1e6 * c for _, c, _, a in samples) / counter
+    return {"kind": kind, "start": iso(samples[0][0]), "end": iso(samples[-1][0]), "samples": len(samples),
+            "duration_s": counter / 1000, "slew_ppm": ppm, "commanded_ms": commanded, "measured_ms": measured,
+            "residual_ms": measured - commanded}
+
+
+class Recorder:
+    """A Log that keeps each sample's figures as tickwatch printed them."""
+
+    def __init__(self):
+        self.log = Log()
+        self.samples = []
+
+    def sample(self, system_ms, counter_ms, adjustment=INCREMENT, at=None):
+        t = self.log.sample(system_ms, counter_ms, adjustment, INCREMENT, at=at)
+        difference = round(system_ms - counter_ms, 4)
+        self.samples.append((t, counter_ms, difference, adjustment))
+        return self.samples[-1]
+
+
+def two_files():
+    """File A: run 1 with a slew speeding the clock that it follows, a step,
+    a slew slowing it that it follows; run 2 with a slew it does not follow.
+    File B: one run with a step. Returns the logs and the episodes expected,
+    run by run."""
+    a = Recorder()
+    a.log.add(BANNER, "")
+    a.sample(1000.0, 1000.0, at=T0)
+    fast = [a.sample(1001.6000 + k * 0.0001, 1000.0 + k * 0.0001, 156500) for k in range(5)]
+    step = [a.sample(1031.2500, 1000.0)]
+    a.sample(1000.0, 1000.0)
+    slow = [a.sample(998.4064, 1000.0, 156001) for _ in range(3)]
+    slow.append(a.sample(998.4064 * 1.5, 1500.0, 156001))  # a longer interval weighs more
+    a.sample(1000.0, 1000.0)
+    a.log.add(BANNER, "")
+    a.sample(1000.0, 1000.0, at=T0 + 600_000)
+    ignored = [a.sample(1000.0, 999.9990, 156001) for _ in range(4)]  # the clock does not follow
+    b = Recorder()
+    b.log.add(BANNER, "")
+    b.sample(1000.0, 1000.0, at=T0 + 3_600_000)
+    for _ in range(10):
+        b.sample(1000.0010, 1000.0)
+    b_step = [b.sample(937.5000, 1000.0)]
+    b.sample(1000.0, 1000.0)
+    runs = [[episode("slew", fast), episode("step", step), episode("slew", slow)],
+            [episode("slew", ignored)],
+            [episode("step", b_step)]]
+    return a, b, runs
+
+
+class CorrectionEpisodes(AnalyzeTestCase):
+
+    def assert_episodes(self, got, expected):
+        self.assertEqual(len(got), len(expected))
+        for g, e in zip(got, expected):
+            self.assertEqual({k: g[k] for k in ("kind", "start", "end", "samples")},
+                             {k: e[k] for k in ("kind", "start", "end", "samples")})
+            for key, places in (("duration_s", 4), ("slew_ppm", 3), ("commanded_ms", 4), ("measured_ms", 4),
+                                ("residual_ms", 4)):
+                self.assertAlmostEqual(g[key], e[key], places=places, msg=(e["start"], key))
+
+    def assert_totals(self, corrections, episodes):
+        slews = [e for e in episodes if e["kind"] == "slew"]
+        self.assertEqual((corrections["count"], corrections["steps"], corrections["slews"]),
+                         (len(episodes), len(episodes) - len(slews), len(slews)))
+        self.assertAlmostEqual(corrections["commanded_abs_ms"], sum(abs(e["commanded_ms"]) for e in episodes), 4)
+        if slews:
+            largest = max((e["residual_ms"] for e in slews), key=abs)
+            self.assertAlmostEqual(corrections["largest_slew_residual_ms"], largest, 4)
+        else:
+            self.assertIsNone(corrections["largest_slew_residual_ms"])
+
+    def test_steps_and_slews_of_two_files_and_their_totals(self):
+        a, b, runs = two_files()
+        summary, err = self.analyze_json(self.write("a.log", a.log.bytes()), self.write("b.log", b.log.bytes()))
+        self.assertEqual(err, "")
+        self.assertEqual(len(summary["runs"]), 3)
+        for run, expected in zip(summary["runs"], runs):
+            self.assert_episodes(run["episodes"], expected)
+            self.assert_totals(run["corrections"], expected)
+            self.assertEqual(run["corrections"]["not_listed"], 0)
+        # The slew the clock did not follow: its residual is all it commanded.
+        ignored = summary["runs"][1]["episodes"][0]
+        self.assertAlmostEqual(ignored["residual_ms"], 4 * 0.001 + 4 * 249 / INCREMENT * 999.999, 4)
+        self.assertGreater(ignored["slew_ppm"], -1593.61)
+        self.assertLess(ignored["slew_ppm"], -1593.59)
+
+        # In total, pooled over both files; and each file apart, with every
+        # key the total has.
+        total = summary["total"]
+        self.assertEqual(total["pooled_files"], 2)
+        self.assert_totals(total["corrections"], sum(runs, []))
+        by_file = summary["by_file"]
+        self.assertEqual([f["file"] for f in by_file], [self.path("a.log"), self.path("b.log")])
+        for f in by_file:
+            self.assertEqual(set(f) - {"file"}, set(total) - {"pooled_files"})
+        self.assert_totals(by_file[0]["corrections"], runs[0] + runs[1])
+        self.assert_totals(by_file[1]["corrections"], runs[2])
+        self.assertEqual([f["runs"] for f in by_file], [2, 1])
+        self.assertEqual([f["samples"] for f in by_file], [18, 13])
+        self.assertEqual(by_file[0]["samples"] + by_file[1]["samples"], total["samples"])
+        self.assertEqual(by_file[1]["steps"]["count"], 1)
+        self.assertEqual(by_file[1]["difference_ms"]["percentiles"]["p99"], 0.0010)
+        self.assertEqual(by_file[1]["difference_ms"]["min"], -62.5)
+
+        # The text: each run's table of episodes, the total, and the files
+        # side by side.
+        text, _ = self.analyze(self.path("a.log"), self.path("b.log"))
+        self.assertIn("Total: 3 runs in 2 files, pooled over every file\n", text)
+        self.assertIn("  corrections      3: 1 step, 2 slews; commanded ", text)
+        row = "                   slew  %s       5.000    +1600.000       +8.0000       +8.0000       +0.0000\n"
+        self.assertIn(row % runs[0][0]["start"], text)
+        self.assertIn("  file 1: %s\n  file 2: %s\n" % (self.path("a.log"), self.path("b.log")), text)
+        self.assertRegex(text, r"\n  samples {20}\s+18\s+13\n")
+        self.assertRegex(text, r"\n  steps {22}\s+1\s+1\n")
+        self.assertRegex(text, r"\n  difference p99, ms {8}\s+\S+\s+\+0\.0010\n")
+
+    def test_a_run_lists_its_first_twenty_in_text_and_counts_the_rest(self):
+        log = Log()
+        log.sample(at=T0)
+        for _ in range(25):
+            log.sample(1000.0016, 1000.0, 156251)
+            log.sample(1000.0, 1000.0)
+        text, _ = self.analyze(self.write("many.log", log.bytes()))
+        self.assertEqual(len(re.findall(r"^ {19}slew  ", text, re.M)), 20)
+        self.assertIn("                   and 5 more, not listed\n", text)
+
+    def test_the_recorded_slew_commands_what_its_lines_measure(self):
+        steps = os.path.join(ROOT, "docs", "steps.log")
+        summary, _ = self.analyze_json(steps)
+        slews = [e for e in summary["runs"][0]["episodes"] if e["kind"] == "slew" and e["slew_ppm"] < 0]
+        self.assertEqual(len(slews), 1)
+        slew = slews[0]
+        self.assertEqual((slew["samples"], slew["slew_ppm"]), (60, -1593.6))
+        self.assertAlmostEqual(slew["commanded_ms"], -95.6, delta=0.05)
+        with open(steps) as f:
+            differences = [float(line.split()[4]) for line in f if "156001 (-249)" in line]
+        self.assertEqual(len(differences), 60)
+        self.assertAlmostEqual(slew["measured_ms"], sum(differences), delta=0.01)
+
+    def test_the_report_draws_the_episodes_and_compares_the_files(self):
+        a, b, _ = two_files()
+        self.analyze(self.write("a.log", a.log.bytes()), self.write("b.log", b.log.bytes()), "--html",
+                     self.path("report.html"), "--svg", self.path("chart.svg"))
+        with open(self.path("report.html"), encoding="utf-8") as f:
+            page = f.read()
+        ids = re.findall(r' id="([^"]+)"', page)
+        self.assertEqual(len(ids), len(set(ids)), "each id once in the page")
+        for promised in ("section-corrections", "timeline", "episode-table", "section-frequency", "measured-rate",
+                         "commanded-slew", "fitted-offset", "section-detrended", "detrended", "section-comparison",
+                         "comparison-table", "comparison-oadev-1", "comparison-oadev-2", "comparison-distribution-1",
+                         "comparison-distribution-2"):
+            self.assertIn(promised, ids)
+        timeline = re.search(r'<g id="timeline">(.*?)</g>', page, re.S).group(1)
+        self.assertEqual(len(re.findall(r"<title>slew from", timeline)), 3)
+        self.assertEqual(len(re.findall(r"<title>step at", timeline)), 2)
+        self.assertEqual(page.count("each total is pooled over every file"), 1)
+        with open(self.path("chart.svg"), encoding="utf-8") as f:
+            chart = f.read()
+        self.assertIn('id="frequency-frame"', chart)
+
+
+class TimeWindow(AnalyzeTestCase):
+
+    def window_log(self):
+        log = Log()
+        log.add(BANNER, "")
+        t = [log.sample(at=T0)] + [log.sample() for _ in range(9)]
+        log.add(BANNER, "")
+        t += [log.sample(at=T0 + 60_000)] + [log.sample() for _ in range(4)]
+        return self.write("window.log", log.bytes()), t
+
+    def test_runs_are_cut_at_the_edges_and_the_rest_counted_outside(self):
+        name, t = self.window_log()
+        # From 13:39:03 (the sample at 03.015 is in) to 13:39:07 (07.015 is out).
+        summary, err = self.analyze_json("--from", "2024-03-05T13:39:03", "--to", "2024-03-05T13:39:07Z", name)
+        self.assertEqual(err, "")
+        (run,) = summary["runs"]
+        self.assertEqual((run["samples"], run["first_sample"], run["last_sample"]), (4, iso(t[3]), iso(t[6])))
+        self.assertEqual((run["first_line"], run["last_line"]), (6, 9))
+        self.assertEqual((summary["outside_window"], summary["unrecognised_lines"]), (11, 0))
+        self.assertEqual(summary["window"], {"from": "2024-03-05T13:39:03.000Z", "to": "2024-03-05T13:39:07.000Z"})
+        # Across both runs: the second is cut at its end.
+        summary, _ = self.analyze_json("--from", "2024-03-05T13:39:08", "--to", "2024-03-05T13:40:02", name)
+        self.assertEqual([(r["samples"], r["first_sample"], r["last_sample"]) for r in summary["runs"]],
+                         [(2, iso(t[8]), iso(t[9])), (2, iso(t[10]), iso(t[11]))])
+        self.assertEqual(summary["outside_window"], 11)
+        # Only --from, on the last sample's second exactly.
+        summary, _ = self.analyze_json("--from", iso(t[14])[:19], name)
+        self.assertEqual([r["samples"] for r in summary["runs"]], [1])
+        # Before the first sample (at 13:39:00.015): nothing within, which is
+        # no failure.
+        text, _ = self.analyze("--to", "2024-03-05T13:39:00", name)
+        self.assertEqual(text, "Total: 0 runs in 1 file, 15 report lines outside the window\n  no samples\n")
+
+    def test_a_time_that_cannot_be_read_or_an_empty_window_is_a_usage_error(self):
+        name, _ = self.window_log()
+        for args, message in ((["--from", "2024-02-30T00:00:00"], "--from takes a UTC time"),
+                              (["--to", "2024-03-05 13:39:00"], "--to takes a UTC time"),
+                              (["--to", "2024-03-05T13:39:00+01:00"], "--to takes a UTC time"),
+                              (["--from"], "a UTC time must follow --from"),
+                              (["--from", "2024-03-05T13:40:00", "--to", "2024-03-05T13:39:59"],
+                               "--from is later than --to")):
+            out, err = self.analyze(*args, name, status=2) if args != ["--from"] else self.analyze(name, *args,
+                                                                                                     status=2)
+            self.assertEqual(out, "")
+            self.assertIn(message, err)
