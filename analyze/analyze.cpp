@@ -68,6 +68,7 @@ struct Analysis {
     uint64_t outside_window;   // report lines left out by --from and --to
     ReportFields last_sample;  // with has_last_sample
     bool has_last_sample;
+    DifferenceSizeBuckets difference_sizes;  // of every sample, for --metrics
     bool csv_written;
     bool failed;
 };
@@ -184,6 +185,7 @@ void add_report(Analysis &a, const ReportFields &sample, const char *file, uint6
     const bool starts_run = a.run.statistics.first_utc_ms == UNKNOWN_TIME_MS;
     add_sample(a.run.statistics, sample);
     add_to_episodes(run_episodes, sample);
+    count_difference_size(a.difference_sizes, sample.difference_ms);
     a.has_last_sample = true;
     a.last_sample = sample;
     if (a.csv != nullptr) {
@@ -408,6 +410,7 @@ void write_metrics_of(std::FILE *out, const Analysis &a) {
     MetricsFigures figures = {};
     figures.log_name = file_name_of(display_name(a.options.logs[a.options.log_count - 1]));
     figures.total = &figures_so_far(a);
+    figures.differences = &a.difference_sizes;
     figures.unrecognised_lines = a.unrecognised_lines + followed_counts.unknown;
     figures.has_last_sample = a.has_last_sample;
     figures.last_sample = a.last_sample;

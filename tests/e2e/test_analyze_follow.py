@@ -91,7 +91,7 @@ class Follow(AnalyzeTestCase):
         samples = count("tickwatch_samples_total", 6)
         self.assertEqual(samples['tickwatch_steps_total{log="clock.log"}'], 1)
         self.assertEqual(samples['tickwatch_missing_samples_total{log="clock.log"}'], 0)
-        self.assertEqual(samples['tickwatch_time_adjustment{log="clock.log"}'], 156001)
+        self.assertEqual(samples['tickwatch_time_adjustment_seconds{log="clock.log"}'], 0.0156001)
         self.assertAlmostEqual(samples['tickwatch_adjustment_slew_ratio{log="clock.log"}'], -249 / 156250)
         self.assertEqual(samples['tickwatch_last_sample_timestamp_seconds{log="clock.log"}'], (appended.t) / 1000)
         self.assertEqual(samples["node_textfile_scrape_error"], 0)
