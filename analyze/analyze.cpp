@@ -49,7 +49,9 @@ struct Analysis {
     OutputFile svg_output;
     OutputFile html_output;
     OutputFile metrics_output;
-    std::FILE *csv;         // csv_output's, with --csv; with --follow the target's own
+    std::FILE *csv;    // csv_output's, with --csv without --follow
+    LiveCsv live_csv;  // with --csv and --follow
+    bool csv_live;
     ChartData *chart;       // with --svg or --html
     ReportRecords *report;  // with --html
     bool run_open;
@@ -190,6 +192,8 @@ void add_report(Analysis &a, const ReportFields &sample, const char *file, uint6
     a.last_sample = sample;
     if (a.csv != nullptr) {
         write_csv_row(a.csv, sample, a.run.number);
+    } else if (a.csv_live) {
+        write_live_csv_row(a.live_csv, sample, a.run.number);
     }
     if (a.chart != nullptr) {
         add_to_chart(*a.chart, sample, a.run.number, starts_run);
@@ -232,6 +236,11 @@ void warn_unknown(FileCounts &counts, const char *name, uint64_t line, const cha
 // Reads one log through. False when it cannot be read to its end.
 bool analyze_log(Analysis &a, LogReader &reader, const char *name, FileCounts &counts) {
     for (;;) {
+        // Ctrl+C while an earlier LOG is read: what was read is the summary.
+        // (The followed one is read to what it held at the stop.)
+        if (!reader.waits_for_line_end && stop_requested()) {
+            return true;
+        }
         const char *text = nullptr;
         size_t length = 0;
         const ReadResult result = read_line(reader, text, length);
@@ -518,12 +527,8 @@ bool open_csv_in_place(Analysis &a) {
     if (!commit_output_file(a.csv_output)) {
         return false;
     }
-    a.csv = std::fopen(a.csv_output.destination, "ab");
-    if (a.csv == nullptr) {
-        report_problem(a.options.csv_file, "cannot write", std::strerror(errno));
-        return false;
-    }
-    return true;
+    a.csv_live = begin_live_csv(a.live_csv, a.options.csv_file, a.csv_output.destination);
+    return a.csv_live;
 }
 
 // --follow: the last log, read on as it grows.
@@ -533,8 +538,8 @@ void read_followed_lines(void *context, LogReader &reader, const char *name) {
     if (!analyze_log(a, reader, name, followed_counts)) {
         a.failed = true;
     }
-    if (a.csv != nullptr) {
-        flush_csv(a.csv);  // the rows as they come
+    if (a.csv_live) {
+        flush_live_csv(a.live_csv);  // the rows as they come
     }
 }
 
@@ -585,6 +590,10 @@ int run_analyze(int argc, char **argv) {
     // said as such, and the outputs' temporaries are removed.
     std::signal(SIGPIPE, SIG_IGN);
 #endif
+    if (a.options.follow) {
+        // Before any LOG is read: Ctrl+C ends it as documented from the start.
+        catch_stop_signals();
+    }
 #ifdef _WIN32
     // File names in the ANSI code page, as the run-time's own functions
     // take them, for std::filesystem too.
@@ -619,11 +628,14 @@ int run_analyze(int argc, char **argv) {
         if (!open_output_file(a.csv_output, a.options.csv_file)) {
             return EXIT_TROUBLE;
         }
-        a.csv = a.csv_output.file;
-        if (a.options.follow && !open_csv_in_place(a)) {
-            return EXIT_TROUBLE;
+        if (a.options.follow) {
+            if (!open_csv_in_place(a)) {
+                return EXIT_TROUBLE;
+            }
+        } else {
+            a.csv = a.csv_output.file;
+            begin_csv(a.csv);
         }
-        begin_csv(a.csv);
     }
     // With --follow, the chart, the report and the metrics are written whole
     // at each interval instead.
@@ -670,13 +682,13 @@ int run_analyze(int argc, char **argv) {
         report_files = std::make_unique<FileSummary[]>(static_cast<size_t>(a.options.log_count));
         files_so_far = report_files.get();
     }
-    for (int i = 0; i < read_whole && std::ferror(stdout) == 0; ++i) {
+    for (int i = 0; i < read_whole && std::ferror(stdout) == 0 && !stop_requested(); ++i) {
         begin_file(a, i);
         if (!analyze_named_log(a, a.options.logs[i])) {
             a.failed = true;
         }
     }
-    if (a.options.follow) {
+    if (a.options.follow && !stop_requested()) {
         begin_file(a, a.options.log_count - 1);
         const LiveAnalysis live = {&a, read_followed_lines, end_followed_file, publish_so_far};
         follow_log(a.options.logs[a.options.log_count - 1], a.options.interval_seconds, read_block, live);
@@ -700,8 +712,7 @@ int run_analyze(int argc, char **argv) {
     }
     if (a.options.follow) {
         // The rows were written in place as they came.
-        if (a.csv != nullptr && (std::fclose(a.csv) != 0 || !a.csv_written)) {
-            report_problem(a.options.csv_file, "cannot write", "a write failed");
+        if (a.csv_live && !end_live_csv(a.live_csv)) {
             a.failed = true;
         }
         a.failed = !rewrite_outputs(a) || a.failed;
