@@ -3,10 +3,12 @@ collecting its metrics."""
 
 import json
 import os
+import re
 import shutil
 import signal
 import socket
 import subprocess
+import time
 import urllib.request
 
 from analyze_e2e import ANALYZE, NODE_EXPORTER, BANNER, T0, Log, AnalyzeTestCase, crafted_log, metric_samples, wait_for
@@ -241,3 +243,17 @@ class Follow(AnalyzeTestCase):
         self.assertTrue(self.csv_rows(csv)[0].startswith("utc_time,run,"), "its header first")
         status, _, err = self.stop(analyze)
         self.assertEqual(status, 0, err)
+
+    def test_ctrl_c_while_an_earlier_log_is_read_still_ends_it_as_documented(self):
+        log = Log()
+        log.sample(at=T0)
+        lines = 600_000  # seconds of reading for the sanitized build
+        self.write("earlier.log", log.bytes() * lines)
+        analyze = self.start_follow("--interval", "1", self.path("earlier.log"), self.path("clock.log"))
+        wait_for(lambda: analyze.poll() is None and os.path.exists(self.path("err")), 5, "the analyzer started")
+        time.sleep(0.3)
+        status, out, err = self.stop(analyze)
+        self.assertEqual(status, 0, err)
+        self.assertIn("Total: 1 run in 2 files", out)
+        read = int(re.search(r"earlier.log, lines 1 to (\d+)\n", out).group(1))
+        self.assertLess(read, lines, "stopped while the earlier log was read")
