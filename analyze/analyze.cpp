@@ -628,25 +628,21 @@ int run_analyze(int argc, char **argv) {
         if (!open_output_file(a.csv_output, a.options.csv_file)) {
             return EXIT_TROUBLE;
         }
-        if (a.options.follow) {
-            if (!open_csv_in_place(a)) {
-                return EXIT_TROUBLE;
-            }
-        } else {
+        if (!a.options.follow) {
             a.csv = a.csv_output.file;
             begin_csv(a.csv);
         }
     }
-    // With --follow, the chart, the report and the metrics are written whole
-    // at each interval instead.
+    // Each output is opened here, with --follow too, so that one that cannot
+    // be written is refused at the start.
     if (a.options.svg_file != nullptr) {
-        if (!a.options.follow && !open_output_file(a.svg_output, a.options.svg_file)) {
+        if (!open_output_file(a.svg_output, a.options.svg_file)) {
             discard_output_file(a.csv_output);
             return EXIT_TROUBLE;
         }
     }
     if (a.options.html_file != nullptr) {
-        if (!a.options.follow && !open_output_file(a.html_output, a.options.html_file)) {
+        if (!open_output_file(a.html_output, a.options.html_file)) {
             discard_output_file(a.csv_output);
             discard_output_file(a.svg_output);
             return EXIT_TROUBLE;
@@ -661,12 +657,21 @@ int run_analyze(int argc, char **argv) {
         start_chart(chart_data);
         start_chart(rate_chart);
     }
-    if (a.options.metrics_file != nullptr && !a.options.follow &&
-        !open_output_file(a.metrics_output, a.options.metrics_file)) {
+    if (a.options.metrics_file != nullptr && !open_output_file(a.metrics_output, a.options.metrics_file)) {
         discard_output_file(a.csv_output);
         discard_output_file(a.svg_output);
         discard_output_file(a.html_output);
         return EXIT_TROUBLE;
+    }
+    if (a.options.follow) {
+        // The chart, the report and the metrics are written whole at each
+        // interval instead; the CSV is made empty and appended to.
+        discard_output_file(a.svg_output);
+        discard_output_file(a.html_output);
+        discard_output_file(a.metrics_output);
+        if (a.options.csv_file != nullptr && !open_csv_in_place(a)) {
+            return EXIT_TROUBLE;
+        }
     }
 
     if (a.options.json) {

@@ -139,6 +139,12 @@ class Follow(AnalyzeTestCase):
         self.assertFalse(os.path.exists(log))
         _, err = self.analyze("--follow", "/dev/null", status=2)
         self.assertIn("/dev/null: cannot follow: not a regular file", err)
+        # An output that cannot be written is refused at the start, as without --follow.
+        for option in "--csv", "--svg", "--html", "--metrics":
+            _, err = self.analyze("--follow", "--csv", self.path("kept.csv"), option, self.path("none/out"), log,
+                                  status=2)
+            self.assertIn("none/out: cannot write: No such file or directory", err)
+        self.assertFalse(os.path.exists(self.path("kept.csv")))
 
         analyze = self.start_follow("--interval", "1", log)
         wait_for(lambda: "cannot read: No such file or directory; waiting for it" in self.read_text("err"), 15,
