@@ -4,6 +4,7 @@ tickwatch writes them, and a test case that runs it and checks its exit.
   ANALYZE_EXE          the host build of tickwatch-analyze
   ANALYZE_WINDOWS_EXE  the Windows build beside TICKWATCH_EXE (test_analyze_recorded)
   NODE_EXPORTER        node_exporter (test_analyze_follow; Debian's prometheus-node-exporter)
+  PROMTOOL             promtool (test_analyze_metrics; Debian's prometheus)
 """
 
 import json
