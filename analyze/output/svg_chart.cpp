@@ -492,10 +492,10 @@ void write_heading(std::FILE *out, const ChartData &chart, const char *title_nam
     format_iso_time(last, sizeof last, chart.last_ms);
     format_duration(span, sizeof span, chart.last_ms - chart.first_ms);
     char subtitle[256];
-    const int length = std::snprintf(subtitle, sizeof subtitle, "%s to %s (%s): %llu samples in %d run%s, %llu step%s",
-                                     first, last, span, static_cast<unsigned long long>(chart.samples),
-                                     static_cast<int>(chart.runs), chart.runs == 1 ? "" : "s",
-                                     static_cast<unsigned long long>(chart.steps), chart.steps == 1 ? "" : "s");
+    const int length = std::snprintf(
+        subtitle, sizeof subtitle, "%s to %s (%s): %llu sample%s in %d run%s, %llu step%s", first, last, span,
+        static_cast<unsigned long long>(chart.samples), chart.samples == 1 ? "" : "s", static_cast<int>(chart.runs),
+        chart.runs == 1 ? "" : "s", static_cast<unsigned long long>(chart.steps), chart.steps == 1 ? "" : "s");
     if (chart.untimed_samples > 0 && length > 0 && static_cast<size_t>(length) < sizeof subtitle) {
         std::snprintf(subtitle + length, sizeof subtitle - static_cast<size_t>(length), "; %llu at unknown times",
                       static_cast<unsigned long long>(chart.untimed_samples));

@@ -89,6 +89,7 @@ class ChartLayout(AnalyzeTestCase):
         log.sample(at=T0)
         root, ids = self.chart(log)
         self.assertEqual(len(list(ids["difference-alone"].iter(SVG + "circle"))), 1, "a path of no length is unseen")
+        self.assertIn(": 1 sample in 1 run, 0 steps", "".join(root.itertext()))
         # Its histogram counts whole samples.
         self.analyze(self.path("clock.log"), "--html", self.path("report.html"))
         with open(self.path("report.html")) as f:
