@@ -1,0 +1,128 @@
+// How far a stability figure or the frequency offset can be trusted: the
+// chi-squared quantiles, the equivalent degrees of freedom (EDF) of the
+// OADEV, MDEV (and TDEV) and HDEV estimates, their 68 % intervals, the kind
+// of noise at each τ (which the EDF depends on), and the uncertainty of the
+// frequency offset whatever that noise. Plain functions over plain records;
+// α is the power-law exponent of the frequency noise, S_y(f) ∝ f^α:
+// +2 white PM, +1 flicker PM, 0 white FM, −1 flicker FM, −2 random-walk FM.
+#pragma once
+
+#include <cstdint>
+
+#include "analyze/accumulate/stability.h"
+
+// The regularised lower incomplete gamma function P(a, x), a > 0, x >= 0.
+double regularized_gamma_p(double a, double x);
+// The p-quantile of chi-squared with dof (any real >= 0.5) degrees of
+// freedom: the x with P(dof/2, x/2) = p, 0 < p < 1. Relative error about
+// 1e-12.
+double chi_squared_quantile(double p, double dof);
+
+// The variances whose EDF is known. TDEV's is MDEV's.
+enum class Variance {
+    overlapping_allan,     // d = 2, unmodified, all overlapping terms
+    modified_allan,        // d = 2, averaged over τ, all overlapping terms
+    overlapping_hadamard,  // d = 3, unmodified, all overlapping terms
+};
+
+// The α that have an EDF: edf_alpha_min(variance) .. EDF_ALPHA_MAX.
+constexpr int EDF_ALPHA_MAX = 2;
+int edf_alpha_min(Variance variance);  // −2; −4 for the Hadamard variance
+
+// The EDF of a variance estimated at τ = m·τ0 from one segment whose
+// estimate has `terms` terms (OADEV: N − 2m, MDEV: N − 3m + 1, HDEV:
+// N − 3m, N the segment's phase points), for noise α, by Greenhall and
+// Riley's algorithm (its sums to about 1e-6, see confidence.cpp). 0 when
+// terms < 1, or α outside edf_alpha_min(variance) .. EDF_ALPHA_MAX.
+double segment_edf(Variance variance, int alpha, int m, double terms);
+// The same pooled over `segments` segments with `terms` terms in all (the
+// sums of stability.h): taken as that many segments of equal length, which
+// is exact while every segment has at least (d + 1)·m terms (d = 3 for
+// HDEV, else 2) and close otherwise. segments >= 1.
+double pooled_edf(Variance variance, int alpha, int m, double terms, double segments);
+
+// The 68 % interval of a deviation from its estimate and EDF:
+// [σ·√(edf/χ²(0.84)), σ·√(edf/χ²(0.16))]. Both 0 when edf <= 0.
+constexpr double INTERVAL_LOW_P = 0.16;
+constexpr double INTERVAL_HIGH_P = 0.84;
+struct DeviationInterval {
+    double low;
+    double high;
+};
+DeviationInterval deviation_interval(double deviation, double edf);
+
+// Noise identification by the lag-1 autocorrelation of the phase (Riley
+// and Greenhall, 2004), for one τ = m·τ0: it is fed the segment's every
+// m-th phase point, x_0, x_m, x_2m, ..., and keeps the lag-1 sums of those
+// points differenced d = 0, 1 and 2 times. Each segment's sums are raw sums
+// of values less the segment's first (d = 0: less the line through its
+// first two, so that no drift cancels the noise's digits away), closed
+// about the segment's own least-squares line (d = 0: a frequency offset
+// is no noise) or mean (d = 1, 2); segments and runs pool by adding.
+constexpr int LAG1_DIFFERENCES = 3;  // d = 0, 1, 2
+// Fewer decimated points than this in all: "unknown".
+constexpr uint64_t LAG1_MIN_POINTS = 30;
+struct Lag1Sums {
+    // Closed segments, for each d: Σ r_i², Σ r_i r_{i+1}, r = z less its
+    // segment's line (d = 0) or mean, and the points.
+    uint64_t points[LAG1_DIFFERENCES];
+    double squares[LAG1_DIFFERENCES];
+    double lag_products[LAG1_DIFFERENCES];
+    // The open segment: raw sums of z − shift (shift its first z).
+    uint64_t open_points;  // of x; 0: no open segment
+    double last[LAG1_DIFFERENCES];
+    double shift[LAG1_DIFFERENCES];
+    double shift_slope;  // d = 0: x_1 − x_0
+    double sum[LAG1_DIFFERENCES];
+    double sum_squares[LAG1_DIFFERENCES];
+    double sum_products[LAG1_DIFFERENCES];
+    double time_products;  // d = 0: Σ i·v_i, i = 0, 1, ... in the segment
+};
+// Closes the open segment, if any, and opens one without points.
+void start_lag1_segment(Lag1Sums &sums);
+void add_lag1_point(Lag1Sums &sums, double x);
+// Pools from's segments, its open one too, into into's closed ones.
+void add_lag1(Lag1Sums &into, const Lag1Sums &from);
+// The identified α, rounded into −2 .. +2, or NOISE_UNKNOWN.
+constexpr int NOISE_UNKNOWN = 99;
+int identify_noise(const Lag1Sums &sums);
+
+// The same for every τ of stability.h, m = 2^k.
+struct NoiseSums {
+    Lag1Sums tau[STABILITY_TAUS];
+};
+void start_noise_segment(NoiseSums &sums);
+// The segment's point number `index` (0, 1, ...): to each τ whose m divides it.
+void add_noise_point(NoiseSums &sums, uint64_t index, double x);
+void add_noise(NoiseSums &into, const NoiseSums &from);
+// α for each of the first `count` τ, never above the previous τ's (the
+// noise with the lowest α dominates ever more as τ grows); where unknown,
+// the previous τ's; the τ before the first known one take its α; all
+// NOISE_UNKNOWN if none is known.
+void identify_noise_per_tau(const NoiseSums &sums, int count, int alpha_out[STABILITY_TAUS]);
+
+// The uncertainty of the frequency offset (the pooled least-squares slope
+// of phase against time), 68 %-style, for any of the five noises.
+struct StabilityWithNoise {
+    double tau_s;
+    double oadev;  // fractional frequency
+    double edf;    // of the OADEV at this τ
+    int alpha;     // identified, −2 .. +2
+};
+struct FrequencyUncertaintyInputs {
+    double fit_stderr;    // the fit's classical standard error (fractional)
+    double time_squares;  // Σ (t − t̄)² in s², over every segment
+    double tau0_s;
+    const StabilityWithNoise *stability;  // in order of τ
+    int stability_count;
+};
+// The least EDF of an OADEV that may set the noise part: low, so that the
+// τ is long and the extrapolation short (flicker FM, often taken for
+// random-walk FM at long τ, is then overstated by 1.5x rather than 3x).
+constexpr double FREQUENCY_MIN_EDF = 2.5;
+// The larger of the classical standard error, right for white PM, and the
+// noise part: k(α)·σ_y(T), σ_y at the fit's span T = ∛(12 Σ(t − t̄)²/τ0²)·τ0
+// (one segment of N points: about N·τ0) extrapolated by α's power law from the
+// longest τ whose OADEV has EDF >= FREQUENCY_MIN_EDF. Returns the
+// classical standard error alone when no τ qualifies.
+double frequency_uncertainty(const FrequencyUncertaintyInputs &inputs);
