@@ -217,7 +217,20 @@ struct FileCounts {
     uint64_t reports;
     uint64_t unknown;
     uint64_t outside_window;
+    uint64_t out_of_step;  // samples sooner after the line before than their own interval
 };
+
+// Two tickwatch writing to one log interleave their lines: a sample then
+// follows the line before sooner than its system time advanced since its
+// own previous sample (lines lost make it later, never sooner). The sample
+// time is printed to the millisecond: a little slack.
+constexpr double OUT_OF_STEP_SLACK_MS = 2;
+
+bool out_of_step(const Analysis &a, const ReportFields &sample) {
+    const int64_t previous = a.run.statistics.previous_utc_ms;
+    return a.run_open && previous != UNKNOWN_TIME_MS && sample.utc_ms != UNKNOWN_TIME_MS &&
+           static_cast<double>(sample.utc_ms - previous) < sample.system_ms - OUT_OF_STEP_SLACK_MS;
+}
 
 void warn_unknown(FileCounts &counts, const char *name, uint64_t line, const char *what, const char *text,
                   size_t length) {
@@ -276,6 +289,13 @@ bool analyze_log(Analysis &a, LogReader &reader, const char *name, FileCounts &c
                 close_run(a);
                 break;
             }
+            if (out_of_step(a, sample) && counts.out_of_step++ == 0) {
+                std::fprintf(stderr,
+                             "tickwatch-analyze: %s:%llu: a sample %.0f ms after the line before, though its system "
+                             "time advanced %.4f ms: two tickwatch writing to one log?\n",
+                             name, static_cast<unsigned long long>(line),
+                             static_cast<double>(sample.utc_ms - a.run.statistics.previous_utc_ms), sample.system_ms);
+            }
             add_report(a, sample, name, line);
             break;
         case LineKind::cut_then_banner:
@@ -317,6 +337,12 @@ void end_log(Analysis &a, const FileCounts &counts, const char *name) {
         std::fprintf(stderr, "tickwatch-analyze: %s: %llu lines not understood, the first %llu named above\n", name,
                      static_cast<unsigned long long>(counts.unknown),
                      static_cast<unsigned long long>(MAX_SHOWN_WARNINGS));
+    }
+    if (counts.out_of_step > 0) {
+        std::fprintf(stderr,
+                     "tickwatch-analyze: %s: %llu samples out of step with the line before them, the first named "
+                     "above; the runs they are in mix the samples of two tickwatch\n",
+                     name, static_cast<unsigned long long>(counts.out_of_step));
     }
 }
 
