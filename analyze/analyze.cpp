@@ -49,8 +49,9 @@ struct Analysis {
     OutputFile svg_output;
     OutputFile html_output;
     OutputFile metrics_output;
-    std::FILE *csv;    // csv_output's, with --csv without --follow
-    LiveCsv live_csv;  // with --csv and --follow
+    std::FILE *csv;      // csv_output's, with --csv without --follow; standard output with --csv -
+    std::FILE *summary;  // standard output, or standard error when the CSV has it
+    LiveCsv live_csv;    // with --csv and --follow
     bool csv_live;
     ChartData *chart;       // with --svg or --html
     ReportRecords *report;  // with --html
@@ -167,7 +168,7 @@ void close_run(Analysis &a) {
     if (a.options.json) {
         write_run_json(stdout, a.run, a.run.number == 1, run_episodes);
     } else {
-        write_run_text(stdout, a.run, run_episodes);
+        write_run_text(a.summary, a.run, run_episodes);
     }
     add_run_to_total(a.total, a.run.statistics);
     add_run_to_total(a.file_total, a.run.statistics);
@@ -564,8 +565,11 @@ void read_followed_lines(void *context, LogReader &reader, const char *name) {
     if (!analyze_log(a, reader, name, followed_counts)) {
         a.failed = true;
     }
+    // The rows as they come.
     if (a.csv_live) {
-        flush_live_csv(a.live_csv);  // the rows as they come
+        flush_live_csv(a.live_csv);
+    } else if (a.csv != nullptr) {
+        flush_csv(a.csv);
     }
 }
 
@@ -582,7 +586,7 @@ void publish_so_far(void *context) {
     auto &a = *static_cast<Analysis *>(context);
     const RunStatistics &total = figures_so_far(a);
     // Standard output is the JSON document's alone.
-    std::FILE *out = a.options.json ? stderr : stdout;
+    std::FILE *out = a.options.json || a.summary != stdout ? stderr : stdout;
     write_status_line(out, static_cast<int64_t>(std::time(nullptr)) * 1000, total,
                       a.has_last_sample ? &a.last_sample.difference_ms : nullptr);
     if (std::fflush(out) != 0 || std::ferror(out) != 0) {
@@ -627,8 +631,11 @@ int run_analyze(int argc, char **argv) {
 #endif
     const char *outputs[4];
     int output_count = 0;
+    // "-" for the CSV: standard output, which then is the CSV's alone.
+    const bool csv_to_stdout = a.options.csv_file != nullptr && std::strcmp(a.options.csv_file, "-") == 0;
+    a.summary = csv_to_stdout ? stderr : stdout;
     for (const char *output : {a.options.csv_file, a.options.svg_file, a.options.html_file, a.options.metrics_file}) {
-        if (output != nullptr) {
+        if (output != nullptr && !(output == a.options.csv_file && csv_to_stdout)) {
             outputs[output_count++] = output;
         }
     }
@@ -650,7 +657,13 @@ int run_analyze(int argc, char **argv) {
     if (!readable) {
         return EXIT_TROUBLE;
     }
-    if (a.options.csv_file != nullptr) {
+    if (csv_to_stdout) {
+#ifdef _WIN32
+        _setmode(_fileno(stdout), _O_BINARY);  // LF as in a CSV file
+#endif
+        a.csv = stdout;
+        begin_csv(a.csv);
+    } else if (a.options.csv_file != nullptr) {
         if (!open_output_file(a.csv_output, a.options.csv_file)) {
             return EXIT_TROUBLE;
         }
@@ -695,7 +708,7 @@ int run_analyze(int argc, char **argv) {
         discard_output_file(a.svg_output);
         discard_output_file(a.html_output);
         discard_output_file(a.metrics_output);
-        if (a.options.csv_file != nullptr && !open_csv_in_place(a)) {
+        if (a.options.csv_file != nullptr && !csv_to_stdout && !open_csv_in_place(a)) {
             return EXIT_TROUBLE;
         }
     }
@@ -735,7 +748,7 @@ int run_analyze(int argc, char **argv) {
     if (a.options.json) {
         end_json(stdout, a.total, pooled);
     } else {
-        write_total_text(stdout, a.total, pooled);
+        write_total_text(a.summary, a.total, pooled);
     }
 
     if (a.csv != nullptr) {
