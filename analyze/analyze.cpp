@@ -49,10 +49,9 @@ struct Analysis {
     OutputFile svg_output;
     OutputFile html_output;
     OutputFile metrics_output;
-    std::FILE *csv;      // csv_output's, with --csv without --follow; standard output with --csv -
-    std::FILE *summary;  // standard output, or standard error when the CSV has it
-    LiveCsv live_csv;    // with --csv and --follow
-    bool csv_live;
+    std::FILE *csv;         // csv_output's, with --csv without --follow; standard output with --csv -
+    std::FILE *summary;     // standard output, or standard error when the CSV has it
+    LiveCsv live_csv;       // with --csv and --follow (csv_live)
     ChartData *chart;       // with --svg or --html
     ReportRecords *report;  // with --html
     bool run_open;
@@ -68,10 +67,11 @@ struct Analysis {
     FileSummary *files;  // one per LOG, filled as each is read to its end
     int files_summarised;
     uint64_t unrecognised_lines;
-    uint64_t outside_window;   // report lines left out by --from and --to
-    ReportFields last_sample;  // with has_last_sample
-    bool has_last_sample;
+    uint64_t outside_window;                 // report lines left out by --from and --to
     DifferenceSizeBuckets difference_sizes;  // of every sample, for --metrics
+    ReportFields last_sample;                // with has_last_sample
+    bool has_last_sample;
+    bool csv_live;
     bool csv_written;
     bool failed;
 };

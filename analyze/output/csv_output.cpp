@@ -213,10 +213,7 @@ bool begin_live_csv(LiveCsv &csv, const char *target, const char *path) {
     csv.path = path;
     csv.descriptor = -1;
     pending_length = 0;
-    if (!reopen_if_gone(csv)) {
-        return false;
-    }
-    return true;
+    return reopen_if_gone(csv);
 }
 
 void write_live_csv_row(LiveCsv &csv, const ReportFields &sample, int32_t run) {
@@ -241,7 +238,7 @@ bool flush_live_csv(LiveCsv &csv) {
     size_t whole = 0;
     if (written >= 0) {
         // What reached the file, up to its last whole row.
-        for (size_t i = static_cast<size_t>(written); i > 0; --i) {
+        for (auto i = static_cast<size_t>(written); i > 0; --i) {
             if (pending[i - 1] == '\n') {
                 whole = i;
                 break;
