@@ -8,6 +8,11 @@
 #include <ctime>
 #include <memory>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 #include "analyze/live.h"
 #include "analyze/log_input.h"
 #include "analyze/options.h"
@@ -68,20 +73,42 @@ void tell_skipped_line(void * /*context*/, const SkippedLine &line) {
                  length > 0 ? ": \"" : "", excerpt, length > 0 ? "\"" : "");
 }
 
-// The end of a log's reading: its lines not understood beyond those named.
+// The first sample out of step in a file, when it comes.
+void tell_out_of_step(void * /*context*/, const OutOfStepSample &sample) {
+    if (sample.out_of_step == 1) {
+        std::fprintf(stderr,
+                     "tickwatch-analyze: %s:%llu: a sample %.0f ms after the line before, though its system time "
+                     "advanced %.4f ms: two tickwatch writing to one log?\n",
+                     sample.file, static_cast<unsigned long long>(sample.number), sample.after_ms, sample.system_ms);
+    }
+}
+
+// The end of a log's reading: its lines not understood beyond those named,
+// and how many samples were out of step.
 void tell_file_counts(const char *name, const FileCounts &counts) {
     if (counts.not_understood > MAX_SHOWN_WARNINGS) {
         std::fprintf(stderr, "tickwatch-analyze: %s: %llu lines not understood, the first %llu named above\n", name,
                      static_cast<unsigned long long>(counts.not_understood),
                      static_cast<unsigned long long>(MAX_SHOWN_WARNINGS));
     }
+    if (counts.out_of_step > 0) {
+        std::fprintf(stderr,
+                     "tickwatch-analyze: %s: %llu samples out of step with the line before them, the first named "
+                     "above; the runs they are in mix the samples of two tickwatch\n",
+                     name, static_cast<unsigned long long>(counts.out_of_step));
+    }
+}
+
+// "-" for the CSV: standard output, which then is the CSV's alone.
+bool csv_to_standard_output(const AnalyzeOptions &options) {
+    return options.csv_file != nullptr && std::strcmp(options.csv_file, "-") == 0;
 }
 
 // One run of tickwatch-analyze over checked logs and opened outputs.
 class Analysis {
   public:
     Analysis(const AnalyzeOptions &options, OutputSet &outputs)
-        : options_(options), outputs_(outputs),
+        : options_(options), outputs_(outputs), summary_(csv_to_standard_output(options) ? stderr : stdout),
           pipeline_(PipelineSettings{outputs.wanted(OutputKind::svg) || outputs.wanted(OutputKind::html),
                                      outputs.wanted(OutputKind::html), options.window,
                                      options.json || outputs.wanted(OutputKind::html) ? StabilityIntervals::all
@@ -107,17 +134,23 @@ class Analysis {
     // The summary is written run by run, and with --csv each sample's row.
     PipelineListener listener_for(const AnalyzeOptions &options) {
         return PipelineListener{this, options.csv_file != nullptr ? write_row : nullptr, write_run_summary,
-                                tell_skipped_line};
+                                tell_skipped_line, tell_out_of_step};
     }
     static void write_row(void *context, const ReportFields &sample, int32_t run) {
-        write_csv_row(static_cast<Analysis *>(context)->csv_, sample, run);
+        auto &a = *static_cast<Analysis *>(context);
+        if (a.csv_ != nullptr) {
+            write_csv_row(a.csv_, sample, run);
+        } else if (a.live_csv_open_) {
+            write_live_csv_row(a.live_csv_, sample, run);
+        }
     }
     static void write_run_summary(void *context, const LogRun &run, const RunFigures &figures,
                                   const RunEpisodes &episodes) {
-        if (static_cast<Analysis *>(context)->options_.json) {
+        auto &a = *static_cast<Analysis *>(context);
+        if (a.options_.json) {
             write_run_json(stdout, run, figures, episodes, run.number == 1);
         } else {
-            write_run_text(stdout, run, figures, episodes);
+            write_run_text(a.summary_, run, figures, episodes);
         }
     }
     [[nodiscard]] PooledSummary pooled_of(const PipelineSnapshot &snapshot) const;
@@ -129,7 +162,9 @@ class Analysis {
 
     const AnalyzeOptions &options_;
     OutputSet &outputs_;
-    std::FILE *csv_ = nullptr;  // with --csv: the temporary, or with --follow the target itself
+    std::FILE *summary_;        // standard output, or standard error when the CSV has it
+    std::FILE *csv_ = nullptr;  // with --csv: the temporary, or standard output for -
+    LiveCsv live_csv_ = {};     // with --csv and --follow: the target itself, with live_csv_open_
     Pipeline pipeline_;
     std::unique_ptr<const char *[]> shown_logs_;
     std::unique_ptr<char[]> read_block_;
@@ -137,6 +172,7 @@ class Analysis {
     bool failed_ = false;
     bool followed_file_open_ = false;
     bool followed_file_begun_ = false;  // once: after a rename, its summary goes on
+    bool live_csv_open_ = false;
 };
 
 // The total's companions: each file apart, and the window.
@@ -156,7 +192,9 @@ bool Analysis::read_whole_log(int i) {
     LogReader reader;
     start_reading(reader, file, read_block_.get());
     pipeline_.begin_file(shown);
-    const bool read = pipeline_.read_lines(reader);
+    // Ctrl+C with --follow while an earlier log is read: what was read is
+    // the summary.
+    const bool read = pipeline_.read_lines(reader, stop_requested);
     if (!read) {
         report_problem(shown, "cannot read", std::strerror(errno));
     }
@@ -171,21 +209,23 @@ bool Analysis::read_whole_log(int i) {
 }
 
 // The CSV's header. With --follow its rows go straight to it as they come:
-// it is made empty through its temporary, then appended to.
+// it is made empty through its temporary, then appended to, row by row.
 bool Analysis::start_csv() {
-    if (!outputs_.wanted(OutputKind::csv)) {
+    if (csv_to_standard_output(options_)) {
+#ifdef _WIN32
+        _setmode(_fileno(stdout), _O_BINARY);  // LF as in a CSV file
+#endif
+        csv_ = stdout;
+    } else if (!outputs_.wanted(OutputKind::csv)) {
         return true;
-    }
-    csv_ = outputs_.file(OutputKind::csv);
-    if (options_.follow) {
+    } else if (options_.follow) {
         if (!outputs_.commit(OutputKind::csv)) {
             return false;
         }
-        csv_ = std::fopen(outputs_.destination(OutputKind::csv), "ab");
-        if (csv_ == nullptr) {
-            report_problem(options_.csv_file, "cannot write", std::strerror(errno));
-            return false;
-        }
+        live_csv_open_ = begin_live_csv(live_csv_, options_.csv_file, outputs_.destination(OutputKind::csv));
+        return live_csv_open_;
+    } else {
+        csv_ = outputs_.file(OutputKind::csv);
     }
     begin_csv(csv_);
     return true;
@@ -221,6 +261,7 @@ void Analysis::write_output(OutputKind kind, std::FILE *out, const PipelineSnaps
         MetricsFigures figures = {};
         figures.log_name = file_name_of(shown_logs_.get()[options_.log_count - 1]);
         figures.total = s.total;
+        figures.differences = s.difference_sizes;
         figures.unrecognised_lines = s.unrecognised_lines;
         figures.has_last_sample = s.last_sample != nullptr;
         figures.last_sample = s.last_sample != nullptr ? *s.last_sample : ReportFields{};
@@ -274,8 +315,11 @@ void Analysis::follow() {
             report_problem(name, "cannot read", std::strerror(errno));
             a.failed_ = true;
         }
-        if (a.csv_ != nullptr) {
-            flush_csv(a.csv_);  // the rows as they come
+        // The rows as they come.
+        if (a.live_csv_open_) {
+            flush_live_csv(a.live_csv_);
+        } else if (a.csv_ != nullptr) {
+            flush_csv(a.csv_);
         }
     };
     const auto end_file = [](void *context, const char *name, bool dropped_partial_line) {
@@ -291,8 +335,8 @@ void Analysis::follow() {
     const auto publish = [](void *context) {
         auto &a = *static_cast<Analysis *>(context);
         const PipelineSnapshot &s = a.pipeline_.snapshot();
-        // Standard output is the JSON document's alone.
-        std::FILE *out = a.options_.json ? stderr : stdout;
+        // Standard output is the JSON document's, or the CSV's, alone.
+        std::FILE *out = a.options_.json ? stderr : a.summary_;
         write_status_line(out, static_cast<int64_t>(std::time(nullptr)) * 1000, *s.total, *s.figures,
                           s.last_sample != nullptr ? &s.last_sample->difference_ms : nullptr);
         if (std::fflush(out) != 0 || std::ferror(out) != 0) {
@@ -317,30 +361,32 @@ int Analysis::run() {
     // With --follow, the last log is read by the loop, from its start; no
     // further log once the summary cannot be written.
     const int read_whole = options_.follow ? options_.log_count - 1 : options_.log_count;
-    for (int i = 0; i < read_whole && std::ferror(stdout) == 0; ++i) {
+    for (int i = 0; i < read_whole && std::ferror(stdout) == 0 && !stop_requested(); ++i) {
         if (!read_whole_log(i)) {
             failed_ = true;
         }
     }
-    if (options_.follow) {
+    if (options_.follow && !stop_requested()) {
         follow();
     }
     const PipelineSnapshot &s = pipeline_.snapshot();
     if (options_.json) {
         end_json(stdout, *s.total, *s.figures, pooled_of(s));
     } else {
-        write_total_text(stdout, *s.total, *s.figures, pooled_of(s));
+        write_total_text(summary_, *s.total, *s.figures, pooled_of(s));
     }
 
-    std::FILE *csv = csv_;
-    const bool csv_written = csv == nullptr || end_csv(csv);
+    // A write that failed is told by the temporary's commit, or by
+    // standard output's check below.
+    if (csv_ != nullptr) {
+        end_csv(csv_);
+    }
     if (options_.follow) {
         // The rows were written in place as they came.
-        if (csv != nullptr && (std::fclose(csv) != 0 || !csv_written)) {
-            report_problem(options_.csv_file, "cannot write", "a write failed");
+        if (live_csv_open_ && !end_live_csv(live_csv_)) {
             failed_ = true;
         }
-        csv_ = nullptr;
+        live_csv_open_ = false;
         failed_ = !rewrite_outputs(s) || failed_;
     } else {
         for (const OutputKind kind : {OutputKind::svg, OutputKind::html, OutputKind::metrics}) {
@@ -399,8 +445,12 @@ int run_analyze(int argc, char **argv) {
     // take them, for std::filesystem too.
     std::setlocale(LC_CTYPE, "");
 #endif
+    if (options.follow) {
+        // Before any log is read: Ctrl+C ends it as documented from the start.
+        catch_stop_signals();
+    }
     OutputSet outputs;
-    outputs.name(OutputKind::csv, options.csv_file);
+    outputs.name(OutputKind::csv, csv_to_standard_output(options) ? nullptr : options.csv_file);
     outputs.name(OutputKind::svg, options.svg_file);
     outputs.name(OutputKind::html, options.html_file);
     outputs.name(OutputKind::metrics, options.metrics_file);

@@ -44,11 +44,11 @@ static FollowedLog followed;
 
 void follow_log(const char *name, int interval_seconds, char *block, const LiveAnalysis &analysis) {
     using Clock = std::chrono::steady_clock;
-    catch_stop_signals();
     start_following(followed, name, block);
     const auto interval = std::chrono::seconds(interval_seconds);
     auto next_publication = Clock::now();  // at once, once the log is read
     int reported_error = 0;
+    bool reported_not_regular = false;
     for (;;) {
         // (A stop is looked at after the poll: what the log held then is read.)
         const bool stopping = stop_requested();
@@ -63,11 +63,26 @@ void follow_log(const char *name, int interval_seconds, char *block, const LiveA
                              std::strerror(followed.error));
             }
             reported_error = followed.error;
+            reported_not_regular = false;
+        } else if (poll == PollResult::not_regular) {
+            // Never opened to be read: a pipe would block, a device never end.
+            if (!reported_not_regular) {
+                std::fprintf(stderr, "tickwatch-analyze: %s: not a regular file, skipped; waiting for one\n", name);
+            }
+            reported_not_regular = true;
+            reported_error = 0;
         } else {
             reported_error = 0;
+            reported_not_regular = false;
             if (poll == PollResult::new_file && read_before) {
                 analysis.end_file(analysis.context, name, dropped_partial_line);
                 std::fprintf(stderr, "tickwatch-analyze: %s: a new file by this name, read from its start\n", name);
+            } else if (poll == PollResult::truncated) {
+                if (dropped_partial_line) {
+                    std::fprintf(stderr,
+                                 "tickwatch-analyze: %s: the last line has no line end (cut short?), left out\n", name);
+                }
+                std::fprintf(stderr, "tickwatch-analyze: %s: truncated, read on from its new end\n", name);
             }
             analysis.read_lines(analysis.context, followed.reader, name);
             std::fclose(file);

@@ -21,7 +21,9 @@ struct LiveAnalysis {
 // the final outputs. block: READ_BLOCK_SIZE characters.
 void follow_log(const char *name, int interval_seconds, char *block, const LiveAnalysis &analysis);
 
-// The signal only sets a flag; the loop ends at its next look.
+// The signal only sets a flag; the loop ends at its next look. Installed
+// when the program starts, so that a stop while the earlier logs are read
+// ends it in the same way.
 void catch_stop_signals();
 bool stop_requested();
 // The same from within: the loop ends as at Ctrl+C.

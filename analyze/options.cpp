@@ -16,7 +16,8 @@ const char *const ANALYZE_USAGE = "usage: tickwatch-analyze [options] LOG...\n"
                                   "  LOG                 a log file written by tickwatch -o or -l; - reads\n"
                                   "                      standard input\n"
                                   "  --json              print the summary as JSON instead of text\n"
-                                  "  --csv FILE          also write one row per sample to FILE\n"
+                                  "  --csv FILE          also write one row per sample to FILE; - writes them\n"
+                                  "                      to standard output, and the summary to standard error\n"
                                   "  --svg FILE          also draw the chart of the log into FILE\n"
                                   "  --html FILE         also write the report, tables and charts, as one page\n"
                                   "  --metrics FILE      also write the figures as Prometheus metrics, for the\n"
@@ -134,6 +135,9 @@ bool parse_options(int argc, char **argv, AnalyzeOptions &options) {
     }
     if (interval_given && !options.follow) {
         return usage_error("--interval is for --follow", "");
+    }
+    if (options.json && options.csv_file != nullptr && std::strcmp(options.csv_file, "-") == 0) {
+        return usage_error("--csv - and --json would both write to standard output", "");
     }
     if (options.follow && std::strcmp(options.logs[options.log_count - 1], "-") == 0) {
         return usage_error("--follow follows a file by its name, not standard input", "");

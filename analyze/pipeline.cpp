@@ -45,6 +45,7 @@ void Pipeline::restart() {
     runs_ = 0;
     total_episodes_ = {};
     has_last_sample_ = false;
+    difference_sizes_ = {};
     listed_run_count_ = 0;
     files_.clear();
     start_statistics(total_, nullptr, total_differences_.get());
@@ -117,6 +118,10 @@ void Pipeline::summarise_open_file() {
     summarise_file(files_.back(), file_, file_runs_ + 1, statistics, episodes, *snapshot_file_differences_, intervals_);
 }
 
+// The sample's time is printed to the millisecond: a little slack before
+// a sample is taken to be out of step.
+constexpr double OUT_OF_STEP_SLACK_MS = 2;
+
 // Every report line passes here, and only the samples within the window
 // go on. (Inline, as sort_line: both are used in this file alone.)
 inline void Pipeline::take_sample(const ReportFields &sample, uint64_t number) {
@@ -128,6 +133,16 @@ inline void Pipeline::take_sample(const ReportFields &sample, uint64_t number) {
     }
     if (run_open_) {
         run_.last_line = number;
+        const int64_t previous_ms = run_.statistics.phase.previous_utc_ms;
+        if (previous_ms != UNKNOWN_TIME_MS && sample.utc_ms != UNKNOWN_TIME_MS &&
+            static_cast<double>(sample.utc_ms - previous_ms) < sample.system_ms - OUT_OF_STEP_SLACK_MS) {
+            ++file_counts_.out_of_step;
+            if (listener_.sample_out_of_step != nullptr) {
+                listener_.sample_out_of_step(
+                    listener_.context, OutOfStepSample{file_, number, static_cast<double>(sample.utc_ms - previous_ms),
+                                                       sample.system_ms, file_counts_.out_of_step});
+            }
+        }
     } else {
         open_run(number);
     }
@@ -135,6 +150,7 @@ inline void Pipeline::take_sample(const ReportFields &sample, uint64_t number) {
     const bool starts_run = run_.statistics.first_utc_ms == UNKNOWN_TIME_MS;
     add_sample(run_.statistics, sample);
     add_to_episodes(*run_episodes_, sample);
+    count_difference_size(difference_sizes_, sample.difference_ms);
     has_last_sample_ = true;
     last_sample_ = sample;
     if (listener_.sample_taken != nullptr) {
@@ -220,8 +236,11 @@ void Pipeline::skip_line(LineIssue issue, uint64_t number) {
     }
 }
 
-bool Pipeline::read_lines(LogReader &reader) {
+bool Pipeline::read_lines(LogReader &reader, bool (*stop)()) {
     for (;;) {
+        if (stop != nullptr && stop()) {
+            return true;
+        }
         const char *text = nullptr;
         size_t length = 0;
         switch (read_line(reader, text, length)) {
@@ -294,6 +313,7 @@ const PipelineSnapshot &Pipeline::snapshot() {
     snapshot_.total = &snapshot_total_;
     snapshot_.figures = &snapshot_figures_;
     snapshot_.differences = differences;
+    snapshot_.difference_sizes = &difference_sizes_;
     snapshot_.last_sample = has_last_sample_ ? &last_sample_ : nullptr;
     snapshot_.episodes = episodes;
     snapshot_.outside_window = outside_window_ + file_counts_.outside_window;

@@ -24,6 +24,7 @@
 #include "analyze/accumulate/stability.h"
 #include "analyze/accumulate/statistics.h"
 #include "analyze/output/html_report.h"
+#include "analyze/output/metrics.h"
 #include "analyze/parse/log_line.h"
 #include "analyze/parse/log_reader.h"
 #include "analyze/parse/time_window.h"
@@ -56,6 +57,17 @@ struct SkippedLine {
     uint64_t not_understood;  // the file's lines not understood so far, this one included
 };
 
+// A sample sooner after the run's sample before than its own system time
+// advanced: two tickwatch writing to one log interleave their lines (lines
+// lost make a sample later, never sooner). It is taken all the same.
+struct OutOfStepSample {
+    const char *file;
+    uint64_t number;
+    double after_ms;       // since the sample before
+    double system_ms;      // its own interval
+    uint64_t out_of_step;  // the file's so far, this one included
+};
+
 // Whom the pipeline tells what as it goes; context is handed back to each.
 // Any of them may be nullptr: not told.
 struct PipelineListener {
@@ -66,20 +78,22 @@ struct PipelineListener {
     // the window.
     void (*run_ended)(void *context, const LogRun &run, const RunFigures &figures, const RunEpisodes &episodes);
     void (*line_skipped)(void *context, const SkippedLine &line);
+    void (*sample_out_of_step)(void *context, const OutOfStepSample &sample);
 };
 
 // The figures so far, the open run counted in. Valid until the pipeline is
 // next fed, ended or asked again.
 struct PipelineSnapshot {
-    int32_t runs;                         // begun so far
-    uint64_t unrecognised_lines;          // the open file's counted in
-    const RunStatistics *total;           // over all runs
-    const RunFigures *figures;            // figures_of the total and its differences
-    const DifferenceCounts *differences;  // the unmarked lines' of all runs
-    const ReportFields *last_sample;      // the last taken, or nullptr before any
-    EpisodeTotals episodes;               // of all runs
-    uint64_t outside_window;              // report lines left out by the window
-    const FileSummary *files;             // each file begun, in order; the open one as read so far
+    int32_t runs;                                   // begun so far
+    uint64_t unrecognised_lines;                    // the open file's counted in
+    const RunStatistics *total;                     // over all runs
+    const RunFigures *figures;                      // figures_of the total and its differences
+    const DifferenceCounts *differences;            // the unmarked lines' of all runs
+    const DifferenceSizeBuckets *difference_sizes;  // every sample's, as total counts them
+    const ReportFields *last_sample;                // the last taken, or nullptr before any
+    EpisodeTotals episodes;                         // of all runs
+    uint64_t outside_window;                        // report lines left out by the window
+    const FileSummary *files;                       // each file begun, in order; the open one as read so far
     int file_count;
     const ChartData *difference_chart;  // with keep_chart, else nullptr
     const ChartData *rate_chart;        // with keep_chart: the unmarked lines' measured rate, ppm
@@ -94,6 +108,7 @@ struct FileCounts {
     uint64_t reports;  // those outside the window too
     uint64_t not_understood;
     uint64_t outside_window;
+    uint64_t out_of_step;  // samples out of step with the one before them
 };
 
 enum class FileStart {
@@ -115,9 +130,10 @@ class Pipeline {
     void feed_line(std::string_view text, uint64_t number);
     // A line that cannot be read whole: too_long or no_line_end.
     void skip_line(LineIssue issue, uint64_t number);
-    // Feeds the lines the reader has, up to ReadResult::end. False at a read
-    // error, which errno tells.
-    bool read_lines(LogReader &reader);
+    // Feeds the lines the reader has, up to ReadResult::end, or until stop,
+    // asked before each line, says to stop (what was fed counts). False at a
+    // read error, which errno tells.
+    bool read_lines(LogReader &reader, bool (*stop)() = nullptr);
     // The file's last run ends with it.
     FileCounts end_file();
 
@@ -176,6 +192,7 @@ class Pipeline {
     EpisodeTotals total_episodes_ = {};
     bool has_last_sample_ = false;
     ReportFields last_sample_ = {};
+    DifferenceSizeBuckets difference_sizes_ = {};
 
     // The open file's ended runs, pooled, and every file's summary: the
     // open one's as of its last run ended or snapshot.

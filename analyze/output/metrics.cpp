@@ -19,6 +19,17 @@ const char *file_name_of(const char *path) {
     return name;
 }
 
+void count_difference_size(DifferenceSizeBuckets &histogram, double difference_ms) {
+    const double size = std::fabs(difference_ms);
+    ++histogram.samples;
+    // From the largest bound down: most samples fall in the first buckets, and stop none.
+    for (int i = DIFFERENCE_BUCKETS - 1; i >= 0 && size <= DIFFERENCE_BUCKET_BOUNDS_MS[i]; --i) {
+        ++histogram.at_most[i];
+    }
+    histogram.abs_sum_ms += size;
+    histogram.square_sum_ms2 += size * size;
+}
+
 static void write_family(std::FILE *out, const char *name, const char *type, const char *help) {
     std::fprintf(out, "# HELP %s %s\n# TYPE %s %s\n", name, help, name, type);
 }
@@ -54,6 +65,32 @@ static void write_gauge(std::FILE *out, const char *log_name, const char *name, 
     write_value(out, value);
 }
 
+static void write_difference_sizes(std::FILE *out, const char *log_name, const DifferenceSizeBuckets &h) {
+    const char *name = "tickwatch_difference_abs_seconds";
+    write_family(out, name, "histogram",
+                 "Size of the difference, |system time's advance - performance counter's|, of every sample.");
+    for (int i = 0; i < DIFFERENCE_BUCKETS; ++i) {
+        write_sample_start(out, "tickwatch_difference_abs_seconds_bucket", log_name);
+        std::fprintf(out, ",le=\"%g\"} %llu\n", DIFFERENCE_BUCKET_BOUNDS_MS[i] / 1000.0,
+                     static_cast<unsigned long long>(h.at_most[i]));
+    }
+    write_sample_start(out, "tickwatch_difference_abs_seconds_bucket", log_name);
+    std::fprintf(out, ",le=\"+Inf\"} %llu\n", static_cast<unsigned long long>(h.samples));
+    write_sample_start(out, "tickwatch_difference_abs_seconds_sum", log_name);
+    std::fputc('}', out);
+    write_value(out, h.abs_sum_ms / 1000.0);
+    write_sample_start(out, "tickwatch_difference_abs_seconds_count", log_name);
+    std::fprintf(out, "} %llu\n", static_cast<unsigned long long>(h.samples));
+
+    name = "tickwatch_difference_squares_seconds_squared_total";
+    write_family(
+        out, name, "counter",
+        "Sum of the squared differences of every sample: with the histogram's count, the RMS over any window.");
+    write_sample_start(out, name, log_name);
+    std::fputc('}', out);
+    write_value(out, h.square_sum_ms2 / 1e6);
+}
+
 void write_metrics(std::FILE *out, const MetricsFigures &f) {
     const char *log = f.log_name;
     const RunStatistics &total = *f.total;
@@ -66,11 +103,14 @@ void write_metrics(std::FILE *out, const MetricsFigures &f) {
                   total.steps);
     write_counter(out, log, "tickwatch_unrecognised_lines_total",
                   "Lines of the log that are neither report lines nor tickwatch's messages.", f.unrecognised_lines);
+    write_difference_sizes(out, log, *f.differences);
     if (f.has_last_sample) {
         const ReportFields &last = f.last_sample;
-        write_gauge(out, log, "tickwatch_last_sample_timestamp_seconds",
-                    "UTC time of the last sample, in seconds since 1970-01-01.",
-                    static_cast<double>(last.utc_ms) / 1000.0);
+        if (last.utc_ms != UNKNOWN_TIME_MS) {
+            write_gauge(out, log, "tickwatch_last_sample_timestamp_seconds",
+                        "UTC time of the last sample, in seconds since 1970-01-01.",
+                        static_cast<double>(last.utc_ms) / 1000.0);
+        }
         write_gauge(out, log, "tickwatch_difference_seconds",
                     "System time's advance minus the performance counter's over the last sample's interval.",
                     last.difference_ms / 1000.0);
@@ -89,10 +129,12 @@ void write_metrics(std::FILE *out, const MetricsFigures &f) {
     }
     if (f.has_last_sample) {
         const AdjustmentSetting setting = setting_of(f.last_sample);
-        write_gauge(out, log, "tickwatch_time_adjustment",
-                    "The last time adjustment: 100-ns units added to the clock at each tick.", setting.adjustment);
-        write_gauge(out, log, "tickwatch_time_increment", "The last time increment: 100-ns units between ticks.",
-                    setting.increment);
+        // Windows counts both in 100 ns units.
+        write_gauge(out, log, "tickwatch_time_adjustment_seconds",
+                    "The last time adjustment: seconds added to the clock at each clock interrupt.",
+                    setting.adjustment / 1e7);
+        write_gauge(out, log, "tickwatch_time_increment_seconds",
+                    "The last time increment: seconds between clock interrupts.", setting.increment / 1e7);
         double ppm = 0;
         if (slew_rate_ppm(setting, ppm)) {
             write_gauge(out, log, "tickwatch_adjustment_slew_ratio",

@@ -108,6 +108,12 @@ void write_band(std::FILE *out, const Columns &columns, const Scale &scale, Band
                  id, colour, band == Band::mean || band == Band::value_mean ? "1.5" : "1.2");
     int previous = -1;
     double last_y = 0;
+    // The columns that stand alone, a path of no length that no one sees:
+    // each gets a dot after the path.
+    static double lone_x[PLOT_COLUMNS];
+    static double lone_y[PLOT_COLUMNS];
+    int lone_count = 0;
+    int subpath_columns = 0;
     for (int i = 0; i < PLOT_COLUMNS; ++i) {
         const ChartBucket &c = columns.column[i];
         if (c.samples == 0 || (band == Band::slew && !c.has_slew) ||
@@ -133,6 +139,12 @@ void write_band(std::FILE *out, const Columns &columns, const Scale &scale, Band
         }
         const bool continues = previous >= 0 && c.run_started == 0 &&
                                (i - previous == 1 || (i - previous) * column_ms <= GAP_THRESHOLD_MS + column_ms);
+        if (!continues && subpath_columns == 1) {
+            ++lone_count;
+        }
+        subpath_columns = continues ? subpath_columns + 1 : 1;
+        lone_x[lone_count] = x_of_column(i);
+        lone_y[lone_count] = (low + high) / 2;
         if (mean) {
             std::fprintf(out, "%c%.1f %.1f", continues ? 'L' : 'M', x_of_column(i), low);
             previous = i;
@@ -149,6 +161,14 @@ void write_band(std::FILE *out, const Columns &columns, const Scale &scale, Band
         last_y = second;
     }
     std::fputs("\"/>\n", out);
+    lone_count += subpath_columns == 1 ? 1 : 0;
+    if (lone_count > 0) {
+        std::fprintf(out, "<g id=\"%s-alone\" fill=\"%s\">\n", id, colour);
+        for (int i = 0; i < lone_count; ++i) {
+            std::fprintf(out, "<circle cx=\"%.1f\" cy=\"%.1f\" r=\"2.5\"/>\n", lone_x[i], lone_y[i]);
+        }
+        std::fputs("</g>\n", out);
+    }
 }
 
 void write_grid_line(std::FILE *out, double y, const char *colour, const char *dash) {
@@ -385,11 +405,19 @@ void write_gaps(std::FILE *out, const Columns &columns, const ChartData &chart) 
 void write_run_separators(std::FILE *out, const Columns &columns) {
     std::fputs("<g id=\"runs\">\n", out);
     double last_label_end = -1000;
+    // Thinned: thousands of runs would otherwise hide the chart behind
+    // their lines.
+    constexpr double MIN_RUN_LINE_SPACING = 8;
+    double last_line_x = -1000;
     for (int i = 0; i < PLOT_COLUMNS; ++i) {
         if (columns.column[i].run_started == 0) {
             continue;
         }
         const double x = x_of_column(i) - 0.5;
+        if (x - last_line_x < MIN_RUN_LINE_SPACING) {
+            continue;
+        }
+        last_line_x = x;
         for (int panel = 0; panel < 2; ++panel) {
             const int top = panel == 0 ? DIFFERENCE_TOP : SLEW_TOP;
             const int height = panel == 0 ? DIFFERENCE_HEIGHT : SLEW_HEIGHT;
@@ -471,10 +499,10 @@ void write_heading(std::FILE *out, const ChartData &chart, const char *title_nam
     format_iso_time(last, sizeof last, chart.last_ms);
     format_duration(span, sizeof span, chart.last_ms - chart.first_ms);
     char subtitle[256];
-    const int length = std::snprintf(subtitle, sizeof subtitle, "%s to %s (%s): %llu samples in %d run%s, %llu step%s",
-                                     first, last, span, static_cast<unsigned long long>(chart.samples),
-                                     static_cast<int>(chart.runs), chart.runs == 1 ? "" : "s",
-                                     static_cast<unsigned long long>(chart.steps), chart.steps == 1 ? "" : "s");
+    const int length = std::snprintf(
+        subtitle, sizeof subtitle, "%s to %s (%s): %llu sample%s in %d run%s, %llu step%s", first, last, span,
+        static_cast<unsigned long long>(chart.samples), chart.samples == 1 ? "" : "s", static_cast<int>(chart.runs),
+        chart.runs == 1 ? "" : "s", static_cast<unsigned long long>(chart.steps), chart.steps == 1 ? "" : "s");
     if (chart.untimed_samples > 0 && length > 0 && static_cast<size_t>(length) < sizeof subtitle) {
         std::snprintf(subtitle + length, sizeof subtitle - static_cast<size_t>(length), "; %llu at unknown times",
                       static_cast<unsigned long long>(chart.untimed_samples));

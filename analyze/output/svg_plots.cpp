@@ -211,7 +211,8 @@ void write_difference_histogram(std::FILE *out, const DifferenceCounts &counts) 
     for (int b = 0; b < bins; ++b) {
         largest = bin_counts[b] > largest ? bin_counts[b] : largest;
     }
-    const double step = nice_step(static_cast<double>(largest));
+    // Counts are whole: a step below 1 would label 0, 0, 1, 1.
+    const double step = std::fmax(1.0, nice_step(static_cast<double>(largest)));
     const auto count_ticks = static_cast<int>(std::ceil(static_cast<double>(largest) / step));
     const double top_count = count_ticks * step;
     const Scale scale = {0, top_count, TOP, PLOT_HEIGHT};

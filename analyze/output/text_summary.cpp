@@ -153,8 +153,8 @@ static void write_statistics(std::FILE *out, const RunStatistics &s, const RunFi
                      s.values[i].samples == 1 ? "" : "s");
     }
     if (s.other_value_samples > 0) {
-        std::fprintf(out, "                   other values in %llu samples\n",
-                     static_cast<unsigned long long>(s.other_value_samples));
+        std::fprintf(out, "                   other values in %llu sample%s\n",
+                     static_cast<unsigned long long>(s.other_value_samples), s.other_value_samples == 1 ? "" : "s");
     }
     std::fprintf(out, "  changes          %llu\n", static_cast<unsigned long long>(s.changes));
     if (list_events) {

@@ -4,13 +4,20 @@
 // The file is held open only while it is read, at each poll: on Windows a
 // file held open cannot be renamed or deleted, and tickwatch and rotation
 // tools must be free to do both. So each poll opens the name afresh and
-// tells whether it is still the file read so far. It is taken for a new file
-// when
-//   - it is shorter than what was read of it (a new file, or one truncated),
-//   - its first bytes (up to FINGERPRINT_SIZE, which reach past the first
-//     report line and its time) differ from those seen before, or
-//   - on POSIX systems, its device and inode differ.
-// A new file is read from its start.
+// tells whether it is still the file read so far:
+//   - the same file (on POSIX systems the same device and inode), at least
+//     as long as what was read of it, with the same first bytes (up to
+//     FINGERPRINT_SIZE, which reach past the first report line and its
+//     time): read on where the last poll stopped;
+//   - the same file, shorter, with its first bytes unchanged: truncated,
+//     read on from its new end, so that nothing is read twice (what comes
+//     after the new end is read as it comes: its writer appends whole lines);
+//   - another inode, at least as long, whose bytes up to where the reading
+//     stopped are those read (by a hash of them: memory stays bounded): the
+//     same content rewritten under a new inode (sed -i), read on too;
+//   - anything else is a new file, read from its start.
+// Only a regular file is read: a name that becomes a pipe or a device is
+// skipped (opened without blocking, never read) until it is a file again.
 #pragma once
 
 #include <cstddef>
@@ -34,19 +41,19 @@ struct FollowedLog {
 };
 
 enum class PollResult {
-    same_file,    // read on where the last poll stopped
+    same_file,    // read on where the last poll stopped (the same content, maybe under a new inode)
+    truncated,    // the same file made shorter: read on from its new end
     new_file,     // not the file read before (or the first): read from its start
-    unavailable,  // nothing to read by the name now; errno tells why
+    not_regular,  // the name is a pipe, a device, a directory now: nothing read
+    unavailable,  // nothing to read by the name now; log.error tells why
 };
-
-// Only a regular file can be followed (find_file tells): a pipe or a device
-// has no start to read again, nor a size to compare.
 
 // block: READ_BLOCK_SIZE characters, the reader's.
 void start_following(FollowedLog &log, const char *name, char *block);
 
 // Opens the file by the name and leaves log.reader ready to read what is
-// new; the caller reads lines until ReadResult::end, then closes file.
-// With new_file, a last line that was still waiting for its end in the
-// file before is dropped: dropped_partial_line tells.
+// new; the caller reads lines until ReadResult::end, then closes file
+// (given with same_file, truncated and new_file only). With new_file or
+// truncated, a last line that was still waiting for its end is dropped:
+// dropped_partial_line tells.
 PollResult poll_followed_log(FollowedLog &log, std::FILE *&file, bool &dropped_partial_line);

@@ -85,7 +85,10 @@ bool take_time(Cursor &c, int64_t &utc_ms) {
         utc_ms = UNKNOWN_TIME_MS;
         return true;
     }
-    if (!is_valid_date(year, month, day) || hour > 23 || minute > 59 || second > 59 || ms > 999) {
+    // A leap second is UTC's 23:59:60, which Windows gives as such; it is
+    // taken as the same millisecond count as the next day's first second.
+    const bool leap_second = hour == 23 && minute == 59 && second == 60;
+    if (!is_valid_date(year, month, day) || hour > 23 || minute > 59 || (second > 59 && !leap_second) || ms > 999) {
         return false;
     }
     utc_ms = days_from_civil(year, month, day) * MS_PER_DAY +

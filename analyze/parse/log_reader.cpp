@@ -14,6 +14,15 @@ void start_reading(LogReader &reader, std::FILE *file, char *block) {
     reader.line_number = 0;
     reader.bytes_read = 0;
     reader.waits_for_line_end = false;
+    reader.hashes_content = false;
+    reader.content_hash = EMPTY_CONTENT_HASH;
+}
+
+uint64_t extend_content_hash(uint64_t hash, const char *bytes, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        hash = (hash ^ static_cast<unsigned char>(bytes[i])) * 1099511628211ULL;
+    }
+    return hash;
 }
 
 void continue_reading(LogReader &reader, std::FILE *file) {
@@ -31,6 +40,9 @@ static bool refill(LogReader &reader) {
     reader.begin = 0;
     reader.end = rest;
     const size_t count = std::fread(reader.block + rest, 1, READ_BLOCK_SIZE - rest, reader.file);
+    if (reader.hashes_content) {
+        reader.content_hash = extend_content_hash(reader.content_hash, reader.block + reader.end, count);
+    }
     reader.end += count;
     reader.bytes_read += count;
     if (count < READ_BLOCK_SIZE - rest) {

@@ -22,7 +22,16 @@ struct LogReader {
     // For a log still being written: a last line without its line end is
     // kept in the block, unreturned, until more of the file is read.
     bool waits_for_line_end;
+    // For a log followed by its name: a hash of the bytes_read bytes, which
+    // tells the same content under a new inode without keeping it.
+    bool hashes_content;
+    uint64_t content_hash;
 };
+
+constexpr uint64_t EMPTY_CONTENT_HASH = 14695981039346656037ULL;  // FNV-1a's offset basis
+
+// FNV-1a, 64 bits: hash extended over count more bytes.
+uint64_t extend_content_hash(uint64_t hash, const char *bytes, size_t count);
 
 enum class ReadResult {
     line,       // a line, without its LF

@@ -4,6 +4,7 @@ tickwatch writes them, and a test case that runs it and checks its exit.
   ANALYZE_EXE          the host build of tickwatch-analyze
   ANALYZE_WINDOWS_EXE  the Windows build beside TICKWATCH_EXE (test_analyze_recorded)
   NODE_EXPORTER        node_exporter (test_analyze_follow; Debian's prometheus-node-exporter)
+  PROMTOOL             promtool (test_analyze_metrics; Debian's prometheus)
 """
 
 import json
@@ -83,10 +84,10 @@ class AnalyzeTestCase(unittest.TestCase):
             f.write(data)
         return self.path(name)
 
-    def analyze(self, *args, status=0, stdin=None, timeout=120):
+    def analyze(self, *args, status=0, stdin=None, timeout=120, cwd=None):
         """Runs tickwatch-analyze; returns (stdout, stderr), checked for the
         exit status and for no sanitizer report."""
-        done = subprocess.run([ANALYZE] + list(args), input=stdin, capture_output=True, timeout=timeout)
+        done = subprocess.run([ANALYZE] + list(args), input=stdin, capture_output=True, timeout=timeout, cwd=cwd)
         out, err = done.stdout.decode(), done.stderr.decode()
         self.assertNotIn("Sanitizer", err)
         self.assertNotIn("runtime error", err)

@@ -1,5 +1,6 @@
 """The chart's layout: labels apart, marks inside the frame, gaps visible."""
 
+import re
 import xml.etree.ElementTree as ElementTree
 
 from analyze_e2e import SVG, BANNER, T0, Log, AnalyzeTestCase, crafted_log
@@ -82,3 +83,26 @@ class ChartLayout(AnalyzeTestCase):
         gaps = list(ids["gaps"].iter(SVG + "rect"))
         self.assertEqual(len(gaps), 2)
         self.assertTrue(all(float(g.get("width")) >= 2 for g in gaps))
+
+    def test_a_lone_sample_shows_and_thousands_of_runs_leave_the_chart_visible(self):
+        log = Log()
+        log.sample(at=T0)
+        root, ids = self.chart(log)
+        self.assertEqual(len(list(ids["difference-alone"].iter(SVG + "circle"))), 1, "a path of no length is unseen")
+        self.assertIn(": 1 sample in 1 run, 0 steps", "".join(root.itertext()))
+        # Its histogram counts whole samples.
+        self.analyze(self.path("clock.log"), "--html", self.path("report.html"))
+        with open(self.path("report.html")) as f:
+            html = f.read()
+        axes = html[html.index('id="histogram-axes"'):]
+        labels = re.findall(r">([^<]*)</text>", axes[:axes.index("</g>")])
+        self.assertEqual(labels[:2], ["0", "1"], "the count axis, then the difference's")
+
+        many = Log()
+        for run in range(10_000):
+            many.add(BANNER, "")
+            many.sample(at=T0 + run * 3_000)
+        root, ids = self.chart(many)
+        left, _, right, _ = self.frames(root)[0]
+        lines = list(ids["runs"].iter(SVG + "line"))
+        self.assertLessEqual(len(lines), 2 * (right - left) / 8, "a run line every 8 pixels at most, in both panels")

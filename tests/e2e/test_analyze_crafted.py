@@ -230,6 +230,17 @@ class CraftedLogs(AnalyzeTestCase):
         self.assertEqual(rows[5][6:9], ["156001", "156250", "-1593.600"])
         self.assertEqual([r[1] for r in rows[1:]], ["1"] * 8 + ["2"] * 4)
 
+        # "-" is standard output, as it is standard input for a LOG; the
+        # summary then goes to standard error; with --json there is no room.
+        with open(self.path("clock.csv")) as f:
+            written = f.read()
+        out, err = self.analyze("--csv", "-", self.path("clock.log"), cwd=self.dir)
+        self.assertEqual(out, written)
+        self.assertIn("Total: 2 runs in 1 file", err)
+        self.assertFalse(os.path.exists(self.path("-")))
+        _, err = self.analyze("--csv", "-", "--json", self.path("clock.log"), status=2)
+        self.assertIn("--csv - and --json would both write to standard output", err)
+
     def test_standard_input_reads_as_a_file(self):
         log, _ = crafted_log()
         from_file, _ = self.analyze("--json", self.write("clock.log", log.bytes()))

@@ -3,9 +3,12 @@ collecting its metrics."""
 
 import json
 import os
+import re
+import shutil
 import signal
 import socket
 import subprocess
+import time
 import urllib.request
 
 from analyze_e2e import ANALYZE, NODE_EXPORTER, BANNER, T0, Log, AnalyzeTestCase, crafted_log, metric_samples, wait_for
@@ -91,7 +94,7 @@ class Follow(AnalyzeTestCase):
         samples = count("tickwatch_samples_total", 6)
         self.assertEqual(samples['tickwatch_steps_total{log="clock.log"}'], 1)
         self.assertEqual(samples['tickwatch_missing_samples_total{log="clock.log"}'], 0)
-        self.assertEqual(samples['tickwatch_time_adjustment{log="clock.log"}'], 156001)
+        self.assertEqual(samples['tickwatch_time_adjustment_seconds{log="clock.log"}'], 0.0156001)
         self.assertAlmostEqual(samples['tickwatch_adjustment_slew_ratio{log="clock.log"}'], -249 / 156250)
         self.assertEqual(samples['tickwatch_last_sample_timestamp_seconds{log="clock.log"}'], (appended.t) / 1000)
         self.assertEqual(samples["node_textfile_scrape_error"], 0)
@@ -137,11 +140,13 @@ class Follow(AnalyzeTestCase):
         self.assertFalse(os.path.exists(log))
         _, err = self.analyze("--follow", "/dev/null", status=2)
         self.assertIn("/dev/null: cannot follow: not a regular file", err)
-        # An output that cannot be written ends it at once, as without --follow.
-        _, err = self.analyze("--follow", "--csv", self.path("x.csv"), "--metrics", self.path("missing/x.prom"), log,
-                              status=2, timeout=10)
-        self.assertIn("missing/x.prom: cannot write: No such file or directory", err)
-        self.assertFalse(os.path.exists(self.path("x.csv")))
+        # An output that cannot be written ends it at once, before the log is
+        # awaited and before the CSV is emptied, as without --follow.
+        for option in "--csv", "--svg", "--html", "--metrics":
+            _, err = self.analyze("--follow", "--csv", self.path("kept.csv"), option, self.path("none/out"), log,
+                                  status=2, timeout=10)
+            self.assertIn("none/out: cannot write: No such file or directory", err)
+        self.assertFalse(os.path.exists(self.path("kept.csv")))
 
         analyze = self.start_follow("--interval", "1", log)
         wait_for(lambda: "cannot read: No such file or directory; waiting for it" in self.read_text("err"), 15,
@@ -170,3 +175,93 @@ class Follow(AnalyzeTestCase):
         # far at each interval counts nothing twice.
         self.assertEqual(json.loads(out), self.analyze_json(self.path("clock.log"))[0])
         self.assertRegex(err, r"^\d{4}-\d\d-\d\dT[\d:.]+Z  samples 12  steps 0  missing 0  ")
+
+    def csv_rows(self, name):
+        """The CSV's lines, each checked whole: ten fields and a line end."""
+        with open(name, "rb") as f:
+            data = f.read().decode()
+        self.assertTrue(data == "" or data.endswith("\n"), "a row cut short: %r" % data[-100:])
+        rows = data.splitlines()
+        for row in rows:
+            self.assertEqual(row.count(","), 9, "a torn row: %r" % row)
+        return rows
+
+    def test_a_full_disk_keeps_every_csv_row_whole_and_says_so_when_it_happens(self):
+        disk = self.path("disk")
+        os.mkdir(disk)
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", disk],
+                          stderr=subprocess.DEVNULL).returncode != 0:
+            self.skipTest("mounting a small tmpfs needs root")
+        self.addCleanup(lambda: subprocess.run(["umount", "-l", disk]))
+        log = Log()
+        log.add(BANNER, "")
+        log.sample(at=T0)
+        self.write("clock.log", log.bytes())
+        csv = os.path.join(disk, "clock.csv")
+        analyze = self.start_follow("--interval", "1", "--csv", csv, self.path("clock.log"))
+        wait_for(lambda: os.path.exists(csv) and len(self.csv_rows(csv)) == 2, 15, "the first row")
+        # The disk filled up by another writer: only the CSV's last page has room.
+        with open(os.path.join(disk, "filler"), "wb", buffering=0) as filler:
+            try:
+                while True:
+                    filler.write(b"x" * 4096)
+            except OSError:
+                pass
+        for _ in range(300):
+            log.sample()
+        with open(self.path("clock.log"), "wb") as f:
+            f.write(log.bytes())
+        wait_for(lambda: "clock.csv: cannot write: No space left on device" in self.read_text("err"), 15,
+                 "the failure told as it happens")
+        written = self.csv_rows(csv)
+        self.assertLess(len(written), 1 + 301)
+
+        os.remove(os.path.join(disk, "filler"))
+        wait_for(lambda: len(self.csv_rows(csv)) == 1 + 301, 15, "the rows kept, written")
+        rows = self.csv_rows(csv)
+        self.assertEqual(rows[:len(written)], written)
+        times = [row.split(",")[0] for row in rows[1:]]
+        self.assertEqual(len(set(times)), 301, "every row once")
+        self.assertEqual(times, sorted(times))
+        status, _, err = self.stop(analyze)
+        self.assertEqual(status, 0, err)
+        self.assertIn("clock.csv: written again, no row lost\n", err)
+
+    def test_a_csv_deleted_with_its_directory_is_made_again_by_its_name(self):
+        sub = self.path("sub")
+        os.mkdir(sub)
+        log = Log()
+        log.add(BANNER, "")
+        log.sample(at=T0)
+        with open(os.path.join(sub, "c.log"), "wb") as f:
+            f.write(log.bytes())
+        csv = os.path.join(sub, "c.csv")
+        analyze = self.start_follow("--interval", "1", "--csv", csv, os.path.join(sub, "c.log"))
+        wait_for(lambda: os.path.exists(csv) and len(self.csv_rows(csv)) == 2, 15, "the first row")
+        shutil.rmtree(sub)
+        wait_for(lambda: "waiting for it" in self.read_text("err"), 15, "the log missed")
+        os.mkdir(sub)
+        log = Log()
+        log.add(BANNER, "")
+        log.sample(at=T0 + 60_000)
+        log.sample()
+        with open(os.path.join(sub, "c.log"), "wb") as f:
+            f.write(log.bytes())
+        wait_for(lambda: os.path.exists(csv) and len(self.csv_rows(csv)) == 3, 15, "the CSV made again")
+        self.assertTrue(self.csv_rows(csv)[0].startswith("utc_time,run,"), "its header first")
+        status, _, err = self.stop(analyze)
+        self.assertEqual(status, 0, err)
+
+    def test_ctrl_c_while_an_earlier_log_is_read_still_ends_it_as_documented(self):
+        log = Log()
+        log.sample(at=T0)
+        lines = 600_000  # seconds of reading for the sanitized build
+        self.write("earlier.log", log.bytes() * lines)
+        analyze = self.start_follow("--interval", "1", self.path("earlier.log"), self.path("clock.log"))
+        wait_for(lambda: analyze.poll() is None and os.path.exists(self.path("err")), 5, "the analyzer started")
+        time.sleep(0.3)
+        status, out, err = self.stop(analyze)
+        self.assertEqual(status, 0, err)
+        self.assertIn("Total: 1 run in 2 files", out)
+        read = int(re.search(r"earlier.log, lines 1 to (\d+)\n", out).group(1))
+        self.assertLess(read, lines, "stopped while the earlier log was read")

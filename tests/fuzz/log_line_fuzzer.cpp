@@ -77,6 +77,7 @@ void write_outputs(const PipelineSnapshot &s) {
     MetricsFigures metrics = {};
     metrics.log_name = "fuzz.log";
     metrics.total = s.total;
+    metrics.differences = s.difference_sizes;
     metrics.has_last_sample = s.last_sample != nullptr;
     metrics.last_sample = *s.last_sample;
     metrics.has_difference_rms = s.figures->has_regular_lines;
@@ -89,7 +90,7 @@ void write_outputs(const PipelineSnapshot &s) {
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     discard = std::fopen("/dev/null", "w");
     pipeline = std::make_unique<Pipeline>(PipelineSettings{true, true, TimeWindow{}, StabilityIntervals::all},
-                                          PipelineListener{nullptr, write_row, write_run, nullptr});
+                                          PipelineListener{nullptr, write_row, write_run, nullptr, nullptr});
     return discard == nullptr ? 1 : 0;
 }
 

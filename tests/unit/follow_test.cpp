@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -10,6 +11,11 @@
 
 #include "analyze/parse/follow.h"
 #include "analyze/parse/log_reader.h"
+#include "tests/support/child_process.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace {
 
@@ -17,16 +23,10 @@ namespace {
 // rotation tools do, and followed by its name.
 class AnalyzeFollow : public ::testing::Test {
   protected:
+    // A directory of each test's own: CTest runs the tests side by side.
     void SetUp() override {
-        std::error_code error;
-        dir = std::filesystem::temp_directory_path(error) / ("tickwatch-follow-" + std::to_string(std::rand()));
-        std::filesystem::create_directories(dir, error);
         path = (dir / "clock.log").string();
         start_following(log, path.c_str(), block.get());
-    }
-    void TearDown() override {
-        std::error_code error;
-        std::filesystem::remove_all(dir, error);
     }
 
     void write(const char *mode, const std::string &text) const {
@@ -41,7 +41,7 @@ class AnalyzeFollow : public ::testing::Test {
         lines.clear();
         std::FILE *file = nullptr;
         const PollResult result = poll_followed_log(log, file, dropped);
-        if (result != PollResult::unavailable) {
+        if (file != nullptr) {
             const char *text = nullptr;
             size_t length = 0;
             for (ReadResult read;
@@ -56,7 +56,8 @@ class AnalyzeFollow : public ::testing::Test {
         return result;
     }
 
-    std::filesystem::path dir;
+    ScratchDirectory scratch;
+    std::filesystem::path dir = scratch.path;
     std::string path;
     std::unique_ptr<char[]> block = std::make_unique<char[]>(READ_BLOCK_SIZE);
     FollowedLog log;
@@ -107,9 +108,9 @@ TEST_F(AnalyzeFollow, ANewFileUnderTheNameIsReadFromItsStart) {
     EXPECT_EQ(poll(lines), PollResult::new_file);
     EXPECT_FALSE(dropped);
 
-    // Emptied in place: shorter than what was read.
+    // Emptied in place: the same file truncated, read on from its new end.
     write("wb", "");
-    EXPECT_EQ(poll(lines), PollResult::new_file);
+    EXPECT_EQ(poll(lines), PollResult::truncated);
     write("ab", first);
     EXPECT_EQ(poll(lines), PollResult::same_file);
     EXPECT_EQ(lines, Lines{first.substr(0, first.size() - 1)});
@@ -121,5 +122,72 @@ TEST_F(AnalyzeFollow, ANewFileUnderTheNameIsReadFromItsStart) {
     EXPECT_EQ(poll(lines), PollResult::new_file);
     EXPECT_EQ(lines.size(), 2U);
 }
+
+TEST_F(AnalyzeFollow, ATruncatedOrRewrittenLogIsNotReadTwice) {
+    Lines lines;
+    std::string text;
+    for (int i = 0; i < 20; ++i) {
+        text += "2024-03-05 13:39:" + std::to_string(10 + i) + ".0015 a line long enough to pass the first bytes\r\n";
+    }
+    write("wb", text);
+    poll(lines);
+    EXPECT_EQ(lines.size(), 20U);
+
+    // Truncated in place to its first ten lines: nothing read again.
+    const size_t ten_lines = text.size() / 2;
+    std::filesystem::resize_file(path, ten_lines);
+    EXPECT_EQ(poll(lines), PollResult::truncated);
+    EXPECT_EQ(lines, Lines{});
+    write("ab", "after\n");
+    EXPECT_EQ(poll(lines), PollResult::same_file);
+    EXPECT_EQ(lines, Lines{"after"});
+    EXPECT_EQ(log.reader.line_number, 11U);
+
+    // The same content under a new inode, as sed -i leaves it: read on.
+    std::string content = text.substr(0, ten_lines) + "after\n";
+    const std::string rewritten = path + ".new";
+    std::FILE *file = std::fopen(rewritten.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    std::fwrite(content.data(), 1, content.size(), file);
+    std::fclose(file);
+    std::filesystem::rename(rewritten, path);
+    write("ab", "more\n");
+    EXPECT_EQ(poll(lines), PollResult::same_file);
+    EXPECT_EQ(lines, Lines{"more"});
+
+    // A new inode whose first bytes and length agree, but not what follows.
+    content += "more\n";
+    content[content.size() - 20] = '#';
+    file = std::fopen(rewritten.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    std::fwrite(content.data(), 1, content.size(), file);
+    std::fclose(file);
+    std::filesystem::rename(rewritten, path);
+#ifndef _WIN32
+    EXPECT_EQ(poll(lines), PollResult::new_file);
+    EXPECT_EQ(lines.size(), 12U);
+#endif
+}
+
+#ifndef _WIN32
+TEST_F(AnalyzeFollow, ANameThatIsNoLongerARegularFileIsSkippedWithoutBlocking) {
+    Lines lines;
+    write("wb", "one\n");
+    poll(lines);
+    std::filesystem::remove(path);
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    // Opening a FIFO to read it would wait for a writer.
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(poll(lines), PollResult::not_regular);
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(5));
+    std::filesystem::remove(path);
+    std::filesystem::create_symlink("/dev/zero", path);
+    EXPECT_EQ(poll(lines), PollResult::not_regular);
+    std::filesystem::remove(path);
+    write("wb", "two\n");
+    EXPECT_EQ(poll(lines), PollResult::new_file);
+    EXPECT_EQ(lines, Lines{"two"});
+}
+#endif
 
 }  // namespace

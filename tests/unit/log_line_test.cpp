@@ -110,6 +110,7 @@ TEST(AnalyzeLogLine, ReportLinesMustBeExactlyAsTickwatchWritesThem) {
         "2023-02-29 13:39:01.0046: 1031.2500 1000.0012  +31.2488  156001 (-249) ><",  // no such day
         "2024-13-05 13:39:01.0046: 1031.2500 1000.0012  +31.2488  156001 (-249) ><",
         "2024-03-05 24:39:01.0046: 1031.2500 1000.0012  +31.2488  156001 (-249) ><",
+        "2016-12-31 23:58:60.0046: 1031.2500 1000.0012  +31.2488  156001 (-249) ><",  // a leap second at 23:59 only
         "2024-03-05 13:39:01.1046: 1031.2500 1000.0012  +31.2488  156001 (-249) ><",  // 1046 ms
         "2024-03-05 13:39:01.046: 1031.2500 1000.0012  +31.2488  156001 (-249) ><",
         "2024-03-05 13:39:01.0046: 1031.250 1000.0012  +31.2488  156001 (-249) ><",    // three decimals
@@ -137,6 +138,9 @@ TEST(AnalyzeLogLine, ReportLinesMustBeExactlyAsTickwatchWritesThem) {
     ASSERT_EQ(parse("0000-00-00 00:00:00.0000: 1031.2500 1000.0012  +31.2488  156001 (-249) ><", fields),
               LineKind::report);
     EXPECT_EQ(fields.utc_ms, UNKNOWN_TIME_MS);
+    // A leap second (UTC 23:59:60), counted as POSIX time counts it.
+    ASSERT_EQ(parse("2016-12-31 23:59:60.0500: 1000.0000 1000.0000   +0.0000  156250 (+0) ", fields), LineKind::report);
+    EXPECT_EQ(fields.utc_ms, 1483228800500);
     EXPECT_EQ(parse(good + "\r\r", fields), LineKind::report);
     EXPECT_EQ(kind_of("0000-00-00 00:00:00.0001: 1031.2500 1000.0012  +31.2488  156001 (-249) ><"), LineKind::unknown);
     // Every cut of a good line.

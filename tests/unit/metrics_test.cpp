@@ -33,7 +33,13 @@ std::vector<std::string> checked_samples(const std::string &text) {
         } else if (line.rfind("# TYPE ", 0) == 0) {
             EXPECT_EQ(line.substr(7, line.find(' ', 7) - 7), described) << "TYPE after its HELP";
         } else {
-            EXPECT_EQ(line.substr(0, line.find('{')), described) << line;
+            // A histogram's samples add _bucket, _sum and _count to its name.
+            std::string name = line.substr(0, line.find('{'));
+            for (const char *suffix : {"_bucket", "_sum", "_count"}) {
+                const std::string family = described + suffix;
+                name = name == family ? described : name;
+            }
+            EXPECT_EQ(name, described) << line;
             samples.push_back(line);
         }
     }
@@ -46,21 +52,27 @@ constexpr int64_t T0_MS = 1709645940015;  // 2024-03-05 13:39:00.015 UTC
 TEST(AnalyzeMetrics, EveryMetricIsDescribedAndFiguresNotKnownAreLeftOut) {
     RunStatistics total;
     start_statistics(total);
+    DifferenceSizeBuckets differences = {};
     MetricsFigures figures = {};
     figures.log_name = "odd \"name\"\\\n\xff.log";
     figures.total = &total;
+    figures.differences = &differences;
     figures.unrecognised_lines = 7;
-    EXPECT_EQ(checked_samples(metrics_text(figures)),
-              (std::vector<std::string>{R"(tickwatch_samples_total{log="odd \"name\"\\\n?.log"} 0)",
-                                        R"(tickwatch_missing_samples_total{log="odd \"name\"\\\n?.log"} 0)",
-                                        R"(tickwatch_steps_total{log="odd \"name\"\\\n?.log"} 0)",
-                                        R"(tickwatch_unrecognised_lines_total{log="odd \"name\"\\\n?.log"} 7)"}));
+    std::vector<std::string> samples = checked_samples(metrics_text(figures));
+    const std::vector<std::string> counters = {R"(tickwatch_samples_total{log="odd \"name\"\\\n?.log"} 0)",
+                                               R"(tickwatch_missing_samples_total{log="odd \"name\"\\\n?.log"} 0)",
+                                               R"(tickwatch_steps_total{log="odd \"name\"\\\n?.log"} 0)",
+                                               R"(tickwatch_unrecognised_lines_total{log="odd \"name\"\\\n?.log"} 7)"};
+    EXPECT_EQ(std::vector<std::string>(samples.begin(), samples.begin() + 4), counters);
+    EXPECT_EQ(samples.size(), 4U + DIFFERENCE_BUCKETS + 4) << "the histogram, empty, and the sum of squares";
 
     // Two samples, the last slewing; and the figures of stability.
     ReportFields sample = {T0_MS, 1000.0, 999.9, 0.1, 156250, 0, false};
     add_sample(total, sample);
+    count_difference_size(differences, sample.difference_ms);
     sample = {T0_MS + 1000, 1000.0, 1000.3, -0.3, 156001, -249, false};
     add_sample(total, sample);
+    count_difference_size(differences, sample.difference_ms);
     figures.log_name = "clock.log";
     // The RMS of the regular lines, as the figures of the total give it.
     const RunFigures total_figures = figures_of(total, nullptr, StabilityIntervals::oadev);
@@ -73,23 +85,56 @@ TEST(AnalyzeMetrics, EveryMetricIsDescribedAndFiguresNotKnownAreLeftOut) {
     figures.oadev_count = 2;
     figures.oadev[0] = {1, 2.5e-7};
     figures.oadev[1] = {1024, 3e-9};
-    const std::vector<std::string> samples = checked_samples(metrics_text(figures));
+    samples = checked_samples(metrics_text(figures));
     const std::vector<std::string> expected = {
         R"(tickwatch_samples_total{log="clock.log"} 2)",
         R"(tickwatch_missing_samples_total{log="clock.log"} 0)",
         R"(tickwatch_steps_total{log="clock.log"} 0)",
         R"(tickwatch_unrecognised_lines_total{log="clock.log"} 7)",
+        R"(tickwatch_difference_abs_seconds_bucket{log="clock.log",le="1e-06"} 0)",
+        R"(tickwatch_difference_abs_seconds_bucket{log="clock.log",le="2e-06"} 0)",
+        R"(tickwatch_difference_abs_seconds_bucket{log="clock.log",le="5e-06"} 0)",
+        R"(tickwatch_difference_abs_seconds_bucket{log="clock.log",le="1e-05"} 0)",
+        R"(tickwatch_difference_abs_seconds_bucket{log="clock.log",le="2e-05"} 0)",
+        R"(tickwatch_difference_abs_seconds_bucket{log="clock.log",le="5e-05"} 0)",
+        R"(tickwatch_difference_abs_seconds_bucket{log="clock.log",le="0.0001"} 1)",
+        R"(tickwatch_difference_abs_seconds_bucket{log="clock.log",le="0.0002"} 1)",
+        R"(tickwatch_difference_abs_seconds_bucket{log="clock.log",le="0.0005"} 2)",
+        R"(tickwatch_difference_abs_seconds_bucket{log="clock.log",le="0.001"} 2)",
+        R"(tickwatch_difference_abs_seconds_bucket{log="clock.log",le="0.002"} 2)",
+        R"(tickwatch_difference_abs_seconds_bucket{log="clock.log",le="0.005"} 2)",
+        R"(tickwatch_difference_abs_seconds_bucket{log="clock.log",le="0.01"} 2)",
+        R"(tickwatch_difference_abs_seconds_bucket{log="clock.log",le="0.02"} 2)",
+        R"(tickwatch_difference_abs_seconds_bucket{log="clock.log",le="+Inf"} 2)",
+        R"(tickwatch_difference_abs_seconds_sum{log="clock.log"} 0.0004)",
+        R"(tickwatch_difference_abs_seconds_count{log="clock.log"} 2)",
+        R"(tickwatch_difference_squares_seconds_squared_total{log="clock.log"} 1e-07)",
         R"(tickwatch_last_sample_timestamp_seconds{log="clock.log"} 1709645941.015)",
         R"(tickwatch_difference_seconds{log="clock.log"} -0.0003)",
         R"(tickwatch_difference_rms_seconds{log="clock.log"} 0.000223606797749979)",
         R"(tickwatch_frequency_offset_ratio{log="clock.log"} -1.5e-07)",
-        R"(tickwatch_time_adjustment{log="clock.log"} 156001)",
-        R"(tickwatch_time_increment{log="clock.log"} 156250)",
+        R"(tickwatch_time_adjustment_seconds{log="clock.log"} 0.0156001)",
+        R"(tickwatch_time_increment_seconds{log="clock.log"} 0.015625)",
         R"(tickwatch_adjustment_slew_ratio{log="clock.log"} -0.0015936)",
         R"(tickwatch_oadev{log="clock.log",tau_seconds="1"} 2.5e-07)",
         R"(tickwatch_oadev{log="clock.log",tau_seconds="1024"} 3e-09)",
     };
     EXPECT_EQ(samples, expected);
+
+    // A last sample whose time tickwatch could not tell: no time made up.
+    figures.last_sample.utc_ms = UNKNOWN_TIME_MS;
+    for (const std::string &line : checked_samples(metrics_text(figures))) {
+        EXPECT_EQ(line.find("timestamp"), std::string::npos) << line;
+    }
+    // A size on a bound is counted at or below it (le); a step beyond all of them.
+    DifferenceSizeBuckets sizes = {};
+    for (const double difference_ms : {0.001, -0.0011, 0.0, 31.25, -20.0}) {
+        count_difference_size(sizes, difference_ms);
+    }
+    EXPECT_EQ(sizes.at_most[0], 2U);
+    EXPECT_EQ(sizes.at_most[1], 3U);
+    EXPECT_EQ(sizes.at_most[DIFFERENCE_BUCKETS - 1], 4U);
+    EXPECT_EQ(sizes.samples, 5U);
 
     EXPECT_STREQ(file_name_of("logs/day 1/clock.log"), "clock.log");
     EXPECT_STREQ(file_name_of("clock.log"), "clock.log");

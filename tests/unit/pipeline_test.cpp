@@ -15,11 +15,11 @@ namespace {
 
 constexpr int64_t T0 = 1709645940015;  // 2024-03-05 13:39:00.015 UTC
 
-// The line tickwatch writes for a sample a second after the last, with the
-// difference given (four decimals).
-std::string report(int second, double difference_ms) {
+// The line tickwatch writes for a sample a second after the last, at
+// after_ms past T0, with the difference given (four decimals).
+std::string report_at(int64_t after_ms, double difference_ms) {
     ReportFields fields = {};
-    fields.utc_ms = T0 + second * 1000;
+    fields.utc_ms = T0 + after_ms;
     fields.counter_ms = 1000.0;
     fields.system_ms = 1000.0 + difference_ms;
     fields.difference_ms = fields.system_ms - fields.counter_ms;
@@ -27,6 +27,8 @@ std::string report(int second, double difference_ms) {
     fields.marked = difference_ms > MARKER_THRESHOLD_MS || difference_ms < -MARKER_THRESHOLD_MS;
     return format_parsed_report_line(fields);
 }
+
+std::string report(int second, double difference_ms) { return report_at(second * 1000, difference_ms); }
 
 // Likewise with the adjustment at 156001: a slew of -1593.6 ppm.
 std::string slewed_report(int second, double difference_ms) {
@@ -42,9 +44,10 @@ std::string slewed_report(int second, double difference_ms) {
 
 // What the pipeline told, one line of text each.
 struct Told {
-    std::vector<std::string> runs;      // "number file first-last samples"
-    std::vector<std::string> skipped;   // "file:line issue count"
-    std::vector<std::string> episodes;  // each run's "steps slews kept"
+    std::vector<std::string> runs;         // "number file first-last samples"
+    std::vector<std::string> skipped;      // "file:line issue count"
+    std::vector<std::string> episodes;     // each run's "steps slews kept"
+    std::vector<std::string> out_of_step;  // "file:line after system count"
     int samples = 0;
 };
 
@@ -65,6 +68,13 @@ PipelineListener listener_of(Told &told) {
             static_cast<Told *>(context)->skipped.push_back(std::string(line.file) + ":" + std::to_string(line.number) +
                                                             " " + std::to_string(static_cast<int>(line.issue)) + " " +
                                                             std::to_string(line.not_understood));
+        },
+        [](void *context, const OutOfStepSample &sample) {
+            char text[128];
+            std::snprintf(text, sizeof text, "%s:%llu %.0f %.0f %llu", sample.file,
+                          static_cast<unsigned long long>(sample.number), sample.after_ms, sample.system_ms,
+                          static_cast<unsigned long long>(sample.out_of_step));
+            static_cast<Told *>(context)->out_of_step.emplace_back(text);
         }};
 }
 
@@ -131,11 +141,14 @@ TEST(AnalyzePipeline, ASnapshotCountsTheOpenRunOnceAndAsItsEndDoes) {
     const double open_mean = open.figures->difference_mean_ms;
     const double open_oadev = open.figures->stability[0].oadev;
     EXPECT_EQ(open.difference_chart->samples, 12U);
+    EXPECT_EQ(open.difference_sizes->samples, 12U);
 
     pipeline.end_file();
     const PipelineSnapshot &ended = pipeline.snapshot();
     EXPECT_EQ(ended.total->samples, 12U);
     EXPECT_EQ(ended.differences->values, 12U);
+    EXPECT_EQ(ended.difference_sizes->samples, 12U);
+    EXPECT_NEAR(ended.difference_sizes->square_sum_ms2, 6 * 25.0, 1e-9);
     EXPECT_EQ(ended.figures->percentiles.ms[2], open_median);
     EXPECT_EQ(ended.figures->difference_mean_ms, open_mean);
     EXPECT_EQ(ended.figures->stability[0].oadev, open_oadev);
@@ -148,6 +161,7 @@ TEST(AnalyzePipeline, ASnapshotCountsTheOpenRunOnceAndAsItsEndDoes) {
                               none.difference_chart->samples, none.phase_chart->samples),
               std::make_tuple(0, uint64_t{0}, uint64_t{0}, 0, uint64_t{0}, uint64_t{0}));
     EXPECT_EQ(none.last_sample, nullptr);
+    EXPECT_EQ(none.difference_sizes->samples, 0U);
     EXPECT_FALSE(none.figures->has_regular_lines);
 }
 
@@ -244,6 +258,51 @@ TEST(AnalyzePipeline, LinesLeftOutAreToldAndCountedPerFile) {
     EXPECT_EQ(told.skipped.back(), "y.log:1 2 1") << "counted again from the next file's start";
     EXPECT_EQ(pipeline.end_file().reports, 0U);
     EXPECT_EQ(pipeline.snapshot().unrecognised_lines, 4U);
+}
+
+// Two tickwatch writing to one log: a sample sooner after the one before
+// than its own interval is told when it comes, and taken all the same;
+// lines lost, or the system time set back, are no such thing.
+TEST(AnalyzePipeline, SamplesOutOfStepAreToldAndCountedPerFile) {
+    Told told;
+    Pipeline pipeline(PipelineSettings{}, listener_of(told));
+    feed(pipeline, "one.log",
+         {LOG_BANNER_PREFIX "1.6", report(0, 0.0), report(5, 0.0), report(1, -5000.0), report(2, 0.0)});
+    EXPECT_EQ(pipeline.end_file().out_of_step, 0U);
+    std::vector<std::string> lines = {LOG_BANNER_PREFIX "1.6"};
+    for (int i = 0; i < 3; ++i) {
+        lines.push_back(report_at(i * 1000, 0.0));
+        lines.push_back(report_at(i * 1000 + 500, 0.0));  // the other's, half a second after
+    }
+    feed(pipeline, "mixed.log", lines);
+    const FileCounts counts = pipeline.end_file();
+    EXPECT_EQ(counts.out_of_step, 5U);
+    ASSERT_EQ(told.out_of_step.size(), 5U);
+    EXPECT_EQ(told.out_of_step[0], "mixed.log:3 500 1000 1");
+    EXPECT_EQ(told.out_of_step[1], "mixed.log:4 500 1000 2");
+    EXPECT_EQ(pipeline.snapshot().total->samples, 4U + 6U) << "taken all the same";
+}
+
+// Ctrl+C while a log is read whole: the reading stops at the next line, and
+// what was read counts.
+TEST(AnalyzePipeline, ReadingStopsWhenAskedToAndKeepsWhatWasRead) {
+    std::FILE *file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    for (int i = 0; i < 10; ++i) {
+        std::fputs((report(i, 0.5) + "\n").c_str(), file);
+    }
+    std::rewind(file);
+    auto block = std::make_unique<char[]>(READ_BLOCK_SIZE);
+    LogReader reader;
+    start_reading(reader, file, block.get());
+    Told told;
+    Pipeline pipeline(PipelineSettings{}, listener_of(told));
+    pipeline.begin_file("x.log");
+    static int asked = 0;
+    EXPECT_TRUE(pipeline.read_lines(reader, [] { return ++asked > 4; }));
+    std::fclose(file);
+    EXPECT_EQ(pipeline.end_file().reports, 4U);
+    EXPECT_EQ(told.samples, 4);
 }
 
 }  // namespace
