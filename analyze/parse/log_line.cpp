@@ -50,23 +50,26 @@ bool take(Cursor &c, char expected) {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-// Exactly count decimal digits.
-bool take_digits(Cursor &c, int count, unsigned &value) {
-    if (c.end - c.at < count) {
-        return false;
-    }
+// Exactly count decimal digits at text, which holds them.
+bool read_digits(const char *text, int count, unsigned &value) {
     value = 0;
-    for (int i = 0; i < count; ++i, ++c.at) {
-        if (!is_digit(*c.at)) {
+    for (const char *const end = text + count; text != end; ++text) {
+        if (!is_digit(*text)) {
             return false;
         }
-        value = value * 10 + static_cast<unsigned>(*c.at - '0');
+        value = value * 10 + static_cast<unsigned>(*text - '0');
     }
     return true;
 }
 
 // "YYYY-MM-DD hh:mm:ss.0mmm: " as milliseconds since 1970.
 bool take_time(Cursor &c, int64_t &utc_ms) {
+    // Its length is checked once, then the fields are read in place.
+    static constexpr ptrdiff_t TIME_LENGTH = 25;  // up to the colon
+    if (c.end - c.at < TIME_LENGTH) {
+        return false;
+    }
+    const char *const t = c.at;
     unsigned year = 0;
     unsigned month = 0;
     unsigned day = 0;
@@ -74,12 +77,13 @@ bool take_time(Cursor &c, int64_t &utc_ms) {
     unsigned minute = 0;
     unsigned second = 0;
     unsigned ms = 0;
-    if (!(take_digits(c, 4, year) && take(c, '-') && take_digits(c, 2, month) && take(c, '-') &&
-          take_digits(c, 2, day) && take(c, ' ') && take_digits(c, 2, hour) && take(c, ':') &&
-          take_digits(c, 2, minute) && take(c, ':') && take_digits(c, 2, second) && take(c, '.') &&
-          take_digits(c, 4, ms) && take(c, ':'))) {
+    if (!(read_digits(t, 4, year) && t[4] == '-' && read_digits(t + 5, 2, month) && t[7] == '-' &&
+          read_digits(t + 8, 2, day) && t[10] == ' ' && read_digits(t + 11, 2, hour) && t[13] == ':' &&
+          read_digits(t + 14, 2, minute) && t[16] == ':' && read_digits(t + 17, 2, second) && t[19] == '.' &&
+          read_digits(t + 20, 4, ms) && t[24] == ':')) {
         return false;
     }
+    c.at += TIME_LENGTH;
     // The zeroed date: tickwatch could not tell the time.
     if ((year | month | day | hour | minute | second | ms) == 0) {
         utc_ms = UNKNOWN_TIME_MS;
