@@ -146,7 +146,8 @@ static void add_point(PhaseSegment &segment, StabilitySums *sums, double x) {
     const uint64_t resum_phase = (p + 1) % WINDOW_RESUM_PERIOD;  // p + 1 - 3m is a multiple: resum
     const double *const ring = segment.ring;
     const int head = segment.head;
-    for (int m = 1; k < steady_taus; ++k, m += m) {
+    for (uint64_t mu = 1; k < steady_taus; ++k, mu += mu) {
+        const int m = static_cast<int>(mu);
         if (segment.last_terms[k] != 7) {
             break;
         }
@@ -163,14 +164,14 @@ static void add_point(PhaseSegment &segment, StabilitySums *sums, double x) {
         const double h = x - 3 * x1 + 3 * x2 - x3;
         tau.hdev_sum += h * h;
         ++tau.hdev_terms;
-        if (resum_phase == uint64_t{3} * static_cast<uint64_t>(m)) {
+        if (resum_phase == 3 * mu) {
             window = window_sum(segment, m, segment.window_missing[k]);
         }
         segment.window[k] = window;
         tau.mdev_sum += window * window;
         ++tau.mdev_terms;
         x1 = x2;
-        PhaseSegment::Extremes &level = segment.levels[static_cast<uint64_t>(m) + (p & static_cast<uint64_t>(m - 1))];
+        PhaseSegment::Extremes &level = segment.levels[mu + (p & (mu - 1))];
         const double old_max = level.max;
         const double old_min = level.min;
         level.max = block_max;
