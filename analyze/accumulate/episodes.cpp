@@ -46,8 +46,7 @@ void add_to_episode(Episode &e, const ReportFields &sample, double ppm) {
         e.end_utc_ms = sample.utc_ms;
     }
     ++e.samples;
-    // (A counter never runs back: a negative advance covers nothing.)
-    const double counter_ms = std::fmax(sample.counter_ms, 0.0);
+    const double counter_ms = counter_advance_ms(sample);
     e.counter_ms += counter_ms;
     e.slew_ppm_ms += ppm * counter_ms;
     e.commanded_ms += ppm * 1e-6 * counter_ms;

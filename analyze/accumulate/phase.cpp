@@ -71,7 +71,7 @@ static PhaseLine place_line(RunPhase &phase, PhaseSegment *segment, const Report
     // hold the clock's step, the difference, as well).
     if (sample.utc_ms != UNKNOWN_TIME_MS && phase.previous_utc_ms != UNKNOWN_TIME_MS) {
         const double lost_ms = static_cast<double>(sample.utc_ms - phase.previous_utc_ms) - sample.difference_ms -
-                               std::fmax(sample.counter_ms, 0.0);
+                               counter_advance_ms(sample);
         if (lost_ms > REGULAR_INTERVAL_MIN_MS / 2) {
             spacing_ms = phase_spacing_s(phase) * 1000;
             line.missing_points = grid_steps(lost_ms, spacing_ms);
@@ -102,7 +102,7 @@ static PhaseLine place_line(RunPhase &phase, PhaseSegment *segment, const Report
         ++phase.regular_lines;
     }
     phase.x += nearest_whole(sample.difference_ms * (1e-3 / PHASE_UNIT_S));
-    phase.t += nearest_whole(std::fmax(sample.counter_ms, 0.0) * (1e-3 / PHASE_UNIT_S));
+    phase.t += nearest_whole(counter_advance_ms(sample) * (1e-3 / PHASE_UNIT_S));
     if (steps > 0) {
         add_point(phase, segment, steps - 1);
         line.ends_on_point = true;

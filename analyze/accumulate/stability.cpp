@@ -8,10 +8,10 @@
 // units, as from a log).
 constexpr uint64_t WINDOW_RESUM_PERIOD = uint64_t{1} << 19;
 
-static int slot_back(int head, int back) {
-    const int slot = head - back;
-    return slot < 0 ? slot + PHASE_RING_SIZE : slot;
-}
+static_assert((PHASE_RING_SIZE & (PHASE_RING_SIZE - 1)) == 0, "a slot wraps by masking");
+static_assert(uint64_t{3} * LONGEST_M < WINDOW_RESUM_PERIOD, "3m is its own remainder modulo the resum period");
+
+static int slot_back(int head, int back) { return (head - back) & (PHASE_RING_SIZE - 1); }
 
 static double point_back(const PhaseSegment &segment, int back) { return segment.ring[slot_back(segment.head, back)]; }
 
@@ -126,7 +126,7 @@ static void add_point(PhaseSegment &segment, StabilitySums *sums, double x) {
     if (!present(x)) {
         segment.present_from = p + 1;
     }
-    segment.head = p == 0 ? 0 : (segment.head + 1 == PHASE_RING_SIZE ? 0 : segment.head + 1);
+    segment.head = p == 0 ? 0 : (segment.head + 1) & (PHASE_RING_SIZE - 1);
     segment.ring[segment.head] = x;
     // The extremes of the 2^k points ending at p, for k = 0, 1, ...; of
     // none present, -inf and +inf.
@@ -134,7 +134,52 @@ static void add_point(PhaseSegment &segment, StabilitySums *sums, double x) {
     double block_max = present(x) ? x : -none;
     double block_min = present(x) ? x : none;
     double x1 = p >= 1 ? point_back(segment, 1) : 0;  // x_{p-m}
-    for (int k = 0; k < STABILITY_TAUS; ++k) {
+    int k = 0;
+    // Mostly every point x_{p-3m} to x_p is there, and so were the last
+    // terms: the short m then take the same steps as add_terms' first case
+    // and the loop below, without its checks. (All but the longest m, which
+    // has no level to pass on.)
+    const uint64_t present_span = p >= segment.present_from ? p - segment.present_from : 0;
+    // The m with 3m <= present_span: up to the highest bit of present_span / 3.
+    const int span_taus = present_span >= 3 ? 64 - __builtin_clzll(present_span / 3) : 0;
+    const int steady_taus = span_taus < STABILITY_TAUS - 1 ? span_taus : STABILITY_TAUS - 1;
+    const uint64_t resum_phase = (p + 1) % WINDOW_RESUM_PERIOD;  // p + 1 - 3m is a multiple: resum
+    const double *const ring = segment.ring;
+    const int head = segment.head;
+    for (uint64_t mu = 1; k < steady_taus; ++k, mu += mu) {
+        const int m = static_cast<int>(mu);
+        if (segment.last_terms[k] != 7) {
+            break;
+        }
+        TauSums &tau = sums->tau[k];
+        const double high = x1 > block_max ? x1 : block_max;
+        const double low = x1 < block_min ? x1 : block_min;
+        tau.mtie = high - low > tau.mtie ? high - low : tau.mtie;
+        const double x2 = ring[(head - 2 * m) & (PHASE_RING_SIZE - 1)];
+        const double x3 = ring[(head - 3 * m) & (PHASE_RING_SIZE - 1)];
+        const double s = x - 2 * x1 + x2;
+        tau.oadev_sum += s * s;
+        ++tau.oadev_terms;
+        double window = segment.window[k] + (s - (x1 - 2 * x2 + x3));
+        const double h = x - 3 * x1 + 3 * x2 - x3;
+        tau.hdev_sum += h * h;
+        ++tau.hdev_terms;
+        if (resum_phase == 3 * mu) {
+            window = window_sum(segment, m, segment.window_missing[k]);
+        }
+        segment.window[k] = window;
+        tau.mdev_sum += window * window;
+        ++tau.mdev_terms;
+        x1 = x2;
+        PhaseSegment::Extremes &level = segment.levels[mu + (p & (mu - 1))];
+        const double old_max = level.max;
+        const double old_min = level.min;
+        level.max = block_max;
+        level.min = block_min;
+        block_max = old_max > block_max ? old_max : block_max;
+        block_min = old_min < block_min ? old_min : block_min;
+    }
+    for (; k < STABILITY_TAUS; ++k) {
         const int m = 1 << k;
         const auto mu = static_cast<uint64_t>(m);
         if (p + 1 < mu) {

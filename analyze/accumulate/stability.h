@@ -10,8 +10,10 @@
 
 constexpr int STABILITY_TAUS = 18;
 constexpr int LONGEST_M = 1 << (STABILITY_TAUS - 1);
-// Enough for x_{p-3m} of the longest m (MDEV's window, HDEV's term).
-constexpr int PHASE_RING_SIZE = 3 * LONGEST_M + 1;
+// Enough for x_{p-3m} of the longest m (MDEV's window, HDEV's term), a
+// power of two so that a slot wraps by masking.
+constexpr int PHASE_RING_SIZE = 4 * LONGEST_M;
+static_assert(PHASE_RING_SIZE >= 3 * LONGEST_M + 1, "the ring holds x_{p-3m} of the longest m");
 
 // The sums of one m over the segments so far, in phase units. They add up
 // over segments and runs (mtie by the largest).

@@ -75,8 +75,7 @@ void add_sample(RunStatistics &run, const ReportFields &sample) {
         run.first_utc_ms = first || sample.utc_ms < run.first_utc_ms ? sample.utc_ms : run.first_utc_ms;
         run.last_utc_ms = first || sample.utc_ms > run.last_utc_ms ? sample.utc_ms : run.last_utc_ms;
     }
-    // (A counter never runs back: a negative advance covers nothing.)
-    run.covered_ms += std::fmax(sample.counter_ms, 0.0);
+    run.covered_ms += counter_advance_ms(sample);
     run.previous_setting = setting;
 
     // Where the line leaves the phase: missing samples, and whether its

@@ -50,23 +50,26 @@ bool take(Cursor &c, char expected) {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-// Exactly count decimal digits.
-bool take_digits(Cursor &c, int count, unsigned &value) {
-    if (c.end - c.at < count) {
-        return false;
-    }
+// Exactly count decimal digits at text, which holds them.
+bool read_digits(const char *text, int count, unsigned &value) {
     value = 0;
-    for (int i = 0; i < count; ++i, ++c.at) {
-        if (!is_digit(*c.at)) {
+    for (const char *const end = text + count; text != end; ++text) {
+        if (!is_digit(*text)) {
             return false;
         }
-        value = value * 10 + static_cast<unsigned>(*c.at - '0');
+        value = value * 10 + static_cast<unsigned>(*text - '0');
     }
     return true;
 }
 
 // "YYYY-MM-DD hh:mm:ss.0mmm: " as milliseconds since 1970.
 bool take_time(Cursor &c, int64_t &utc_ms) {
+    // Its length is checked once, then the fields are read in place.
+    static constexpr ptrdiff_t TIME_LENGTH = 25;  // up to the colon
+    if (c.end - c.at < TIME_LENGTH) {
+        return false;
+    }
+    const char *const t = c.at;
     unsigned year = 0;
     unsigned month = 0;
     unsigned day = 0;
@@ -74,12 +77,13 @@ bool take_time(Cursor &c, int64_t &utc_ms) {
     unsigned minute = 0;
     unsigned second = 0;
     unsigned ms = 0;
-    if (!(take_digits(c, 4, year) && take(c, '-') && take_digits(c, 2, month) && take(c, '-') &&
-          take_digits(c, 2, day) && take(c, ' ') && take_digits(c, 2, hour) && take(c, ':') &&
-          take_digits(c, 2, minute) && take(c, ':') && take_digits(c, 2, second) && take(c, '.') &&
-          take_digits(c, 4, ms) && take(c, ':'))) {
+    if (!(read_digits(t, 4, year) && t[4] == '-' && read_digits(t + 5, 2, month) && t[7] == '-' &&
+          read_digits(t + 8, 2, day) && t[10] == ' ' && read_digits(t + 11, 2, hour) && t[13] == ':' &&
+          read_digits(t + 14, 2, minute) && t[16] == ':' && read_digits(t + 17, 2, second) && t[19] == '.' &&
+          read_digits(t + 20, 4, ms) && t[24] == ':')) {
         return false;
     }
+    c.at += TIME_LENGTH;
     // The zeroed date: tickwatch could not tell the time.
     if ((year | month | day | hour | minute | second | ms) == 0) {
         utc_ms = UNKNOWN_TIME_MS;
@@ -108,6 +112,23 @@ bool take_sign(Cursor &c, bool sign_required, bool &negative) {
     return !sign_required;
 }
 
+// A fixed-point number too long to read exactly as an integer: only
+// printf's own text of a double is tickwatch's, so read it back with the
+// run-time and check that it prints the same. (Apart from take_fixed: its
+// buffers would weigh on every field read.)
+[[gnu::noinline]] bool read_printed_fixed(const char *number, size_t length, bool sign_required, double &value) {
+    char text[MAX_NUMBER_LENGTH + 1];
+    if (length > MAX_NUMBER_LENGTH) {
+        return false;
+    }
+    std::memcpy(text, number, length);
+    text[length] = '\0';
+    value = std::strtod(text, nullptr);
+    char printed[MAX_NUMBER_LENGTH + 2];
+    const int printed_length = std::snprintf(printed, sizeof printed, sign_required ? "%+.4f" : "%.4f", value);
+    return printed_length == static_cast<int>(length) && std::memcmp(printed, text, length) == 0;
+}
+
 // A separating space and a "%9.4f" (or, with sign_required, "%+9.4f")
 // field: padding, the sign, digits, a point and four decimals, exactly as
 // printf writes them. The value is the double nearest to the decimal, as
@@ -126,17 +147,31 @@ bool take_fixed(Cursor &c, bool sign_required, double &value) {
     if (!take_sign(c, sign_required, negative)) {
         return false;
     }
-    const char *digits = c.at;
+    // (The loops run on a local pointer, and the first reads only the
+    // digits that fit in whole: a line is read some ten million times.)
+    const char *at = c.at;
+    const char *const digits = at;
+    const char *const exact_end = c.end - at > MAX_EXACT_DIGITS ? at + MAX_EXACT_DIGITS : c.end;
     uint64_t whole = 0;
-    while (c.at != c.end && is_digit(*c.at)) {
-        whole = c.at - digits < MAX_EXACT_DIGITS ? whole * 10 + static_cast<unsigned>(*c.at - '0') : whole;
-        ++c.at;
+    while (at != exact_end && is_digit(*at)) {
+        whole = whole * 10 + static_cast<unsigned>(*at - '0');
+        ++at;
     }
-    const ptrdiff_t digit_count = c.at - digits;
-    unsigned fraction = 0;
-    if (digit_count == 0 || (digit_count > 1 && *digits == '0') || !take(c, '.') || !take_digits(c, 4, fraction)) {
+    while (at != c.end && is_digit(*at)) {
+        ++at;
+    }
+    const ptrdiff_t digit_count = at - digits;
+    if (digit_count == 0 || (digit_count > 1 && *digits == '0') || c.end - at < 5 || *at != '.') {
         return false;
     }
+    unsigned fraction = 0;
+    for (const char *const fraction_end = at + 5; ++at != fraction_end;) {
+        if (!is_digit(*at)) {
+            return false;
+        }
+        fraction = fraction * 10 + static_cast<unsigned>(*at - '0');
+    }
+    c.at = at;
     // At least the width; wider only without padding.
     if (c.at - field < FIELD_WIDTH || (padded && c.at - field != FIELD_WIDTH)) {
         return false;
@@ -147,19 +182,7 @@ bool take_fixed(Cursor &c, bool sign_required, double &value) {
         value = negative ? -value : value;
         return true;
     }
-    // Beyond, only printf's own text of a double is tickwatch's: read it
-    // back with the run-time and check that it prints the same.
-    char text[MAX_NUMBER_LENGTH + 1];
-    const auto length = static_cast<size_t>(c.at - number);
-    if (length > MAX_NUMBER_LENGTH) {
-        return false;
-    }
-    std::memcpy(text, number, length);
-    text[length] = '\0';
-    value = std::strtod(text, nullptr);
-    char printed[MAX_NUMBER_LENGTH + 2];
-    const int printed_length = std::snprintf(printed, sizeof printed, sign_required ? "%+.4f" : "%.4f", value);
-    return printed_length == static_cast<int>(length) && std::memcmp(printed, text, length) == 0;
+    return read_printed_fixed(number, static_cast<size_t>(c.at - number), sign_required, value);
 }
 
 // "%i" (or, with sign_required, "%+i") of a 32-bit value.
@@ -168,15 +191,19 @@ bool take_integer(Cursor &c, bool sign_required, int32_t &value) {
     if (!take_sign(c, sign_required, negative)) {
         return false;
     }
-    const char *digits = c.at;
+    const char *at = c.at;
+    const char *const digits = at;
+    // Ten digits at most: an eleventh is out of range.
+    const char *const digits_end = c.end - at > 10 ? at + 10 : c.end;
     int64_t magnitude = 0;
-    while (c.at != c.end && is_digit(*c.at)) {
-        magnitude = magnitude * 10 + (*c.at - '0');
-        if (c.at - digits >= 10) {
-            return false;
-        }
-        ++c.at;
+    while (at != digits_end && is_digit(*at)) {
+        magnitude = magnitude * 10 + (*at - '0');
+        ++at;
     }
+    if (at != c.end && is_digit(*at)) {
+        return false;
+    }
+    c.at = at;
     const ptrdiff_t digit_count = c.at - digits;
     // printf writes neither leading zeros nor "-0".
     if (digit_count == 0 || (*digits == '0' && (digit_count > 1 || negative))) {

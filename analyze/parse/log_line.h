@@ -38,3 +38,8 @@ LineKind parse_log_line(const char *text, size_t length, ReportFields &report);
 inline uint32_t increment_of(const ReportFields &report) {
     return static_cast<uint32_t>(report.adjustment) - static_cast<uint32_t>(report.adjustment_offset);
 }
+
+// The time the counter advanced by, a negative advance (a counter never runs
+// back) as none: fmax(counter_ms, 0.0) without the call (a NaN and a -0
+// come out as 0 in both).
+inline double counter_advance_ms(const ReportFields &report) { return report.counter_ms > 0 ? report.counter_ms : 0.0; }
