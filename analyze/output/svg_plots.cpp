@@ -120,6 +120,41 @@ void write_deviation(std::FILE *out, const StabilityPoint *points, int count, De
     std::fputs("</g>\n", out);
 }
 
+// A deviation plot's log-log axes in a group of its own: the decades of τ
+// and of the deviation, and with minor_lines 2 to 9 times each where there
+// is room for them.
+void write_deviation_axes(std::FILE *out, const char *group_id, const LogScale &x, const LogScale &y, bool minor_lines,
+                          const char *y_title) {
+    std::fprintf(out, "<g id=\"%s\">\n", group_id);
+    char label[32];
+    for (int d = x.low_decade; d <= x.high_decade; ++d) {
+        const double at = along(x, std::pow(10.0, d));
+        write_line(out, at, TOP, at, TOP + PLOT_HEIGHT, AXIS_COLOUR, 1, "");
+        for (int k = 2; k <= 9 && minor_lines && d < x.high_decade; ++k) {
+            const double minor = along(x, k * std::pow(10.0, d));
+            write_line(out, minor, TOP, minor, TOP + PLOT_HEIGHT, GRID_COLOUR, 1, "");
+        }
+        format_power(label, sizeof label, d);
+        write_text(out, at, TOP + PLOT_HEIGHT + 20, "middle", 12, TEXT_COLOUR, label);
+    }
+    // At most about eight labelled decades, however wide the range.
+    const int every = (y.high_decade - y.low_decade + 7) / 8;
+    for (int d = y.low_decade; d <= y.high_decade; d += every) {
+        const double at = along(y, std::pow(10.0, d));
+        write_line(out, LEFT - PLOT_PADDING, at, LEFT + PLOT_WIDTH + PLOT_PADDING, at, AXIS_COLOUR, 1, "");
+        for (int k = 2; k <= 9 && minor_lines && d < y.high_decade && y.high_decade - y.low_decade <= 6; ++k) {
+            const double minor = along(y, k * std::pow(10.0, d));
+            write_line(out, LEFT - PLOT_PADDING, minor, LEFT + PLOT_WIDTH + PLOT_PADDING, minor, GRID_COLOUR, 1, "");
+        }
+        format_power(label, sizeof label, d);
+        write_text(out, LEFT - PLOT_PADDING - 6, at + 4, "end", 12, TEXT_COLOUR, label);
+    }
+    write_text(out, LEFT + PLOT_WIDTH / 2.0, TOP + PLOT_HEIGHT + 44, "middle", 13, TEXT_COLOUR,
+               "averaging time \xcf\x84, s (log scale)");
+    write_vertical_title(out, 24, TOP + PLOT_HEIGHT / 2, y_title);
+    std::fputs("</g>\n", out);
+}
+
 }  // namespace
 
 void write_stability_plot(std::FILE *out, const StabilityPoint *points, int count) {
@@ -153,35 +188,8 @@ void write_stability_plot(std::FILE *out, const StabilityPoint *points, int coun
     high_decade += high_decade == low_decade ? 1 : 0;
     // Upwards on the page: from the bottom, by negative pixels.
     const LogScale y = {low_decade, high_decade, TOP + PLOT_HEIGHT, -PLOT_HEIGHT};
-    std::fputs("<g id=\"stability-axes\">\n", out);
-    char label[32];
-    for (int d = x.low_decade; d <= x.high_decade; ++d) {
-        const double at = along(x, std::pow(10.0, d));
-        write_line(out, at, TOP, at, TOP + PLOT_HEIGHT, AXIS_COLOUR, 1, "");
-        for (int k = 2; k <= 9 && d < x.high_decade; ++k) {
-            const double minor = along(x, k * std::pow(10.0, d));
-            write_line(out, minor, TOP, minor, TOP + PLOT_HEIGHT, GRID_COLOUR, 1, "");
-        }
-        format_power(label, sizeof label, d);
-        write_text(out, at, TOP + PLOT_HEIGHT + 20, "middle", 12, TEXT_COLOUR, label);
-    }
-    // At most about eight labelled decades, however wide the range.
-    const int every = (high_decade - low_decade + 7) / 8;
-    for (int d = low_decade; d <= high_decade; d += every) {
-        const double at = along(y, std::pow(10.0, d));
-        write_line(out, LEFT - PLOT_PADDING, at, LEFT + PLOT_WIDTH + PLOT_PADDING, at, AXIS_COLOUR, 1, "");
-        // 2 to 9 times the decade, where there is room for them.
-        for (int k = 2; k <= 9 && d < high_decade && high_decade - low_decade <= 6; ++k) {
-            const double minor = along(y, k * std::pow(10.0, d));
-            write_line(out, LEFT - PLOT_PADDING, minor, LEFT + PLOT_WIDTH + PLOT_PADDING, minor, GRID_COLOUR, 1, "");
-        }
-        format_power(label, sizeof label, d);
-        write_text(out, LEFT - PLOT_PADDING - 6, at + 4, "end", 12, TEXT_COLOUR, label);
-    }
-    write_text(out, LEFT + PLOT_WIDTH / 2.0, TOP + PLOT_HEIGHT + 44, "middle", 13, TEXT_COLOUR,
-               "averaging time \xcf\x84, s (log scale)");
-    write_vertical_title(out, 24, TOP + PLOT_HEIGHT / 2, "deviation (log scale)");
-    std::fputs("</g>\n<g id=\"stability-legend\">\n", out);
+    write_deviation_axes(out, "stability-axes", x, y, true, "deviation (log scale)");
+    std::fputs("<g id=\"stability-legend\">\n", out);
     write_plot_legend(out, OADEV_COLOUR, LEFT, "overlapping Allan deviation (OADEV)", false);
     write_plot_legend(out, MDEV_COLOUR, LEFT + 320, "modified Allan deviation (MDEV)", true);
     write_plot_legend(out, HDEV_COLOUR, LEFT + 620, "overlapping Hadamard deviation (HDEV)", true);
@@ -318,25 +326,8 @@ void write_stability_comparison(std::FILE *out, const FileSummary *files, int co
     int high_decade = static_cast<int>(std::ceil(std::log10(high)));
     high_decade += high_decade == low_decade ? 1 : 0;
     const LogScale y = {low_decade, high_decade, TOP + PLOT_HEIGHT, -PLOT_HEIGHT};
-    std::fputs("<g id=\"comparison-stability-axes\">\n", out);
-    char label[32];
-    for (int d = x.low_decade; d <= x.high_decade; ++d) {
-        const double at = along(x, std::pow(10.0, d));
-        write_line(out, at, TOP, at, TOP + PLOT_HEIGHT, AXIS_COLOUR, 1, "");
-        format_power(label, sizeof label, d);
-        write_text(out, at, TOP + PLOT_HEIGHT + 20, "middle", 12, TEXT_COLOUR, label);
-    }
-    const int every = (high_decade - low_decade + 7) / 8;
-    for (int d = low_decade; d <= high_decade; d += every) {
-        const double at = along(y, std::pow(10.0, d));
-        write_line(out, LEFT - PLOT_PADDING, at, LEFT + PLOT_WIDTH + PLOT_PADDING, at, AXIS_COLOUR, 1, "");
-        format_power(label, sizeof label, d);
-        write_text(out, LEFT - PLOT_PADDING - 6, at + 4, "end", 12, TEXT_COLOUR, label);
-    }
-    write_text(out, LEFT + PLOT_WIDTH / 2.0, TOP + PLOT_HEIGHT + 44, "middle", 13, TEXT_COLOUR,
-               "averaging time \xcf\x84, s (log scale)");
-    write_vertical_title(out, 24, TOP + PLOT_HEIGHT / 2, "OADEV (log scale)");
-    std::fputs("</g>\n<g id=\"comparison-stability-legend\">\n", out);
+    write_deviation_axes(out, "comparison-stability-axes", x, y, false, "OADEV (log scale)");
+    std::fputs("<g id=\"comparison-stability-legend\">\n", out);
     write_file_legend(out, files, count);
     std::fputs("</g>\n", out);
     for (int f = 0; f < count; ++f) {
