@@ -369,6 +369,12 @@ int Analysis::run() {
     if (options_.follow && !stop_requested()) {
         follow();
     }
+    if (!options_.follow && stop_requested()) {
+        // Interrupted before the end: no summary of a part, and the
+        // outputs' temporaries go with the output set; the old ones stay.
+        report_problem("interrupted", "nothing written", "");
+        return EXIT_TROUBLE;
+    }
     const PipelineSnapshot &s = pipeline_.snapshot();
     if (options_.json) {
         end_json(stdout, *s.total, *s.figures, pooled_of(s));
@@ -445,10 +451,9 @@ int run_analyze(int argc, char **argv) {
     // take them, for std::filesystem too.
     std::setlocale(LC_CTYPE, "");
 #endif
-    if (options.follow) {
-        // Before any log is read: Ctrl+C ends it as documented from the start.
-        catch_stop_signals();
-    }
+    // Before any log is read: Ctrl+C ends a --follow as documented, and
+    // any other run without leaving its outputs' temporaries behind.
+    catch_stop_signals();
     OutputSet outputs;
     outputs.name(OutputKind::csv, csv_to_standard_output(options) ? nullptr : options.csv_file);
     outputs.name(OutputKind::svg, options.svg_file);

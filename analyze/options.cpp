@@ -43,7 +43,8 @@ const char *const ANALYZE_USAGE = "usage: tickwatch-analyze [options] LOG...\n"
                                   "\n"
                                   "Exit status: 0 when done, 2 on a usage error or a file that cannot be read\n"
                                   "or written, or a LOG without a single report line. With --follow,\n"
-                                  "Ctrl+C ends it: it writes the outputs, prints the summary, and exits 0.\n";
+                                  "Ctrl+C ends it: it writes the outputs, prints the summary, and exits 0.\n"
+                                  "Without it, Ctrl+C ends the run with status 2 and writes no output.\n";
 
 static bool usage_error(const char *what, const char *argument) {
     std::fprintf(stderr, "tickwatch-analyze: %s%s\nTry 'tickwatch-analyze --help'.\n", what, argument);

@@ -4,10 +4,11 @@ failed runs, pipes, lines not understood, the usage and the manual page."""
 import os
 import random
 import re
+import signal
 import subprocess
 import threading
 
-from analyze_e2e import ROOT, ANALYZE, project_version, FORMAT, BANNER, T0, Log, AnalyzeTestCase, crafted_log
+from analyze_e2e import ROOT, ANALYZE, project_version, FORMAT, BANNER, T0, Log, AnalyzeTestCase, crafted_log, wait_for
 
 
 class BadInput(AnalyzeTestCase):
@@ -66,6 +67,32 @@ class BadInput(AnalyzeTestCase):
         # A run that succeeds replaces it.
         self.analyze("--csv", keep, log)
         self.assertTrue(open(keep).read().startswith("utc_time,run,"))
+
+    def test_ctrl_c_leaves_existing_outputs_and_no_temporary(self):
+        # Standard input stays open, so the run is still reading when the
+        # signal comes, whatever the machine's speed.
+        keep = self.write("keep.html", b"kept\n")
+        log = Log()
+        log.add(BANNER, "")
+        log.sample(at=T0)
+        for _ in range(100):
+            log.sample()
+        process = subprocess.Popen([ANALYZE, "--html", keep, "--csv", self.path("new.csv"), "-"],
+                                   stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        process.stdin.write(log.bytes())
+        process.stdin.flush()
+        wait_for(lambda: any(name.endswith(".tmp") for name in os.listdir(self.dir)), 10, "the temporaries made")
+        process.send_signal(signal.SIGINT)
+        process.stdin.write(log.bytes())
+        process.stdin.close()
+        status = process.wait(10)
+        err = process.stderr.read().decode()
+        process.stdout.close()
+        process.stderr.close()
+        self.assertEqual(status, 2, err)
+        self.assertIn("interrupted: nothing written", err)
+        self.assertEqual(open(keep, "rb").read(), b"kept\n")
+        self.assertEqual(sorted(os.listdir(self.dir)), ["keep.html"], "no temporary left")
 
     def test_a_named_pipe_is_read_once(self):
         # More than a pipe holds: a writer left alone by a reader that only
