@@ -50,18 +50,6 @@ bool take(Cursor &c, char expected) {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-// Exactly count decimal digits at text, which holds them.
-bool read_digits(const char *text, int count, unsigned &value) {
-    value = 0;
-    for (const char *const end = text + count; text != end; ++text) {
-        if (!is_digit(*text)) {
-            return false;
-        }
-        value = value * 10 + static_cast<unsigned>(*text - '0');
-    }
-    return true;
-}
-
 // "YYYY-MM-DD hh:mm:ss.0mmm: " as milliseconds since 1970.
 bool take_time(Cursor &c, int64_t &utc_ms) {
     // Its length is checked once, then the fields are read in place.

@@ -2,22 +2,6 @@
 
 #include <cstring>
 
-namespace {
-
-// Exactly `digits` decimal digits at text, as a number.
-bool read_digits(const char *text, int digits, unsigned &value) {
-    value = 0;
-    for (int i = 0; i < digits; ++i) {
-        if (text[i] < '0' || text[i] > '9') {
-            return false;
-        }
-        value = value * 10 + static_cast<unsigned>(text[i] - '0');
-    }
-    return true;
-}
-
-}  // namespace
-
 bool parse_window_time(const char *text, int64_t &utc_ms) {
     // YYYY-MM-DDThh:mm:ss, then nothing or Z.
     const size_t length = std::strlen(text);

@@ -43,6 +43,8 @@ std::string read_file(const std::string &path);
 std::string read_file_bytes(const std::string &path);
 void write_file(const std::string &path, const std::string &content);
 bool file_exists(const std::string &path);
+// The names in a directory, sorted.
+std::vector<std::string> files_in(const std::string &directory);
 // True when the directory is there afterwards, made now or before.
 bool make_directory(const std::string &path);
 bool directory_is_empty(const std::string &path);

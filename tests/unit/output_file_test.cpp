@@ -2,7 +2,6 @@
 // when the whole run succeeded.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -32,15 +31,6 @@ bool outputs_allowed(std::vector<std::string> outputs, std::vector<std::string> 
         *said = err;
     }
     return allowed;
-}
-
-std::vector<std::string> files_in(const std::string &directory) {
-    std::vector<std::string> names;
-    for (const auto &entry : std::filesystem::directory_iterator(directory)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 TEST(AnalyzeOutputFile, AnOutputThatIsALogOrAnotherOutputIsRefusedByIdentity) {

@@ -2,9 +2,7 @@
 // left behind, however the set ends.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -12,15 +10,6 @@
 #include "tests/support/child_process.h"
 
 namespace {
-
-std::vector<std::string> files_in(const std::string &directory) {
-    std::vector<std::string> names;
-    for (const auto &entry : std::filesystem::directory_iterator(directory)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 TEST(AnalyzeOutputSet, TargetsAreReplacedTogetherOrNotAtAllAndNothingIsLeftBehind) {
     ScratchDirectory dir;
