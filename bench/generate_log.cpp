@@ -3,7 +3,7 @@
 // being slewed, now and then stepped), in runs that start with the banner
 // and messages, with CR LF line ends.
 //
-//   generate_log LINES > file
+//   generate_log LINES [LINES_PER_RUN] > file     (default: runs of 1 000 000)
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -16,7 +16,7 @@
 namespace {
 
 constexpr int64_t FREQUENCY = 10'000'000;
-constexpr int64_t SAMPLES_PER_RUN = 1'000'000;
+constexpr long long DEFAULT_SAMPLES_PER_RUN = 1'000'000;
 
 SystemTime utc_of(uint64_t file_time) {
     constexpr int64_t MS_FROM_1601_TO_1970 = 11'644'473'600'000;
@@ -27,6 +27,11 @@ SystemTime utc_of(uint64_t file_time) {
 
 int main(int argc, char **argv) {
     const long long lines = argc > 1 ? std::atoll(argv[1]) : 1'000'000;
+    const long long samples_per_run = argc > 2 ? std::atoll(argv[2]) : DEFAULT_SAMPLES_PER_RUN;
+    if (lines < 0 || samples_per_run < 1) {
+        std::fputs("usage: generate_log LINES [LINES_PER_RUN]\n", stderr);
+        return 2;
+    }
     std::mt19937_64 random(6);
     std::normal_distribution<double> jitter(0.0, 2000.0);  // 100-ns units
     ClockSample previous = {{0, 0}, 0};
@@ -38,7 +43,7 @@ int main(int argc, char **argv) {
     std::setvbuf(stdout, out, _IOFBF, sizeof out);
     char line[256];
     for (long long i = 0; i < lines; ++i) {
-        if (i % SAMPLES_PER_RUN == 0) {
+        if (i % samples_per_run == 0) {
             std::printf(LOG_BANNER_FORMAT "\r\n" LOG_PRECISE_TIME_USED "\r\n\r\n" LOG_TIMER_RESOLUTION_FORMAT
                                           "\r\n\r\n",
                         "1.6", 1U, 1000000U, 1U);
