@@ -7,7 +7,7 @@
 #include <cstring>
 #include <thread>
 
-#include "analyze/parse/follow.h"
+#include "analyze/files/follow.h"
 
 // Polls four times a second. Lines that reach a log after the last poll
 // before it is renamed are never read (the file is not held open to see

@@ -2,7 +2,7 @@
 // publishes the figures at each interval, and ends at Ctrl+C.
 #pragma once
 
-#include "analyze/parse/log_reader.h"
+#include "analyze/files/log_reader.h"
 
 // What the loop asks of the analysis; context is handed back to each.
 struct LiveAnalysis {

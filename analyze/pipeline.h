@@ -23,10 +23,10 @@
 #include "analyze/accumulate/phase.h"
 #include "analyze/accumulate/stability.h"
 #include "analyze/accumulate/statistics.h"
-#include "analyze/output/html_report.h"
-#include "analyze/output/metrics.h"
+#include "analyze/report/html_report.h"
+#include "analyze/report/metrics.h"
 #include "analyze/parse/log_line.h"
-#include "analyze/parse/log_reader.h"
+#include "analyze/files/log_reader.h"
 #include "analyze/parse/time_window.h"
 
 struct PipelineSettings {

@@ -393,7 +393,7 @@ void identify_noise_per_tau(const NoiseSums &sums, int count, int alpha_out[STAB
 // - random-walk FM (−2): frequency a Brownian motion of rate r, the slope
 //   ∫ y(s)·6s(T−s)/T³ ds, Var = (13/35) r T with σ_y²(T) = rT/3:
 //   k = √(39/35).
-// The factors by simulation: bench/coverage's series (20 000 points) with
+// The factors by simulation: tests/simulation/coverage's series (20 000 points) with
 // the true α given, the median uncertainty then equal to the RMS error
 // (docs/statistics.md).
 static double slope_noise_factor(int alpha, double tau0_over_span) {

@@ -10,14 +10,14 @@
 #include <memory>
 #include <string>
 
-#include "analyze/output/csv_output.h"
-#include "analyze/output/html_report.h"
-#include "analyze/output/json_summary.h"
-#include "analyze/output/metrics.h"
-#include "analyze/output/svg_chart.h"
-#include "analyze/output/text_summary.h"
+#include "analyze/report/csv_output.h"
+#include "analyze/report/html_report.h"
+#include "analyze/report/json_summary.h"
+#include "analyze/report/metrics.h"
+#include "analyze/report/svg_chart.h"
+#include "analyze/report/text_summary.h"
 #include "analyze/parse/log_line.h"
-#include "analyze/parse/log_reader.h"
+#include "analyze/files/log_reader.h"
 #include "analyze/pipeline.h"
 #include "tests/support/report_text.h"
 

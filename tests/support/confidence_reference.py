@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Reference figures for tests/unit/confidence_test.cpp, computed apart from
+"""Reference figures for tests/unit/analyze/confidence_test.cpp, computed apart from
 the code under test.
 
 - Chi-squared quantiles: mpmath at 40 digits (gammainc, bisection).

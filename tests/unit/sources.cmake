@@ -1,40 +1,41 @@
-# The unit tests, one file per module: the one list that the host build
+# The unit tests, a folder per program (tickwatch/, analyze/), a file per
+# module with logic worth testing: the one list that the host build
 # (tests/CMakeLists.txt) and the Windows builds (tests/windows/CMakeLists.txt)
 # compile. Paths are relative to this folder.
 set(UNIT_TEST_SOURCES
-  chart_data_test.cpp
-  command_line_test.cpp
-  confidence_test.cpp
-  distribution_test.cpp
-  episodes_test.cpp
-  figures_test.cpp
-  follow_test.cpp
-  frequency_test.cpp
-  interruption_test.cpp
-  log_line_test.cpp
-  log_reader_test.cpp
-  metrics_test.cpp
-  number_text_test.cpp
-  output_file_test.cpp
-  output_set_test.cpp
-  output_test.cpp
-  phase_test.cpp
-  pipeline_test.cpp
-  report_line_test.cpp
-  sampling_test.cpp
-  stability_test.cpp
-  startup_test.cpp
-  time_source_test.cpp
-  time_window_test.cpp
-  timer_resolution_test.cpp
-  version_test.cpp
+  tickwatch/command_line_test.cpp
+  tickwatch/interruption_test.cpp
+  tickwatch/output_test.cpp
+  tickwatch/report_line_test.cpp
+  tickwatch/sampling_test.cpp
+  tickwatch/startup_test.cpp
+  tickwatch/time_source_test.cpp
+  tickwatch/timer_resolution_test.cpp
+  tickwatch/version_test.cpp
+  analyze/chart_data_test.cpp
+  analyze/confidence_test.cpp
+  analyze/distribution_test.cpp
+  analyze/episodes_test.cpp
+  analyze/figures_test.cpp
+  analyze/follow_test.cpp
+  analyze/frequency_test.cpp
+  analyze/log_line_test.cpp
+  analyze/log_reader_test.cpp
+  analyze/metrics_test.cpp
+  analyze/number_text_test.cpp
+  analyze/output_file_test.cpp
+  analyze/output_set_test.cpp
+  analyze/phase_test.cpp
+  analyze/pipeline_test.cpp
+  analyze/stability_test.cpp
+  analyze/time_window_test.cpp
 )
 
 # The tests in which console control events arrive on threads of their own:
 # built a second time on the host, under ThreadSanitizer.
 set(THREADED_UNIT_TEST_SOURCES
-  interruption_test.cpp
-  output_test.cpp
+  tickwatch/interruption_test.cpp
+  tickwatch/output_test.cpp
 )
 
 # Left out of the Windows builds. interruption_test.cpp picks each child run
@@ -44,7 +45,7 @@ set(THREADED_UNIT_TEST_SOURCES
 # gets nothing back from the runs before it (tests/support/child_process.cpp):
 # built for Windows, two of its three tests fail under Wine for that alone.
 set(UNIT_TEST_SOURCES_NOT_ON_WINDOWS
-  interruption_test.cpp
+  tickwatch/interruption_test.cpp
 )
 
 list(TRANSFORM UNIT_TEST_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/)

@@ -1,8 +1,8 @@
-#include "analyze/output/metrics.h"
+#include "analyze/report/metrics.h"
 
 #include <cmath>
 
-#include "analyze/output/escape.h"
+#include "analyze/report/escape.h"
 
 const char *file_name_of(const char *path) {
     const char *name = path;

@@ -1,4 +1,4 @@
-#include "analyze/output/csv_output.h"
+#include "analyze/report/csv_output.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,7 +13,7 @@
 #endif
 
 #include "analyze/accumulate/statistics.h"
-#include "analyze/output/number_text.h"
+#include "analyze/report/number_text.h"
 #include "analyze/parse/utc_time.h"
 
 // Rows are gathered here and written a block at a time: a year of samples

@@ -1,4 +1,4 @@
-#include "analyze/log_input.h"
+#include "analyze/files/log_input.h"
 
 #include <cerrno>
 #include <cstring>
@@ -10,8 +10,8 @@
 #include <unistd.h>
 #endif
 
-#include "analyze/output/output_file.h"
-#include "analyze/parse/log_reader.h"
+#include "analyze/files/output_file.h"
+#include "analyze/files/log_reader.h"
 
 void report_problem(const char *name, const char *problem, const char *reason) {
     std::fprintf(stderr, "tickwatch-analyze: %s: %s%s%s\n", name, problem, *reason != '\0' ? ": " : "", reason);

@@ -1,4 +1,4 @@
-#include "analyze/output/escape.h"
+#include "analyze/report/escape.h"
 
 // The length of the well-formed UTF-8 sequence at text (at most 4), or 0.
 static int utf8_length(const unsigned char *text) {

@@ -24,7 +24,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "analyze/parse/log_reader.h"
+#include "analyze/files/log_reader.h"
 
 constexpr size_t FINGERPRINT_SIZE = 512;
 

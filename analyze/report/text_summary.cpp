@@ -1,9 +1,9 @@
-#include "analyze/output/text_summary.h"
+#include "analyze/report/text_summary.h"
 
 #include <cmath>
 #include <initializer_list>
 
-#include "analyze/output/number_text.h"
+#include "analyze/report/number_text.h"
 #include "analyze/parse/utc_time.h"
 
 void write_setting(std::FILE *out, AdjustmentSetting setting) {

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "analyze/parse/follow.h"
-#include "analyze/parse/log_reader.h"
+#include "analyze/files/follow.h"
+#include "analyze/files/log_reader.h"
 #include "tests/support/child_process.h"
 
 #ifndef _WIN32

@@ -1,10 +1,10 @@
-#include "analyze/output/json_summary.h"
+#include "analyze/report/json_summary.h"
 
 #include <cmath>
 #include <cstring>
 
-#include "analyze/output/escape.h"
-#include "analyze/output/number_text.h"
+#include "analyze/report/escape.h"
+#include "analyze/report/number_text.h"
 #include "analyze/parse/utc_time.h"
 
 static void write_number(std::FILE *out, double value, int decimals) {

@@ -1,4 +1,4 @@
-#include "analyze/output/output_set.h"
+#include "analyze/files/output_set.h"
 
 OutputSet::~OutputSet() { discard_all(); }
 

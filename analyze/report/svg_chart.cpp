@@ -1,10 +1,10 @@
-#include "analyze/output/svg_chart.h"
+#include "analyze/report/svg_chart.h"
 
 #include <cmath>
 
 #include "analyze/accumulate/statistics.h"
-#include "analyze/output/escape.h"
-#include "analyze/output/svg_drawing.h"
+#include "analyze/report/escape.h"
+#include "analyze/report/svg_drawing.h"
 #include "analyze/parse/utc_time.h"
 #include "clock/log_format.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "analyze/output/output_set.h"
+#include "analyze/files/output_set.h"
 #include "tests/support/child_process.h"
 
 namespace {

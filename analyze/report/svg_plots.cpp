@@ -1,10 +1,10 @@
-#include "analyze/output/svg_plots.h"
+#include "analyze/report/svg_plots.h"
 
 #include <cmath>
 #include <initializer_list>
 
-#include "analyze/output/escape.h"
-#include "analyze/output/svg_drawing.h"
+#include "analyze/report/escape.h"
+#include "analyze/report/svg_drawing.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "analyze/output/number_text.h"
+#include "analyze/report/number_text.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "analyze/output/output_file.h"
+#include "analyze/files/output_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,9 +1,9 @@
-#include "analyze/output/svg_drawing.h"
+#include "analyze/report/svg_drawing.h"
 
 #include <cmath>
 #include <cstring>
 
-#include "analyze/output/escape.h"
+#include "analyze/report/escape.h"
 
 double y_of(const Scale &scale, double value) {
     const double clamped = std::fmin(std::fmax(value, scale.low), scale.high);

@@ -1,4 +1,4 @@
-#include "analyze/output/status_line.h"
+#include "analyze/report/status_line.h"
 
 #include "analyze/parse/utc_time.h"
 

@@ -1,12 +1,12 @@
-#include "analyze/output/html_report.h"
+#include "analyze/report/html_report.h"
 
 #include <cmath>
 #include <initializer_list>
 
-#include "analyze/output/escape.h"
-#include "analyze/output/svg_chart.h"
-#include "analyze/output/svg_plots.h"
-#include "analyze/output/text_summary.h"
+#include "analyze/report/escape.h"
+#include "analyze/report/svg_chart.h"
+#include "analyze/report/svg_plots.h"
+#include "analyze/report/text_summary.h"
 #include "analyze/parse/utc_time.h"
 
 namespace {

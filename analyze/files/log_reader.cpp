@@ -1,4 +1,4 @@
-#include "analyze/parse/log_reader.h"
+#include "analyze/files/log_reader.h"
 
 #include <sys/stat.h>
 

@@ -7,7 +7,7 @@
 
 #include <cstdio>
 
-#include "analyze/output/output_file.h"
+#include "analyze/files/output_file.h"
 
 enum class OutputKind { csv, svg, html, metrics };
 constexpr int OUTPUT_KINDS = 4;

@@ -7,7 +7,7 @@
 
 #include "analyze/accumulate/figures.h"
 #include "analyze/accumulate/statistics.h"
-#include "analyze/output/metrics.h"
+#include "analyze/report/metrics.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "analyze/parse/follow.h"
+#include "analyze/files/follow.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,7 +1,7 @@
 // How far the stability figures and the frequency offset can be trusted:
 // chi-squared quantiles, the EDF of the variances, the intervals, noise
 // identification and the frequency offset's uncertainty. Their coverage on
-// simulated noise is checked by bench/coverage (CTest label "slow").
+// simulated noise is checked by tests/simulation/coverage (CTest label "slow").
 #include <gtest/gtest.h>
 
 #include <cmath>

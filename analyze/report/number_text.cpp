@@ -1,4 +1,4 @@
-#include "analyze/output/number_text.h"
+#include "analyze/report/number_text.h"
 
 #include <cmath>
 #include <cstddef>

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "analyze/output/output_file.h"
+#include "analyze/files/output_file.h"
 #include "tests/support/child_process.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "analyze/parse/log_reader.h"
+#include "analyze/files/log_reader.h"
 
 namespace {
 
