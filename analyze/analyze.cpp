@@ -13,19 +13,19 @@
 #include <io.h>
 #endif
 
-#include "analyze/live.h"
 #include "analyze/files/log_input.h"
+#include "analyze/files/output_set.h"
+#include "analyze/live.h"
 #include "analyze/options.h"
+#include "analyze/pipeline.h"
 #include "analyze/report/csv_output.h"
 #include "analyze/report/escape.h"
 #include "analyze/report/html_report.h"
 #include "analyze/report/json_summary.h"
 #include "analyze/report/metrics.h"
-#include "analyze/files/output_set.h"
 #include "analyze/report/status_line.h"
 #include "analyze/report/svg_chart.h"
 #include "analyze/report/text_summary.h"
-#include "analyze/pipeline.h"
 #include "app/version.h"
 
 // Lines not understood are named up to this many per file, and counted.

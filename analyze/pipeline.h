@@ -23,11 +23,11 @@
 #include "analyze/accumulate/phase.h"
 #include "analyze/accumulate/stability.h"
 #include "analyze/accumulate/statistics.h"
+#include "analyze/files/log_reader.h"
+#include "analyze/parse/log_line.h"
+#include "analyze/parse/time_window.h"
 #include "analyze/report/html_report.h"
 #include "analyze/report/metrics.h"
-#include "analyze/parse/log_line.h"
-#include "analyze/files/log_reader.h"
-#include "analyze/parse/time_window.h"
 
 struct PipelineSettings {
     bool keep_chart;    // the difference and the rate over time (for --svg and --html)

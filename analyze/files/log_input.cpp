@@ -10,8 +10,8 @@
 #include <unistd.h>
 #endif
 
-#include "analyze/files/output_file.h"
 #include "analyze/files/log_reader.h"
+#include "analyze/files/output_file.h"
 
 void report_problem(const char *name, const char *problem, const char *reason) {
     std::fprintf(stderr, "tickwatch-analyze: %s: %s%s%s\n", name, problem, *reason != '\0' ? ": " : "", reason);

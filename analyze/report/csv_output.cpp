@@ -13,8 +13,8 @@
 #endif
 
 #include "analyze/accumulate/statistics.h"
-#include "analyze/report/number_text.h"
 #include "analyze/parse/utc_time.h"
+#include "analyze/report/number_text.h"
 
 // Rows are gathered here and written a block at a time: a year of samples
 // is tens of millions of rows.

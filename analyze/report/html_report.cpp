@@ -3,11 +3,11 @@
 #include <cmath>
 #include <initializer_list>
 
+#include "analyze/parse/utc_time.h"
 #include "analyze/report/escape.h"
 #include "analyze/report/svg_chart.h"
 #include "analyze/report/svg_plots.h"
 #include "analyze/report/text_summary.h"
-#include "analyze/parse/utc_time.h"
 
 namespace {
 

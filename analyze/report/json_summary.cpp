@@ -3,9 +3,9 @@
 #include <cmath>
 #include <cstring>
 
+#include "analyze/parse/utc_time.h"
 #include "analyze/report/escape.h"
 #include "analyze/report/number_text.h"
-#include "analyze/parse/utc_time.h"
 
 static void write_number(std::FILE *out, double value, int decimals) {
     if (!std::isfinite(value)) {

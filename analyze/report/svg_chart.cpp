@@ -3,9 +3,9 @@
 #include <cmath>
 
 #include "analyze/accumulate/statistics.h"
+#include "analyze/parse/utc_time.h"
 #include "analyze/report/escape.h"
 #include "analyze/report/svg_drawing.h"
-#include "analyze/parse/utc_time.h"
 #include "clock/log_format.h"
 
 namespace {

@@ -3,8 +3,8 @@
 #include <cmath>
 #include <initializer_list>
 
-#include "analyze/report/number_text.h"
 #include "analyze/parse/utc_time.h"
+#include "analyze/report/number_text.h"
 
 void write_setting(std::FILE *out, AdjustmentSetting setting) {
     std::fprintf(out, "%ld (increment %lu, ", static_cast<long>(setting.adjustment),

@@ -10,15 +10,15 @@
 #include <memory>
 #include <string>
 
+#include "analyze/files/log_reader.h"
+#include "analyze/parse/log_line.h"
+#include "analyze/pipeline.h"
 #include "analyze/report/csv_output.h"
 #include "analyze/report/html_report.h"
 #include "analyze/report/json_summary.h"
 #include "analyze/report/metrics.h"
 #include "analyze/report/svg_chart.h"
 #include "analyze/report/text_summary.h"
-#include "analyze/parse/log_line.h"
-#include "analyze/files/log_reader.h"
-#include "analyze/pipeline.h"
 #include "tests/support/report_text.h"
 
 namespace {
