@@ -1,20 +1,14 @@
 #include "analyze/analyze.h"
 
 #include <cerrno>
-#include <clocale>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <memory>
 
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#endif
-
 #include "analyze/files/log_input.h"
 #include "analyze/files/output_set.h"
+#include "analyze/files/system.h"
 #include "analyze/live.h"
 #include "analyze/options.h"
 #include "analyze/pipeline.h"
@@ -162,6 +156,7 @@ class Analysis {
 
     const AnalyzeOptions &options_;
     OutputSet &outputs_;
+    FileSystem &system_ = native_file_system();
     std::FILE *summary_;        // standard output, or standard error when the CSV has it
     std::FILE *csv_ = nullptr;  // with --csv: the temporary, or standard output for -
     LiveCsv live_csv_ = {};     // with --csv and --follow: the target itself, with live_csv_open_
@@ -185,12 +180,12 @@ PooledSummary Analysis::pooled_of(const PipelineSnapshot &s) const {
 // report line at all.
 bool Analysis::read_whole_log(int i) {
     const char *shown = shown_logs_.get()[i];
-    std::FILE *file = open_log(options_.logs[i]);
+    std::unique_ptr<File> file = open_log(system_, options_.logs[i]);
     if (file == nullptr) {
         return false;
     }
     LogReader reader;
-    start_reading(reader, file, read_block_.get());
+    start_reading(reader, file.get(), read_block_.get());
     pipeline_.begin_file(shown);
     // Ctrl+C with --follow while an earlier log is read: what was read is
     // the summary.
@@ -198,7 +193,7 @@ bool Analysis::read_whole_log(int i) {
     if (!read) {
         report_problem(shown, "cannot read", std::strerror(errno));
     }
-    close_log(file);
+    file.reset();
     const FileCounts counts = pipeline_.end_file();
     tell_file_counts(shown, counts);
     if (read && counts.reports == 0) {
@@ -212,9 +207,7 @@ bool Analysis::read_whole_log(int i) {
 // it is made empty through its temporary, then appended to, row by row.
 bool Analysis::start_csv() {
     if (csv_to_standard_output(options_)) {
-#ifdef _WIN32
-        _setmode(_fileno(stdout), _O_BINARY);  // LF as in a CSV file
-#endif
+        write_standard_output_as_is();  // LF as in a CSV file
         csv_ = stdout;
     } else if (!outputs_.wanted(OutputKind::csv)) {
         return true;
@@ -222,7 +215,7 @@ bool Analysis::start_csv() {
         if (!outputs_.commit(OutputKind::csv)) {
             return false;
         }
-        live_csv_open_ = begin_live_csv(live_csv_, options_.csv_file, outputs_.destination(OutputKind::csv));
+        live_csv_open_ = begin_live_csv(live_csv_, system_, options_.csv_file, outputs_.destination(OutputKind::csv));
         return live_csv_open_;
     } else {
         csv_ = outputs_.file(OutputKind::csv);
@@ -317,7 +310,7 @@ void Analysis::follow() {
         }
         // The rows as they come.
         if (a.live_csv_open_) {
-            flush_live_csv(a.live_csv_);
+            a.live_csv_.flush();
         } else if (a.csv_ != nullptr) {
             flush_csv(a.csv_);
         }
@@ -348,7 +341,7 @@ void Analysis::follow() {
         a.rewrite_outputs(s);
     };
     const LiveAnalysis live = {this, read_lines, end_file, publish};
-    follow_log(options_.logs[options_.log_count - 1], options_.interval_seconds, read_block_.get(), live);
+    follow_log(system_, options_.logs[options_.log_count - 1], options_.interval_seconds, read_block_.get(), live);
 }
 
 int Analysis::run() {
@@ -389,7 +382,7 @@ int Analysis::run() {
     }
     if (options_.follow) {
         // The rows were written in place as they came.
-        if (live_csv_open_ && !end_live_csv(live_csv_)) {
+        if (live_csv_open_ && !live_csv_.end()) {
             failed_ = true;
         }
         live_csv_open_ = false;
@@ -413,14 +406,14 @@ int Analysis::run() {
 
 // Every log is checked before any is read. The followed log may not be
 // there yet: tickwatch makes it at its first line, and the loop waits.
-bool check_logs(const AnalyzeOptions &options, const char *const *outputs, int output_count) {
+bool check_logs(FileSystem &system, const AnalyzeOptions &options, const char *const *outputs, int output_count) {
     bool readable = true;
     for (int i = 0; i < options.log_count; ++i) {
         const bool followed = options.follow && i == options.log_count - 1;
         if (followed) {
-            readable = check_followable(options.logs[i], outputs, output_count) && readable;
+            readable = check_followable(system, options.logs[i], outputs, output_count) && readable;
         } else {
-            readable = check_readable(options.logs[i]) && readable;
+            readable = check_readable(system, options.logs[i]) && readable;
         }
     }
     return readable;
@@ -441,20 +434,12 @@ int run_analyze(int argc, char **argv) {
         std::printf("tickwatch-analyze %s\n", BUILT_IN_VERSION);
         return 0;
     }
-#ifdef SIGPIPE
-    // A reader of standard output that goes away is a write that fails,
-    // said as such, and the outputs' temporaries are removed.
-    std::signal(SIGPIPE, SIG_IGN);
-#endif
-#ifdef _WIN32
-    // File names in the ANSI code page, as the run-time's own functions
-    // take them, for std::filesystem too.
-    std::setlocale(LC_CTYPE, "");
-#endif
+    set_up_process();
     // Before any log is read: Ctrl+C ends a --follow as documented, and
     // any other run without leaving its outputs' temporaries behind.
     catch_stop_signals();
-    OutputSet outputs;
+    FileSystem &system = native_file_system();
+    OutputSet outputs(system);
     outputs.name(OutputKind::csv, csv_to_standard_output(options) ? nullptr : options.csv_file);
     outputs.name(OutputKind::svg, options.svg_file);
     outputs.name(OutputKind::html, options.html_file);
@@ -463,8 +448,8 @@ int run_analyze(int argc, char **argv) {
     const int target_count = outputs.targets(targets);
     // Before anything is opened for writing; and every output before any
     // log is read, with --follow too.
-    if (!check_output_names(targets, target_count, options.logs, options.log_count) ||
-        !check_logs(options, targets, target_count) || !outputs.open_all()) {
+    if (!check_output_names(system, targets, target_count, options.logs, options.log_count) ||
+        !check_logs(system, options, targets, target_count) || !outputs.open_all()) {
         return EXIT_TROUBLE;
     }
     // Large: kept off the stack.

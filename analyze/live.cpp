@@ -2,49 +2,23 @@
 
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <thread>
+#include <memory>
 
 #include "analyze/files/follow.h"
 
 // Polls four times a second. Lines that reach a log after the last poll
 // before it is renamed are never read (the file is not held open to see
-// them): the shorter the period, the rarer that is. Sleeps in slices short
-// enough that Ctrl+C is answered at once as a person sees it.
+// them): the shorter the period, the rarer that is.
 constexpr int POLL_PERIOD_MS = 250;
-constexpr int SLEEP_SLICE_MS = 50;
-
-static volatile std::sig_atomic_t stop_signal_seen = 0;
-
-extern "C" void on_stop_signal(int /*signal*/) { stop_signal_seen = 1; }
-
-void catch_stop_signals() {
-    stop_signal_seen = 0;
-    std::signal(SIGINT, on_stop_signal);
-    std::signal(SIGTERM, on_stop_signal);
-#ifdef SIGBREAK
-    std::signal(SIGBREAK, on_stop_signal);
-#endif
-}
-
-bool stop_requested() { return stop_signal_seen != 0; }
-
-void request_stop() { stop_signal_seen = 1; }
-
-static void sleep_unless_stopped(int ms) {
-    for (int slept = 0; slept < ms && !stop_requested(); slept += SLEEP_SLICE_MS) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(SLEEP_SLICE_MS));
-    }
-}
 
 // Large, and needed once: kept out of the stack.
 static FollowedLog followed;
 
-void follow_log(const char *name, int interval_seconds, char *block, const LiveAnalysis &analysis) {
+void follow_log(FileSystem &system, const char *name, int interval_seconds, char *block, const LiveAnalysis &analysis) {
     using Clock = std::chrono::steady_clock;
-    start_following(followed, name, block);
+    start_following(followed, system, name, block);
     const auto interval = std::chrono::seconds(interval_seconds);
     auto next_publication = Clock::now();  // at once, once the log is read
     int reported_error = 0;
@@ -52,7 +26,7 @@ void follow_log(const char *name, int interval_seconds, char *block, const LiveA
     for (;;) {
         // (A stop is looked at after the poll: what the log held then is read.)
         const bool stopping = stop_requested();
-        std::FILE *file = nullptr;
+        std::unique_ptr<File> file;
         bool dropped_partial_line = false;
         const bool read_before = followed.opened_before;
         const PollResult poll = poll_followed_log(followed, file, dropped_partial_line);
@@ -85,7 +59,7 @@ void follow_log(const char *name, int interval_seconds, char *block, const LiveA
                 std::fprintf(stderr, "tickwatch-analyze: %s: truncated, read on from its new end\n", name);
             }
             analysis.read_lines(analysis.context, followed.reader, name);
-            std::fclose(file);
+            file.reset();
         }
         if (stopping) {
             break;

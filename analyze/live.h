@@ -3,6 +3,7 @@
 #pragma once
 
 #include "analyze/files/log_reader.h"
+#include "analyze/files/system.h"
 
 // What the loop asks of the analysis; context is handed back to each.
 struct LiveAnalysis {
@@ -16,15 +17,8 @@ struct LiveAnalysis {
     void (*publish)(void *context);
 };
 
-// Polls the log by its name at least once a second until SIGINT or SIGTERM
-// (Ctrl+C or Ctrl+Break on Windows), then ends the file. The caller writes
-// the final outputs. block: READ_BLOCK_SIZE characters.
-void follow_log(const char *name, int interval_seconds, char *block, const LiveAnalysis &analysis);
-
-// The signal only sets a flag; the loop ends at its next look. Installed
-// when the program starts, so that a stop while the earlier logs are read
-// ends it in the same way.
-void catch_stop_signals();
-bool stop_requested();
-// The same from within: the loop ends as at Ctrl+C.
-void request_stop();
+// Polls the log by its name at least once a second until a stop is
+// requested (stop_requested(): SIGINT or SIGTERM, Ctrl+C or Ctrl+Break on
+// Windows, or request_stop()), then ends the file. The caller writes the
+// final outputs. block: READ_BLOCK_SIZE characters.
+void follow_log(FileSystem &system, const char *name, int interval_seconds, char *block, const LiveAnalysis &analysis);

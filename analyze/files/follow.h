@@ -22,18 +22,20 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
+#include <memory>
 
 #include "analyze/files/log_reader.h"
+#include "analyze/files/system.h"
 
 constexpr size_t FINGERPRINT_SIZE = 512;
 
 struct FollowedLog {
+    FileSystem *system;
     const char *name;
     LogReader reader;  // waits for the end of a last line cut short
     unsigned char fingerprint[FINGERPRINT_SIZE];
     size_t fingerprint_length;  // grows with the file up to FINGERPRINT_SIZE
-    bool has_identity;
+    bool has_identity;          // device and inode tell the file (not on Windows)
     uint64_t device;
     uint64_t inode;
     bool opened_before;  // a file by the name has been read
@@ -49,11 +51,11 @@ enum class PollResult {
 };
 
 // block: READ_BLOCK_SIZE characters, the reader's.
-void start_following(FollowedLog &log, const char *name, char *block);
+void start_following(FollowedLog &log, FileSystem &system, const char *name, char *block);
 
 // Opens the file by the name and leaves log.reader ready to read what is
 // new; the caller reads lines until ReadResult::end, then closes file
-// (given with same_file, truncated and new_file only). With new_file or
+// (open with same_file, truncated and new_file only). With new_file or
 // truncated, a last line that was still waiting for its end is dropped:
 // dropped_partial_line tells.
-PollResult poll_followed_log(FollowedLog &log, std::FILE *&file, bool &dropped_partial_line);
+PollResult poll_followed_log(FollowedLog &log, std::unique_ptr<File> &file, bool &dropped_partial_line);

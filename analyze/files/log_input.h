@@ -2,25 +2,24 @@
 // opened one at a time. "-" is standard input.
 #pragma once
 
-#include <cstdio>
+#include <memory>
+
+#include "analyze/files/system.h"
 
 // "tickwatch-analyze: NAME: PROBLEM: REASON" on standard error; without
 // ": REASON" when the reason is empty.
 void report_problem(const char *name, const char *problem, const char *reason);
 
-bool is_standard_input(const char *name);
 // The name as the outputs show it: standard input by its name.
 const char *shown_log_name(const char *name);
 
 // Whether a log can be read, checked without opening it (a named pipe is
 // read once); the reason is reported if not.
-bool check_readable(const char *name);
+bool check_readable(FileSystem &system, const char *name);
 // With --follow, the last log: a regular file, or none yet; one not there
 // yet is no output either.
-bool check_followable(const char *name, const char *const *outputs, int output_count);
+bool check_followable(FileSystem &system, const char *name, const char *const *outputs, int output_count);
 
 // Opens a log to read it through, standard input as it is; nullptr, with
-// the reason reported, if it cannot be. close_log closes it (but not
-// standard input).
-std::FILE *open_log(const char *name);
-void close_log(std::FILE *file);
+// the reason reported, if it cannot be.
+std::unique_ptr<File> open_log(FileSystem &system, const char *name);

@@ -1,10 +1,8 @@
 #include "analyze/files/log_reader.h"
 
-#include <sys/stat.h>
-
 #include <cstring>
 
-void start_reading(LogReader &reader, std::FILE *file, char *block) {
+void start_reading(LogReader &reader, File *file, char *block) {
     reader.file = file;
     reader.block = block;
     reader.begin = 0;
@@ -25,28 +23,31 @@ uint64_t extend_content_hash(uint64_t hash, const char *bytes, size_t count) {
     return hash;
 }
 
-void continue_reading(LogReader &reader, std::FILE *file) {
+void continue_reading(LogReader &reader, File *file) {
     reader.file = file;
     reader.at_end_of_file = false;
 }
 
+namespace {
+
 // Moves the unread rest to the front of the block and fills up behind it.
 // False on a read error.
-static bool refill(LogReader &reader) {
+bool refill(LogReader &reader) {
     const size_t rest = reader.end - reader.begin;
     if (rest > 0 && reader.begin > 0) {
         std::memmove(reader.block, reader.block + reader.begin, rest);
     }
     reader.begin = 0;
     reader.end = rest;
-    const size_t count = std::fread(reader.block + rest, 1, READ_BLOCK_SIZE - rest, reader.file);
+    size_t count = 0;
+    const bool read = reader.file->read(reader.block + rest, READ_BLOCK_SIZE - rest, count);
     if (reader.hashes_content) {
         reader.content_hash = extend_content_hash(reader.content_hash, reader.block + reader.end, count);
     }
     reader.end += count;
     reader.bytes_read += count;
     if (count < READ_BLOCK_SIZE - rest) {
-        if (std::ferror(reader.file) != 0) {
+        if (!read) {
             return false;
         }
         reader.at_end_of_file = true;
@@ -54,13 +55,14 @@ static bool refill(LogReader &reader) {
     return true;
 }
 
-static void skip_byte_order_mark(const LogReader &reader, const char *&text, size_t &length) {
-    static const char mark[] = "\xEF\xBB\xBF";
-    if (reader.line_number == 1 && length >= 3 && std::memcmp(text, mark, 3) == 0) {
+void skip_byte_order_mark(const LogReader &reader, const char *&text, size_t &length) {
+    if (reader.line_number == 1 && length >= 3 && std::memcmp(text, "\xEF\xBB\xBF", 3) == 0) {
         text += 3;
         length -= 3;
     }
 }
+
+}  // namespace
 
 ReadResult read_line(LogReader &reader, const char *&text, size_t &length) {
     for (;;) {
@@ -108,18 +110,4 @@ ReadResult read_line(LogReader &reader, const char *&text, size_t &length) {
             return ReadResult::error;
         }
     }
-}
-
-bool find_file(const char *name, FileKind &kind) {
-    // (The 64-bit form on Windows: the plain one fails on files beyond 2 GB.)
-#ifdef _WIN32
-    struct _stat64 status = {};
-    const bool found = _stat64(name, &status) == 0;
-#else
-    struct stat status = {};
-    const bool found = stat(name, &status) == 0;
-#endif
-    const auto type = status.st_mode & S_IFMT;
-    kind = type == S_IFREG ? FileKind::regular : type == S_IFDIR ? FileKind::directory : FileKind::other;
-    return found;
 }

@@ -4,7 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
+
+#include "analyze/files/system.h"
 
 // No line tickwatch writes comes near this (its lines are at most 255
 // characters); longer ones are skipped unread.
@@ -12,7 +13,7 @@ constexpr size_t MAX_LINE_LENGTH = 4096;
 constexpr size_t READ_BLOCK_SIZE = size_t{1} << 20;
 
 struct LogReader {
-    std::FILE *file;
+    File *file;
     char *block;        // READ_BLOCK_SIZE characters
     size_t begin, end;  // the part of the block not yet returned
     bool at_end_of_file;
@@ -42,21 +43,12 @@ enum class ReadResult {
 };
 
 // The reader takes over file and block; neither is released by the reader.
-void start_reading(LogReader &reader, std::FILE *file, char *block);
+void start_reading(LogReader &reader, File *file, char *block);
 
 // Reading on after the end of the file, from bytes_read of file (positioned
 // there), which takes the place of the one before.
-void continue_reading(LogReader &reader, std::FILE *file);
+void continue_reading(LogReader &reader, File *file);
 
 // The next line: its text stays valid until the next call. A UTF-8 byte
 // order mark before the first line (an editor's) is left out.
 ReadResult read_line(LogReader &reader, const char *&text, size_t &length);
-
-enum class FileKind {
-    regular,
-    directory,
-    other,  // a pipe, a device
-};
-
-// What is by that name; false with errno set when there is nothing.
-bool find_file(const char *name, FileKind &kind);

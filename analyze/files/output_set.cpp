@@ -16,7 +16,7 @@ int OutputSet::targets(const char *out[OUTPUT_KINDS]) const {
 
 bool OutputSet::open_all() {
     for (int i = 0; i < OUTPUT_KINDS; ++i) {
-        if (targets_[i] != nullptr && !open_output_file(files_[i], targets_[i])) {
+        if (targets_[i] != nullptr && !open_output_file(system_, files_[i], targets_[i])) {
             discard_all();
             return false;
         }
@@ -24,7 +24,7 @@ bool OutputSet::open_all() {
     return true;
 }
 
-bool OutputSet::open(OutputKind kind) { return open_output_file(files_[index(kind)], targets_[index(kind)]); }
+bool OutputSet::open(OutputKind kind) { return open_output_file(system_, files_[index(kind)], targets_[index(kind)]); }
 
 bool OutputSet::commit(OutputKind kind) { return commit_output_file(files_[index(kind)]); }
 

@@ -8,13 +8,14 @@
 #include <cstdio>
 
 #include "analyze/files/output_file.h"
+#include "analyze/files/system.h"
 
 enum class OutputKind { csv, svg, html, metrics };
 constexpr int OUTPUT_KINDS = 4;
 
 class OutputSet {
   public:
-    OutputSet() = default;
+    explicit OutputSet(FileSystem &system) : system_(system) {}
     OutputSet(const OutputSet &) = delete;
     OutputSet &operator=(const OutputSet &) = delete;
     ~OutputSet();
@@ -49,6 +50,7 @@ class OutputSet {
     static int index(OutputKind kind) { return static_cast<int>(kind); }
     void discard_all();
 
+    FileSystem &system_;
     const char *targets_[OUTPUT_KINDS] = {};
     OutputFile files_[OUTPUT_KINDS] = {};
 };

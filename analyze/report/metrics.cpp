@@ -4,21 +4,6 @@
 
 #include "analyze/report/escape.h"
 
-const char *file_name_of(const char *path) {
-    const char *name = path;
-    for (const char *c = path; *c != '\0'; ++c) {
-#ifdef _WIN32
-        const bool separator = *c == '/' || *c == '\\' || *c == ':';
-#else
-        const bool separator = *c == '/';
-#endif
-        if (separator) {
-            name = c + 1;
-        }
-    }
-    return name;
-}
-
 void count_difference_size(DifferenceSizeBuckets &histogram, double difference_ms) {
     const double size = std::fabs(difference_ms);
     ++histogram.samples;

@@ -51,7 +51,4 @@ struct MetricsFigures {
     OadevPoint oadev[MAX_OADEV_POINTS];
 };
 
-// The part of a path after its last directory separator.
-const char *file_name_of(const char *path);
-
 void write_metrics(std::FILE *out, const MetricsFigures &figures);

@@ -1,7 +1,6 @@
 // Reading a log in blocks: every line whole, whatever the block edges.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <memory>
 #include <random>
 #include <string>
@@ -9,6 +8,7 @@
 #include <vector>
 
 #include "analyze/files/log_reader.h"
+#include "tests/support/fake_file_system.h"
 
 namespace {
 
@@ -19,12 +19,12 @@ struct ReadBack {
 };
 
 ReadBack read_back(const std::string &text) {
-    std::FILE *file = std::tmpfile();
-    std::fwrite(text.data(), 1, text.size(), file);
-    std::rewind(file);
+    FakeFileSystem files;
+    files.write("a.log", text);
+    const std::unique_ptr<File> file = files.open_to_read("a.log");
     auto block = std::make_unique<char[]>(READ_BLOCK_SIZE);
     LogReader reader;
-    start_reading(reader, file, block.get());
+    start_reading(reader, file.get(), block.get());
     ReadBack back;
     for (;;) {
         const char *line = nullptr;
@@ -36,7 +36,6 @@ ReadBack read_back(const std::string &text) {
         back.lines.emplace_back(result, result == ReadResult::too_long ? "" : std::string(line, length));
         back.numbers.push_back(reader.line_number);
     }
-    std::fclose(file);
     return back;
 }
 

@@ -24,8 +24,9 @@ bool outputs_allowed(std::vector<std::string> outputs, std::vector<std::string> 
         log_names.push_back(name.c_str());
     }
     testing::internal::CaptureStderr();
-    const bool allowed = check_output_names(output_names.data(), static_cast<int>(output_names.size()),
-                                            log_names.data(), static_cast<int>(log_names.size()));
+    const bool allowed =
+        check_output_names(native_file_system(), output_names.data(), static_cast<int>(output_names.size()),
+                           log_names.data(), static_cast<int>(log_names.size()));
     const std::string err = testing::internal::GetCapturedStderr();
     if (said != nullptr) {
         *said = err;
@@ -55,10 +56,14 @@ TEST(AnalyzeOutputFile, AnOutputThatIsALogOrAnotherOutputIsRefusedByIdentity) {
     EXPECT_FALSE(outputs_allowed({dir.file("sub/x"), dir.file("x"), dir.file("sub/./x")}, {log}));
     write_file(dir.file("x"), "");
     EXPECT_FALSE(outputs_allowed({dir.file("x"), dir.file("sub/../x")}, {log}));
+    EXPECT_STREQ(file_name_of("logs/day 1/clock.log"), "clock.log");
+    EXPECT_STREQ(file_name_of("clock.log"), "clock.log");
 #ifdef _WIN32
     // Names differing in case name one file.
     EXPECT_FALSE(outputs_allowed({dir.file("IN.LOG")}, {log}));
     EXPECT_FALSE(outputs_allowed({dir.file("y"), dir.file("Y")}, {log}));
+    EXPECT_STREQ(file_name_of("C:\\logs\\clock.log"), "clock.log");
+    EXPECT_STREQ(file_name_of("D:clock.log"), "clock.log");
 #endif
 }
 
@@ -72,8 +77,8 @@ TEST(AnalyzeOutputFile, TheTargetIsReplacedOnlyOnCommitAndNothingIsLeftBehind) {
     static OutputFile second;
     // Two at once (two runs, or a run and its next interval) never share a
     // temporary; the one committed last is what stays.
-    ASSERT_TRUE(open_output_file(first, target.c_str()));
-    ASSERT_TRUE(open_output_file(second, target.c_str()));
+    ASSERT_TRUE(open_output_file(native_file_system(), first, target.c_str()));
+    ASSERT_TRUE(open_output_file(native_file_system(), second, target.c_str()));
     EXPECT_STRNE(first.temporary, second.temporary);
     std::fputs("first", first.file);
     std::fputs("second", second.file);
@@ -85,7 +90,7 @@ TEST(AnalyzeOutputFile, TheTargetIsReplacedOnlyOnCommitAndNothingIsLeftBehind) {
     EXPECT_EQ(files_in(dir.path), only_target);
     // Again and again, as for every interval of a run that goes on.
     for (const char *text : {"one", "two"}) {
-        ASSERT_TRUE(open_output_file(first, target.c_str()));
+        ASSERT_TRUE(open_output_file(native_file_system(), first, target.c_str()));
         std::fputs(text, first.file);
         ASSERT_TRUE(commit_output_file(first));
         EXPECT_EQ(read_file(target), text);
@@ -98,14 +103,14 @@ TEST(AnalyzeOutputFile, TheTargetIsReplacedOnlyOnCommitAndNothingIsLeftBehind) {
 #else
     const char *device = "/dev/null";
 #endif
-    ASSERT_TRUE(open_output_file(first, device));
+    ASSERT_TRUE(open_output_file(native_file_system(), first, device));
     EXPECT_STREQ(first.temporary, "");
     std::fputs("gone", first.file);
     EXPECT_TRUE(commit_output_file(first));
 
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(open_output_file(first, dir.path.c_str()));
-    EXPECT_FALSE(open_output_file(first, dir.file("missing/x.csv").c_str()));
+    EXPECT_FALSE(open_output_file(native_file_system(), first, dir.path.c_str()));
+    EXPECT_FALSE(open_output_file(native_file_system(), first, dir.file("missing/x.csv").c_str()));
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find(dir.path + ": cannot write: it is a directory\n"), std::string::npos) << err;
     EXPECT_NE(err.find("missing/x.csv: cannot write: "), std::string::npos) << err;

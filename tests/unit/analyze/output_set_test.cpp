@@ -1,5 +1,5 @@
 // The outputs as one set: replaced together or not at all, and nothing
-// left behind, however the set ends.
+// left behind, however the set ends and whatever the disk does.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -7,60 +7,75 @@
 #include <vector>
 
 #include "analyze/files/output_set.h"
-#include "tests/support/child_process.h"
+#include "tests/support/fake_file_system.h"
 
 namespace {
 
+using Names = std::vector<std::string>;
+
 TEST(AnalyzeOutputSet, TargetsAreReplacedTogetherOrNotAtAllAndNothingIsLeftBehind) {
-    ScratchDirectory dir;
-    const std::string csv = dir.file("a.csv");
-    const std::string svg = dir.file("b.svg");
-    write_file(csv, "old");
+    FakeFileSystem files;
+    files.make_directory("out");
+    files.write("out/a.csv", "old");
     {
-        OutputSet outputs;
-        outputs.name(OutputKind::csv, csv.c_str());
-        outputs.name(OutputKind::svg, svg.c_str());
+        OutputSet outputs(files);
+        outputs.name(OutputKind::csv, "out/a.csv");
+        outputs.name(OutputKind::svg, "b.svg");
         EXPECT_FALSE(outputs.wanted(OutputKind::html));
         const char *targets[OUTPUT_KINDS];
         ASSERT_EQ(outputs.targets(targets), 2);
-        EXPECT_EQ(targets[1], svg.c_str());
+        EXPECT_STREQ(targets[1], "b.svg");
         ASSERT_TRUE(outputs.open_all());
         std::fputs("new", outputs.file(OutputKind::csv));
-        EXPECT_EQ(files_in(dir.path).size(), 3U) << "the target and two temporaries";
+        EXPECT_EQ(files.files().size(), 3U) << "the target and two temporaries";
         EXPECT_FALSE(outputs.commit_all(false));
-        EXPECT_EQ(files_in(dir.path), std::vector<std::string>({"a.csv"}));
-        EXPECT_EQ(read_file(csv), "old");
+        EXPECT_EQ(files.files(), Names{"out/a.csv"});
 
         // Opened again, and gone with the set: as a run that ends early.
         ASSERT_TRUE(outputs.open_all());
         std::fputs("new", outputs.file(OutputKind::csv));
     }
-    EXPECT_EQ(files_in(dir.path), std::vector<std::string>({"a.csv"}));
-    EXPECT_EQ(read_file(csv), "old");
+    EXPECT_EQ(files.files(), Names{"out/a.csv"});
+    EXPECT_EQ(files.text("out/a.csv"), "old");
 
     // One committed on its own (as --follow does at each interval), then
-    // the set; and one that cannot be opened takes the others back.
-    OutputSet outputs;
-    outputs.name(OutputKind::csv, csv.c_str());
-    outputs.name(OutputKind::svg, svg.c_str());
+    // the set.
+    OutputSet outputs(files);
+    outputs.name(OutputKind::csv, "out/a.csv");
+    outputs.name(OutputKind::svg, "b.svg");
     ASSERT_TRUE(outputs.open_all());
     std::fputs("chart 1", outputs.file(OutputKind::svg));
     ASSERT_TRUE(outputs.commit(OutputKind::svg));
     EXPECT_EQ(outputs.file(OutputKind::svg), nullptr);
-    EXPECT_EQ(read_file(svg), "chart 1");
+    EXPECT_EQ(files.text("b.svg"), "chart 1");
     ASSERT_TRUE(outputs.open(OutputKind::svg));
     std::fputs("chart 2", outputs.file(OutputKind::svg));
     std::fputs("rows", outputs.file(OutputKind::csv));
     EXPECT_TRUE(outputs.commit_all(true));
-    EXPECT_EQ(read_file(svg), "chart 2");
-    EXPECT_EQ(read_file(csv), "rows");
+    EXPECT_EQ(files.text("out/a.csv"), "rows");
 
-    const std::string missing = dir.file("missing/c.html");
-    outputs.name(OutputKind::html, missing.c_str());
+    // A disk full when the temporaries are written out, their directory
+    // gone before they replace the targets, or one that cannot be opened:
+    // none replaced, none left.
     testing::internal::CaptureStderr();
+    ASSERT_TRUE(outputs.open_all());
+    std::fputs("new rows", outputs.file(OutputKind::csv));
+    files.room = 4;
+    EXPECT_FALSE(outputs.commit_all(true));
+    EXPECT_EQ(files.files(), (Names{"b.svg", "out/a.csv"}));
+    files.room = UINT64_MAX;
+    ASSERT_TRUE(outputs.open_all());
+    files.remove_directory("out");
+    EXPECT_FALSE(outputs.commit_all(true));
+    files.make_directory("out");
+    outputs.name(OutputKind::html, "missing/c.html");
     EXPECT_FALSE(outputs.open_all());
-    EXPECT_NE(testing::internal::GetCapturedStderr().find(missing + ": cannot write: "), std::string::npos);
-    EXPECT_EQ(files_in(dir.path), std::vector<std::string>({"a.csv", "b.svg"}));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "tickwatch-analyze: out/a.csv: cannot write: No space left on device\n"
+              "tickwatch-analyze: out/a.csv: cannot write: No such file or directory\n"
+              "tickwatch-analyze: missing/c.html: cannot write: No such file or directory\n");
+    EXPECT_EQ(files.files(), Names{"b.svg"});
+    EXPECT_EQ(files.text("b.svg"), "chart 2");
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "analyze/pipeline.h"
 #include "clock/log_format.h"
+#include "tests/support/fake_file_system.h"
 #include "tests/support/report_text.h"
 
 namespace {
@@ -231,22 +232,20 @@ TEST(AnalyzePipeline, ATimeWindowLeavesOutTheSamplesOutsideItAndCutsTheRunsAtIts
 TEST(AnalyzePipeline, LinesLeftOutAreToldAndCountedPerFile) {
     // Read from a file: a line too long, report lines tickwatch cannot have
     // written, and a last line without its end.
-    std::FILE *file = std::tmpfile();
-    ASSERT_NE(file, nullptr);
+    FakeFileSystem files;
     const std::string wrong_marker = report(1, 0.5) + STEP_MARKER;
     const std::string text = report(0, 0.5) + "\r\n" + "garbage\n" + std::string(5000, 'x') + "\n" + wrong_marker +
                              "\n" + report(2, 0.5) + "\n" + report(3, 0.5);
-    std::fputs(text.c_str(), file);
-    std::rewind(file);
+    files.write("x.log", text);
+    const std::unique_ptr<File> file = files.open_to_read("x.log");
     auto block = std::make_unique<char[]>(READ_BLOCK_SIZE);
     LogReader reader;
-    start_reading(reader, file, block.get());
+    start_reading(reader, file.get(), block.get());
 
     Told told;
     Pipeline pipeline(PipelineSettings{}, listener_of(told));
     pipeline.begin_file("x.log");
     EXPECT_TRUE(pipeline.read_lines(reader));
-    std::fclose(file);
     // (LineIssue: too_long 0, not_understood 2, wrong_marker 4, no_line_end 6.)
     EXPECT_EQ(told.skipped, std::vector<std::string>({"x.log:2 2 1", "x.log:3 0 2", "x.log:4 4 3", "x.log:6 6 3"}));
     EXPECT_EQ(pipeline.snapshot().unrecognised_lines, 3U) << "the open file's counted in";
@@ -286,21 +285,19 @@ TEST(AnalyzePipeline, SamplesOutOfStepAreToldAndCountedPerFile) {
 // Ctrl+C while a log is read whole: the reading stops at the next line, and
 // what was read counts.
 TEST(AnalyzePipeline, ReadingStopsWhenAskedToAndKeepsWhatWasRead) {
-    std::FILE *file = std::tmpfile();
-    ASSERT_NE(file, nullptr);
+    FakeFileSystem files;
     for (int i = 0; i < 10; ++i) {
-        std::fputs((report(i, 0.5) + "\n").c_str(), file);
+        files.write("x.log", report(i, 0.5) + "\n", true);
     }
-    std::rewind(file);
+    const std::unique_ptr<File> file = files.open_to_read("x.log");
     auto block = std::make_unique<char[]>(READ_BLOCK_SIZE);
     LogReader reader;
-    start_reading(reader, file, block.get());
+    start_reading(reader, file.get(), block.get());
     Told told;
     Pipeline pipeline(PipelineSettings{}, listener_of(told));
     pipeline.begin_file("x.log");
     static int asked = 0;
     EXPECT_TRUE(pipeline.read_lines(reader, [] { return ++asked > 4; }));
-    std::fclose(file);
     EXPECT_EQ(pipeline.end_file().reports, 4U);
     EXPECT_EQ(told.samples, 4);
 }
