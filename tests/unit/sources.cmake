@@ -19,6 +19,7 @@ set(UNIT_TEST_SOURCES
   analyze/figures_test.cpp
   analyze/follow_test.cpp
   analyze/frequency_test.cpp
+  analyze/live_csv_test.cpp
   analyze/log_line_test.cpp
   analyze/log_reader_test.cpp
   analyze/metrics_test.cpp
