@@ -47,13 +47,6 @@ class BadInput(AnalyzeTestCase):
             self.assertEqual(done.stdout, b"")
             self.assertEqual(open(log, "rb").read(), data, args)
 
-    def test_two_outputs_in_one_file_are_refused(self):
-        log = self.big_log("in.log")
-        _, err = self.analyze("--csv", self.path("x"), "--svg", self.path("x"), log, status=2)
-        self.assertIn("x: the same file as the output %s" % self.path("x"), err)
-        self.analyze("--html", self.path("x"), "--csv", self.path("./x"), log, status=2)
-        self.assertFalse(os.path.exists(self.path("x")))
-
     def test_a_run_that_fails_leaves_existing_outputs_as_they_were(self):
         log = self.big_log("in.log")
         keep = self.write("keep.csv", b"kept\n")

@@ -4,7 +4,6 @@ collecting its metrics."""
 import json
 import os
 import re
-import shutil
 import signal
 import socket
 import subprocess
@@ -175,82 +174,6 @@ class Follow(AnalyzeTestCase):
         # far at each interval counts nothing twice.
         self.assertEqual(json.loads(out), self.analyze_json(self.path("clock.log"))[0])
         self.assertRegex(err, r"^\d{4}-\d\d-\d\dT[\d:.]+Z  samples 12  steps 0  missing 0  ")
-
-    def csv_rows(self, name):
-        """The CSV's lines, each checked whole: ten fields and a line end."""
-        with open(name, "rb") as f:
-            data = f.read().decode()
-        self.assertTrue(data == "" or data.endswith("\n"), "a row cut short: %r" % data[-100:])
-        rows = data.splitlines()
-        for row in rows:
-            self.assertEqual(row.count(","), 9, "a torn row: %r" % row)
-        return rows
-
-    def test_a_full_disk_keeps_every_csv_row_whole_and_says_so_when_it_happens(self):
-        disk = self.path("disk")
-        os.mkdir(disk)
-        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", disk],
-                          stderr=subprocess.DEVNULL).returncode != 0:
-            self.skipTest("mounting a small tmpfs needs root")
-        self.addCleanup(lambda: subprocess.run(["umount", "-l", disk]))
-        log = Log()
-        log.add(BANNER, "")
-        log.sample(at=T0)
-        self.write("clock.log", log.bytes())
-        csv = os.path.join(disk, "clock.csv")
-        analyze = self.start_follow("--interval", "1", "--csv", csv, self.path("clock.log"))
-        wait_for(lambda: os.path.exists(csv) and len(self.csv_rows(csv)) == 2, 15, "the first row")
-        # The disk filled up by another writer: only the CSV's last page has room.
-        with open(os.path.join(disk, "filler"), "wb", buffering=0) as filler:
-            try:
-                while True:
-                    filler.write(b"x" * 4096)
-            except OSError:
-                pass
-        for _ in range(300):
-            log.sample()
-        with open(self.path("clock.log"), "wb") as f:
-            f.write(log.bytes())
-        wait_for(lambda: "clock.csv: cannot write: No space left on device" in self.read_text("err"), 15,
-                 "the failure told as it happens")
-        written = self.csv_rows(csv)
-        self.assertLess(len(written), 1 + 301)
-
-        os.remove(os.path.join(disk, "filler"))
-        wait_for(lambda: len(self.csv_rows(csv)) == 1 + 301, 15, "the rows kept, written")
-        rows = self.csv_rows(csv)
-        self.assertEqual(rows[:len(written)], written)
-        times = [row.split(",")[0] for row in rows[1:]]
-        self.assertEqual(len(set(times)), 301, "every row once")
-        self.assertEqual(times, sorted(times))
-        status, _, err = self.stop(analyze)
-        self.assertEqual(status, 0, err)
-        self.assertIn("clock.csv: written again, no row lost\n", err)
-
-    def test_a_csv_deleted_with_its_directory_is_made_again_by_its_name(self):
-        sub = self.path("sub")
-        os.mkdir(sub)
-        log = Log()
-        log.add(BANNER, "")
-        log.sample(at=T0)
-        with open(os.path.join(sub, "c.log"), "wb") as f:
-            f.write(log.bytes())
-        csv = os.path.join(sub, "c.csv")
-        analyze = self.start_follow("--interval", "1", "--csv", csv, os.path.join(sub, "c.log"))
-        wait_for(lambda: os.path.exists(csv) and len(self.csv_rows(csv)) == 2, 15, "the first row")
-        shutil.rmtree(sub)
-        wait_for(lambda: "waiting for it" in self.read_text("err"), 15, "the log missed")
-        os.mkdir(sub)
-        log = Log()
-        log.add(BANNER, "")
-        log.sample(at=T0 + 60_000)
-        log.sample()
-        with open(os.path.join(sub, "c.log"), "wb") as f:
-            f.write(log.bytes())
-        wait_for(lambda: os.path.exists(csv) and len(self.csv_rows(csv)) == 3, 15, "the CSV made again")
-        self.assertTrue(self.csv_rows(csv)[0].startswith("utc_time,run,"), "its header first")
-        status, _, err = self.stop(analyze)
-        self.assertEqual(status, 0, err)
 
     def test_ctrl_c_while_an_earlier_log_is_read_still_ends_it_as_documented(self):
         log = Log()
