@@ -29,7 +29,7 @@ Pipeline::Pipeline(const PipelineSettings &settings, const PipelineListener &lis
     if (settings.keep_report) {
         phase_chart_ = zeroed<ChartData>();
         phase_time_chart_ = zeroed<ChartData>();
-        listed_runs_ = zeroed<ReportRun>(REPORT_LISTED_RUNS);
+        listed_runs_ = zeroed<RunRecord>(REPORT_LISTED_RUNS);
     }
     restart();
 }
@@ -96,7 +96,7 @@ void Pipeline::close_run() {
     add_episode_totals(file_episodes_, episodes.totals);
     ++file_runs_;
     if (listed_runs_ && listed_run_count_ < REPORT_LISTED_RUNS) {
-        listed_runs_.get()[listed_run_count_++] = ReportRun{run_, figures, episodes};
+        listed_runs_.get()[listed_run_count_++] = RunRecord{run_, figures, episodes};
     }
 }
 
@@ -300,7 +300,7 @@ const PipelineSnapshot &Pipeline::snapshot() {
         if (listed_runs_ && listed < REPORT_LISTED_RUNS) {
             // Its slot, until it ends and takes it for good.
             listed_runs_.get()[listed++] =
-                ReportRun{run_, figures_of(run_.statistics, run_differences_.get(), intervals_), *snapshot_episodes_};
+                RunRecord{run_, figures_of(run_.statistics, run_differences_.get(), intervals_), *snapshot_episodes_};
         }
     }
     if (file_ != nullptr) {

@@ -21,13 +21,12 @@
 #include "analyze/accumulate/figures.h"
 #include "analyze/accumulate/file_summary.h"
 #include "analyze/accumulate/phase.h"
+#include "analyze/accumulate/records.h"
 #include "analyze/accumulate/stability.h"
 #include "analyze/accumulate/statistics.h"
 #include "analyze/files/log_reader.h"
 #include "analyze/parse/log_line.h"
 #include "analyze/parse/time_window.h"
-#include "analyze/report/html_report.h"
-#include "analyze/report/metrics.h"
 
 struct PipelineSettings {
     bool keep_chart;    // the difference and the rate over time (for --svg and --html)
@@ -99,7 +98,7 @@ struct PipelineSnapshot {
     const ChartData *rate_chart;        // with keep_chart: the unmarked lines' measured rate, ppm
     const ChartData *phase_chart;       // with keep_report, else nullptr
     const ChartData *phase_time_chart;  // with keep_report: the phase points' times in their segments, s
-    const ReportRun *listed_runs;       // with keep_report: the first REPORT_LISTED_RUNS
+    const RunRecord *listed_runs;       // with keep_report: the first REPORT_LISTED_RUNS
     int listed_run_count;
 };
 
@@ -176,7 +175,7 @@ class Pipeline {
     Buffer<ChartData> rate_chart_;
     Buffer<ChartData> phase_chart_;       // ms within each segment
     Buffer<ChartData> phase_time_chart_;  // s within each segment
-    Buffer<ReportRun> listed_runs_;       // REPORT_LISTED_RUNS
+    Buffer<RunRecord> listed_runs_;       // REPORT_LISTED_RUNS
     int listed_run_count_ = 0;
 
     TimeWindow window_;

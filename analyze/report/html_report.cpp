@@ -199,7 +199,7 @@ void write_stability(std::FILE *out, const ReportRecords &r) {
                "the raw time error: it holds the frequency offset.</p>\n",
                out);
     for (int i = 0; i < r.listed_runs; ++i) {
-        const ReportRun &run = r.listed[i];
+        const RunRecord &run = r.listed[i];
         std::fprintf(out, "<details><summary>Run %ld: \xcf\x84<sub>0</sub> %.6g s</summary>\n",
                      static_cast<long>(run.run.number), run.figures.tau0_s);
         char id[32];

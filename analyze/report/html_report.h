@@ -12,25 +12,17 @@
 #include "analyze/accumulate/episodes.h"
 #include "analyze/accumulate/figures.h"
 #include "analyze/accumulate/file_summary.h"
+#include "analyze/accumulate/records.h"
 #include "analyze/accumulate/statistics.h"
 
-// The runs listed in the tables, and the steps and the adjustment changes:
-// the first ones; the rest are counted.
-constexpr int REPORT_LISTED_RUNS = 20;
+// The steps and the adjustment changes listed in the tables, the first
+// ones (of the runs listed: REPORT_LISTED_RUNS); the rest are counted.
 constexpr int REPORT_LISTED_EVENTS = 100;
-
-// A run as the tables show it: figures_of its statistics and differences,
-// and its correction episodes.
-struct ReportRun {
-    LogRun run;
-    RunFigures figures;
-    RunEpisodes episodes;  // its first MAX_KEPT_EPISODES
-};
 
 struct ReportRecords {
     int32_t runs;  // all of them
     int listed_runs;
-    const ReportRun *listed;  // the first runs, up to REPORT_LISTED_RUNS
+    const RunRecord *listed;  // the first runs, up to REPORT_LISTED_RUNS
     const RunStatistics *total;
     const RunFigures *total_figures;
     const DifferenceCounts *total_counts;  // the unmarked lines' differences

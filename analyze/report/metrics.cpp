@@ -19,17 +19,6 @@ const char *file_name_of(const char *path) {
     return name;
 }
 
-void count_difference_size(DifferenceSizeBuckets &histogram, double difference_ms) {
-    const double size = std::fabs(difference_ms);
-    ++histogram.samples;
-    // From the largest bound down: most samples fall in the first buckets, and stop none.
-    for (int i = DIFFERENCE_BUCKETS - 1; i >= 0 && size <= DIFFERENCE_BUCKET_BOUNDS_MS[i]; --i) {
-        ++histogram.at_most[i];
-    }
-    histogram.abs_sum_ms += size;
-    histogram.square_sum_ms2 += size * size;
-}
-
 static void write_family(std::FILE *out, const char *name, const char *type, const char *help) {
     std::fprintf(out, "# HELP %s %s\n# TYPE %s %s\n", name, help, name, type);
 }

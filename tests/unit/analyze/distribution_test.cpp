@@ -55,4 +55,16 @@ TEST(AnalyzeDistribution, PercentilesByNearestRankExactToTheLastDecimal) {
     EXPECT_EQ(counts->counts[0], 0U) << "cleared";
 }
 
+// A size on a bound is counted at or below it (le); a step beyond all of them.
+TEST(AnalyzeDistribution, DifferenceSizesCountAtOrBelowEachBound) {
+    DifferenceSizeBuckets sizes = {};
+    for (const double difference_ms : {0.001, -0.0011, 0.0, 31.25, -20.0}) {
+        count_difference_size(sizes, difference_ms);
+    }
+    EXPECT_EQ(sizes.at_most[0], 2U);
+    EXPECT_EQ(sizes.at_most[1], 3U);
+    EXPECT_EQ(sizes.at_most[DIFFERENCE_BUCKETS - 1], 4U);
+    EXPECT_EQ(sizes.samples, 5U);
+}
+
 }  // namespace
