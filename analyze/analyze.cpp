@@ -99,6 +99,28 @@ void tell_file_counts(const char *name, const FileCounts &counts) {
     }
 }
 
+// Every log as shown in the outputs.
+std::unique_ptr<const char *[]> shown_names(const AnalyzeOptions &options) {
+    auto names = std::make_unique<const char *[]>(static_cast<size_t>(options.log_count));
+    for (int i = 0; i < options.log_count; ++i) {
+        names.get()[i] = shown_log_name(options.logs[i]);
+    }
+    return names;
+}
+
+// What the chart's and the report's title names: the log, or the first of
+// them.
+std::unique_ptr<char[]> title_of(const AnalyzeOptions &options, const char *const *shown) {
+    constexpr size_t TITLE_SIZE = 512;
+    auto title = std::make_unique<char[]>(TITLE_SIZE);
+    if (options.log_count == 1) {
+        std::snprintf(title.get(), TITLE_SIZE, "%s", shown[0]);
+    } else {
+        std::snprintf(title.get(), TITLE_SIZE, "%s and %d more", shown[0], options.log_count - 1);
+    }
+    return title;
+}
+
 // "-" for the CSV: standard output, which then is the CSV's alone.
 bool csv_to_standard_output(const AnalyzeOptions &options) {
     return options.csv_file != nullptr && std::strcmp(options.csv_file, "-") == 0;
@@ -109,23 +131,14 @@ class Analysis {
   public:
     Analysis(const AnalyzeOptions &options, OutputSet &outputs)
         : options_(options), outputs_(outputs), summary_(csv_to_standard_output(options) ? stderr : stdout),
+          shown_logs_(shown_names(options)), title_(title_of(options, shown_logs_.get())),
           pipeline_(PipelineSettings{outputs.wanted(OutputKind::svg) || outputs.wanted(OutputKind::html),
                                      outputs.wanted(OutputKind::html), options.window,
                                      options.json || outputs.wanted(OutputKind::html) ? StabilityIntervals::all
-                                                                                      : StabilityIntervals::oadev},
+                                                                                      : StabilityIntervals::oadev,
+                                     shown_logs_.get(), options.log_count, title_.get()},
                     listener_for(options)),
-          shown_logs_(std::make_unique<const char *[]>(static_cast<size_t>(options.log_count))),
-          read_block_(std::make_unique<char[]>(READ_BLOCK_SIZE)) {
-        for (int i = 0; i < options.log_count; ++i) {
-            shown_logs_.get()[i] = shown_log_name(options.logs[i]);
-        }
-        // What the chart's title names: the log, or the first of them.
-        if (options.log_count == 1) {
-            std::snprintf(title_, sizeof title_, "%s", shown_logs_.get()[0]);
-        } else {
-            std::snprintf(title_, sizeof title_, "%s and %d more", shown_logs_.get()[0], options.log_count - 1);
-        }
-    }
+          read_block_(std::make_unique<char[]>(READ_BLOCK_SIZE)) {}
 
     // Returns the exit status.
     int run();
@@ -144,20 +157,18 @@ class Analysis {
             write_live_csv_row(a.live_csv_, sample, run);
         }
     }
-    static void write_run_summary(void *context, const LogRun &run, const RunFigures &figures,
-                                  const RunEpisodes &episodes) {
+    static void write_run_summary(void *context, const RunRecord &run) {
         auto &a = *static_cast<Analysis *>(context);
         if (a.options_.json) {
-            write_run_json(stdout, run, figures, episodes, run.number == 1);
+            write_run_json(stdout, run, run.run.number == 1);
         } else {
-            write_run_text(a.summary_, run, figures, episodes);
+            write_run_text(a.summary_, run);
         }
     }
-    [[nodiscard]] PooledSummary pooled_of(const PipelineSnapshot &snapshot) const;
     bool read_whole_log(int i);
     bool start_csv();
-    void write_output(OutputKind kind, std::FILE *out, const PipelineSnapshot &snapshot);
-    bool rewrite_outputs(const PipelineSnapshot &snapshot);
+    void write_output(OutputKind kind, std::FILE *out, const AnalysisSnapshot &snapshot);
+    bool rewrite_outputs(const AnalysisSnapshot &snapshot);
     void follow();
 
     const AnalyzeOptions &options_;
@@ -165,21 +176,15 @@ class Analysis {
     std::FILE *summary_;        // standard output, or standard error when the CSV has it
     std::FILE *csv_ = nullptr;  // with --csv: the temporary, or standard output for -
     LiveCsv live_csv_ = {};     // with --csv and --follow: the target itself, with live_csv_open_
-    Pipeline pipeline_;
     std::unique_ptr<const char *[]> shown_logs_;
+    std::unique_ptr<char[]> title_;
+    Pipeline pipeline_;
     std::unique_ptr<char[]> read_block_;
-    char title_[512] = "";
     bool failed_ = false;
     bool followed_file_open_ = false;
     bool followed_file_begun_ = false;  // once: after a rename, its summary goes on
     bool live_csv_open_ = false;
 };
-
-// The total's companions: each file apart, and the window.
-PooledSummary Analysis::pooled_of(const PipelineSnapshot &s) const {
-    return PooledSummary{s.runs,       s.episodes,           shown_logs_.get(), options_.log_count, s.files,
-                         s.file_count, s.unrecognised_lines, s.outside_window,  options_.window};
-}
 
 // Reads one log from its name; false if it cannot be read or holds no
 // report line at all.
@@ -231,52 +236,17 @@ bool Analysis::start_csv() {
     return true;
 }
 
-void Analysis::write_output(OutputKind kind, std::FILE *out, const PipelineSnapshot &s) {
+void Analysis::write_output(OutputKind kind, std::FILE *out, const AnalysisSnapshot &s) {
     switch (kind) {
     case OutputKind::svg:
-        write_svg_chart(out, *s.difference_chart, *s.rate_chart, s.figures->frequency, title_);
+        write_svg_chart(out, s);
         break;
-    case OutputKind::html: {
-        ReportRecords records = {};
-        records.runs = s.runs;
-        records.listed_runs = s.listed_run_count;
-        records.listed = s.listed_runs;
-        records.total = s.total;
-        records.total_figures = s.figures;
-        records.total_counts = s.differences;
-        records.files = shown_logs_.get();
-        records.file_count = options_.log_count;
-        records.unrecognised_lines = s.unrecognised_lines;
-        records.difference = s.difference_chart;
-        records.phase = s.phase_chart;
-        records.phase_time = s.phase_time_chart;
-        records.rate = s.rate_chart;
-        records.episodes = s.episodes;
-        records.compared = s.files;
-        records.compared_count = s.file_count;
-        write_html_report(out, records, title_);
+    case OutputKind::html:
+        write_html_report(out, s);
         break;
-    }
-    case OutputKind::metrics: {
-        MetricsFigures figures = {};
-        figures.log_name = file_name_of(shown_logs_.get()[options_.log_count - 1]);
-        figures.total = s.total;
-        figures.differences = s.difference_sizes;
-        figures.unrecognised_lines = s.unrecognised_lines;
-        figures.has_last_sample = s.last_sample != nullptr;
-        figures.last_sample = s.last_sample != nullptr ? *s.last_sample : ReportFields{};
-        figures.has_difference_rms = s.figures->has_regular_lines;
-        figures.difference_rms_ms = s.figures->difference_rms_ms;
-        figures.has_frequency_offset = s.figures->frequency.has_offset;
-        figures.frequency_offset_ratio = s.figures->frequency.offset_ppm / 1e6;
-        // The first τ, m = 1 to 1024.
-        for (int i = 0; i < s.figures->stability_count && figures.oadev_count < MAX_OADEV_POINTS; ++i) {
-            const StabilityPoint &point = s.figures->stability[i];
-            figures.oadev[figures.oadev_count++] = {point.tau_s, point.oadev};
-        }
-        write_metrics(out, figures);
+    case OutputKind::metrics:
+        write_metrics(out, s);
         break;
-    }
     case OutputKind::csv:
         break;  // row by row
     }
@@ -285,7 +255,7 @@ void Analysis::write_output(OutputKind kind, std::FILE *out, const PipelineSnaps
 // With --follow: the chart, the report and the metrics written whole
 // again, each through a temporary renamed over it, so that a reader sees
 // the old one or the new one.
-bool Analysis::rewrite_outputs(const PipelineSnapshot &snapshot) {
+bool Analysis::rewrite_outputs(const AnalysisSnapshot &snapshot) {
     bool written = true;
     for (const OutputKind kind : {OutputKind::svg, OutputKind::html, OutputKind::metrics}) {
         if (!outputs_.wanted(kind)) {
@@ -334,11 +304,10 @@ void Analysis::follow() {
     };
     const auto publish = [](void *context) {
         auto &a = *static_cast<Analysis *>(context);
-        const PipelineSnapshot &s = a.pipeline_.snapshot();
+        const AnalysisSnapshot &s = a.pipeline_.snapshot();
         // Standard output is the JSON document's, or the CSV's, alone.
         std::FILE *out = a.options_.json ? stderr : a.summary_;
-        write_status_line(out, static_cast<int64_t>(std::time(nullptr)) * 1000, *s.total, *s.figures,
-                          s.last_sample != nullptr ? &s.last_sample->difference_ms : nullptr);
+        write_status_line(out, static_cast<int64_t>(std::time(nullptr)) * 1000, s);
         if (std::fflush(out) != 0 || std::ferror(out) != 0) {
             // Nobody reads on: the outputs are written, and it ends.
             report_problem(out == stdout ? "standard output" : "standard error", "cannot write", std::strerror(errno));
@@ -375,11 +344,11 @@ int Analysis::run() {
         report_problem("interrupted", "nothing written", "");
         return EXIT_TROUBLE;
     }
-    const PipelineSnapshot &s = pipeline_.snapshot();
+    const AnalysisSnapshot &s = pipeline_.snapshot();
     if (options_.json) {
-        end_json(stdout, *s.total, *s.figures, pooled_of(s));
+        end_json(stdout, s);
     } else {
-        write_total_text(summary_, *s.total, *s.figures, pooled_of(s));
+        write_total_text(summary_, s);
     }
 
     // A write that failed is told by the temporary's commit, or by

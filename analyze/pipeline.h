@@ -35,6 +35,10 @@ struct PipelineSettings {
     // The stability intervals the figures give: all of them for an output
     // that shows them (JSON, HTML), else the OADEV's alone, which are cheaper.
     StabilityIntervals intervals;
+    // What the snapshot names (AnalysisSnapshot), kept valid by the caller.
+    const char *const *log_names;
+    int log_count;
+    const char *title;
 };
 
 // Why a line was left out of the analysis.
@@ -75,31 +79,9 @@ struct PipelineListener {
     void (*sample_taken)(void *context, const ReportFields &sample, int32_t run);
     // A run has ended: at a banner, at the end of its file, or at an edge of
     // the window.
-    void (*run_ended)(void *context, const LogRun &run, const RunFigures &figures, const RunEpisodes &episodes);
+    void (*run_ended)(void *context, const RunRecord &run);
     void (*line_skipped)(void *context, const SkippedLine &line);
     void (*sample_out_of_step)(void *context, const OutOfStepSample &sample);
-};
-
-// The figures so far, the open run counted in. Valid until the pipeline is
-// next fed, ended or asked again.
-struct PipelineSnapshot {
-    int32_t runs;                                   // begun so far
-    uint64_t unrecognised_lines;                    // the open file's counted in
-    const RunStatistics *total;                     // over all runs
-    const RunFigures *figures;                      // figures_of the total and its differences
-    const DifferenceCounts *differences;            // the unmarked lines' of all runs
-    const DifferenceSizeBuckets *difference_sizes;  // every sample's, as total counts them
-    const ReportFields *last_sample;                // the last taken, or nullptr before any
-    EpisodeTotals episodes;                         // of all runs
-    uint64_t outside_window;                        // report lines left out by the window
-    const FileSummary *files;                       // each file begun, in order; the open one as read so far
-    int file_count;
-    const ChartData *difference_chart;  // with keep_chart, else nullptr
-    const ChartData *rate_chart;        // with keep_chart: the unmarked lines' measured rate, ppm
-    const ChartData *phase_chart;       // with keep_report, else nullptr
-    const ChartData *phase_time_chart;  // with keep_report: the phase points' times in their segments, s
-    const RunRecord *listed_runs;       // with keep_report: the first REPORT_LISTED_RUNS
-    int listed_run_count;
 };
 
 // What one file held, told when it ends.
@@ -136,7 +118,9 @@ class Pipeline {
     // The file's last run ends with it.
     FileCounts end_file();
 
-    const PipelineSnapshot &snapshot();
+    // The figures so far, the open run counted in; valid until the
+    // pipeline is next fed, ended or asked again.
+    const AnalysisSnapshot &snapshot();
     // Back to nothing read; the buffers are kept.
     void restart();
 
@@ -161,6 +145,7 @@ class Pipeline {
     template <typename T> static Buffer<T> zeroed(size_t count = 1);
 
     PipelineListener listener_;
+    Buffer<RunRecord> run_;  // the open run; its figures once it has ended
     // Large, and allocated once; the charts and the listed runs only when
     // kept, the snapshot's counts only when a snapshot has a run open.
     Buffer<PhaseSegment> phase_segment_;  // the open run's open segment
@@ -169,7 +154,6 @@ class Pipeline {
     Buffer<DifferenceCounts> snapshot_differences_;       // the total's with the open run's
     Buffer<DifferenceCounts> file_differences_;           // the open file's ended runs'
     Buffer<DifferenceCounts> snapshot_file_differences_;  // those with the open run's
-    Buffer<RunEpisodes> run_episodes_;                    // the open run's
     Buffer<RunEpisodes> snapshot_episodes_;               // the open run's, ended there
     Buffer<ChartData> difference_chart_;
     Buffer<ChartData> rate_chart_;
@@ -180,13 +164,15 @@ class Pipeline {
 
     TimeWindow window_;
     StabilityIntervals intervals_;
+    const char *const *log_names_;
+    int log_count_;
+    const char *title_;
     const char *file_ = nullptr;
     FileCounts file_counts_ = {};
     uint64_t unrecognised_lines_ = 0;  // of the files ended
     uint64_t outside_window_ = 0;      // likewise
     bool run_open_ = false;
     int32_t runs_ = 0;
-    LogRun run_ = {};
     RunStatistics total_ = {};
     EpisodeTotals total_episodes_ = {};
     bool has_last_sample_ = false;
@@ -202,5 +188,5 @@ class Pipeline {
 
     RunStatistics snapshot_total_ = {};
     RunFigures snapshot_figures_ = {};
-    PipelineSnapshot snapshot_ = {};
+    AnalysisSnapshot snapshot_ = {};
 };

@@ -237,25 +237,25 @@ static void write_episodes(std::FILE *out, const RunEpisodes &episodes) {
 
 void begin_json(std::FILE *out) { std::fputs(R"({"runs": [)", out); }
 
-void write_run_json(std::FILE *out, const LogRun &run, const RunFigures &figures, const RunEpisodes &episodes,
-                    bool first) {
+void write_run_json(std::FILE *out, const RunRecord &record, bool first) {
+    const LogRun &run = record.run;
     std::fprintf(out, "%s\n    {\"run\": %ld, \"file\": ", first ? "" : ",", static_cast<long>(run.number));
     write_json_string(out, run.file);
     std::fprintf(out, ", \"first_line\": %llu, \"last_line\": %llu,\n     ",
                  static_cast<unsigned long long>(run.first_line), static_cast<unsigned long long>(run.last_line));
-    write_statistics(out, run.statistics, figures, true);
-    write_episodes(out, episodes);
+    write_statistics(out, run.statistics, record.figures, true);
+    write_episodes(out, record.episodes);
     std::fputs("}", out);
 }
 
-void end_json(std::FILE *out, const RunStatistics &total, const RunFigures &figures, const PooledSummary &pooled) {
-    std::fprintf(out, "\n  ],\n  \"total\": {\"pooled_files\": %d, \"runs\": %ld, ", pooled.file_count,
-                 static_cast<long>(pooled.runs));
-    write_statistics(out, total, figures, false);
-    write_episode_totals(out, pooled.episodes);
+void end_json(std::FILE *out, const AnalysisSnapshot &s) {
+    std::fprintf(out, "\n  ],\n  \"total\": {\"pooled_files\": %d, \"runs\": %ld, ", s.log_count,
+                 static_cast<long>(s.runs));
+    write_statistics(out, *s.total, *s.figures, false);
+    write_episode_totals(out, s.episodes);
     std::fputs("}},\n  \"by_file\": [", out);
-    for (int i = 0; i < pooled.files_summarised; ++i) {
-        const FileSummary &f = pooled.files[i];
+    for (int i = 0; i < s.file_count; ++i) {
+        const FileSummary &f = s.files[i];
         std::fputs(i == 0 ? "\n    {\"file\": " : ",\n    {\"file\": ", out);
         write_json_string(out, f.name);
         std::fprintf(out, ", \"runs\": %ld, ", static_cast<long>(f.runs));
@@ -264,15 +264,15 @@ void end_json(std::FILE *out, const RunStatistics &total, const RunFigures &figu
         std::fputs("}}", out);
     }
     std::fputs("],\n  \"files\": [", out);
-    for (int i = 0; i < pooled.file_count; ++i) {
+    for (int i = 0; i < s.log_count; ++i) {
         std::fputs(i == 0 ? "" : ", ", out);
-        write_json_string(out, pooled.file_names[i]);
+        write_json_string(out, s.log_names[i]);
     }
     std::fprintf(out, "],\n  \"unrecognised_lines\": %llu,\n  \"outside_window\": %llu,\n  \"window\": {\"from\": ",
-                 static_cast<unsigned long long>(pooled.unrecognised_lines),
-                 static_cast<unsigned long long>(pooled.outside_window));
-    write_time(out, pooled.window.has_from ? pooled.window.from_ms : UNKNOWN_TIME_MS);
+                 static_cast<unsigned long long>(s.unrecognised_lines),
+                 static_cast<unsigned long long>(s.outside_window));
+    write_time(out, s.window.has_from ? s.window.from_ms : UNKNOWN_TIME_MS);
     std::fputs(", \"to\": ", out);
-    write_time(out, pooled.window.has_to ? pooled.window.to_ms : UNKNOWN_TIME_MS);
+    write_time(out, s.window.has_to ? s.window.to_ms : UNKNOWN_TIME_MS);
     std::fputs("}\n}\n", out);
 }

@@ -609,12 +609,12 @@ void write_difference_chart(std::FILE *out, const ChartData &chart, const char *
     end_svg(out);
 }
 
-void write_svg_chart(std::FILE *out, const ChartData &chart, const ChartData &rate, const FrequencyFigures &frequency,
-                     const char *title_name) {
+void write_svg_chart(std::FILE *out, const AnalysisSnapshot &snapshot) {
+    const ChartData &chart = *snapshot.difference_chart;
     begin_svg(out, WIDTH, HEIGHT + FREQUENCY_HEIGHT, true);
-    write_difference_content(out, chart, title_name);
+    write_difference_content(out, chart, snapshot.title);
     if (chart.samples > 0) {
-        write_frequency_content(out, HEIGHT, chart, rate, frequency);
+        write_frequency_content(out, HEIGHT, chart, *snapshot.rate_chart, snapshot.figures->frequency);
     }
     end_svg(out);
 }

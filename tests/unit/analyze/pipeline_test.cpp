@@ -57,8 +57,10 @@ PipelineListener listener_of(Told &told) {
         [](void *context, const ReportFields & /*sample*/, int32_t /*run*/) {
             ++static_cast<Told *>(context)->samples;
         },
-        [](void *context, const LogRun &run, const RunFigures & /*figures*/, const RunEpisodes &episodes) {
+        [](void *context, const RunRecord &record) {
             Told &into = *static_cast<Told *>(context);
+            const LogRun &run = record.run;
+            const RunEpisodes &episodes = record.episodes;
             into.runs.push_back(std::to_string(run.number) + " " + run.file + " " + std::to_string(run.first_line) +
                                 "-" + std::to_string(run.last_line) + " " + std::to_string(run.statistics.samples));
             into.episodes.push_back(std::to_string(episodes.totals.steps) + " " +
@@ -76,6 +78,15 @@ PipelineListener listener_of(Told &told) {
                           static_cast<unsigned long long>(sample.out_of_step));
             static_cast<Told *>(context)->out_of_step.emplace_back(text);
         }};
+}
+
+// The charts and the runs listed kept, with every stability interval.
+PipelineSettings keeping_all() {
+    PipelineSettings settings = {};
+    settings.keep_chart = true;
+    settings.keep_report = true;
+    settings.intervals = StabilityIntervals::all;
+    return settings;
 }
 
 void feed(Pipeline &pipeline, const char *file, const std::vector<std::string> &lines) {
@@ -103,7 +114,7 @@ TEST(AnalyzePipeline, RunsEndAtABannerAndWithTheirFileAndAreNumberedAcrossFiles)
               std::vector<std::string>({"1 a.log 1-4 2", "2 a.log 5-7 1", "3 b.log 2-2 1", "4 b.log 3-4 1"}));
     EXPECT_EQ(told.samples, 5);
 
-    const PipelineSnapshot &s = pipeline.snapshot();
+    const AnalysisSnapshot &s = pipeline.snapshot();
     EXPECT_EQ(s.runs, 4);
     EXPECT_EQ(s.total->samples, 5U);
     EXPECT_EQ(s.unrecognised_lines, 1U) << "the line cut short";
@@ -118,7 +129,7 @@ TEST(AnalyzePipeline, RunsEndAtABannerAndWithTheirFileAndAreNumberedAcrossFiles)
 // and the figures it gives are those it gives once it has ended.
 TEST(AnalyzePipeline, ASnapshotCountsTheOpenRunOnceAndAsItsEndDoes) {
     Told told;
-    Pipeline pipeline(PipelineSettings{true, true, TimeWindow{}, StabilityIntervals::all}, listener_of(told));
+    Pipeline pipeline(keeping_all(), listener_of(told));
     std::vector<std::string> lines = {LOG_BANNER_PREFIX "1.6"};
     for (int i = 0; i < 6; ++i) {
         lines.push_back(report(i, 0.0));
@@ -129,7 +140,7 @@ TEST(AnalyzePipeline, ASnapshotCountsTheOpenRunOnceAndAsItsEndDoes) {
     }
     feed(pipeline, "clock.log", lines);
     pipeline.snapshot();
-    const PipelineSnapshot &open = pipeline.snapshot();
+    const AnalysisSnapshot &open = pipeline.snapshot();
     // The median is the open run's only if it counted twice.
     ASSERT_TRUE(open.figures->percentiles.known[2]);
     const double open_median = open.figures->percentiles.ms[2];
@@ -144,7 +155,7 @@ TEST(AnalyzePipeline, ASnapshotCountsTheOpenRunOnceAndAsItsEndDoes) {
     EXPECT_EQ(open.difference_sizes->samples, 12U);
 
     pipeline.end_file();
-    const PipelineSnapshot &ended = pipeline.snapshot();
+    const AnalysisSnapshot &ended = pipeline.snapshot();
     EXPECT_EQ(ended.total->samples, 12U);
     EXPECT_EQ(ended.differences->values, 12U);
     EXPECT_EQ(ended.difference_sizes->samples, 12U);
@@ -156,7 +167,7 @@ TEST(AnalyzePipeline, ASnapshotCountsTheOpenRunOnceAndAsItsEndDoes) {
     EXPECT_NEAR(ended.listed_runs[1].figures.difference_mean_ms, 5.0, 1e-9);
 
     pipeline.restart();
-    const PipelineSnapshot &none = pipeline.snapshot();
+    const AnalysisSnapshot &none = pipeline.snapshot();
     EXPECT_EQ(std::make_tuple(none.runs, none.total->samples, none.differences->values, none.listed_run_count,
                               none.difference_chart->samples, none.phase_chart->samples),
               std::make_tuple(0, uint64_t{0}, uint64_t{0}, 0, uint64_t{0}, uint64_t{0}));
@@ -170,12 +181,12 @@ TEST(AnalyzePipeline, ASnapshotCountsTheOpenRunOnceAndAsItsEndDoes) {
 // renamed and read anew as the same file.
 TEST(AnalyzePipeline, EpisodesAndFileSummariesGoWithTheRunsTheyAreOf) {
     Told told;
-    Pipeline pipeline(PipelineSettings{true, true, TimeWindow{}, StabilityIntervals::all}, listener_of(told));
+    Pipeline pipeline(keeping_all(), listener_of(told));
     feed(pipeline, "a.log",
          {LOG_BANNER_PREFIX "1.6", report(0, 0.0), slewed_report(1, -1.5), slewed_report(2, -1.5), report(3, 0.0),
           report(4, 30.0), LOG_BANNER_PREFIX "1.6", slewed_report(5, -1.5), slewed_report(6, -1.5)});
     EXPECT_EQ(told.episodes, std::vector<std::string>({"1 1 2"}));
-    const PipelineSnapshot &open = pipeline.snapshot();
+    const AnalysisSnapshot &open = pipeline.snapshot();
     EXPECT_EQ(std::make_tuple(open.episodes.steps, open.episodes.slews), std::make_tuple(uint64_t{1}, uint64_t{2}));
     ASSERT_EQ(open.file_count, 1);
     EXPECT_EQ(std::make_tuple(open.files[0].runs, open.files[0].statistics.samples, open.files[0].episodes.slews),
@@ -193,7 +204,7 @@ TEST(AnalyzePipeline, EpisodesAndFileSummariesGoWithTheRunsTheyAreOf) {
     pipeline.begin_file("b.log", FileStart::same_log);
     pipeline.feed_line(report(9, 1.0), 1);
     pipeline.end_file();
-    const PipelineSnapshot &s = pipeline.snapshot();
+    const AnalysisSnapshot &s = pipeline.snapshot();
     EXPECT_EQ(std::make_tuple(s.episodes.steps, s.episodes.slews), std::make_tuple(uint64_t{2}, uint64_t{2}));
     ASSERT_EQ(s.file_count, 2);
     const FileSummary &a = s.files[0];
@@ -223,7 +234,7 @@ TEST(AnalyzePipeline, ATimeWindowLeavesOutTheSamplesOutsideItAndCutsTheRunsAtIts
     EXPECT_EQ(std::make_tuple(counts.reports, counts.outside_window), std::make_tuple(uint64_t{7}, uint64_t{4}));
     EXPECT_EQ(told.runs, std::vector<std::string>({"1 w.log 4-6 3"}));
     EXPECT_EQ(told.samples, 3);
-    const PipelineSnapshot &s = pipeline.snapshot();
+    const AnalysisSnapshot &s = pipeline.snapshot();
     EXPECT_EQ(std::make_tuple(s.runs, s.total->samples, s.outside_window),
               std::make_tuple(1, uint64_t{3}, uint64_t{4}));
 }
