@@ -54,7 +54,7 @@ const char *issue_text(LineIssue issue) {
 }
 
 // Each line skipped on standard error, up to MAX_SHOWN_WARNINGS a file.
-void tell_skipped_line(void * /*context*/, const SkippedLine &line) {
+void tell_skipped_line(const SkippedLine &line) {
     const auto number = static_cast<unsigned long long>(line.number);
     if (line.issue == LineIssue::no_line_end) {
         std::fprintf(stderr, "tickwatch-analyze: %s:%llu: %s\n", line.file, number, issue_text(line.issue));
@@ -74,7 +74,7 @@ void tell_skipped_line(void * /*context*/, const SkippedLine &line) {
 }
 
 // The first sample out of step in a file, when it comes.
-void tell_out_of_step(void * /*context*/, const OutOfStepSample &sample) {
+void tell_out_of_step(const OutOfStepSample &sample) {
     if (sample.out_of_step == 1) {
         std::fprintf(stderr,
                      "tickwatch-analyze: %s:%llu: a sample %.0f ms after the line before, though its system time "
@@ -126,8 +126,10 @@ bool csv_to_standard_output(const AnalyzeOptions &options) {
     return options.csv_file != nullptr && std::strcmp(options.csv_file, "-") == 0;
 }
 
-// One run of tickwatch-analyze over checked logs and opened outputs.
-class Analysis {
+// One run of tickwatch-analyze over checked logs and opened outputs: the
+// pipeline tells it each run for the summary and with --csv each sample's
+// row, and with --follow the loop asks it to read and to publish.
+class Analysis final : public PipelineListener, public LiveAnalysis {
   public:
     Analysis(const AnalyzeOptions &options, OutputSet &outputs)
         : options_(options), outputs_(outputs), summary_(csv_to_standard_output(options) ? stderr : stdout),
@@ -137,39 +139,38 @@ class Analysis {
                                      options.json || outputs.wanted(OutputKind::html) ? StabilityIntervals::all
                                                                                       : StabilityIntervals::oadev,
                                      shown_logs_.get(), options.log_count, title_.get()},
-                    listener_for(options)),
+                    *this),
           read_block_(std::make_unique<char[]>(READ_BLOCK_SIZE)) {}
 
     // Returns the exit status.
     int run();
 
   private:
-    // The summary is written run by run, and with --csv each sample's row.
-    PipelineListener listener_for(const AnalyzeOptions &options) {
-        return PipelineListener{this, options.csv_file != nullptr ? write_row : nullptr, write_run_summary,
-                                tell_skipped_line, tell_out_of_step};
-    }
-    static void write_row(void *context, const ReportFields &sample, int32_t run) {
-        auto &a = *static_cast<Analysis *>(context);
-        if (a.csv_ != nullptr) {
-            write_csv_row(a.csv_, sample, run);
-        } else if (a.live_csv_open_) {
-            write_live_csv_row(a.live_csv_, sample, run);
+    void sample_taken(const ReportFields &sample, int32_t run) override {
+        if (csv_ != nullptr) {
+            write_csv_row(csv_, sample, run);
+        } else if (live_csv_open_) {
+            write_live_csv_row(live_csv_, sample, run);
         }
     }
-    static void write_run_summary(void *context, const RunRecord &run) {
-        auto &a = *static_cast<Analysis *>(context);
-        if (a.options_.json) {
+    void run_ended(const RunRecord &run) override {
+        if (options_.json) {
             write_run_json(stdout, run, run.run.number == 1);
         } else {
-            write_run_text(a.summary_, run);
+            write_run_text(summary_, run);
         }
     }
+    void line_skipped(const SkippedLine &line) override { tell_skipped_line(line); }
+    void sample_out_of_step(const OutOfStepSample &sample) override { tell_out_of_step(sample); }
+    // --follow: the last log, read on as it grows.
+    void read_lines(LogReader &reader, const char *name) override;
+    void end_file(const char *name, bool dropped_partial_line) override;
+    void publish() override;
+
     bool read_whole_log(int i);
     bool start_csv();
     void write_output(OutputKind kind, std::FILE *out, const AnalysisSnapshot &snapshot);
     bool rewrite_outputs(const AnalysisSnapshot &snapshot);
-    void follow();
 
     const AnalyzeOptions &options_;
     OutputSet &outputs_;
@@ -271,53 +272,47 @@ bool Analysis::rewrite_outputs(const AnalysisSnapshot &snapshot) {
     return written;
 }
 
-// --follow: the last log, read on as it grows.
-void Analysis::follow() {
-    const auto read_lines = [](void *context, LogReader &reader, const char *name) {
-        auto &a = *static_cast<Analysis *>(context);
-        const char *shown = a.shown_logs_.get()[a.options_.log_count - 1];
-        if (!a.followed_file_open_) {
-            a.pipeline_.begin_file(shown, a.followed_file_begun_ ? FileStart::same_log : FileStart::next_log);
-            a.followed_file_open_ = true;
-            a.followed_file_begun_ = true;
-        }
-        if (!a.pipeline_.read_lines(reader)) {
-            report_problem(name, "cannot read", std::strerror(errno));
-            a.failed_ = true;
-        }
-        // The rows as they come.
-        if (a.live_csv_open_) {
-            flush_live_csv(a.live_csv_);
-        } else if (a.csv_ != nullptr) {
-            flush_csv(a.csv_);
-        }
-    };
-    const auto end_file = [](void *context, const char *name, bool dropped_partial_line) {
-        auto &a = *static_cast<Analysis *>(context);
-        if (dropped_partial_line) {
-            std::fprintf(stderr, "tickwatch-analyze: %s: the last line has no line end (cut short?), left out\n", name);
-        }
-        if (a.followed_file_open_) {
-            tell_file_counts(name, a.pipeline_.end_file());
-            a.followed_file_open_ = false;
-        }
-    };
-    const auto publish = [](void *context) {
-        auto &a = *static_cast<Analysis *>(context);
-        const AnalysisSnapshot &s = a.pipeline_.snapshot();
-        // Standard output is the JSON document's, or the CSV's, alone.
-        std::FILE *out = a.options_.json ? stderr : a.summary_;
-        write_status_line(out, static_cast<int64_t>(std::time(nullptr)) * 1000, s);
-        if (std::fflush(out) != 0 || std::ferror(out) != 0) {
-            // Nobody reads on: the outputs are written, and it ends.
-            report_problem(out == stdout ? "standard output" : "standard error", "cannot write", std::strerror(errno));
-            a.failed_ = true;
-            request_stop();
-        }
-        a.rewrite_outputs(s);
-    };
-    const LiveAnalysis live = {this, read_lines, end_file, publish};
-    follow_log(options_.logs[options_.log_count - 1], options_.interval_seconds, read_block_.get(), live);
+void Analysis::read_lines(LogReader &reader, const char *name) {
+    if (!followed_file_open_) {
+        pipeline_.begin_file(shown_logs_.get()[options_.log_count - 1],
+                             followed_file_begun_ ? FileStart::same_log : FileStart::next_log);
+        followed_file_open_ = true;
+        followed_file_begun_ = true;
+    }
+    if (!pipeline_.read_lines(reader)) {
+        report_problem(name, "cannot read", std::strerror(errno));
+        failed_ = true;
+    }
+    // The rows as they come.
+    if (live_csv_open_) {
+        flush_live_csv(live_csv_);
+    } else if (csv_ != nullptr) {
+        flush_csv(csv_);
+    }
+}
+
+void Analysis::end_file(const char *name, bool dropped_partial_line) {
+    if (dropped_partial_line) {
+        std::fprintf(stderr, "tickwatch-analyze: %s: the last line has no line end (cut short?), left out\n", name);
+    }
+    if (followed_file_open_) {
+        tell_file_counts(name, pipeline_.end_file());
+        followed_file_open_ = false;
+    }
+}
+
+void Analysis::publish() {
+    const AnalysisSnapshot &s = pipeline_.snapshot();
+    // Standard output is the JSON document's, or the CSV's, alone.
+    std::FILE *out = options_.json ? stderr : summary_;
+    write_status_line(out, static_cast<int64_t>(std::time(nullptr)) * 1000, s);
+    if (std::fflush(out) != 0 || std::ferror(out) != 0) {
+        // Nobody reads on: the outputs are written, and it ends.
+        report_problem(out == stdout ? "standard output" : "standard error", "cannot write", std::strerror(errno));
+        failed_ = true;
+        request_stop();
+    }
+    rewrite_outputs(s);
 }
 
 int Analysis::run() {
@@ -336,7 +331,7 @@ int Analysis::run() {
         }
     }
     if (options_.follow && !stop_requested()) {
-        follow();
+        follow_log(options_.logs[options_.log_count - 1], options_.interval_seconds, read_block_.get(), *this);
     }
     if (!options_.follow && stop_requested()) {
         // Interrupted before the end: no summary of a part, and the

@@ -42,7 +42,7 @@ static void sleep_unless_stopped(int ms) {
 // Large, and needed once: kept out of the stack.
 static FollowedLog followed;
 
-void follow_log(const char *name, int interval_seconds, char *block, const LiveAnalysis &analysis) {
+void follow_log(const char *name, int interval_seconds, char *block, LiveAnalysis &analysis) {
     using Clock = std::chrono::steady_clock;
     start_following(followed, name, block);
     const auto interval = std::chrono::seconds(interval_seconds);
@@ -75,7 +75,7 @@ void follow_log(const char *name, int interval_seconds, char *block, const LiveA
             reported_error = 0;
             reported_not_regular = false;
             if (poll == PollResult::new_file && read_before) {
-                analysis.end_file(analysis.context, name, dropped_partial_line);
+                analysis.end_file(name, dropped_partial_line);
                 std::fprintf(stderr, "tickwatch-analyze: %s: a new file by this name, read from its start\n", name);
             } else if (poll == PollResult::truncated) {
                 if (dropped_partial_line) {
@@ -84,7 +84,7 @@ void follow_log(const char *name, int interval_seconds, char *block, const LiveA
                 }
                 std::fprintf(stderr, "tickwatch-analyze: %s: truncated, read on from its new end\n", name);
             }
-            analysis.read_lines(analysis.context, followed.reader, name);
+            analysis.read_lines(followed.reader, name);
             std::fclose(file);
         }
         if (stopping) {
@@ -92,7 +92,7 @@ void follow_log(const char *name, int interval_seconds, char *block, const LiveA
         }
         const auto now = Clock::now();
         if (now >= next_publication) {
-            analysis.publish(analysis.context);
+            analysis.publish();
             // Steady beats; after a stall (a long first read), from now.
             next_publication += interval;
             if (next_publication <= now) {
@@ -102,5 +102,5 @@ void follow_log(const char *name, int interval_seconds, char *block, const LiveA
         sleep_unless_stopped(POLL_PERIOD_MS);
     }
     const LogReader &reader = followed.reader;
-    analysis.end_file(analysis.context, name, reader.end > reader.begin || reader.skipping_long_line);
+    analysis.end_file(name, reader.end > reader.begin || reader.skipping_long_line);
 }

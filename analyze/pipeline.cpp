@@ -18,7 +18,7 @@ template <typename T> Pipeline::Buffer<T> Pipeline::zeroed(size_t count) {
     return Buffer<T>(static_cast<T *>(memory));
 }
 
-Pipeline::Pipeline(const PipelineSettings &settings, const PipelineListener &listener)
+Pipeline::Pipeline(const PipelineSettings &settings, PipelineListener &listener)
     : listener_(listener), run_(zeroed<RunRecord>()), phase_segment_(zeroed<PhaseSegment>()),
       run_differences_(zeroed<DifferenceCounts>()), total_differences_(zeroed<DifferenceCounts>()),
       file_differences_(zeroed<DifferenceCounts>()), window_(settings.window), intervals_(settings.intervals),
@@ -87,9 +87,7 @@ void Pipeline::close_run() {
     RunEpisodes &episodes = run_->episodes;
     end_episodes(episodes);
     run_->figures = figures_of(run_->run.statistics, run_differences_.get(), intervals_);
-    if (listener_.run_ended != nullptr) {
-        listener_.run_ended(listener_.context, *run_);
-    }
+    listener_.run_ended(*run_);
     add_run_to_total(total_, run_->run.statistics);
     add_episode_totals(total_episodes_, episodes.totals);
     // A run never spans two files: its file's summary takes it whole.
@@ -138,11 +136,9 @@ inline void Pipeline::take_sample(const ReportFields &sample, uint64_t number) {
         if (previous_ms != UNKNOWN_TIME_MS && sample.utc_ms != UNKNOWN_TIME_MS &&
             static_cast<double>(sample.utc_ms - previous_ms) < sample.system_ms - OUT_OF_STEP_SLACK_MS) {
             ++file_counts_.out_of_step;
-            if (listener_.sample_out_of_step != nullptr) {
-                listener_.sample_out_of_step(
-                    listener_.context, OutOfStepSample{file_, number, static_cast<double>(sample.utc_ms - previous_ms),
-                                                       sample.system_ms, file_counts_.out_of_step});
-            }
+            listener_.sample_out_of_step(OutOfStepSample{file_, number,
+                                                         static_cast<double>(sample.utc_ms - previous_ms),
+                                                         sample.system_ms, file_counts_.out_of_step});
         }
     } else {
         open_run(number);
@@ -154,9 +150,7 @@ inline void Pipeline::take_sample(const ReportFields &sample, uint64_t number) {
     count_difference_size(difference_sizes_, sample.difference_ms);
     has_last_sample_ = true;
     last_sample_ = sample;
-    if (listener_.sample_taken != nullptr) {
-        listener_.sample_taken(listener_.context, sample, run_->run.number);
-    }
+    listener_.sample_taken(sample, run_->run.number);
     if (difference_chart_) {
         add_to_chart(*difference_chart_, sample, run_->run.number, starts_run);
         double rate_ppm = 0;
@@ -177,9 +171,7 @@ inline void Pipeline::take_sample(const ReportFields &sample, uint64_t number) {
 }
 
 void Pipeline::tell_skipped(LineIssue issue, uint64_t number, std::string_view text) {
-    if (listener_.line_skipped != nullptr) {
-        listener_.line_skipped(listener_.context, SkippedLine{file_, number, issue, text, file_counts_.not_understood});
-    }
+    listener_.line_skipped(SkippedLine{file_, number, issue, text, file_counts_.not_understood});
 }
 
 void Pipeline::count_skipped(LineIssue issue, uint64_t number, std::string_view text) {

@@ -71,17 +71,22 @@ struct OutOfStepSample {
     uint64_t out_of_step;  // the file's so far, this one included
 };
 
-// Whom the pipeline tells what as it goes; context is handed back to each.
-// Any of them may be nullptr: not told.
-struct PipelineListener {
-    void *context;
+// Whom the pipeline tells what as it goes. What is not overridden is not
+// told.
+class PipelineListener {
+  public:
+    PipelineListener() = default;
+    PipelineListener(const PipelineListener &) = delete;
+    PipelineListener &operator=(const PipelineListener &) = delete;
+    virtual ~PipelineListener() = default;
+
     // A report line's sample, as its run (numbered from 1) takes it.
-    void (*sample_taken)(void *context, const ReportFields &sample, int32_t run);
+    virtual void sample_taken(const ReportFields & /*sample*/, int32_t /*run*/) {}
     // A run has ended: at a banner, at the end of its file, or at an edge of
     // the window.
-    void (*run_ended)(void *context, const RunRecord &run);
-    void (*line_skipped)(void *context, const SkippedLine &line);
-    void (*sample_out_of_step)(void *context, const OutOfStepSample &sample);
+    virtual void run_ended(const RunRecord & /*run*/) {}
+    virtual void line_skipped(const SkippedLine & /*line*/) {}
+    virtual void sample_out_of_step(const OutOfStepSample & /*sample*/) {}
 };
 
 // What one file held, told when it ends.
@@ -99,7 +104,8 @@ enum class FileStart {
 
 class Pipeline {
   public:
-    Pipeline(const PipelineSettings &settings, const PipelineListener &listener);
+    // listener: told as the lines are fed; it must outlive the pipeline.
+    Pipeline(const PipelineSettings &settings, PipelineListener &listener);
     Pipeline(const Pipeline &) = delete;
     Pipeline &operator=(const Pipeline &) = delete;
     ~Pipeline();
@@ -144,7 +150,7 @@ class Pipeline {
     template <typename T> using Buffer = std::unique_ptr<T, FreeMemory>;
     template <typename T> static Buffer<T> zeroed(size_t count = 1);
 
-    PipelineListener listener_;
+    PipelineListener &listener_;
     Buffer<RunRecord> run_;  // the open run; its figures once it has ended
     // Large, and allocated once; the charts and the listed runs only when
     // kept, the snapshot's counts only when a snapshot has a run open.

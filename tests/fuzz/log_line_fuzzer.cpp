@@ -25,12 +25,14 @@ namespace {
 
 std::FILE *discard = nullptr;
 
-void write_row(void * /*context*/, const ReportFields &sample, int32_t run) { write_csv_row(discard, sample, run); }
-
-void write_run(void * /*context*/, const RunRecord &run) {
-    write_run_text(discard, run);
-    write_run_json(discard, run, run.run.number == 1);
-}
+// Each row and each run written as they come.
+struct Writer : PipelineListener {
+    void sample_taken(const ReportFields &sample, int32_t run) override { write_csv_row(discard, sample, run); }
+    void run_ended(const RunRecord &run) override {
+        write_run_text(discard, run);
+        write_run_json(discard, run, run.run.number == 1);
+    }
+} writer;
 
 const char *const files[] = {"fuzz.log"};
 
@@ -73,8 +75,7 @@ void write_outputs(const AnalysisSnapshot &s) {
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     discard = std::fopen("/dev/null", "w");
     pipeline = std::make_unique<Pipeline>(
-        PipelineSettings{true, true, TimeWindow{}, StabilityIntervals::all, files, 1, "fuzz.log"},
-        PipelineListener{nullptr, write_row, write_run, nullptr, nullptr});
+        PipelineSettings{true, true, TimeWindow{}, StabilityIntervals::all, files, 1, "fuzz.log"}, writer);
     return discard == nullptr ? 1 : 0;
 }
 

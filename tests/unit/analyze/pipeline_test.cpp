@@ -43,42 +43,34 @@ std::string slewed_report(int second, double difference_ms) {
 }
 
 // What the pipeline told, one line of text each.
-struct Told {
+struct Told : PipelineListener {
     std::vector<std::string> runs;         // "number file first-last samples"
     std::vector<std::string> skipped;      // "file:line issue count"
     std::vector<std::string> episodes;     // each run's "steps slews kept"
     std::vector<std::string> out_of_step;  // "file:line after system count"
     int samples = 0;
-};
 
-PipelineListener listener_of(Told &told) {
-    return PipelineListener{
-        &told,
-        [](void *context, const ReportFields & /*sample*/, int32_t /*run*/) {
-            ++static_cast<Told *>(context)->samples;
-        },
-        [](void *context, const RunRecord &record) {
-            Told &into = *static_cast<Told *>(context);
-            const LogRun &run = record.run;
-            const RunEpisodes &episodes = record.episodes;
-            into.runs.push_back(std::to_string(run.number) + " " + run.file + " " + std::to_string(run.first_line) +
-                                "-" + std::to_string(run.last_line) + " " + std::to_string(run.statistics.samples));
-            into.episodes.push_back(std::to_string(episodes.totals.steps) + " " +
-                                    std::to_string(episodes.totals.slews) + " " + std::to_string(episodes.kept_count));
-        },
-        [](void *context, const SkippedLine &line) {
-            static_cast<Told *>(context)->skipped.push_back(std::string(line.file) + ":" + std::to_string(line.number) +
-                                                            " " + std::to_string(static_cast<int>(line.issue)) + " " +
-                                                            std::to_string(line.not_understood));
-        },
-        [](void *context, const OutOfStepSample &sample) {
-            char text[128];
-            std::snprintf(text, sizeof text, "%s:%llu %.0f %.0f %llu", sample.file,
-                          static_cast<unsigned long long>(sample.number), sample.after_ms, sample.system_ms,
-                          static_cast<unsigned long long>(sample.out_of_step));
-            static_cast<Told *>(context)->out_of_step.emplace_back(text);
-        }};
-}
+    void sample_taken(const ReportFields & /*sample*/, int32_t /*run*/) override { ++samples; }
+    void run_ended(const RunRecord &record) override {
+        const LogRun &run = record.run;
+        runs.push_back(std::to_string(run.number) + " " + run.file + " " + std::to_string(run.first_line) + "-" +
+                       std::to_string(run.last_line) + " " + std::to_string(run.statistics.samples));
+        const EpisodeTotals &totals = record.episodes.totals;
+        episodes.push_back(std::to_string(totals.steps) + " " + std::to_string(totals.slews) + " " +
+                           std::to_string(record.episodes.kept_count));
+    }
+    void line_skipped(const SkippedLine &line) override {
+        skipped.push_back(std::string(line.file) + ":" + std::to_string(line.number) + " " +
+                          std::to_string(static_cast<int>(line.issue)) + " " + std::to_string(line.not_understood));
+    }
+    void sample_out_of_step(const OutOfStepSample &sample) override {
+        char text[128];
+        std::snprintf(text, sizeof text, "%s:%llu %.0f %.0f %llu", sample.file,
+                      static_cast<unsigned long long>(sample.number), sample.after_ms, sample.system_ms,
+                      static_cast<unsigned long long>(sample.out_of_step));
+        out_of_step.emplace_back(text);
+    }
+};
 
 // The charts and the runs listed kept, with every stability interval.
 PipelineSettings keeping_all() {
@@ -98,7 +90,7 @@ void feed(Pipeline &pipeline, const char *file, const std::vector<std::string> &
 
 TEST(AnalyzePipeline, RunsEndAtABannerAndWithTheirFileAndAreNumberedAcrossFiles) {
     Told told;
-    Pipeline pipeline(PipelineSettings{}, listener_of(told));
+    Pipeline pipeline(PipelineSettings{}, told);
     feed(pipeline, "a.log",
          {LOG_BANNER_PREFIX "1.6", LOG_PRECISE_TIME_USED, report(0, 0.5), report(1, 1.5), LOG_BANNER_PREFIX "1.6",
           report(2, -1.0), ""});
@@ -129,7 +121,7 @@ TEST(AnalyzePipeline, RunsEndAtABannerAndWithTheirFileAndAreNumberedAcrossFiles)
 // and the figures it gives are those it gives once it has ended.
 TEST(AnalyzePipeline, ASnapshotCountsTheOpenRunOnceAndAsItsEndDoes) {
     Told told;
-    Pipeline pipeline(keeping_all(), listener_of(told));
+    Pipeline pipeline(keeping_all(), told);
     std::vector<std::string> lines = {LOG_BANNER_PREFIX "1.6"};
     for (int i = 0; i < 6; ++i) {
         lines.push_back(report(i, 0.0));
@@ -181,7 +173,7 @@ TEST(AnalyzePipeline, ASnapshotCountsTheOpenRunOnceAndAsItsEndDoes) {
 // renamed and read anew as the same file.
 TEST(AnalyzePipeline, EpisodesAndFileSummariesGoWithTheRunsTheyAreOf) {
     Told told;
-    Pipeline pipeline(keeping_all(), listener_of(told));
+    Pipeline pipeline(keeping_all(), told);
     feed(pipeline, "a.log",
          {LOG_BANNER_PREFIX "1.6", report(0, 0.0), slewed_report(1, -1.5), slewed_report(2, -1.5), report(3, 0.0),
           report(4, 30.0), LOG_BANNER_PREFIX "1.6", slewed_report(5, -1.5), slewed_report(6, -1.5)});
@@ -225,7 +217,7 @@ TEST(AnalyzePipeline, ATimeWindowLeavesOutTheSamplesOutsideItAndCutsTheRunsAtIts
     Told told;
     PipelineSettings settings = {};
     settings.window = TimeWindow{true, true, T0 + 2000, T0 + 4000};
-    Pipeline pipeline(settings, listener_of(told));
+    Pipeline pipeline(settings, told);
     feed(pipeline, "w.log",
          {LOG_BANNER_PREFIX "1.6", report(0, 0.5), report(1, 0.5), report(2, 0.5), report(3, 0.5), report(4, 0.5),
           report(5, 0.5), LOG_BANNER_PREFIX "1.6", report(6, 0.5)});
@@ -254,7 +246,7 @@ TEST(AnalyzePipeline, LinesLeftOutAreToldAndCountedPerFile) {
     start_reading(reader, file, block.get());
 
     Told told;
-    Pipeline pipeline(PipelineSettings{}, listener_of(told));
+    Pipeline pipeline(PipelineSettings{}, told);
     pipeline.begin_file("x.log");
     EXPECT_TRUE(pipeline.read_lines(reader));
     std::fclose(file);
@@ -276,7 +268,7 @@ TEST(AnalyzePipeline, LinesLeftOutAreToldAndCountedPerFile) {
 // lines lost, or the system time set back, are no such thing.
 TEST(AnalyzePipeline, SamplesOutOfStepAreToldAndCountedPerFile) {
     Told told;
-    Pipeline pipeline(PipelineSettings{}, listener_of(told));
+    Pipeline pipeline(PipelineSettings{}, told);
     feed(pipeline, "one.log",
          {LOG_BANNER_PREFIX "1.6", report(0, 0.0), report(5, 0.0), report(1, -5000.0), report(2, 0.0)});
     EXPECT_EQ(pipeline.end_file().out_of_step, 0U);
@@ -307,7 +299,7 @@ TEST(AnalyzePipeline, ReadingStopsWhenAskedToAndKeepsWhatWasRead) {
     LogReader reader;
     start_reading(reader, file, block.get());
     Told told;
-    Pipeline pipeline(PipelineSettings{}, listener_of(told));
+    Pipeline pipeline(PipelineSettings{}, told);
     pipeline.begin_file("x.log");
     static int asked = 0;
     EXPECT_TRUE(pipeline.read_lines(reader, [] { return ++asked > 4; }));
