@@ -1,8 +1,9 @@
-// tickwatch-analyze --follow: the loop that keeps reading a log as it grows,
-// publishes the figures at each interval, and ends at Ctrl+C.
+// tickwatch-analyze --follow: the loop that keeps reading a log into the
+// pipeline as it grows, publishes the figures at each interval, and ends at
+// Ctrl+C.
 #pragma once
 
-#include "analyze/files/log_reader.h"
+#include "analyze/pipeline.h"
 
 // What the loop asks of the analysis.
 class LiveAnalysis {
@@ -12,19 +13,20 @@ class LiveAnalysis {
     LiveAnalysis &operator=(const LiveAnalysis &) = delete;
     virtual ~LiveAnalysis() = default;
 
-    // Reads the lines that are new, until ReadResult::end or an error.
-    virtual void read_lines(LogReader & /*reader*/, const char * /*name*/) {}
-    // The file read so far is done with: a new one took its name, or the
-    // loop ends. dropped_partial_line: its last line never got its end.
-    virtual void end_file(const char * /*name*/, bool /*dropped_partial_line*/) {}
+    // New lines were read into the pipeline (with --csv, their rows go out
+    // as they come).
+    virtual void lines_read() {}
     // The status line and the outputs, at each interval.
     virtual void publish() {}
 };
 
 // Polls the log by its name at least once a second until SIGINT or SIGTERM
-// (Ctrl+C or Ctrl+Break on Windows), then ends the file. The caller writes
-// the final outputs. block: READ_BLOCK_SIZE characters.
-void follow_log(const char *name, int interval_seconds, char *block, LiveAnalysis &analysis);
+// (Ctrl+C or Ctrl+Break on Windows), feeding its lines to pipeline as the
+// file shown, from its start; a new file by that name is read as the same
+// log. The caller writes the final outputs. block: READ_BLOCK_SIZE
+// characters. False if a read failed (told on standard error).
+bool follow_log(const char *name, const char *shown, int interval_seconds, char *block, Pipeline &pipeline,
+                LiveAnalysis &analysis);
 
 // The signal only sets a flag; the loop ends at its next look. Installed
 // when the program starts, so that a stop while the earlier logs are read

@@ -22,7 +22,7 @@ Pipeline::Pipeline(const PipelineSettings &settings, PipelineListener &listener)
     : listener_(listener), run_(zeroed<RunRecord>()), phase_segment_(zeroed<PhaseSegment>()),
       run_differences_(zeroed<DifferenceCounts>()), total_differences_(zeroed<DifferenceCounts>()),
       file_differences_(zeroed<DifferenceCounts>()), window_(settings.window), intervals_(settings.intervals),
-      log_names_(settings.log_names), log_count_(settings.log_count), title_(settings.title) {
+      log_names_(settings.log_names), log_count_(settings.log_count) {
     if (settings.keep_chart) {
         difference_chart_ = zeroed<ChartData>();
         rate_chart_ = zeroed<ChartData>();
@@ -303,7 +303,6 @@ const AnalysisSnapshot &Pipeline::snapshot() {
     snapshot_ = AnalysisSnapshot{};
     snapshot_.log_names = log_names_;
     snapshot_.log_count = log_count_;
-    snapshot_.title = title_;
     snapshot_.window = window_;
     snapshot_.runs = runs_;
     snapshot_.unrecognised_lines = unrecognised_lines_ + file_counts_.not_understood;

@@ -35,10 +35,10 @@ struct PipelineSettings {
     // The stability intervals the figures give: all of them for an output
     // that shows them (JSON, HTML), else the OADEV's alone, which are cheaper.
     StabilityIntervals intervals;
-    // What the snapshot names (AnalysisSnapshot), kept valid by the caller.
+    // Every log asked for, as the snapshot names them (kept valid by the
+    // caller).
     const char *const *log_names;
     int log_count;
-    const char *title;
 };
 
 // Why a line was left out of the analysis.
@@ -172,7 +172,6 @@ class Pipeline {
     StabilityIntervals intervals_;
     const char *const *log_names_;
     int log_count_;
-    const char *title_;
     const char *file_ = nullptr;
     FileCounts file_counts_ = {};
     uint64_t unrecognised_lines_ = 0;  // of the files ended

@@ -29,11 +29,9 @@ struct RunRecord {
 // record every writer of the whole takes. Its pointers are the pipeline's,
 // valid until the pipeline is next fed, ended or asked again.
 struct AnalysisSnapshot {
-    // What the outputs name: every log asked for, as shown, and what a
-    // chart's or the report's title names.
+    // What the outputs name: every log asked for, as shown.
     const char *const *log_names;
     int log_count;
-    const char *title;
     TimeWindow window;  // the samples outside it are left out
 
     int32_t runs;                                   // begun so far

@@ -416,8 +416,9 @@ void write_comparison(std::FILE *out, const AnalysisSnapshot &r) {
 
 }  // namespace
 
-void write_html_report(std::FILE *out, const AnalysisSnapshot &r) {
-    const char *title_name = r.title;
+void write_html_report(std::FILE *out, const AnalysisSnapshot &snapshot) {
+    char title_name[TITLE_SIZE];
+    format_title(title_name, sizeof title_name, snapshot);
     std::fputs("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
                "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>tickwatch report: ",
                out);
@@ -425,49 +426,50 @@ void write_html_report(std::FILE *out, const AnalysisSnapshot &r) {
     std::fprintf(out, "</title>\n<style>\n%s</style>\n</head>\n<body>\n<h1>tickwatch report: ", STYLE);
     write_xml_text(out, title_name);
     std::fputs("</h1>\n<p class=\"note\">", out);
-    for (int i = 0; i < r.log_count; ++i) {
+    for (int i = 0; i < snapshot.log_count; ++i) {
         std::fputs(i == 0 ? "From " : ", ", out);
-        write_xml_text(out, r.log_names[i]);
+        write_xml_text(out, snapshot.log_names[i]);
     }
-    std::fprintf(out, ": %ld run%s, %llu sample%s", static_cast<long>(r.runs), r.runs == 1 ? "" : "s",
-                 static_cast<unsigned long long>(r.total->samples), r.total->samples == 1 ? "" : "s");
-    if (r.unrecognised_lines > 0) {
-        std::fprintf(out, ", %llu line%s not understood", static_cast<unsigned long long>(r.unrecognised_lines),
-                     r.unrecognised_lines == 1 ? "" : "s");
+    std::fprintf(out, ": %ld run%s, %llu sample%s", static_cast<long>(snapshot.runs), snapshot.runs == 1 ? "" : "s",
+                 static_cast<unsigned long long>(snapshot.total->samples), snapshot.total->samples == 1 ? "" : "s");
+    if (snapshot.unrecognised_lines > 0) {
+        std::fprintf(out, ", %llu line%s not understood", static_cast<unsigned long long>(snapshot.unrecognised_lines),
+                     snapshot.unrecognised_lines == 1 ? "" : "s");
     }
-    if (r.log_count > 1) {
+    if (snapshot.log_count > 1) {
         std::fputs("; each total is pooled over every file", out);
     }
     std::fputs(".</p>\n", out);
-    write_summary(out, r);
+    write_summary(out, snapshot);
 
     std::fputs("<h2 id=\"section-difference\">Difference per sample</h2>\n<figure>\n", out);
-    write_difference_chart(out, *r.difference_chart, title_name, false);
+    write_difference_chart(out, *snapshot.difference_chart, title_name, false);
     write_figure(out, "Each pixel column spans the lowest to the highest difference of the samples it holds.");
     std::fputs("<h2 id=\"section-phase\">Time error per segment</h2>\n<figure>\n", out);
-    write_phase_chart(out, *r.phase_chart);
+    write_phase_chart(out, *snapshot.phase_chart);
     write_figure(out, "The time error accumulated from the differences. A new run, a step (red dashes), lines lost "
                       "from the log or a gap beyond the longest \xcf\x84 start a segment at 0, and the line breaks "
                       "there; across a shorter gap of the counter (orange) the time error runs on.");
     std::fputs("<h2 id=\"section-frequency\">Frequency</h2>\n<figure>\n", out);
-    write_frequency_chart(out, *r.difference_chart, *r.rate_chart, r.figures->frequency);
+    write_frequency_chart(out, *snapshot.difference_chart, *snapshot.rate_chart, snapshot.figures->frequency);
     write_figure(out, "The rate the clock ran at against the counter (each line's difference over its counter "
                       "interval, in ppm, the mean per pixel column), the slew the adjustment commanded, and the "
                       "frequency offset fitted over all runs, on one scale.");
     std::fputs("<h2 id=\"section-detrended\">Time error less the fitted frequency offset</h2>\n<figure>\n", out);
-    write_detrended_chart(out, *r.difference_chart, *r.phase_chart, *r.phase_time_chart, r.figures->frequency);
+    write_detrended_chart(out, *snapshot.difference_chart, *snapshot.phase_chart, *snapshot.phase_time_chart,
+                          snapshot.figures->frequency);
     write_figure(out, "The time error of each segment less the fitted offset times the time into the segment: what is "
                       "left is wander, and the slews. Each pixel column shows its mean; a segment's start breaks the "
                       "line.");
-    write_stability(out, r);
+    write_stability(out, snapshot);
     std::fputs("<h2 id=\"section-distribution\">Distribution of the difference</h2>\n<figure>\n", out);
-    write_difference_histogram(out, *r.differences);
+    write_difference_histogram(out, *snapshot.differences);
     write_figure(out, "The lines without a step, over all runs; the middle 99.8 % of them drawn.");
 
-    write_corrections(out, r);
-    if (r.file_count > 1) {
-        write_comparison(out, r);
+    write_corrections(out, snapshot);
+    if (snapshot.file_count > 1) {
+        write_comparison(out, snapshot);
     }
-    write_events(out, r);
+    write_events(out, snapshot);
     std::fputs("</body>\n</html>\n", out);
 }

@@ -603,6 +603,14 @@ void write_frequency_content(std::FILE *out, int top, const ChartData &chart, co
 
 }  // namespace
 
+void format_title(char *title, size_t size, const AnalysisSnapshot &snapshot) {
+    if (snapshot.log_count == 1) {
+        std::snprintf(title, size, "%s", snapshot.log_names[0]);
+    } else {
+        std::snprintf(title, size, "%s and %d more", snapshot.log_names[0], snapshot.log_count - 1);
+    }
+}
+
 void write_difference_chart(std::FILE *out, const ChartData &chart, const char *title_name, bool standalone) {
     begin_svg(out, WIDTH, HEIGHT, standalone);
     write_difference_content(out, chart, title_name);
@@ -611,8 +619,10 @@ void write_difference_chart(std::FILE *out, const ChartData &chart, const char *
 
 void write_svg_chart(std::FILE *out, const AnalysisSnapshot &snapshot) {
     const ChartData &chart = *snapshot.difference_chart;
+    char title[TITLE_SIZE];
+    format_title(title, sizeof title, snapshot);
     begin_svg(out, WIDTH, HEIGHT + FREQUENCY_HEIGHT, true);
-    write_difference_content(out, chart, snapshot.title);
+    write_difference_content(out, chart, title);
     if (chart.samples > 0) {
         write_frequency_content(out, HEIGHT, chart, *snapshot.rate_chart, snapshot.figures->frequency);
     }

@@ -4,12 +4,18 @@
 // accumulated within each segment.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 
 #include "analyze/accumulate/chart_data.h"
 #include "analyze/accumulate/episodes.h"
 #include "analyze/accumulate/frequency.h"
 #include "analyze/accumulate/records.h"
+
+// What a chart's and the report's title names: the log, or the first of
+// them and how many more.
+constexpr size_t TITLE_SIZE = 512;
+void format_title(char *title, size_t size, const AnalysisSnapshot &snapshot);
 
 // title_name: what the chart shows, such as the log's file name.
 // standalone: an SVG file of its own; otherwise an element of a page.

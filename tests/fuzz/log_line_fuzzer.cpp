@@ -74,8 +74,8 @@ void write_outputs(const AnalysisSnapshot &s) {
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     discard = std::fopen("/dev/null", "w");
-    pipeline = std::make_unique<Pipeline>(
-        PipelineSettings{true, true, TimeWindow{}, StabilityIntervals::all, files, 1, "fuzz.log"}, writer);
+    pipeline = std::make_unique<Pipeline>(PipelineSettings{true, true, TimeWindow{}, StabilityIntervals::all, files, 1},
+                                          writer);
     return discard == nullptr ? 1 : 0;
 }
 
