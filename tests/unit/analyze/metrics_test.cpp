@@ -8,18 +8,24 @@
 #include "analyze/accumulate/distribution.h"
 #include "analyze/accumulate/figures.h"
 #include "analyze/accumulate/statistics.h"
+#include "analyze/report/escape.h"
 #include "analyze/report/metrics.h"
 
 namespace {
 
-std::string metrics_text(const AnalysisSnapshot &snapshot) {
+// What write puts in a file.
+template <typename Write> std::string written(Write write) {
     std::FILE *file = std::tmpfile();
-    write_metrics(file, snapshot);
+    write(file);
     std::string text(static_cast<size_t>(std::ftell(file)), '\0');
     std::rewind(file);
     EXPECT_EQ(std::fread(text.data(), 1, text.size(), file), text.size());
     std::fclose(file);
     return text;
+}
+
+std::string metrics_text(const AnalysisSnapshot &snapshot) {
+    return written([&](std::FILE *file) { write_metrics(file, snapshot); });
 }
 
 // Every sample follows the HELP and TYPE of its metric; returns the samples.
@@ -55,8 +61,8 @@ TEST(AnalyzeMetrics, EveryMetricIsDescribedAndFiguresNotKnownAreLeftOut) {
     start_statistics(total);
     RunFigures figures = figures_of(total, nullptr, StabilityIntervals::oadev);
     DifferenceSizeBuckets differences = {};
-    // The label is the last log's file name.
-    const char *logs[] = {"other.log", "logs/odd \"name\"\\\n\xff.log"};
+    // The label is the last log's file name, escaped.
+    const char *logs[] = {"other.log", "logs/odd \"name\"\n\xff.log"};
     AnalysisSnapshot snapshot = {};
     snapshot.log_names = logs;
     snapshot.log_count = 2;
@@ -65,11 +71,13 @@ TEST(AnalyzeMetrics, EveryMetricIsDescribedAndFiguresNotKnownAreLeftOut) {
     snapshot.difference_sizes = &differences;
     snapshot.unrecognised_lines = 7;
     std::vector<std::string> samples = checked_samples(metrics_text(snapshot));
-    const std::vector<std::string> counters = {R"(tickwatch_samples_total{log="odd \"name\"\\\n?.log"} 0)",
-                                               R"(tickwatch_missing_samples_total{log="odd \"name\"\\\n?.log"} 0)",
-                                               R"(tickwatch_steps_total{log="odd \"name\"\\\n?.log"} 0)",
-                                               R"(tickwatch_unrecognised_lines_total{log="odd \"name\"\\\n?.log"} 7)"};
+    const std::vector<std::string> counters = {R"(tickwatch_samples_total{log="odd \"name\"\n?.log"} 0)",
+                                               R"(tickwatch_missing_samples_total{log="odd \"name\"\n?.log"} 0)",
+                                               R"(tickwatch_steps_total{log="odd \"name\"\n?.log"} 0)",
+                                               R"(tickwatch_unrecognised_lines_total{log="odd \"name\"\n?.log"} 7)"};
     EXPECT_EQ(std::vector<std::string>(samples.begin(), samples.begin() + 4), counters);
+    // (A backslash too, which no file name on Windows holds.)
+    EXPECT_EQ(written([](std::FILE *file) { write_label_value(file, "a\\b"); }), R"(a\\b)");
     EXPECT_EQ(samples.size(), 4U + DIFFERENCE_BUCKETS + 4) << "the histogram, empty, and the sum of squares";
 
     // Two samples, the last slewing; and the figures of stability.
