@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "analyze/accumulate/edf.h"
 #include "analyze/parse/utc_time.h"
 
 void start_phase(RunPhase &phase) {

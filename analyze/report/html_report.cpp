@@ -5,6 +5,7 @@
 
 #include "analyze/parse/utc_time.h"
 #include "analyze/report/escape.h"
+#include "analyze/report/palette.h"
 #include "analyze/report/svg_chart.h"
 #include "analyze/report/svg_plots.h"
 #include "analyze/report/text_summary.h"
@@ -12,22 +13,26 @@
 namespace {
 
 // Screen and A4 alike; the charts take the page's width.
-const char *const STYLE =
-    "body{font-family:\"Segoe UI\",\"DejaVu Sans\",Helvetica,Arial,sans-serif;color:#212529;margin:1.5em;"
-    "line-height:1.35}\n"
-    "h1{font-size:1.5em;margin:0 0 .3em}h2{font-size:1.2em;margin:1.6em 0 .5em;border-bottom:1px solid #dee2e6}\n"
-    "p.note{color:#495057;margin:.3em 0}\n"
-    ".wide{overflow-x:auto}\n"
-    "table{border-collapse:collapse;font-size:.85em;margin:.3em 0}\n"
-    "th,td{border:1px solid #dee2e6;padding:.2em .5em;text-align:left;vertical-align:top}\n"
-    "th{background:#f1f3f5}td.n{text-align:right;font-variant-numeric:tabular-nums;white-space:nowrap}\n"
-    "td.file{overflow-wrap:anywhere;min-width:8em}tr.total td{font-weight:bold;background:#f8f9fa}\n"
-    "tr.more td{color:#495057;font-style:italic}\n"
-    "svg{display:block;max-width:100%;height:auto}\n"
-    "figure{margin:.5em 0}figcaption{color:#495057;font-size:.85em}\n"
-    "@page{size:A4;margin:12mm}\n"
-    "@media print{body{margin:0;font-size:9pt}.wide{overflow:visible}table{font-size:7.5pt}"
-    "h2{break-after:avoid}figure,tr{break-inside:avoid}}\n";
+void write_style(std::FILE *out) {
+    std::fprintf(
+        out,
+        "body{font-family:\"Segoe UI\",\"DejaVu Sans\",Helvetica,Arial,sans-serif;color:%s;margin:1.5em;"
+        "line-height:1.35}\n"
+        "h1{font-size:1.5em;margin:0 0 .3em}h2{font-size:1.2em;margin:1.6em 0 .5em;border-bottom:1px solid %s}\n"
+        "p.note{color:%s;margin:.3em 0}\n"
+        ".wide{overflow-x:auto}\n"
+        "table{border-collapse:collapse;font-size:.85em;margin:.3em 0}\n"
+        "th,td{border:1px solid %s;padding:.2em .5em;text-align:left;vertical-align:top}\n"
+        "th{background:%s}td.n{text-align:right;font-variant-numeric:tabular-nums;white-space:nowrap}\n"
+        "td.file{overflow-wrap:anywhere;min-width:8em}tr.total td{font-weight:bold;background:%s}\n"
+        "tr.more td{color:%s;font-style:italic}\n"
+        "svg{display:block;max-width:100%%;height:auto}\n"
+        "figure{margin:.5em 0}figcaption{color:%s;font-size:.85em}\n"
+        "@page{size:A4;margin:12mm}\n"
+        "@media print{body{margin:0;font-size:9pt}.wide{overflow:visible}table{font-size:7.5pt}"
+        "h2{break-after:avoid}figure,tr{break-inside:avoid}}\n",
+        TEXT_COLOUR, PALE_GREY, NOTE_COLOUR, PALE_GREY, HAZE, SNOW, NOTE_COLOUR, NOTE_COLOUR);
+}
 
 void write_time_cell(std::FILE *out, int64_t utc_ms) {
     char when[ISO_TIME_SIZE];
@@ -423,7 +428,9 @@ void write_html_report(std::FILE *out, const AnalysisSnapshot &snapshot) {
                "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>tickwatch report: ",
                out);
     write_xml_text(out, title_name);
-    std::fprintf(out, "</title>\n<style>\n%s</style>\n</head>\n<body>\n<h1>tickwatch report: ", STYLE);
+    std::fputs("</title>\n<style>\n", out);
+    write_style(out);
+    std::fputs("</style>\n</head>\n<body>\n<h1>tickwatch report: ", out);
     write_xml_text(out, title_name);
     std::fputs("</h1>\n<p class=\"note\">", out);
     for (int i = 0; i < snapshot.log_count; ++i) {

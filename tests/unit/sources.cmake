@@ -13,8 +13,9 @@ set(UNIT_TEST_SOURCES
   tickwatch/timer_resolution_test.cpp
   tickwatch/version_test.cpp
   analyze/chart_data_test.cpp
-  analyze/confidence_test.cpp
+  analyze/chi_squared_test.cpp
   analyze/distribution_test.cpp
+  analyze/edf_test.cpp
   analyze/episodes_test.cpp
   analyze/figures_test.cpp
   analyze/follow_test.cpp
@@ -22,6 +23,7 @@ set(UNIT_TEST_SOURCES
   analyze/log_line_test.cpp
   analyze/log_reader_test.cpp
   analyze/metrics_test.cpp
+  analyze/noise_test.cpp
   analyze/number_text_test.cpp
   analyze/output_file_test.cpp
   analyze/output_set_test.cpp
