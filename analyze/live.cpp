@@ -11,6 +11,8 @@
 #include "analyze/files/follow.h"
 #include "analyze/files/log_input.h"
 
+namespace {
+
 // Polls four times a second. Lines that reach a log after the last poll
 // before it is renamed are never read (the file is not held open to see
 // them): the shorter the period, the rarer that is. Sleeps in slices short
@@ -18,7 +20,9 @@
 constexpr int POLL_PERIOD_MS = 250;
 constexpr int SLEEP_SLICE_MS = 50;
 
-static volatile std::sig_atomic_t stop_signal_seen = 0;
+volatile std::sig_atomic_t stop_signal_seen = 0;
+
+}  // namespace
 
 extern "C" void on_stop_signal(int /*signal*/) { stop_signal_seen = 1; }
 
@@ -35,14 +39,18 @@ bool stop_requested() { return stop_signal_seen != 0; }
 
 void request_stop() { stop_signal_seen = 1; }
 
-static void sleep_unless_stopped(int ms) {
+namespace {
+
+void sleep_unless_stopped(int ms) {
     for (int slept = 0; slept < ms && !stop_requested(); slept += SLEEP_SLICE_MS) {
         std::this_thread::sleep_for(std::chrono::milliseconds(SLEEP_SLICE_MS));
     }
 }
 
 // Large, and needed once: kept out of the stack.
-static FollowedLog followed;
+FollowedLog followed;
+
+}  // namespace
 
 // The followed log's files as the pipeline reads them.
 class FollowedReading {

@@ -3,14 +3,16 @@
 #include <algorithm>
 #include <cmath>
 
+namespace {
+
 constexpr int GAMMA_MAX_ITERATIONS = 1'000'000;
 constexpr double GAMMA_EPSILON = 1e-16;
 
 // x^a e^(−x) / Γ(a), by logarithms (no overflow for any a).
-static double gamma_prefactor(double a, double x) { return std::exp(a * std::log(x) - x - std::lgamma(a)); }
+double gamma_prefactor(double a, double x) { return std::exp(a * std::log(x) - x - std::lgamma(a)); }
 
 // P(a, x) by its series, for x < a + 1.
-static double gamma_p_series(double a, double x) {
+double gamma_p_series(double a, double x) {
     double term = 1 / a;
     double sum = term;
     for (int n = 1; n < GAMMA_MAX_ITERATIONS; ++n) {
@@ -25,7 +27,7 @@ static double gamma_p_series(double a, double x) {
 
 // Q(a, x) = 1 − P(a, x) by its continued fraction (modified Lentz), for
 // x >= a + 1.
-static double gamma_q_fraction(double a, double x) {
+double gamma_q_fraction(double a, double x) {
     constexpr double TINY = 1e-300;
     double b = x + 1 - a;
     double c = 1 / TINY;
@@ -48,6 +50,8 @@ static double gamma_q_fraction(double a, double x) {
     return h * gamma_prefactor(a, x);
 }
 
+}  // namespace
+
 double regularized_gamma_p(double a, double x) {
     if (x <= 0) {
         return 0;
@@ -55,15 +59,19 @@ double regularized_gamma_p(double a, double x) {
     return x < a + 1 ? gamma_p_series(a, x) : 1 - gamma_q_fraction(a, x);
 }
 
+namespace {
+
 // A rough normal quantile (Abramowitz and Stegun 26.2.23, error < 4.5e-4):
 // only the starting point of the chi-squared quantile's iteration.
-static double rough_normal_quantile(double p) {
+double rough_normal_quantile(double p) {
     const double q = p < 0.5 ? p : 1 - p;
     const double t = std::sqrt(-2 * std::log(q));
     const double z =
         t - (2.515517 + t * (0.802853 + t * 0.010328)) / (1 + t * (1.432788 + t * (0.189269 + t * 0.001308)));
     return p < 0.5 ? -z : z;
 }
+
+}  // namespace
 
 double chi_squared_quantile(double p, double dof) {
     const double a = dof / 2;

@@ -27,7 +27,9 @@
 // that m = 2^17 costs some 10⁴ evaluations rather than 4·10⁵. The paper
 // replaces the same sum by tabulated integrals for S > 100.
 
-static long double sw(long double t, int alpha) {
+namespace {
+
+long double sw(long double t, int alpha) {
     const long double a = std::fabs(t);
     const long double log_a = a > 0 ? std::log(a) : 0;  // t^k ln|t| → 0 at t = 0
     switch (alpha) {
@@ -48,6 +50,8 @@ static long double sw(long double t, int alpha) {
     }
 }
 
+}  // namespace
+
 struct EdfModel {
     int alpha;
     int d;
@@ -55,7 +59,9 @@ struct EdfModel {
     long double stride;  // S
 };
 
-static long double sx(const EdfModel &model, long double t) {
+namespace {
+
+long double sx(const EdfModel &model, long double t) {
     if (model.filter == 0) {
         return sw(t, model.alpha + 2);
     }
@@ -64,9 +70,9 @@ static long double sx(const EdfModel &model, long double t) {
 }
 
 // (−1)^k C(2d, d + k), k = 0 .. d.
-static const long double DIFFERENCE_WEIGHTS[2][4] = {{6, -4, 1, 0}, {20, -15, 6, -1}};
+const long double DIFFERENCE_WEIGHTS[2][4] = {{6, -4, 1, 0}, {20, -15, 6, -1}};
 
-static long double sz(const EdfModel &model, long double t) {
+long double sz(const EdfModel &model, long double t) {
     const long double *weights = DIFFERENCE_WEIGHTS[model.d - 2];
     long double sum = weights[0] * sx(model, t);
     for (int k = 1; k <= model.d; ++k) {
@@ -75,13 +81,13 @@ static long double sz(const EdfModel &model, long double t) {
     return sum;
 }
 
-static long double weighted_square(const EdfModel &model, long double j, double terms) {
+long double weighted_square(const EdfModel &model, long double j, double terms) {
     const long double z = sz(model, j / model.stride);
     return (1 - j / terms) * z * z;
 }
 
 // Σ_{j=1}^{J−1} (1 − j/M) sz(j/S)².
-static long double lag_sum(const EdfModel &model, int64_t lags, double terms, int64_t stride) {
+long double lag_sum(const EdfModel &model, int64_t lags, double terms, int64_t stride) {
     constexpr int64_t EXACT_WINDOW = 256;
     long double sum = 0;
     int64_t j = 1;
@@ -100,6 +106,8 @@ static long double lag_sum(const EdfModel &model, int64_t lags, double terms, in
     }
     return sum;
 }
+
+}  // namespace
 
 int edf_alpha_min(Variance variance) { return variance == Variance::overlapping_hadamard ? -4 : -2; }
 

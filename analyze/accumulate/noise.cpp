@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cmath>
 
+namespace {
+
 // The open segment's undifferenced points about their least-squares line
 // v_i ≈ a + b·i, not about their mean: a frequency offset makes the phase a
 // line, whose lag-1 correlation near 1 would send white PM to be
 // differenced, and differenced white PM (ρ1 = −1/2, where δ = ρ1/(1 + ρ1)
 // is steepest) is told from flicker PM only with many more points.
-static void close_undifferenced(Lag1Sums &sums, double n) {
+void close_undifferenced(Lag1Sums &sums, double n) {
     const double sum = sums.sum[0];
     const double last = sums.last[0] - sums.shift[0] - sums.shift_slope * (n - 1);  // the first is 0
     const double t_mean = (n - 1) / 2;
@@ -28,6 +30,8 @@ static void close_undifferenced(Lag1Sums &sums, double n) {
     sums.squares[0] += std::max(0.0, sums.sum_squares[0] - sum * sum / n - b * cross);
     sums.lag_products[0] += lag;
 }
+
+}  // namespace
 
 void start_lag1_segment(Lag1Sums &sums) {
     for (int d = 0; d < LAG1_DIFFERENCES; ++d) {
@@ -146,6 +150,8 @@ void identify_noise_per_tau(const NoiseSums &sums, int count, int alpha_out[STAB
     }
 }
 
+namespace {
+
 // The slope's noise part over a span T is k(α)·σ_y(T):
 // - white PM (+2): Var = σ_x²/Σ(t − t̄)² = 4 σ_y²(T)·τ0/T, k = 2√(τ0/T)
 //   (σ_y²(τ) = 3σ_x²/τ²): the classical standard error itself;
@@ -160,7 +166,7 @@ void identify_noise_per_tau(const NoiseSums &sums, int count, int alpha_out[STAB
 // The factors by simulation: tests/simulation/coverage's series (20 000 points) with
 // the true α given, the median uncertainty then equal to the RMS error
 // (docs/statistics.md).
-static double slope_noise_factor(int alpha, double tau0_over_span) {
+double slope_noise_factor(int alpha, double tau0_over_span) {
     switch (alpha) {
     case 2:
         return 2 * std::sqrt(tau0_over_span);
@@ -177,7 +183,9 @@ static double slope_noise_factor(int alpha, double tau0_over_span) {
 
 // σ_y² ∝ τ^μ: μ = −2 for the PM noises (flicker PM up to a logarithm),
 // −1, 0 and +1 for white, flicker and random-walk FM.
-static double allan_exponent(int alpha) { return alpha >= 1 ? -2 : -1 - alpha; }
+double allan_exponent(int alpha) { return alpha >= 1 ? -2 : -1 - alpha; }
+
+}  // namespace
 
 double frequency_uncertainty(const FrequencyUncertaintyInputs &inputs) {
     const StabilityWithNoise *reference = nullptr;

@@ -11,29 +11,27 @@
 #include "analyze/parse/utc_time.h"
 #include "clock/log_format.h"
 
+namespace {
+
 // The parser below reads exactly this format; it has to change with it.
-static constexpr bool same_text(const char *a, const char *b) {
-    return *a == *b && (*a == '\0' || same_text(a + 1, b + 1));
-}
+constexpr bool same_text(const char *a, const char *b) { return *a == *b && (*a == '\0' || same_text(a + 1, b + 1)); }
 static_assert(same_text(REPORT_LINE_FORMAT, "%04u-%02u-%02u %02u:%02u:%02u.%04u: %9.4f %9.4f %+9.4f  %i (%+i) %s"),
               "the report line changed: teach parse_report_line the new one");
 
 // Printed %9.4f fields are at least this wide, padded with spaces in front.
-static constexpr ptrdiff_t FIELD_WIDTH = 9;
+constexpr ptrdiff_t FIELD_WIDTH = 9;
 // Whole digits that are read exactly as an integer; longer numbers (which
 // only a clock gone badly wrong gives) go the slow way, up to this length.
-static constexpr ptrdiff_t MAX_EXACT_DIGITS = 11;
-static constexpr size_t MAX_NUMBER_LENGTH = 400;
+constexpr ptrdiff_t MAX_EXACT_DIGITS = 11;
+constexpr size_t MAX_NUMBER_LENGTH = 400;
 // The largest advances tickwatch can print: 2^63 system-time ticks of
 // 100 ns, and 2^63 counter ticks at a frequency of at least 1 Hz.
-static constexpr double MAX_SYSTEM_MS = 0x1p63 / 10000.0;
-static constexpr double MAX_COUNTER_MS = 0x1p63 * 1000.0;
+constexpr double MAX_SYSTEM_MS = 0x1p63 / 10000.0;
+constexpr double MAX_COUNTER_MS = 0x1p63 * 1000.0;
 // The three values are printed rounded to 0.0001 ms, the difference from
 // the unrounded ones: their printed values may disagree by one last digit,
 // beyond which a little is left for the doubles the text is read into.
-static constexpr double DIFFERENCE_SLACK_MS = 0.00015;
-
-namespace {
+constexpr double DIFFERENCE_SLACK_MS = 0.00015;
 
 struct Cursor {
     const char *at;

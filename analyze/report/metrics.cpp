@@ -20,11 +20,13 @@ const char *file_name_of(const char *path) {
     return name;
 }
 
-static void write_family(std::FILE *out, const char *name, const char *type, const char *help) {
+namespace {
+
+void write_family(std::FILE *out, const char *name, const char *type, const char *help) {
     std::fprintf(out, "# HELP %s %s\n# TYPE %s %s\n", name, help, name, type);
 }
 
-static void write_sample_start(std::FILE *out, const char *name, const char *log_name) {
+void write_sample_start(std::FILE *out, const char *name, const char *log_name) {
     std::fprintf(out, "%s{log=\"", name);
     write_label_value(out, log_name);
     std::fputc('"', out);
@@ -32,7 +34,7 @@ static void write_sample_start(std::FILE *out, const char *name, const char *log
 
 // 15 digits: a double without its binary noise; the format knows no other spelling
 // of infinity than +Inf and -Inf.
-static void write_value(std::FILE *out, double value) {
+void write_value(std::FILE *out, double value) {
     if (std::isnan(value)) {
         std::fputs(" NaN\n", out);
     } else if (std::isinf(value)) {
@@ -42,20 +44,20 @@ static void write_value(std::FILE *out, double value) {
     }
 }
 
-static void write_counter(std::FILE *out, const char *log_name, const char *name, const char *help, uint64_t value) {
+void write_counter(std::FILE *out, const char *log_name, const char *name, const char *help, uint64_t value) {
     write_family(out, name, "counter", help);
     write_sample_start(out, name, log_name);
     std::fprintf(out, "} %llu\n", static_cast<unsigned long long>(value));
 }
 
-static void write_gauge(std::FILE *out, const char *log_name, const char *name, const char *help, double value) {
+void write_gauge(std::FILE *out, const char *log_name, const char *name, const char *help, double value) {
     write_family(out, name, "gauge", help);
     write_sample_start(out, name, log_name);
     std::fputc('}', out);
     write_value(out, value);
 }
 
-static void write_difference_sizes(std::FILE *out, const char *log_name, const DifferenceSizeBuckets &h) {
+void write_difference_sizes(std::FILE *out, const char *log_name, const DifferenceSizeBuckets &h) {
     const char *name = "tickwatch_difference_abs_seconds";
     write_family(out, name, "histogram",
                  "Size of the difference, |system time's advance - performance counter's|, of every sample.");
@@ -80,6 +82,8 @@ static void write_difference_sizes(std::FILE *out, const char *log_name, const D
     std::fputc('}', out);
     write_value(out, h.square_sum_ms2 / 1e6);
 }
+
+}  // namespace
 
 void write_metrics(std::FILE *out, const AnalysisSnapshot &s) {
     const char *log = s.log_count > 0 ? file_name_of(s.log_names[s.log_count - 1]) : "";

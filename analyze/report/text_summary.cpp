@@ -17,7 +17,9 @@ void write_setting(std::FILE *out, AdjustmentSetting setting) {
     }
 }
 
-static void write_percentiles(std::FILE *out, const RunFigures &f) {
+namespace {
+
+void write_percentiles(std::FILE *out, const RunFigures &f) {
     if (!f.has_percentiles) {
         return;
     }
@@ -34,7 +36,7 @@ static void write_percentiles(std::FILE *out, const RunFigures &f) {
     std::fputs(" ms (regular lines)\n", out);
 }
 
-static void write_frequency(std::FILE *out, const FrequencyFigures &f) {
+void write_frequency(std::FILE *out, const FrequencyFigures &f) {
     if (!f.has_offset) {
         std::fputs("  frequency        none (no segment of two samples)\n", out);
         return;
@@ -50,7 +52,7 @@ static void write_frequency(std::FILE *out, const FrequencyFigures &f) {
 
 // Every other τ (and the longest) keeps the table short; --json has all,
 // with the intervals of every deviation.
-static void write_stability(std::FILE *out, const RunFigures &f) {
+void write_stability(std::FILE *out, const RunFigures &f) {
     const StabilityPoint *points = f.stability;
     const int count = f.stability_count;
     if (count == 0) {
@@ -94,7 +96,7 @@ static void write_stability(std::FILE *out, const RunFigures &f) {
     }
 }
 
-static void write_statistics(std::FILE *out, const RunStatistics &s, const RunFigures &f, bool list_events) {
+void write_statistics(std::FILE *out, const RunStatistics &s, const RunFigures &f, bool list_events) {
     char first[ISO_TIME_SIZE];
     char last[ISO_TIME_SIZE];
     char span[64];
@@ -177,7 +179,7 @@ static void write_statistics(std::FILE *out, const RunStatistics &s, const RunFi
     write_stability(out, f);
 }
 
-static void write_episode_totals(std::FILE *out, const EpisodeTotals &t) {
+void write_episode_totals(std::FILE *out, const EpisodeTotals &t) {
     std::fprintf(out, "  corrections      %llu: %llu step%s, %llu slew%s; commanded %.4f ms in all (sum of sizes)",
                  static_cast<unsigned long long>(episode_count(t)), static_cast<unsigned long long>(t.steps),
                  t.steps == 1 ? "" : "s", static_cast<unsigned long long>(t.slews), t.slews == 1 ? "" : "s",
@@ -188,7 +190,7 @@ static void write_episode_totals(std::FILE *out, const EpisodeTotals &t) {
     std::fputc('\n', out);
 }
 
-static void write_episode_table(std::FILE *out, const RunEpisodes &episodes) {
+void write_episode_table(std::FILE *out, const RunEpisodes &episodes) {
     // Rounded as shown first: a rounding error short of 0 shows as +0.0000.
     auto shown = [](double ms) { return std::round(ms * 1e4) / 1e4 + 0.0; };
     const int listed = episodes.kept_count < TEXT_LISTED_EPISODES ? episodes.kept_count : TEXT_LISTED_EPISODES;
@@ -211,6 +213,8 @@ static void write_episode_table(std::FILE *out, const RunEpisodes &episodes) {
         std::fprintf(out, "                   and %llu more, not listed\n", static_cast<unsigned long long>(unlisted));
     }
 }
+
+}  // namespace
 
 void write_run_text(std::FILE *out, const RunRecord &record) {
     const LogRun &run = record.run;
