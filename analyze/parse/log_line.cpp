@@ -51,39 +51,23 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 // "YYYY-MM-DD hh:mm:ss.0mmm: " as milliseconds since 1970.
 bool take_time(Cursor &c, int64_t &utc_ms) {
     // Its length is checked once, then the fields are read in place.
-    static constexpr ptrdiff_t TIME_LENGTH = 25;  // up to the colon
+    constexpr ptrdiff_t TIME_LENGTH = 25;  // up to the colon
     if (c.end - c.at < TIME_LENGTH) {
         return false;
     }
     const char *const t = c.at;
-    unsigned year = 0;
-    unsigned month = 0;
-    unsigned day = 0;
-    unsigned hour = 0;
-    unsigned minute = 0;
-    unsigned second = 0;
-    unsigned ms = 0;
-    if (!(read_digits(t, 4, year) && t[4] == '-' && read_digits(t + 5, 2, month) && t[7] == '-' &&
-          read_digits(t + 8, 2, day) && t[10] == ' ' && read_digits(t + 11, 2, hour) && t[13] == ':' &&
-          read_digits(t + 14, 2, minute) && t[16] == ':' && read_digits(t + 17, 2, second) && t[19] == '.' &&
-          read_digits(t + 20, 4, ms) && t[24] == ':')) {
+    CivilTime time;
+    if (!(read_date_time(t, ' ', time) && t[19] == '.' && read_digits(t + 20, 4, time.millisecond) && t[24] == ':')) {
         return false;
     }
     c.at += TIME_LENGTH;
     // The zeroed date: tickwatch could not tell the time.
-    if ((year | month | day | hour | minute | second | ms) == 0) {
+    if (time.year == 0 && (time.month | time.day | time.hour | time.minute | time.second | time.millisecond) == 0) {
         utc_ms = UNKNOWN_TIME_MS;
         return true;
     }
-    // A leap second is UTC's 23:59:60, which Windows gives as such; it is
-    // taken as the same millisecond count as the next day's first second.
-    const bool leap_second = hour == 23 && minute == 59 && second == 60;
-    if (!is_valid_date(year, month, day) || hour > 23 || minute > 59 || (second > 59 && !leap_second) || ms > 999) {
-        return false;
-    }
-    utc_ms = days_from_civil(year, month, day) * MS_PER_DAY +
-             static_cast<int64_t>(((hour * 60 + minute) * 60 + second) * 1000 + ms);
-    return true;
+    // A leap second is UTC's 23:59:60, which Windows gives as such.
+    return ms_from_civil(time, true, utc_ms);
 }
 
 // The sign printf writes: '-' for a negative value, and with sign_required

@@ -31,6 +31,7 @@ set(UNIT_TEST_SOURCES
   analyze/pipeline_test.cpp
   analyze/stability_test.cpp
   analyze/time_window_test.cpp
+  analyze/utc_time_test.cpp
 )
 
 # The tests in which console control events arrive on threads of their own:
