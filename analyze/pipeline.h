@@ -37,8 +37,8 @@ struct PipelineSettings {
     StabilityIntervals intervals;
     // Every log asked for, as the snapshot names them (kept valid by the
     // caller).
-    const char *const *log_names;
-    int log_count;
+    const char *const *log_names = nullptr;
+    int log_count = 0;
 };
 
 // Why a line was left out of the analysis.

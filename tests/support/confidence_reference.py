@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Reference figures for tests/unit/analyze/chi_squared_test.cpp and
-edf_test.cpp, computed apart from the code under test.
+"""Reference figures for tests/unit/analyze/confidence_test.cpp, computed apart from
+the code under test.
 
 - Chi-squared quantiles: mpmath at 40 digits (gammainc, bisection).
 - EDF: exact rational arithmetic, from the covariance of the estimator's

@@ -13,9 +13,8 @@ set(UNIT_TEST_SOURCES
   tickwatch/timer_resolution_test.cpp
   tickwatch/version_test.cpp
   analyze/chart_data_test.cpp
-  analyze/chi_squared_test.cpp
+  analyze/confidence_test.cpp
   analyze/distribution_test.cpp
-  analyze/edf_test.cpp
   analyze/episodes_test.cpp
   analyze/figures_test.cpp
   analyze/follow_test.cpp
@@ -23,14 +22,12 @@ set(UNIT_TEST_SOURCES
   analyze/log_line_test.cpp
   analyze/log_reader_test.cpp
   analyze/metrics_test.cpp
-  analyze/noise_test.cpp
   analyze/number_text_test.cpp
   analyze/output_file_test.cpp
   analyze/output_set_test.cpp
   analyze/phase_test.cpp
   analyze/pipeline_test.cpp
   analyze/stability_test.cpp
-  analyze/time_window_test.cpp
   analyze/utc_time_test.cpp
 )
 

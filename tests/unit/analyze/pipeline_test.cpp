@@ -72,15 +72,6 @@ struct Told : PipelineListener {
     }
 };
 
-// The charts and the runs listed kept, with every stability interval.
-PipelineSettings keeping_all() {
-    PipelineSettings settings = {};
-    settings.keep_chart = true;
-    settings.keep_report = true;
-    settings.intervals = StabilityIntervals::all;
-    return settings;
-}
-
 void feed(Pipeline &pipeline, const char *file, const std::vector<std::string> &lines) {
     pipeline.begin_file(file);
     for (size_t i = 0; i < lines.size(); ++i) {
@@ -121,7 +112,7 @@ TEST(AnalyzePipeline, RunsEndAtABannerAndWithTheirFileAndAreNumberedAcrossFiles)
 // and the figures it gives are those it gives once it has ended.
 TEST(AnalyzePipeline, ASnapshotCountsTheOpenRunOnceAndAsItsEndDoes) {
     Told told;
-    Pipeline pipeline(keeping_all(), told);
+    Pipeline pipeline(PipelineSettings{true, true, TimeWindow{}, StabilityIntervals::all}, told);
     std::vector<std::string> lines = {LOG_BANNER_PREFIX "1.6"};
     for (int i = 0; i < 6; ++i) {
         lines.push_back(report(i, 0.0));
@@ -173,7 +164,7 @@ TEST(AnalyzePipeline, ASnapshotCountsTheOpenRunOnceAndAsItsEndDoes) {
 // renamed and read anew as the same file.
 TEST(AnalyzePipeline, EpisodesAndFileSummariesGoWithTheRunsTheyAreOf) {
     Told told;
-    Pipeline pipeline(keeping_all(), told);
+    Pipeline pipeline(PipelineSettings{true, true, TimeWindow{}, StabilityIntervals::all}, told);
     feed(pipeline, "a.log",
          {LOG_BANNER_PREFIX "1.6", report(0, 0.0), slewed_report(1, -1.5), slewed_report(2, -1.5), report(3, 0.0),
           report(4, 30.0), LOG_BANNER_PREFIX "1.6", slewed_report(5, -1.5), slewed_report(6, -1.5)});

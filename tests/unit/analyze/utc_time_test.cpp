@@ -1,9 +1,10 @@
-// The one reader of a date and time and the one writer of an ISO time.
+// UTC times: the one writer of ISO text, and the time window that the one
+// reader of a date and time reads (as log_line_test.cpp's lines do).
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 
+#include "analyze/parse/time_window.h"
 #include "analyze/parse/utc_time.h"
 
 namespace {
@@ -14,19 +15,12 @@ std::string iso(int64_t utc_ms) {
     return text;
 }
 
-TEST(AnalyzeUtcTime, WritesIsoTimesOfAnyYear) {
-    EXPECT_EQ(iso(0), "1970-01-01T00:00:00.000Z");
+// Rows a second apart across midnights, before 1970 too: the cached date
+// is the one worked out afresh.
+TEST(AnalyzeUtcTime, WritesIsoTimesOfAnyYearWithOrWithoutTheDayCache) {
     EXPECT_EQ(iso(-1), "1969-12-31T23:59:59.999Z");
-    EXPECT_EQ(iso(1709645940015), "2024-03-05T13:39:00.015Z");
-    EXPECT_EQ(iso(days_from_civil(2000, 2, 29) * MS_PER_DAY + 86'399'999), "2000-02-29T23:59:59.999Z");
     EXPECT_EQ(iso(days_from_civil(10000, 1, 1) * MS_PER_DAY), "10000-01-01T00:00:00.000Z");
     EXPECT_EQ(iso(days_from_civil(-1, 12, 31) * MS_PER_DAY + 1), "-001-12-31T00:00:00.001Z");
-    EXPECT_EQ(iso(UNKNOWN_TIME_MS), "unknown time");
-}
-
-// Rows a second apart, across midnights and back before 1970: the cached
-// date is the one worked out afresh.
-TEST(AnalyzeUtcTime, TheDayCacheGivesTheSameTimes) {
     CivilDayCache cache = NO_CIVIL_DAY;
     for (const int64_t start :
          {int64_t{-5000}, days_from_civil(2024, 2, 29) * MS_PER_DAY - 3500, int64_t{86'399'000}}) {
@@ -38,20 +32,34 @@ TEST(AnalyzeUtcTime, TheDayCacheGivesTheSameTimes) {
     }
 }
 
-TEST(AnalyzeUtcTime, ReadsADateAndTimeAndOnlyOneThatExists) {
-    CivilTime time;
+TEST(AnalyzeTimeWindow, ReadsUtcTimesWithOrWithoutZ) {
     int64_t ms = 0;
-    ASSERT_TRUE(read_date_time("2016-12-31 23:59:60", ' ', time));
-    EXPECT_FALSE(ms_from_civil(time, false, ms));
-    ASSERT_TRUE(ms_from_civil(time, true, ms)) << "a leap second, where the caller allows one";
-    EXPECT_EQ(ms, days_from_civil(2017, 1, 1) * MS_PER_DAY);
-    EXPECT_FALSE(read_date_time("2016-12-31T23:59:59", ' ', time)) << "the other separator";
-    EXPECT_FALSE(read_date_time("2016-12-31 23:5x:59", ' ', time));
-    for (const char *text : {"2023-02-29 00:00:00", "2024-00-01 00:00:00", "2024-01-32 00:00:00", "2024-01-01 24:00:00",
-                             "2024-01-01 23:60:00", "2024-01-01 23:58:60"}) {
-        ASSERT_TRUE(read_date_time(text, ' ', time)) << text;
-        EXPECT_FALSE(ms_from_civil(time, true, ms)) << text;
+    ASSERT_TRUE(parse_window_time("2024-03-05T13:39:00", ms));
+    EXPECT_EQ(ms, 1'709'645'940'000);
+    ASSERT_TRUE(parse_window_time("2024-02-29T23:59:59Z", ms));
+    EXPECT_EQ(ms, days_from_civil(2024, 3, 1) * MS_PER_DAY - 1000);
+    ASSERT_TRUE(parse_window_time("1970-01-01T00:00:00Z", ms));
+    EXPECT_EQ(ms, 0);
+    for (const char *bad :
+         {"", "2024-03-05", "2024-03-05 13:39:00", "2024-03-05T13:39", "2024-03-05T13:39:00.5",
+          "2024-03-05T13:39:00+01:00", "2024-03-05T13:39:00z", "2023-02-29T00:00:00", "2024-03-05T13:39:60",
+          "2024-3-05T13:39:00", "+024-03-05T13:39:00", "2024-03-05T13:39:00ZZ"}) {
+        EXPECT_FALSE(parse_window_time(bad, ms)) << bad;
     }
+}
+
+TEST(AnalyzeTimeWindow, HoldsBothEdgesAndNoUnknownTime) {
+    const TimeWindow none = {};
+    EXPECT_TRUE(is_within(none, UNKNOWN_TIME_MS));
+    const TimeWindow window = {true, true, 1000, 2000};
+    EXPECT_FALSE(is_within(window, 999));
+    EXPECT_TRUE(is_within(window, 1000));
+    EXPECT_TRUE(is_within(window, 2000));
+    EXPECT_FALSE(is_within(window, 2001));
+    EXPECT_FALSE(is_within(window, UNKNOWN_TIME_MS));
+    const TimeWindow from_only = {true, false, 1000, 0};
+    EXPECT_TRUE(is_within(from_only, INT64_MAX));
+    EXPECT_FALSE(is_within(from_only, UNKNOWN_TIME_MS));
 }
 
 }  // namespace
