@@ -169,7 +169,6 @@ class BadInput(AnalyzeTestCase):
 
     def test_two_tickwatch_writing_to_one_log_are_told(self):
         # Ten minutes of two instances, half a second apart, line by line.
-        # (A gap or a clock set back is no such thing: AnalyzePipeline.)
         first, second = Log(), Log()
         for i in range(600):
             first.sample(at=T0 if i == 0 else None)

@@ -85,7 +85,6 @@ class CraftedLogs(AnalyzeTestCase):
         # Unmarked: -0.1, -0.1, 0, 0, 0.001, 0.0187.
         self.assertEqual(run1["difference_ms"]["percentiles"],
                          {"p1": -0.1, "p5": -0.1, "p50": 0.0, "p95": 0.0187, "p99": 0.0187})
-        # (The slope over those segments: AnalyzeFrequency and AnalyzePhase.)
         frequency = run1["frequency"]
         # The run without samples has the keys too.
         empty = summary["runs"][2]
@@ -121,8 +120,7 @@ class CraftedLogs(AnalyzeTestCase):
 
     def test_stalls_keep_the_phase_to_tau_beyond_them(self):
         # A virtual machine that stalls 3 s once an hour: its phase runs on
-        # across the stalls, to τ beyond an hour. (Lines lost start a
-        # segment: AnalyzePhase in the unit tests.)
+        # across the stalls, to τ beyond an hour.
         log = Log()
         log.add(BANNER)
         log.sample(at=T0)

@@ -213,7 +213,6 @@ class TimeWindow(AnalyzeTestCase):
 
     def test_a_time_that_cannot_be_read_or_an_empty_window_is_a_usage_error(self):
         name, _ = self.window_log()
-        # (Which times are read: AnalyzeTimeWindow.)
         for args, message in ((["--from", "2024-02-30T00:00:00"], "--from takes a UTC time"),
                               (["--to", "2024-03-05 13:39:00"], "--to takes a UTC time"),
                               (["--from"], "a UTC time must follow --from"),
