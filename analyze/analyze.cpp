@@ -3,178 +3,74 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <memory>
 
+#include "analyze/diagnostics.h"
 #include "analyze/files/log_input.h"
 #include "analyze/files/output_set.h"
 #include "analyze/files/system.h"
 #include "analyze/live.h"
 #include "analyze/options.h"
+#include "analyze/outputs.h"
 #include "analyze/pipeline.h"
 #include "analyze/report/csv_output.h"
-#include "analyze/report/escape.h"
-#include "analyze/report/html_report.h"
-#include "analyze/report/json_summary.h"
-#include "analyze/report/metrics.h"
-#include "analyze/report/status_line.h"
-#include "analyze/report/svg_chart.h"
-#include "analyze/report/text_summary.h"
 #include "app/version.h"
-
-// Lines not understood are named up to this many per file, and counted.
-constexpr uint64_t MAX_SHOWN_WARNINGS = 5;
 
 namespace {
 
-const char *issue_text(LineIssue issue) {
-    switch (issue) {
-    case LineIssue::too_long:
-        return "a line too long for a log, skipped";
-    case LineIssue::cut_then_banner:
-        return "a line cut short, then a new run";
-    case LineIssue::not_understood:
-        return "not a report line or a message of tickwatch";
-    case LineIssue::wrong_difference:
-        return "a difference that is not the system time's advance minus the counter's";
-    case LineIssue::wrong_marker:
-        return "a marker that disagrees with the difference";
-    case LineIssue::out_of_range:
-        return "a value beyond any that tickwatch writes";
-    case LineIssue::no_line_end:
-        break;
+// Every log as shown in the outputs.
+std::unique_ptr<const char *[]> shown_names(const AnalyzeOptions &options) {
+    auto names = std::make_unique<const char *[]>(static_cast<size_t>(options.log_count));
+    for (int i = 0; i < options.log_count; ++i) {
+        names.get()[i] = shown_log_name(options.logs[i]);
     }
-    return "the last line has no line end (cut short?), left out";
+    return names;
 }
 
-// Each line skipped on standard error, up to MAX_SHOWN_WARNINGS a file.
-void tell_skipped_line(void * /*context*/, const SkippedLine &line) {
-    const auto number = static_cast<unsigned long long>(line.number);
-    if (line.issue == LineIssue::no_line_end) {
-        std::fprintf(stderr, "tickwatch-analyze: %s:%llu: %s\n", line.file, number, issue_text(line.issue));
-        return;
-    }
-    if (line.not_understood > MAX_SHOWN_WARNINGS) {
-        return;
-    }
-    size_t length = line.text.size();
-    while (length > 0 && line.text[length - 1] == '\r') {
-        --length;
-    }
-    char excerpt[64];
-    printable_excerpt(excerpt, sizeof excerpt, line.text.data(), length);
-    std::fprintf(stderr, "tickwatch-analyze: %s:%llu: %s%s%s%s\n", line.file, number, issue_text(line.issue),
-                 length > 0 ? ": \"" : "", excerpt, length > 0 ? "\"" : "");
-}
-
-// The first sample out of step in a file, when it comes.
-void tell_out_of_step(void * /*context*/, const OutOfStepSample &sample) {
-    if (sample.out_of_step == 1) {
-        std::fprintf(stderr,
-                     "tickwatch-analyze: %s:%llu: a sample %.0f ms after the line before, though its system time "
-                     "advanced %.4f ms: two tickwatch writing to one log?\n",
-                     sample.file, static_cast<unsigned long long>(sample.number), sample.after_ms, sample.system_ms);
-    }
-}
-
-// The end of a log's reading: its lines not understood beyond those named,
-// and how many samples were out of step.
-void tell_file_counts(const char *name, const FileCounts &counts) {
-    if (counts.not_understood > MAX_SHOWN_WARNINGS) {
-        std::fprintf(stderr, "tickwatch-analyze: %s: %llu lines not understood, the first %llu named above\n", name,
-                     static_cast<unsigned long long>(counts.not_understood),
-                     static_cast<unsigned long long>(MAX_SHOWN_WARNINGS));
-    }
-    if (counts.out_of_step > 0) {
-        std::fprintf(stderr,
-                     "tickwatch-analyze: %s: %llu samples out of step with the line before them, the first named "
-                     "above; the runs they are in mix the samples of two tickwatch\n",
-                     name, static_cast<unsigned long long>(counts.out_of_step));
-    }
-}
-
-// "-" for the CSV: standard output, which then is the CSV's alone.
-bool csv_to_standard_output(const AnalyzeOptions &options) {
-    return options.csv_file != nullptr && std::strcmp(options.csv_file, "-") == 0;
-}
-
-// One run of tickwatch-analyze over checked logs and opened outputs.
-class Analysis {
+// One run of tickwatch-analyze over checked logs and opened outputs: the
+// pipeline tells it each run for the summary and with --csv each sample's
+// row, and with --follow the loop tells it when to send the rows on and to
+// publish.
+class Analysis final : public PipelineListener,
+                       public LiveAnalysis {
   public:
     Analysis(const AnalyzeOptions &options, OutputSet &outputs)
-        : options_(options), outputs_(outputs), summary_(csv_to_standard_output(options) ? stderr : stdout),
-          pipeline_(PipelineSettings{outputs.wanted(OutputKind::svg) || outputs.wanted(OutputKind::html),
-                                     outputs.wanted(OutputKind::html), options.window,
-                                     options.json || outputs.wanted(OutputKind::html) ? StabilityIntervals::all
-                                                                                      : StabilityIntervals::oadev},
-                    listener_for(options)),
-          shown_logs_(std::make_unique<const char *[]>(static_cast<size_t>(options.log_count))),
-          read_block_(std::make_unique<char[]>(READ_BLOCK_SIZE)) {
-        for (int i = 0; i < options.log_count; ++i) {
-            shown_logs_.get()[i] = shown_log_name(options.logs[i]);
-        }
-        // What the chart's title names: the log, or the first of them.
-        if (options.log_count == 1) {
-            std::snprintf(title_, sizeof title_, "%s", shown_logs_.get()[0]);
-        } else {
-            std::snprintf(title_, sizeof title_, "%s and %d more", shown_logs_.get()[0], options.log_count - 1);
-        }
-    }
+        : options_(options), outputs_(outputs), summary_(options), shown_logs_(shown_names(options)),
+          pipeline_(pipeline_settings(options, outputs, shown_logs_.get()), *this),
+          read_block_(std::make_unique<char[]>(READ_BLOCK_SIZE)) {}
 
     // Returns the exit status.
     int run();
 
   private:
-    // The summary is written run by run, and with --csv each sample's row.
-    PipelineListener listener_for(const AnalyzeOptions &options) {
-        return PipelineListener{this, options.csv_file != nullptr ? write_row : nullptr, write_run_summary,
-                                tell_skipped_line, tell_out_of_step};
-    }
-    static void write_row(void *context, const ReportFields &sample, int32_t run) {
-        auto &a = *static_cast<Analysis *>(context);
-        if (a.csv_ != nullptr) {
-            write_csv_row(a.csv_, sample, run);
-        } else if (a.live_csv_open_) {
-            write_live_csv_row(a.live_csv_, sample, run);
+    void sample_taken(const ReportFields &sample, int32_t run) override {
+        if (csv_ != nullptr) {
+            write_csv_row(csv_, sample, run);
+        } else if (live_csv_open_) {
+            write_live_csv_row(live_csv_, sample, run);
         }
     }
-    static void write_run_summary(void *context, const LogRun &run, const RunFigures &figures,
-                                  const RunEpisodes &episodes) {
-        auto &a = *static_cast<Analysis *>(context);
-        if (a.options_.json) {
-            write_run_json(stdout, run, figures, episodes, run.number == 1);
-        } else {
-            write_run_text(a.summary_, run, figures, episodes);
-        }
-    }
-    [[nodiscard]] PooledSummary pooled_of(const PipelineSnapshot &snapshot) const;
+    void run_ended(const RunRecord &run) override { summary_.write_run(run); }
+    void line_skipped(const SkippedLine &line) override { tell_skipped_line(line); }
+    void sample_out_of_step(const OutOfStepSample &sample) override { tell_out_of_step(sample); }
+    void lines_read() override;
+    void publish() override;
+
     bool read_whole_log(int i);
     bool start_csv();
-    void write_output(OutputKind kind, std::FILE *out, const PipelineSnapshot &snapshot);
-    bool rewrite_outputs(const PipelineSnapshot &snapshot);
-    void follow();
 
     const AnalyzeOptions &options_;
     OutputSet &outputs_;
     FileSystem &system_ = native_file_system();
-    std::FILE *summary_;        // standard output, or standard error when the CSV has it
+    Summary summary_;
     std::FILE *csv_ = nullptr;  // with --csv: the temporary, or standard output for -
-    LiveCsv live_csv_ = {};     // with --csv and --follow: the target itself, with live_csv_open_
-    Pipeline pipeline_;
+    LiveCsv live_csv_;          // with --csv and --follow: the target itself, with live_csv_open_
     std::unique_ptr<const char *[]> shown_logs_;
+    Pipeline pipeline_;
     std::unique_ptr<char[]> read_block_;
-    char title_[512] = "";
     bool failed_ = false;
-    bool followed_file_open_ = false;
-    bool followed_file_begun_ = false;  // once: after a rename, its summary goes on
     bool live_csv_open_ = false;
 };
-
-// The total's companions: each file apart, and the window.
-PooledSummary Analysis::pooled_of(const PipelineSnapshot &s) const {
-    return PooledSummary{s.runs,       s.episodes,           shown_logs_.get(), options_.log_count, s.files,
-                         s.file_count, s.unrecognised_lines, s.outside_window,  options_.window};
-}
 
 // Reads one log from its name; false if it cannot be read or holds no
 // report line at all.
@@ -224,133 +120,30 @@ bool Analysis::start_csv() {
     return true;
 }
 
-void Analysis::write_output(OutputKind kind, std::FILE *out, const PipelineSnapshot &s) {
-    switch (kind) {
-    case OutputKind::svg:
-        write_svg_chart(out, *s.difference_chart, *s.rate_chart, s.figures->frequency, title_);
-        break;
-    case OutputKind::html: {
-        ReportRecords records = {};
-        records.runs = s.runs;
-        records.listed_runs = s.listed_run_count;
-        records.listed = s.listed_runs;
-        records.total = s.total;
-        records.total_figures = s.figures;
-        records.total_counts = s.differences;
-        records.files = shown_logs_.get();
-        records.file_count = options_.log_count;
-        records.unrecognised_lines = s.unrecognised_lines;
-        records.difference = s.difference_chart;
-        records.phase = s.phase_chart;
-        records.phase_time = s.phase_time_chart;
-        records.rate = s.rate_chart;
-        records.episodes = s.episodes;
-        records.compared = s.files;
-        records.compared_count = s.file_count;
-        write_html_report(out, records, title_);
-        break;
-    }
-    case OutputKind::metrics: {
-        MetricsFigures figures = {};
-        figures.log_name = file_name_of(shown_logs_.get()[options_.log_count - 1]);
-        figures.total = s.total;
-        figures.differences = s.difference_sizes;
-        figures.unrecognised_lines = s.unrecognised_lines;
-        figures.has_last_sample = s.last_sample != nullptr;
-        figures.last_sample = s.last_sample != nullptr ? *s.last_sample : ReportFields{};
-        figures.has_difference_rms = s.figures->has_regular_lines;
-        figures.difference_rms_ms = s.figures->difference_rms_ms;
-        figures.has_frequency_offset = s.figures->frequency.has_offset;
-        figures.frequency_offset_ratio = s.figures->frequency.offset_ppm / 1e6;
-        // The first τ, m = 1 to 1024.
-        for (int i = 0; i < s.figures->stability_count && figures.oadev_count < MAX_OADEV_POINTS; ++i) {
-            const StabilityPoint &point = s.figures->stability[i];
-            figures.oadev[figures.oadev_count++] = {point.tau_s, point.oadev};
-        }
-        write_metrics(out, figures);
-        break;
-    }
-    case OutputKind::csv:
-        break;  // row by row
+// With --follow: the rows as they come.
+void Analysis::lines_read() {
+    if (live_csv_open_) {
+        live_csv_.flush();
+    } else if (csv_ != nullptr) {
+        flush_csv(csv_);
     }
 }
 
-// With --follow: the chart, the report and the metrics written whole
-// again, each through a temporary renamed over it, so that a reader sees
-// the old one or the new one.
-bool Analysis::rewrite_outputs(const PipelineSnapshot &snapshot) {
-    bool written = true;
-    for (const OutputKind kind : {OutputKind::svg, OutputKind::html, OutputKind::metrics}) {
-        if (!outputs_.wanted(kind)) {
-            continue;
-        }
-        if (outputs_.file(kind) == nullptr && !outputs_.open(kind)) {
-            written = false;
-            continue;
-        }
-        write_output(kind, outputs_.file(kind), snapshot);
-        written = outputs_.commit(kind) && written;
+void Analysis::publish() {
+    const AnalysisSnapshot &s = pipeline_.snapshot();
+    if (!summary_.write_status(s)) {
+        // Nobody reads on: the outputs are written, and it ends.
+        failed_ = true;
+        request_stop();
     }
-    return written;
-}
-
-// --follow: the last log, read on as it grows.
-void Analysis::follow() {
-    const auto read_lines = [](void *context, LogReader &reader, const char *name) {
-        auto &a = *static_cast<Analysis *>(context);
-        const char *shown = a.shown_logs_.get()[a.options_.log_count - 1];
-        if (!a.followed_file_open_) {
-            a.pipeline_.begin_file(shown, a.followed_file_begun_ ? FileStart::same_log : FileStart::next_log);
-            a.followed_file_open_ = true;
-            a.followed_file_begun_ = true;
-        }
-        if (!a.pipeline_.read_lines(reader)) {
-            report_problem(name, "cannot read", std::strerror(errno));
-            a.failed_ = true;
-        }
-        // The rows as they come.
-        if (a.live_csv_open_) {
-            a.live_csv_.flush();
-        } else if (a.csv_ != nullptr) {
-            flush_csv(a.csv_);
-        }
-    };
-    const auto end_file = [](void *context, const char *name, bool dropped_partial_line) {
-        auto &a = *static_cast<Analysis *>(context);
-        if (dropped_partial_line) {
-            std::fprintf(stderr, "tickwatch-analyze: %s: the last line has no line end (cut short?), left out\n", name);
-        }
-        if (a.followed_file_open_) {
-            tell_file_counts(name, a.pipeline_.end_file());
-            a.followed_file_open_ = false;
-        }
-    };
-    const auto publish = [](void *context) {
-        auto &a = *static_cast<Analysis *>(context);
-        const PipelineSnapshot &s = a.pipeline_.snapshot();
-        // Standard output is the JSON document's, or the CSV's, alone.
-        std::FILE *out = a.options_.json ? stderr : a.summary_;
-        write_status_line(out, static_cast<int64_t>(std::time(nullptr)) * 1000, *s.total, *s.figures,
-                          s.last_sample != nullptr ? &s.last_sample->difference_ms : nullptr);
-        if (std::fflush(out) != 0 || std::ferror(out) != 0) {
-            // Nobody reads on: the outputs are written, and it ends.
-            report_problem(out == stdout ? "standard output" : "standard error", "cannot write", std::strerror(errno));
-            a.failed_ = true;
-            request_stop();
-        }
-        a.rewrite_outputs(s);
-    };
-    const LiveAnalysis live = {this, read_lines, end_file, publish};
-    follow_log(system_, options_.logs[options_.log_count - 1], options_.interval_seconds, read_block_.get(), live);
+    rewrite_outputs(outputs_, s);
 }
 
 int Analysis::run() {
     if (!start_csv()) {
         return EXIT_TROUBLE;
     }
-    if (options_.json) {
-        begin_json(stdout);
-    }
+    summary_.begin();
     // With --follow, the last log is read by the loop, from its start; no
     // further log once the summary cannot be written.
     const int read_whole = options_.follow ? options_.log_count - 1 : options_.log_count;
@@ -360,7 +153,10 @@ int Analysis::run() {
         }
     }
     if (options_.follow && !stop_requested()) {
-        follow();
+        const int last = options_.log_count - 1;
+        failed_ = !follow_log(system_, options_.logs[last], shown_logs_.get()[last], options_.interval_seconds,
+                              read_block_.get(), pipeline_, *this) ||
+                  failed_;
     }
     if (!options_.follow && stop_requested()) {
         // Interrupted before the end: no summary of a part, and the
@@ -368,12 +164,8 @@ int Analysis::run() {
         report_problem("interrupted", "nothing written", "");
         return EXIT_TROUBLE;
     }
-    const PipelineSnapshot &s = pipeline_.snapshot();
-    if (options_.json) {
-        end_json(stdout, *s.total, *s.figures, pooled_of(s));
-    } else {
-        write_total_text(summary_, *s.total, *s.figures, pooled_of(s));
-    }
+    const AnalysisSnapshot &s = pipeline_.snapshot();
+    summary_.write_total(s);
 
     // A write that failed is told by the temporary's commit, or by
     // standard output's check below.
@@ -386,21 +178,11 @@ int Analysis::run() {
             failed_ = true;
         }
         live_csv_open_ = false;
-        failed_ = !rewrite_outputs(s) || failed_;
+        failed_ = !rewrite_outputs(outputs_, s) || failed_;
     } else {
-        for (const OutputKind kind : {OutputKind::svg, OutputKind::html, OutputKind::metrics}) {
-            if (outputs_.wanted(kind)) {
-                write_output(kind, outputs_.file(kind), s);
-            }
-        }
+        write_whole_outputs(outputs_, s);
     }
-    if (std::fflush(stdout) != 0) {
-        report_problem("standard output", "cannot write", std::strerror(errno));
-        failed_ = true;
-    } else if (std::ferror(stdout) != 0) {
-        report_problem("standard output", "cannot write", "a write failed");
-        failed_ = true;
-    }
+    failed_ = !standard_output_written() || failed_;
     return outputs_.commit_all(!failed_) ? 0 : EXIT_TROUBLE;
 }
 
@@ -440,10 +222,7 @@ int run_analyze(int argc, char **argv) {
     catch_stop_signals();
     FileSystem &system = native_file_system();
     OutputSet outputs(system);
-    outputs.name(OutputKind::csv, csv_to_standard_output(options) ? nullptr : options.csv_file);
-    outputs.name(OutputKind::svg, options.svg_file);
-    outputs.name(OutputKind::html, options.html_file);
-    outputs.name(OutputKind::metrics, options.metrics_file);
+    name_outputs(options, outputs);
     const char *targets[OUTPUT_KINDS];
     const int target_count = outputs.targets(targets);
     // Before anything is opened for writing; and every output before any

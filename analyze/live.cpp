@@ -6,7 +6,11 @@
 #include <cstring>
 #include <memory>
 
+#include "analyze/diagnostics.h"
 #include "analyze/files/follow.h"
+#include "analyze/files/log_input.h"
+
+namespace {
 
 // Polls four times a second. Lines that reach a log after the last poll
 // before it is renamed are never read (the file is not held open to see
@@ -14,11 +18,55 @@
 constexpr int POLL_PERIOD_MS = 250;
 
 // Large, and needed once: kept out of the stack.
-static FollowedLog followed;
+FollowedLog followed;
 
-void follow_log(FileSystem &system, const char *name, int interval_seconds, char *block, const LiveAnalysis &analysis) {
+}  // namespace
+
+// The followed log's files as the pipeline reads them.
+class FollowedReading {
+  public:
+    FollowedReading(const char *name, const char *shown, Pipeline &pipeline)
+        : name_(name), shown_(shown), pipeline_(pipeline) {}
+
+    void read(LogReader &reader) {
+        if (!file_open_) {
+            // After a rename, the log's summary goes on.
+            pipeline_.begin_file(shown_, file_begun_ ? FileStart::same_log : FileStart::next_log);
+            file_open_ = true;
+            file_begun_ = true;
+        }
+        if (!pipeline_.read_lines(reader)) {
+            report_problem(name_, "cannot read", std::strerror(errno));
+            failed_ = true;
+        }
+    }
+    // The file read so far is done with: a new one took its name, or the
+    // loop ends. dropped_partial_line: its last line never got its end.
+    void end_file(bool dropped_partial_line) {
+        if (dropped_partial_line) {
+            tell_partial_line_left_out(name_);
+        }
+        if (file_open_) {
+            tell_file_counts(name_, pipeline_.end_file());
+            file_open_ = false;
+        }
+    }
+    [[nodiscard]] bool failed() const { return failed_; }
+
+  private:
+    const char *name_;
+    const char *shown_;
+    Pipeline &pipeline_;
+    bool file_open_ = false;
+    bool file_begun_ = false;
+    bool failed_ = false;
+};
+
+bool follow_log(FileSystem &system, const char *name, const char *shown, int interval_seconds, char *block,
+                Pipeline &pipeline, LiveAnalysis &analysis) {
     using Clock = std::chrono::steady_clock;
     start_following(followed, system, name, block);
+    FollowedReading reading(name, shown, pipeline);
     const auto interval = std::chrono::seconds(interval_seconds);
     auto next_publication = Clock::now();  // at once, once the log is read
     int reported_error = 0;
@@ -49,16 +97,16 @@ void follow_log(FileSystem &system, const char *name, int interval_seconds, char
             reported_error = 0;
             reported_not_regular = false;
             if (poll == PollResult::new_file && read_before) {
-                analysis.end_file(analysis.context, name, dropped_partial_line);
+                reading.end_file(dropped_partial_line);
                 std::fprintf(stderr, "tickwatch-analyze: %s: a new file by this name, read from its start\n", name);
             } else if (poll == PollResult::truncated) {
                 if (dropped_partial_line) {
-                    std::fprintf(stderr,
-                                 "tickwatch-analyze: %s: the last line has no line end (cut short?), left out\n", name);
+                    tell_partial_line_left_out(name);
                 }
                 std::fprintf(stderr, "tickwatch-analyze: %s: truncated, read on from its new end\n", name);
             }
-            analysis.read_lines(analysis.context, followed.reader, name);
+            reading.read(followed.reader);
+            analysis.lines_read();
             file.reset();
         }
         if (stopping) {
@@ -66,7 +114,7 @@ void follow_log(FileSystem &system, const char *name, int interval_seconds, char
         }
         const auto now = Clock::now();
         if (now >= next_publication) {
-            analysis.publish(analysis.context);
+            analysis.publish();
             // Steady beats; after a stall (a long first read), from now.
             next_publication += interval;
             if (next_publication <= now) {
@@ -76,5 +124,6 @@ void follow_log(FileSystem &system, const char *name, int interval_seconds, char
         sleep_unless_stopped(POLL_PERIOD_MS);
     }
     const LogReader &reader = followed.reader;
-    analysis.end_file(analysis.context, name, reader.end > reader.begin || reader.skipping_long_line);
+    reading.end_file(reader.end > reader.begin || reader.skipping_long_line);
+    return !reading.failed();
 }

@@ -46,13 +46,15 @@ const char *const ANALYZE_USAGE = "usage: tickwatch-analyze [options] LOG...\n"
                                   "Ctrl+C ends it: it writes the outputs, prints the summary, and exits 0.\n"
                                   "Without it, Ctrl+C ends the run with status 2 and writes no output.\n";
 
-static bool usage_error(const char *what, const char *argument) {
+namespace {
+
+bool usage_error(const char *what, const char *argument) {
     std::fprintf(stderr, "tickwatch-analyze: %s%s\nTry 'tickwatch-analyze --help'.\n", what, argument);
     return false;
 }
 
 // A whole number of seconds in range, or false.
-static bool parse_interval(const char *text, int &seconds) {
+bool parse_interval(const char *text, int &seconds) {
     if (*text < '0' || *text > '9') {
         return false;
     }
@@ -64,6 +66,8 @@ static bool parse_interval(const char *text, int &seconds) {
     seconds = static_cast<int>(value);
     return true;
 }
+
+}  // namespace
 
 bool parse_options(int argc, char **argv, AnalyzeOptions &options) {
     options = AnalyzeOptions{};

@@ -18,10 +18,11 @@ template <typename T> Pipeline::Buffer<T> Pipeline::zeroed(size_t count) {
     return Buffer<T>(static_cast<T *>(memory));
 }
 
-Pipeline::Pipeline(const PipelineSettings &settings, const PipelineListener &listener)
-    : listener_(listener), phase_segment_(zeroed<PhaseSegment>()), run_differences_(zeroed<DifferenceCounts>()),
-      total_differences_(zeroed<DifferenceCounts>()), file_differences_(zeroed<DifferenceCounts>()),
-      run_episodes_(zeroed<RunEpisodes>()), window_(settings.window), intervals_(settings.intervals) {
+Pipeline::Pipeline(const PipelineSettings &settings, PipelineListener &listener)
+    : listener_(listener), run_(zeroed<RunRecord>()), phase_segment_(zeroed<PhaseSegment>()),
+      run_differences_(zeroed<DifferenceCounts>()), total_differences_(zeroed<DifferenceCounts>()),
+      file_differences_(zeroed<DifferenceCounts>()), window_(settings.window), intervals_(settings.intervals),
+      log_names_(settings.log_names), log_count_(settings.log_count) {
     if (settings.keep_chart) {
         difference_chart_ = zeroed<ChartData>();
         rate_chart_ = zeroed<ChartData>();
@@ -29,7 +30,7 @@ Pipeline::Pipeline(const PipelineSettings &settings, const PipelineListener &lis
     if (settings.keep_report) {
         phase_chart_ = zeroed<ChartData>();
         phase_time_chart_ = zeroed<ChartData>();
-        listed_runs_ = zeroed<ReportRun>(REPORT_LISTED_RUNS);
+        listed_runs_ = zeroed<RunRecord>(REPORT_LISTED_RUNS);
     }
     restart();
 }
@@ -70,12 +71,12 @@ void Pipeline::begin_file(const char *name, FileStart start) {
 
 void Pipeline::open_run(uint64_t number) {
     run_open_ = true;
-    run_.number = ++runs_;
-    run_.file = file_;
-    run_.first_line = number;
-    run_.last_line = number;
-    start_statistics(run_.statistics, phase_segment_.get(), run_differences_.get());
-    start_episodes(*run_episodes_);
+    run_->run.number = ++runs_;
+    run_->run.file = file_;
+    run_->run.first_line = number;
+    run_->run.last_line = number;
+    start_statistics(run_->run.statistics, phase_segment_.get(), run_differences_.get());
+    start_episodes(run_->episodes);
 }
 
 void Pipeline::close_run() {
@@ -83,20 +84,18 @@ void Pipeline::close_run() {
         return;
     }
     run_open_ = false;
-    RunEpisodes &episodes = *run_episodes_;
+    RunEpisodes &episodes = run_->episodes;
     end_episodes(episodes);
-    const RunFigures figures = figures_of(run_.statistics, run_differences_.get(), intervals_);
-    if (listener_.run_ended != nullptr) {
-        listener_.run_ended(listener_.context, run_, figures, episodes);
-    }
-    add_run_to_total(total_, run_.statistics);
+    run_->figures = figures_of(run_->run.statistics, run_differences_.get(), intervals_);
+    listener_.run_ended(*run_);
+    add_run_to_total(total_, run_->run.statistics);
     add_episode_totals(total_episodes_, episodes.totals);
     // A run never spans two files: its file's summary takes it whole.
-    add_run_to_total(file_total_, run_.statistics);
+    add_run_to_total(file_total_, run_->run.statistics);
     add_episode_totals(file_episodes_, episodes.totals);
     ++file_runs_;
     if (listed_runs_ && listed_run_count_ < REPORT_LISTED_RUNS) {
-        listed_runs_.get()[listed_run_count_++] = ReportRun{run_, figures, episodes};
+        listed_runs_.get()[listed_run_count_++] = *run_;
     }
 }
 
@@ -107,7 +106,7 @@ void Pipeline::summarise_open_file() {
     }
     RunStatistics statistics = file_total_;
     statistics.difference_counts = nullptr;  // merged apart, below
-    add_run_to_total(statistics, run_.statistics);
+    add_run_to_total(statistics, run_->run.statistics);
     if (!snapshot_file_differences_) {
         snapshot_file_differences_ = zeroed<DifferenceCounts>();  // (with --follow only)
     }
@@ -132,32 +131,28 @@ inline void Pipeline::take_sample(const ReportFields &sample, uint64_t number) {
         return;
     }
     if (run_open_) {
-        run_.last_line = number;
-        const int64_t previous_ms = run_.statistics.phase.previous_utc_ms;
+        run_->run.last_line = number;
+        const int64_t previous_ms = run_->run.statistics.phase.previous_utc_ms;
         if (previous_ms != UNKNOWN_TIME_MS && sample.utc_ms != UNKNOWN_TIME_MS &&
             static_cast<double>(sample.utc_ms - previous_ms) < sample.system_ms - OUT_OF_STEP_SLACK_MS) {
             ++file_counts_.out_of_step;
-            if (listener_.sample_out_of_step != nullptr) {
-                listener_.sample_out_of_step(
-                    listener_.context, OutOfStepSample{file_, number, static_cast<double>(sample.utc_ms - previous_ms),
-                                                       sample.system_ms, file_counts_.out_of_step});
-            }
+            listener_.sample_out_of_step(OutOfStepSample{file_, number,
+                                                         static_cast<double>(sample.utc_ms - previous_ms),
+                                                         sample.system_ms, file_counts_.out_of_step});
         }
     } else {
         open_run(number);
     }
     // (The run's first sample that the chart can place.)
-    const bool starts_run = run_.statistics.first_utc_ms == UNKNOWN_TIME_MS;
-    add_sample(run_.statistics, sample);
-    add_to_episodes(*run_episodes_, sample);
+    const bool starts_run = run_->run.statistics.first_utc_ms == UNKNOWN_TIME_MS;
+    add_sample(run_->run.statistics, sample);
+    add_to_episodes(run_->episodes, sample);
     count_difference_size(difference_sizes_, sample.difference_ms);
     has_last_sample_ = true;
     last_sample_ = sample;
-    if (listener_.sample_taken != nullptr) {
-        listener_.sample_taken(listener_.context, sample, run_.number);
-    }
+    listener_.sample_taken(sample, run_->run.number);
     if (difference_chart_) {
-        add_to_chart(*difference_chart_, sample, run_.number, starts_run);
+        add_to_chart(*difference_chart_, sample, run_->run.number, starts_run);
         double rate_ppm = 0;
         if (!sample.marked && sample_rate_ppm(sample, rate_ppm)) {
             add_value_to_chart(*rate_chart_, sample.utc_ms, rate_ppm, starts_run, false, false);
@@ -165,7 +160,7 @@ inline void Pipeline::take_sample(const ReportFields &sample, uint64_t number) {
     }
     if (phase_chart_) {
         // The phase at the sample, in ms; a segment's first point is 0.
-        const RunPhase &phase = run_.statistics.phase;
+        const RunPhase &phase = run_->run.statistics.phase;
         const bool starts_segment = phase.last_line.starts_segment;
         add_value_to_chart(*phase_chart_, sample.utc_ms, phase.x * PHASE_UNIT_S * 1e3, starts_segment, sample.marked,
                            phase.last_line.missing_points > 0);
@@ -176,9 +171,7 @@ inline void Pipeline::take_sample(const ReportFields &sample, uint64_t number) {
 }
 
 void Pipeline::tell_skipped(LineIssue issue, uint64_t number, std::string_view text) {
-    if (listener_.line_skipped != nullptr) {
-        listener_.line_skipped(listener_.context, SkippedLine{file_, number, issue, text, file_counts_.not_understood});
-    }
+    listener_.line_skipped(SkippedLine{file_, number, issue, text, file_counts_.not_understood});
 }
 
 void Pipeline::count_skipped(LineIssue issue, uint64_t number, std::string_view text) {
@@ -191,7 +184,7 @@ inline void Pipeline::sort_line(std::string_view text, uint64_t number) {
     const LineKind kind = parse_log_line(text.data(), text.size(), sample);
     // (A report line's, by take_sample: not when outside the window.)
     if (run_open_ && kind != LineKind::report && kind != LineKind::banner && kind != LineKind::cut_then_banner) {
-        run_.last_line = number;
+        run_->run.last_line = number;
     }
     switch (kind) {
     case LineKind::report:
@@ -274,7 +267,7 @@ FileCounts Pipeline::end_file() {
     return counts;
 }
 
-const PipelineSnapshot &Pipeline::snapshot() {
+const AnalysisSnapshot &Pipeline::snapshot() {
     snapshot_total_ = total_;
     // The total's counts are added to only when a run ends: the open run's
     // are merged into a copy.
@@ -287,10 +280,10 @@ const PipelineSnapshot &Pipeline::snapshot() {
         if (!snapshot_episodes_) {
             snapshot_episodes_ = zeroed<RunEpisodes>();
         }
-        *snapshot_episodes_ = *run_episodes_;
+        *snapshot_episodes_ = run_->episodes;
         end_episodes(*snapshot_episodes_);
         add_episode_totals(episodes, snapshot_episodes_->totals);
-        add_run_to_total(snapshot_total_, run_.statistics);
+        add_run_to_total(snapshot_total_, run_->run.statistics);
         if (!snapshot_differences_) {
             snapshot_differences_ = zeroed<DifferenceCounts>();  // (with --follow only)
         }
@@ -299,15 +292,18 @@ const PipelineSnapshot &Pipeline::snapshot() {
         differences = snapshot_differences_.get();
         if (listed_runs_ && listed < REPORT_LISTED_RUNS) {
             // Its slot, until it ends and takes it for good.
-            listed_runs_.get()[listed++] =
-                ReportRun{run_, figures_of(run_.statistics, run_differences_.get(), intervals_), *snapshot_episodes_};
+            listed_runs_.get()[listed++] = RunRecord{
+                run_->run, figures_of(run_->run.statistics, run_differences_.get(), intervals_), *snapshot_episodes_};
         }
     }
     if (file_ != nullptr) {
         summarise_open_file();
     }
     snapshot_figures_ = figures_of(snapshot_total_, differences, intervals_);
-    snapshot_ = PipelineSnapshot{};
+    snapshot_ = AnalysisSnapshot{};
+    snapshot_.log_names = log_names_;
+    snapshot_.log_count = log_count_;
+    snapshot_.window = window_;
     snapshot_.runs = runs_;
     snapshot_.unrecognised_lines = unrecognised_lines_ + file_counts_.not_understood;
     snapshot_.total = &snapshot_total_;

@@ -21,13 +21,12 @@
 #include "analyze/accumulate/figures.h"
 #include "analyze/accumulate/file_summary.h"
 #include "analyze/accumulate/phase.h"
+#include "analyze/accumulate/records.h"
 #include "analyze/accumulate/stability.h"
 #include "analyze/accumulate/statistics.h"
 #include "analyze/files/log_reader.h"
 #include "analyze/parse/log_line.h"
 #include "analyze/parse/time_window.h"
-#include "analyze/report/html_report.h"
-#include "analyze/report/metrics.h"
 
 struct PipelineSettings {
     bool keep_chart;    // the difference and the rate over time (for --svg and --html)
@@ -36,6 +35,10 @@ struct PipelineSettings {
     // The stability intervals the figures give: all of them for an output
     // that shows them (JSON, HTML), else the OADEV's alone, which are cheaper.
     StabilityIntervals intervals;
+    // Every log asked for, as the snapshot names them (kept valid by the
+    // caller).
+    const char *const *log_names = nullptr;
+    int log_count = 0;
 };
 
 // Why a line was left out of the analysis.
@@ -68,39 +71,22 @@ struct OutOfStepSample {
     uint64_t out_of_step;  // the file's so far, this one included
 };
 
-// Whom the pipeline tells what as it goes; context is handed back to each.
-// Any of them may be nullptr: not told.
-struct PipelineListener {
-    void *context;
+// Whom the pipeline tells what as it goes. What is not overridden is not
+// told.
+class PipelineListener {
+  public:
+    PipelineListener() = default;
+    PipelineListener(const PipelineListener &) = delete;
+    PipelineListener &operator=(const PipelineListener &) = delete;
+    virtual ~PipelineListener() = default;
+
     // A report line's sample, as its run (numbered from 1) takes it.
-    void (*sample_taken)(void *context, const ReportFields &sample, int32_t run);
+    virtual void sample_taken(const ReportFields & /*sample*/, int32_t /*run*/) {}
     // A run has ended: at a banner, at the end of its file, or at an edge of
     // the window.
-    void (*run_ended)(void *context, const LogRun &run, const RunFigures &figures, const RunEpisodes &episodes);
-    void (*line_skipped)(void *context, const SkippedLine &line);
-    void (*sample_out_of_step)(void *context, const OutOfStepSample &sample);
-};
-
-// The figures so far, the open run counted in. Valid until the pipeline is
-// next fed, ended or asked again.
-struct PipelineSnapshot {
-    int32_t runs;                                   // begun so far
-    uint64_t unrecognised_lines;                    // the open file's counted in
-    const RunStatistics *total;                     // over all runs
-    const RunFigures *figures;                      // figures_of the total and its differences
-    const DifferenceCounts *differences;            // the unmarked lines' of all runs
-    const DifferenceSizeBuckets *difference_sizes;  // every sample's, as total counts them
-    const ReportFields *last_sample;                // the last taken, or nullptr before any
-    EpisodeTotals episodes;                         // of all runs
-    uint64_t outside_window;                        // report lines left out by the window
-    const FileSummary *files;                       // each file begun, in order; the open one as read so far
-    int file_count;
-    const ChartData *difference_chart;  // with keep_chart, else nullptr
-    const ChartData *rate_chart;        // with keep_chart: the unmarked lines' measured rate, ppm
-    const ChartData *phase_chart;       // with keep_report, else nullptr
-    const ChartData *phase_time_chart;  // with keep_report: the phase points' times in their segments, s
-    const ReportRun *listed_runs;       // with keep_report: the first REPORT_LISTED_RUNS
-    int listed_run_count;
+    virtual void run_ended(const RunRecord & /*run*/) {}
+    virtual void line_skipped(const SkippedLine & /*line*/) {}
+    virtual void sample_out_of_step(const OutOfStepSample & /*sample*/) {}
 };
 
 // What one file held, told when it ends.
@@ -118,7 +104,8 @@ enum class FileStart {
 
 class Pipeline {
   public:
-    Pipeline(const PipelineSettings &settings, const PipelineListener &listener);
+    // listener: told as the lines are fed; it must outlive the pipeline.
+    Pipeline(const PipelineSettings &settings, PipelineListener &listener);
     Pipeline(const Pipeline &) = delete;
     Pipeline &operator=(const Pipeline &) = delete;
     ~Pipeline();
@@ -137,7 +124,9 @@ class Pipeline {
     // The file's last run ends with it.
     FileCounts end_file();
 
-    const PipelineSnapshot &snapshot();
+    // The figures so far, the open run counted in; valid until the
+    // pipeline is next fed, ended or asked again.
+    const AnalysisSnapshot &snapshot();
     // Back to nothing read; the buffers are kept.
     void restart();
 
@@ -161,7 +150,8 @@ class Pipeline {
     template <typename T> using Buffer = std::unique_ptr<T, FreeMemory>;
     template <typename T> static Buffer<T> zeroed(size_t count = 1);
 
-    PipelineListener listener_;
+    PipelineListener &listener_;
+    Buffer<RunRecord> run_;  // the open run; its figures once it has ended
     // Large, and allocated once; the charts and the listed runs only when
     // kept, the snapshot's counts only when a snapshot has a run open.
     Buffer<PhaseSegment> phase_segment_;  // the open run's open segment
@@ -170,24 +160,24 @@ class Pipeline {
     Buffer<DifferenceCounts> snapshot_differences_;       // the total's with the open run's
     Buffer<DifferenceCounts> file_differences_;           // the open file's ended runs'
     Buffer<DifferenceCounts> snapshot_file_differences_;  // those with the open run's
-    Buffer<RunEpisodes> run_episodes_;                    // the open run's
     Buffer<RunEpisodes> snapshot_episodes_;               // the open run's, ended there
     Buffer<ChartData> difference_chart_;
     Buffer<ChartData> rate_chart_;
     Buffer<ChartData> phase_chart_;       // ms within each segment
     Buffer<ChartData> phase_time_chart_;  // s within each segment
-    Buffer<ReportRun> listed_runs_;       // REPORT_LISTED_RUNS
+    Buffer<RunRecord> listed_runs_;       // REPORT_LISTED_RUNS
     int listed_run_count_ = 0;
 
     TimeWindow window_;
     StabilityIntervals intervals_;
+    const char *const *log_names_;
+    int log_count_;
     const char *file_ = nullptr;
     FileCounts file_counts_ = {};
     uint64_t unrecognised_lines_ = 0;  // of the files ended
     uint64_t outside_window_ = 0;      // likewise
     bool run_open_ = false;
     int32_t runs_ = 0;
-    LogRun run_ = {};
     RunStatistics total_ = {};
     EpisodeTotals total_episodes_ = {};
     bool has_last_sample_ = false;
@@ -203,5 +193,5 @@ class Pipeline {
 
     RunStatistics snapshot_total_ = {};
     RunFigures snapshot_figures_ = {};
-    PipelineSnapshot snapshot_ = {};
+    AnalysisSnapshot snapshot_ = {};
 };

@@ -52,11 +52,13 @@ void merge_bucket(ChartBucket &into, const ChartBucket &from) {
     }
 }
 
+namespace {
+
 // Doubles the bucket width until t fits, each doubling keeping the old
 // range as the lower half of the new one (t beyond it) or as the upper half
 // (t before it), so that each old bucket falls in one new bucket; then
 // regroups the buckets once.
-static void widen_to_fit(ChartData &chart, int64_t t) {
+void widen_to_fit(ChartData &chart, int64_t t) {
     static ChartBucket regrouped[CHART_BUCKETS];
     const int64_t old_origin = chart.origin_ms;
     const int64_t old_width = chart.bucket_ms;
@@ -83,7 +85,7 @@ static void widen_to_fit(ChartData &chart, int64_t t) {
 }
 
 // Places the time on the chart, widening it as needed; returns its bucket.
-static ChartBucket &bucket_at(ChartData &chart, int64_t t) {
+ChartBucket &bucket_at(ChartData &chart, int64_t t) {
     if (chart.samples == 0) {
         chart.origin_ms = t;
         chart.first_ms = t;
@@ -95,6 +97,8 @@ static ChartBucket &bucket_at(ChartData &chart, int64_t t) {
     ++chart.samples;
     return chart.buckets[(t - chart.origin_ms) / chart.bucket_ms];
 }
+
+}  // namespace
 
 void add_to_chart(ChartData &chart, const ReportFields &sample, int32_t run, bool starts_run) {
     if (sample.utc_ms == UNKNOWN_TIME_MS) {

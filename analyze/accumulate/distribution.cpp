@@ -1,5 +1,7 @@
 #include "analyze/accumulate/distribution.h"
 
+#include <cmath>
+
 void start_counts(DifferenceCounts &counts) {
     for (int i = counts.lowest; i <= counts.highest; ++i) {
         counts.counts[i] = 0;
@@ -65,4 +67,15 @@ Percentiles difference_percentiles(const DifferenceCounts &counts) {
         }
     }
     return found;
+}
+
+void count_difference_size(DifferenceSizeBuckets &histogram, double difference_ms) {
+    const double size = std::fabs(difference_ms);
+    ++histogram.samples;
+    // From the largest bound down: most samples fall in the first buckets, and stop none.
+    for (int i = DIFFERENCE_BUCKETS - 1; i >= 0 && size <= DIFFERENCE_BUCKET_BOUNDS_MS[i]; --i) {
+        ++histogram.at_most[i];
+    }
+    histogram.abs_sum_ms += size;
+    histogram.square_sum_ms2 += size * size;
 }

@@ -1,6 +1,6 @@
 // The distribution of the difference: one count per value the log can
 // hold within ±20 ms (its values have four decimals), so that percentiles
-// come out exact in fixed memory.
+// come out exact in fixed memory; and its size in a few coarse buckets.
 #pragma once
 
 #include <cstdint>
@@ -40,3 +40,20 @@ Percentiles difference_percentiles(const DifferenceCounts &counts);
 inline double difference_of_index(int index) {
     return static_cast<double>(index - DIFFERENCE_LIMIT_STEPS) / DIFFERENCE_STEPS_PER_MS;
 }
+
+// The size of the difference, |system time - counter| per sample, counted
+// into fixed buckets (a 1-2-5 series from 1 us to the 20 ms of a step) and
+// summed, so that a query gives its RMS and quantiles over any window.
+constexpr int DIFFERENCE_BUCKETS = 14;
+constexpr double DIFFERENCE_BUCKET_BOUNDS_MS[DIFFERENCE_BUCKETS] = {0.001, 0.002, 0.005, 0.01, 0.02, 0.05, 0.1,
+                                                                    0.2,   0.5,   1,     2,    5,    10,   20};
+
+struct DifferenceSizeBuckets {
+    uint64_t samples;
+    uint64_t at_most[DIFFERENCE_BUCKETS];  // samples with |difference| <= the bound; cumulative
+    double abs_sum_ms;
+    double square_sum_ms2;
+};
+
+// Every sample, steps included.
+void count_difference_size(DifferenceSizeBuckets &histogram, double difference_ms);

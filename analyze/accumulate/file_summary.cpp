@@ -30,7 +30,7 @@ DifferenceHistogram difference_histogram(const DifferenceCounts &counts) {
     }
     const int first = index_at_share(counts, h.kept, 0.001);
     const int last = index_at_share(counts, h.kept, 0.999);
-    static const int mantissas[] = {1, 2, 5};
+    constexpr int mantissas[] = {1, 2, 5};
     for (int k = 1, power = 1; (last - first) / h.width + 2 > MAX_HISTOGRAM_BINS; ++k) {
         power *= k % 3 == 0 ? 10 : 1;
         h.width = mantissas[k % 3] * power;

@@ -8,7 +8,6 @@
 #include "analyze/accumulate/episodes.h"
 #include "analyze/accumulate/figures.h"
 #include "analyze/accumulate/statistics.h"
-#include "analyze/parse/time_window.h"
 
 constexpr int MAX_HISTOGRAM_BINS = 81;
 
@@ -49,17 +48,3 @@ void summarise_file(FileSummary &summary, const char *name, int32_t runs, const 
 // The stability point at τ = m·τ0 (m a power of 2), or nullptr where there
 // is none: files of different τ0 compare at the same m.
 const StabilityPoint *stability_at(const FileSummary &summary, int m);
-
-// What the total is told with besides its statistics: it is pooled over
-// every file, and each file is also summed up apart.
-struct PooledSummary {
-    int32_t runs;
-    EpisodeTotals episodes;
-    const char *const *file_names;  // every LOG, as shown
-    int file_count;
-    const FileSummary *files;  // those read to their end, in order
-    int files_summarised;
-    uint64_t unrecognised_lines;
-    uint64_t outside_window;  // report lines left out by the window
-    TimeWindow window;
-};

@@ -2,9 +2,11 @@
 
 #include <cmath>
 
+namespace {
+
 // Two fits pooled: the common slope, and each fit's residuals about it,
 // Σ Stt_k (b_k - b)², added to their own (all terms positive).
-static void pool_fit(FrequencyFit &into, const FrequencyFit &from) {
+void pool_fit(FrequencyFit &into, const FrequencyFit &from) {
     into.points += from.points;
     into.segments += from.segments;
     const double time_squares = into.time_squares + from.time_squares;
@@ -20,7 +22,7 @@ static void pool_fit(FrequencyFit &into, const FrequencyFit &from) {
 }
 
 // The open segment's own fit.
-static FrequencyFit open_fit(const FrequencySums &sums) {
+FrequencyFit open_fit(const FrequencySums &sums) {
     FrequencyFit fit = {};
     fit.points = sums.open_points;
     fit.segments = 1;
@@ -34,6 +36,8 @@ static FrequencyFit open_fit(const FrequencySums &sums) {
     }
     return fit;
 }
+
+}  // namespace
 
 void start_frequency_segment(FrequencySums &sums) {
     if (sums.open_points > 0) {

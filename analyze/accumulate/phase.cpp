@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "analyze/accumulate/edf.h"
 #include "analyze/parse/utc_time.h"
 
 void start_phase(RunPhase &phase) {
@@ -15,13 +16,15 @@ double phase_spacing_s(const RunPhase &phase) {
     return ms / 1000;
 }
 
+namespace {
+
 // As nearbyint, without the call: adding 1.5 * 2^52 leaves no fraction.
-static double nearest_whole(double value) {
+double nearest_whole(double value) {
     constexpr double SHIFT = 6755399441055744.0;
     return std::fabs(value) < 0x1p51 ? (value + SHIFT) - SHIFT : value;
 }
 
-static void open_segment(RunPhase &phase, PhaseSegment *segment) {
+void open_segment(RunPhase &phase, PhaseSegment *segment) {
     phase.segment_open = true;
     phase.x = 0;
     phase.t = 0;
@@ -35,7 +38,7 @@ static void open_segment(RunPhase &phase, PhaseSegment *segment) {
     add_frequency_point(phase.frequency, 0, 0);
 }
 
-static void add_point(RunPhase &phase, PhaseSegment *segment, uint64_t missing) {
+void add_point(RunPhase &phase, PhaseSegment *segment, uint64_t missing) {
     for (uint64_t i = 0; i < missing; ++i) {
         // The every-m-th points of each m that this one is among lose
         // their neighbour: their lag-1 sums start afresh after it.
@@ -56,12 +59,12 @@ static void add_point(RunPhase &phase, PhaseSegment *segment, uint64_t missing) 
 
 // Grid steps in interval_ms (bounded, so that a nonsensical interval
 // cannot overflow).
-static uint64_t grid_steps(double interval_ms, double spacing_ms) {
+uint64_t grid_steps(double interval_ms, double spacing_ms) {
     const double steps = std::nearbyint(interval_ms / spacing_ms);
     return steps > 0 ? static_cast<uint64_t>(std::fmin(steps, 1e15)) : 0;
 }
 
-static PhaseLine place_line(RunPhase &phase, PhaseSegment *segment, const ReportFields &sample) {
+PhaseLine place_line(RunPhase &phase, PhaseSegment *segment, const ReportFields &sample) {
     PhaseLine line = {};
     const bool regular = sample.counter_ms >= REGULAR_INTERVAL_MIN_MS && sample.counter_ms <= REGULAR_INTERVAL_MAX_MS;
     line.kind = sample.marked ? PhaseLineKind::marked : regular ? PhaseLineKind::regular : PhaseLineKind::gap;
@@ -110,6 +113,8 @@ static PhaseLine place_line(RunPhase &phase, PhaseSegment *segment, const Report
     return line;
 }
 
+}  // namespace
+
 PhaseLine add_to_phase(RunPhase &phase, PhaseSegment *segment, const ReportFields &sample) {
     phase.last_line = place_line(phase, segment, sample);
     return phase.last_line;
@@ -123,8 +128,10 @@ void add_phase_to_total(RunPhase &total, const RunPhase &run) {
     add_frequency(total.frequency, run.frequency);
 }
 
+namespace {
+
 // The EDF of a variance for the noise, or, unknown, the least of all.
-static double edf_for(Variance variance, int alpha, int m, uint64_t terms, uint64_t stretches) {
+double edf_for(Variance variance, int alpha, int m, uint64_t terms, uint64_t stretches) {
     if (terms == 0 || stretches == 0) {
         return 0;
     }
@@ -140,13 +147,15 @@ static double edf_for(Variance variance, int alpha, int m, uint64_t terms, uint6
     return least;
 }
 
-static void set_interval(double value, double edf, double &low, double &high) {
+void set_interval(double value, double edf, double &low, double &high) {
     if (edf > 0) {
         const DeviationInterval interval = deviation_interval(value, edf);
         low = interval.low;
         high = interval.high;
     }
 }
+
+}  // namespace
 
 int list_phase_stability(const RunPhase &phase, StabilityPoint out[STABILITY_TAUS], StabilityIntervals intervals) {
     const double tau0_s = phase_spacing_s(phase);

@@ -18,8 +18,8 @@
 
 #include <cstdint>
 
-#include "analyze/accumulate/confidence.h"
 #include "analyze/accumulate/frequency.h"
+#include "analyze/accumulate/noise.h"
 #include "analyze/accumulate/stability.h"
 #include "analyze/parse/log_line.h"
 

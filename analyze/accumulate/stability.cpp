@@ -11,16 +11,18 @@ constexpr uint64_t WINDOW_RESUM_PERIOD = uint64_t{1} << 19;
 static_assert((PHASE_RING_SIZE & (PHASE_RING_SIZE - 1)) == 0, "a slot wraps by masking");
 static_assert(uint64_t{3} * LONGEST_M < WINDOW_RESUM_PERIOD, "3m is its own remainder modulo the resum period");
 
-static int slot_back(int head, int back) { return (head - back) & (PHASE_RING_SIZE - 1); }
+namespace {
 
-static double point_back(const PhaseSegment &segment, int back) { return segment.ring[slot_back(segment.head, back)]; }
+int slot_back(int head, int back) { return (head - back) & (PHASE_RING_SIZE - 1); }
+
+double point_back(const PhaseSegment &segment, int back) { return segment.ring[slot_back(segment.head, back)]; }
 
 // A NaN, and only a NaN, differs from itself: a term of a missing point.
-static bool present(double value) { return value == value; }  // NOLINT(misc-redundant-expression)
+bool present(double value) { return value == value; }  // NOLINT(misc-redundant-expression)
 
 // The MDEV inner sum of the window ending at the newest point: its present
 // second differences, and how many are missing.
-static double window_sum(const PhaseSegment &segment, int m, int &missing) {
+double window_sum(const PhaseSegment &segment, int m, int &missing) {
     double sum = 0;
     missing = 0;
     for (int back = 0; back < m; ++back) {
@@ -37,8 +39,8 @@ static double window_sum(const PhaseSegment &segment, int m, int &missing) {
 
 // The terms that point p = x completes, given x1 = x_{p-m} and x2 =
 // x_{p-2m} (p >= 2m).
-static inline void add_terms(const PhaseSegment &segment, uint64_t p, int m, double x, double x1, double x2,
-                             double &window, int &missing, unsigned char &last_terms, TauSums &sums) {
+inline void add_terms(const PhaseSegment &segment, uint64_t p, int m, double x, double x1, double x2, double &window,
+                      int &missing, unsigned char &last_terms, TauSums &sums) {
     const auto mu = static_cast<uint64_t>(m);
     // Most of the time every point the terms need, x_{p-3m} to x_p, is
     // there, and so were the last terms: no term to leave out.
@@ -111,6 +113,8 @@ static inline void add_terms(const PhaseSegment &segment, uint64_t p, int m, dou
     }
 }
 
+}  // namespace
+
 void add_deviation_terms(const PhaseSegment &segment, int m, double &window, int &missing, TauSums &sums) {
     const uint64_t p = segment.points - 1;
     if (p >= 2 * static_cast<uint64_t>(m)) {
@@ -121,7 +125,9 @@ void add_deviation_terms(const PhaseSegment &segment, int m, double &window, int
     }
 }
 
-static void add_point(PhaseSegment &segment, StabilitySums *sums, double x) {
+namespace {
+
+void add_point(PhaseSegment &segment, StabilitySums *sums, double x) {
     const uint64_t p = segment.points++;
     if (!present(x)) {
         segment.present_from = p + 1;
@@ -212,6 +218,8 @@ static void add_point(PhaseSegment &segment, StabilitySums *sums, double x) {
         }
     }
 }
+
+}  // namespace
 
 void start_segment(PhaseSegment &segment) {
     segment.points = 0;

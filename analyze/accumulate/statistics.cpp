@@ -33,14 +33,16 @@ bool slew_rate_ppm(AdjustmentSetting setting, double &ppm) {
 
 AdjustmentSetting setting_of(const ReportFields &sample) { return {sample.adjustment, increment_of(sample)}; }
 
-// Held at the largest count rather than wrapped to a small one.
-static uint64_t add_counts(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
+namespace {
 
-static bool same_setting(AdjustmentSetting a, AdjustmentSetting b) {
+// Held at the largest count rather than wrapped to a small one.
+uint64_t add_counts(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
+
+bool same_setting(AdjustmentSetting a, AdjustmentSetting b) {
     return a.adjustment == b.adjustment && a.increment == b.increment;
 }
 
-static void count_value(RunStatistics &run, AdjustmentSetting setting, uint64_t samples) {
+void count_value(RunStatistics &run, AdjustmentSetting setting, uint64_t samples) {
     for (int i = 0; i < run.value_count; ++i) {
         if (same_setting(run.values[i].setting, setting)) {
             run.values[i].samples += samples;
@@ -53,6 +55,8 @@ static void count_value(RunStatistics &run, AdjustmentSetting setting, uint64_t 
         run.other_value_samples += samples;
     }
 }
+
+}  // namespace
 
 void add_sample(RunStatistics &run, const ReportFields &sample) {
     const AdjustmentSetting setting = setting_of(sample);

@@ -11,29 +11,27 @@
 #include "analyze/parse/utc_time.h"
 #include "clock/log_format.h"
 
+namespace {
+
 // The parser below reads exactly this format; it has to change with it.
-static constexpr bool same_text(const char *a, const char *b) {
-    return *a == *b && (*a == '\0' || same_text(a + 1, b + 1));
-}
+constexpr bool same_text(const char *a, const char *b) { return *a == *b && (*a == '\0' || same_text(a + 1, b + 1)); }
 static_assert(same_text(REPORT_LINE_FORMAT, "%04u-%02u-%02u %02u:%02u:%02u.%04u: %9.4f %9.4f %+9.4f  %i (%+i) %s"),
               "the report line changed: teach parse_report_line the new one");
 
 // Printed %9.4f fields are at least this wide, padded with spaces in front.
-static constexpr ptrdiff_t FIELD_WIDTH = 9;
+constexpr ptrdiff_t FIELD_WIDTH = 9;
 // Whole digits that are read exactly as an integer; longer numbers (which
 // only a clock gone badly wrong gives) go the slow way, up to this length.
-static constexpr ptrdiff_t MAX_EXACT_DIGITS = 11;
-static constexpr size_t MAX_NUMBER_LENGTH = 400;
+constexpr ptrdiff_t MAX_EXACT_DIGITS = 11;
+constexpr size_t MAX_NUMBER_LENGTH = 400;
 // The largest advances tickwatch can print: 2^63 system-time ticks of
 // 100 ns, and 2^63 counter ticks at a frequency of at least 1 Hz.
-static constexpr double MAX_SYSTEM_MS = 0x1p63 / 10000.0;
-static constexpr double MAX_COUNTER_MS = 0x1p63 * 1000.0;
+constexpr double MAX_SYSTEM_MS = 0x1p63 / 10000.0;
+constexpr double MAX_COUNTER_MS = 0x1p63 * 1000.0;
 // The three values are printed rounded to 0.0001 ms, the difference from
 // the unrounded ones: their printed values may disagree by one last digit,
 // beyond which a little is left for the doubles the text is read into.
-static constexpr double DIFFERENCE_SLACK_MS = 0.00015;
-
-namespace {
+constexpr double DIFFERENCE_SLACK_MS = 0.00015;
 
 struct Cursor {
     const char *at;
@@ -53,39 +51,23 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 // "YYYY-MM-DD hh:mm:ss.0mmm: " as milliseconds since 1970.
 bool take_time(Cursor &c, int64_t &utc_ms) {
     // Its length is checked once, then the fields are read in place.
-    static constexpr ptrdiff_t TIME_LENGTH = 25;  // up to the colon
+    constexpr ptrdiff_t TIME_LENGTH = 25;  // up to the colon
     if (c.end - c.at < TIME_LENGTH) {
         return false;
     }
     const char *const t = c.at;
-    unsigned year = 0;
-    unsigned month = 0;
-    unsigned day = 0;
-    unsigned hour = 0;
-    unsigned minute = 0;
-    unsigned second = 0;
-    unsigned ms = 0;
-    if (!(read_digits(t, 4, year) && t[4] == '-' && read_digits(t + 5, 2, month) && t[7] == '-' &&
-          read_digits(t + 8, 2, day) && t[10] == ' ' && read_digits(t + 11, 2, hour) && t[13] == ':' &&
-          read_digits(t + 14, 2, minute) && t[16] == ':' && read_digits(t + 17, 2, second) && t[19] == '.' &&
-          read_digits(t + 20, 4, ms) && t[24] == ':')) {
+    CivilTime time;
+    if (!(read_date_time(t, ' ', time) && t[19] == '.' && read_digits(t + 20, 4, time.millisecond) && t[24] == ':')) {
         return false;
     }
     c.at += TIME_LENGTH;
     // The zeroed date: tickwatch could not tell the time.
-    if ((year | month | day | hour | minute | second | ms) == 0) {
+    if (time.year == 0 && (time.month | time.day | time.hour | time.minute | time.second | time.millisecond) == 0) {
         utc_ms = UNKNOWN_TIME_MS;
         return true;
     }
-    // A leap second is UTC's 23:59:60, which Windows gives as such; it is
-    // taken as the same millisecond count as the next day's first second.
-    const bool leap_second = hour == 23 && minute == 59 && second == 60;
-    if (!is_valid_date(year, month, day) || hour > 23 || minute > 59 || (second > 59 && !leap_second) || ms > 999) {
-        return false;
-    }
-    utc_ms = days_from_civil(year, month, day) * MS_PER_DAY +
-             static_cast<int64_t>(((hour * 60 + minute) * 60 + second) * 1000 + ms);
-    return true;
+    // A leap second is UTC's 23:59:60, which Windows gives as such.
+    return ms_from_civil(time, true, utc_ms);
 }
 
 // The sign printf writes: '-' for a negative value, and with sign_required

@@ -14,13 +14,24 @@ int64_t days_from_civil(int64_t year, unsigned month, unsigned day) {
     return era * 146'097 + static_cast<int64_t>(day_of_era) - 719'468;
 }
 
+namespace {
+
+constexpr unsigned DAYS_IN_MONTH[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+
+char *put_two_digits(char *out, unsigned value) {
+    *out++ = static_cast<char>('0' + value / 10);
+    *out++ = static_cast<char>('0' + value % 10);
+    return out;
+}
+
+}  // namespace
+
 bool is_valid_date(unsigned year, unsigned month, unsigned day) {
-    static const unsigned days_in_month[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     if (month < 1 || month > 12 || day < 1) {
         return false;
     }
     const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
-    return day <= days_in_month[month - 1] + (month == 2 && leap ? 1 : 0);
+    return day <= DAYS_IN_MONTH[month - 1] + (month == 2 && leap ? 1 : 0);
 }
 
 CivilTime civil_from_ms(int64_t utc_ms) {
@@ -49,14 +60,67 @@ CivilTime civil_from_ms(int64_t utc_ms) {
     return time;
 }
 
+const CivilTime &civil_from_ms(int64_t utc_ms, CivilDayCache &cache) {
+    const int64_t day = utc_ms >= 0 ? utc_ms / MS_PER_DAY : (utc_ms + 1) / MS_PER_DAY - 1;
+    if (day != cache.day) {
+        cache.time = civil_from_ms(utc_ms);
+        cache.day = day;
+        return cache.time;
+    }
+    const auto ms = static_cast<unsigned>(utc_ms - day * MS_PER_DAY);
+    cache.time.hour = ms / 3'600'000;
+    cache.time.minute = ms / 60'000 % 60;
+    cache.time.second = ms / 1000 % 60;
+    cache.time.millisecond = ms % 1000;
+    return cache.time;
+}
+
+bool ms_from_civil(const CivilTime &time, bool leap_second, int64_t &utc_ms) {
+    const bool leap = leap_second && time.hour == 23 && time.minute == 59 && time.second == 60;
+    if (time.year < 0 || time.year > UINT32_MAX ||
+        !is_valid_date(static_cast<unsigned>(time.year), time.month, time.day) || time.hour > 23 || time.minute > 59 ||
+        (time.second > 59 && !leap) || time.millisecond > 999) {
+        return false;
+    }
+    utc_ms = days_from_civil(time.year, time.month, time.day) * MS_PER_DAY +
+             static_cast<int64_t>(((time.hour * 60 + time.minute) * 60 + time.second) * 1000 + time.millisecond);
+    return true;
+}
+
+char *put_iso_time(char *out, const CivilTime &time) {
+    if (time.year >= 0 && time.year <= 9999) {
+        const auto year = static_cast<unsigned>(time.year);
+        out = put_two_digits(out, year / 100);
+        out = put_two_digits(out, year % 100);
+    } else {
+        const int length = std::snprintf(out, ISO_TIME_SIZE, "%04lld", static_cast<long long>(time.year));
+        out += length > 0 ? length : 0;
+    }
+    *out++ = '-';
+    out = put_two_digits(out, time.month);
+    *out++ = '-';
+    out = put_two_digits(out, time.day);
+    *out++ = 'T';
+    out = put_two_digits(out, time.hour);
+    *out++ = ':';
+    out = put_two_digits(out, time.minute);
+    *out++ = ':';
+    out = put_two_digits(out, time.second);
+    *out++ = '.';
+    *out++ = static_cast<char>('0' + time.millisecond / 100);
+    out = put_two_digits(out, time.millisecond % 100);
+    *out++ = 'Z';
+    return out;
+}
+
 void format_iso_time(char *buffer, size_t size, int64_t utc_ms) {
     if (utc_ms == UNKNOWN_TIME_MS) {
         std::snprintf(buffer, size, "unknown time");
         return;
     }
-    const CivilTime t = civil_from_ms(utc_ms);
-    std::snprintf(buffer, size, "%04lld-%02u-%02uT%02u:%02u:%02u.%03uZ", static_cast<long long>(t.year), t.month, t.day,
-                  t.hour, t.minute, t.second, t.millisecond);
+    char text[ISO_TIME_SIZE];
+    *put_iso_time(text, civil_from_ms(utc_ms)) = '\0';
+    std::snprintf(buffer, size, "%s", text);
 }
 
 void format_duration(char *buffer, size_t size, int64_t ms) {

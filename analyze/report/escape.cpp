@@ -1,7 +1,9 @@
 #include "analyze/report/escape.h"
 
+namespace {
+
 // The length of the well-formed UTF-8 sequence at text (at most 4), or 0.
-static int utf8_length(const unsigned char *text) {
+int utf8_length(const unsigned char *text) {
     const unsigned char lead = text[0];
     int length = 0;
     unsigned minimum = 0;
@@ -35,6 +37,8 @@ static int utf8_length(const unsigned char *text) {
     return value < minimum || value > 0x10FFFF || surrogate ? 0 : length;
 }
 
+}  // namespace
+
 void write_xml_text(std::FILE *out, const char *text) {
     const auto *c = reinterpret_cast<const unsigned char *>(text);
     while (*c != '\0') {
@@ -64,10 +68,12 @@ void write_xml_text(std::FILE *out, const char *text) {
     }
 }
 
+namespace {
+
 // A JSON string's or a metric label's text: quotes and backslashes escaped,
 // a line break as \n; other control characters as JSON's \u escape, or as
 // '?' where the format has none.
-static void write_escaped(std::FILE *out, const char *text, bool json) {
+void write_escaped(std::FILE *out, const char *text, bool json) {
     const auto *c = reinterpret_cast<const unsigned char *>(text);
     while (*c != '\0') {
         const int length = utf8_length(c);
@@ -90,6 +96,8 @@ static void write_escaped(std::FILE *out, const char *text, bool json) {
         c += length;
     }
 }
+
+}  // namespace
 
 void write_json_string(std::FILE *out, const char *text) {
     std::fputc('"', out);

@@ -5,6 +5,7 @@
 
 #include "analyze/parse/utc_time.h"
 #include "analyze/report/escape.h"
+#include "analyze/report/palette.h"
 #include "analyze/report/svg_chart.h"
 #include "analyze/report/svg_plots.h"
 #include "analyze/report/text_summary.h"
@@ -12,22 +13,26 @@
 namespace {
 
 // Screen and A4 alike; the charts take the page's width.
-const char *const STYLE =
-    "body{font-family:\"Segoe UI\",\"DejaVu Sans\",Helvetica,Arial,sans-serif;color:#212529;margin:1.5em;"
-    "line-height:1.35}\n"
-    "h1{font-size:1.5em;margin:0 0 .3em}h2{font-size:1.2em;margin:1.6em 0 .5em;border-bottom:1px solid #dee2e6}\n"
-    "p.note{color:#495057;margin:.3em 0}\n"
-    ".wide{overflow-x:auto}\n"
-    "table{border-collapse:collapse;font-size:.85em;margin:.3em 0}\n"
-    "th,td{border:1px solid #dee2e6;padding:.2em .5em;text-align:left;vertical-align:top}\n"
-    "th{background:#f1f3f5}td.n{text-align:right;font-variant-numeric:tabular-nums;white-space:nowrap}\n"
-    "td.file{overflow-wrap:anywhere;min-width:8em}tr.total td{font-weight:bold;background:#f8f9fa}\n"
-    "tr.more td{color:#495057;font-style:italic}\n"
-    "svg{display:block;max-width:100%;height:auto}\n"
-    "figure{margin:.5em 0}figcaption{color:#495057;font-size:.85em}\n"
-    "@page{size:A4;margin:12mm}\n"
-    "@media print{body{margin:0;font-size:9pt}.wide{overflow:visible}table{font-size:7.5pt}"
-    "h2{break-after:avoid}figure,tr{break-inside:avoid}}\n";
+void write_style(std::FILE *out) {
+    std::fprintf(
+        out,
+        "body{font-family:\"Segoe UI\",\"DejaVu Sans\",Helvetica,Arial,sans-serif;color:%s;margin:1.5em;"
+        "line-height:1.35}\n"
+        "h1{font-size:1.5em;margin:0 0 .3em}h2{font-size:1.2em;margin:1.6em 0 .5em;border-bottom:1px solid %s}\n"
+        "p.note{color:%s;margin:.3em 0}\n"
+        ".wide{overflow-x:auto}\n"
+        "table{border-collapse:collapse;font-size:.85em;margin:.3em 0}\n"
+        "th,td{border:1px solid %s;padding:.2em .5em;text-align:left;vertical-align:top}\n"
+        "th{background:%s}td.n{text-align:right;font-variant-numeric:tabular-nums;white-space:nowrap}\n"
+        "td.file{overflow-wrap:anywhere;min-width:8em}tr.total td{font-weight:bold;background:%s}\n"
+        "tr.more td{color:%s;font-style:italic}\n"
+        "svg{display:block;max-width:100%%;height:auto}\n"
+        "figure{margin:.5em 0}figcaption{color:%s;font-size:.85em}\n"
+        "@page{size:A4;margin:12mm}\n"
+        "@media print{body{margin:0;font-size:9pt}.wide{overflow:visible}table{font-size:7.5pt}"
+        "h2{break-after:avoid}figure,tr{break-inside:avoid}}\n",
+        TEXT_COLOUR, PALE_GREY, NOTE_COLOUR, PALE_GREY, HAZE, SNOW, NOTE_COLOUR, NOTE_COLOUR);
+}
 
 void write_time_cell(std::FILE *out, int64_t utc_ms) {
     char when[ISO_TIME_SIZE];
@@ -180,16 +185,16 @@ void write_stability_table(std::FILE *out, const RunFigures &f, const char *id) 
     std::fputs("</table></div>\n", out);
 }
 
-void write_stability(std::FILE *out, const ReportRecords &r) {
+void write_stability(std::FILE *out, const AnalysisSnapshot &r) {
     std::fputs("<h2 id=\"section-stability\">Stability of the steering</h2>\n<figure>\n", out);
-    write_stability_plot(out, r.total_figures->stability, r.total_figures->stability_count);
+    write_stability_plot(out, r.figures->stability, r.figures->stability_count);
     std::fputs("<figcaption>Over all runs, pooled over their segments: the overlapping Allan, the modified Allan and "
                "the overlapping Hadamard deviation of the system time against the performance counter, against the "
                "averaging time \xcf\x84 = m\xc2\xb7\xcf\x84<sub>0</sub>; the bars are their 68 % intervals. The "
                "counter's own oscillator cancels out: this is how the time service steers the system time, not how "
                "far it is from UTC.</figcaption></figure>\n",
                out);
-    write_stability_table(out, *r.total_figures, "stability-table");
+    write_stability_table(out, *r.figures, "stability-table");
     std::fputs("<p class=\"note\">Each deviation with its 68 % interval below it, from its degrees of freedom for "
                "the noise \xce\xb1 identified at that \xcf\x84 (S<sub>y</sub>(f) \xe2\x88\x9d f<sup>\xce\xb1</sup>: "
                "+2 white PM, +1 flicker PM, 0 white FM, \xe2\x88\x92"
@@ -198,8 +203,8 @@ void write_stability(std::FILE *out, const ReportRecords &r) {
                "&ndash; where none is identified, and the interval is for the least favourable noise). MTIE is of "
                "the raw time error: it holds the frequency offset.</p>\n",
                out);
-    for (int i = 0; i < r.listed_runs; ++i) {
-        const ReportRun &run = r.listed[i];
+    for (int i = 0; i < r.listed_run_count; ++i) {
+        const RunRecord &run = r.listed_runs[i];
         std::fprintf(out, "<details><summary>Run %ld: \xcf\x84<sub>0</sub> %.6g s</summary>\n",
                      static_cast<long>(run.run.number), run.figures.tau0_s);
         char id[32];
@@ -209,15 +214,15 @@ void write_stability(std::FILE *out, const ReportRecords &r) {
     }
 }
 
-void write_summary(std::FILE *out, const ReportRecords &r) {
-    const auto unlisted = static_cast<uint64_t>(r.runs - r.listed_runs);
+void write_summary(std::FILE *out, const AnalysisSnapshot &r) {
+    const auto unlisted = static_cast<uint64_t>(r.runs - r.listed_run_count);
     std::fputs("<h2 id=\"section-summary\">Summary</h2>\n<div class=\"wide\"><table id=\"run-table\">\n"
                "<tr><th>run</th><th>file</th><th>lines</th><th>samples</th><th>first sample (UTC)</th>"
                "<th>last sample (UTC)</th><th>span</th><th>covered by the counter</th><th>missing "
                "samples</th><th>steps</th></tr>\n",
                out);
-    for (int i = 0; i < r.listed_runs; ++i) {
-        write_runs_row(out, &r.listed[i].run, r.listed[i].run.statistics);
+    for (int i = 0; i < r.listed_run_count; ++i) {
+        write_runs_row(out, &r.listed_runs[i].run, r.listed_runs[i].run.statistics);
     }
     if (unlisted > 0) {
         write_more_row(out, 10, unlisted, "runs");
@@ -227,25 +232,25 @@ void write_summary(std::FILE *out, const ReportRecords &r) {
                "<tr><th>run</th><th>mean difference, ms</th><th>RMS, ms</th><th>min, ms</th><th>max, ms</th>"
                "<th>clock rate, ppm</th><th>single samples, ppm</th><th>adjustment changes</th></tr>\n",
                out);
-    for (int i = 0; i < r.listed_runs; ++i) {
-        write_figures_row(out, &r.listed[i].run, r.listed[i].run.statistics, r.listed[i].figures);
+    for (int i = 0; i < r.listed_run_count; ++i) {
+        write_figures_row(out, &r.listed_runs[i].run, r.listed_runs[i].run.statistics, r.listed_runs[i].figures);
     }
     if (unlisted > 0) {
         write_more_row(out, 8, unlisted, "runs");
     }
-    write_figures_row(out, nullptr, *r.total, *r.total_figures);
+    write_figures_row(out, nullptr, *r.total, *r.figures);
     std::fputs("</table></div>\n<div class=\"wide\"><table id=\"timekeeping-table\">\n<tr><th>run</th>", out);
     for (const int level : PERCENTILE_LEVELS) {
         std::fprintf(out, "<th>p%d, ms</th>", level);
     }
     std::fputs("<th>frequency offset, ppm</th><th>uncertainty (68 %), ppm</th><th>residual RMS, ms</th></tr>\n", out);
-    for (int i = 0; i < r.listed_runs; ++i) {
-        write_timekeeping_row(out, &r.listed[i].run, r.listed[i].figures);
+    for (int i = 0; i < r.listed_run_count; ++i) {
+        write_timekeeping_row(out, &r.listed_runs[i].run, r.listed_runs[i].figures);
     }
     if (unlisted > 0) {
         write_more_row(out, 9, unlisted, "runs");
     }
-    write_timekeeping_row(out, nullptr, *r.total_figures);
+    write_timekeeping_row(out, nullptr, *r.figures);
     std::fputs("</table></div>\n<p class=\"note\">The difference is the system time's advance less the "
                "performance counter's, per sample: how the time service steers the system time against the counter, "
                "whose own oscillator cancels out; it says nothing of the error from UTC. Mean, RMS and percentiles "
@@ -256,18 +261,18 @@ void write_summary(std::FILE *out, const ReportRecords &r) {
                out);
 }
 
-void write_events(std::FILE *out, const ReportRecords &r) {
+void write_events(std::FILE *out, const AnalysisSnapshot &r) {
     std::fputs("<h2 id=\"section-steps\">Steps</h2>\n", out);
     if (r.total->steps == 0) {
         std::fputs("<p class=\"note\">None.</p>\n", out);
     } else {
         std::fputs("<table id=\"step-table\">\n<tr><th>run</th><th>UTC time</th><th>difference, ms</th></tr>\n", out);
         uint64_t listed = 0;
-        for (int i = 0; i < r.listed_runs; ++i) {
-            const RunStatistics &s = r.listed[i].run.statistics;
+        for (int i = 0; i < r.listed_run_count; ++i) {
+            const RunStatistics &s = r.listed_runs[i].run.statistics;
             for (int k = 0; k < s.listed_step_count && listed < REPORT_LISTED_EVENTS; ++k, ++listed) {
                 std::fputs("<tr>", out);
-                write_run_cell(out, &r.listed[i].run);
+                write_run_cell(out, &r.listed_runs[i].run);
                 write_time_cell(out, s.listed_steps[k].utc_ms);
                 std::fprintf(out, "<td class=\"n\">%+.4f</td></tr>\n", s.listed_steps[k].difference_ms);
             }
@@ -286,11 +291,11 @@ void write_events(std::FILE *out, const ReportRecords &r) {
                "<th>to</th></tr>\n",
                out);
     uint64_t listed = 0;
-    for (int i = 0; i < r.listed_runs; ++i) {
-        const RunStatistics &s = r.listed[i].run.statistics;
+    for (int i = 0; i < r.listed_run_count; ++i) {
+        const RunStatistics &s = r.listed_runs[i].run.statistics;
         for (int k = 0; k < s.listed_change_count && listed < REPORT_LISTED_EVENTS; ++k, ++listed) {
             std::fputs("<tr>", out);
-            write_run_cell(out, &r.listed[i].run);
+            write_run_cell(out, &r.listed_runs[i].run);
             write_time_cell(out, s.listed_changes[k].utc_ms);
             std::fputs("<td>", out);
             write_setting(out, s.listed_changes[k].from);
@@ -309,7 +314,7 @@ void write_figure(std::FILE *out, const char *caption) {
     std::fprintf(out, "<figcaption>%s</figcaption></figure>\n", caption);
 }
 
-void write_corrections(std::FILE *out, const ReportRecords &r) {
+void write_corrections(std::FILE *out, const AnalysisSnapshot &r) {
     const EpisodeTotals &t = r.episodes;
     std::fputs("<h2 id=\"section-corrections\">Corrections: steps and slews</h2>\n", out);
     std::fprintf(out,
@@ -328,25 +333,25 @@ void write_corrections(std::FILE *out, const ReportRecords &r) {
     }
     TimelineRun lanes[REPORT_LISTED_RUNS];
     int lane_count = 0;
-    for (int i = 0; i < r.listed_runs; ++i) {
-        if (r.listed[i].episodes.kept_count > 0) {
-            lanes[lane_count++] = TimelineRun{r.listed[i].run.number, &r.listed[i].episodes};
+    for (int i = 0; i < r.listed_run_count; ++i) {
+        if (r.listed_runs[i].episodes.kept_count > 0) {
+            lanes[lane_count++] = TimelineRun{r.listed_runs[i].run.number, &r.listed_runs[i].episodes};
         }
     }
     std::fputs("<figure>\n", out);
-    write_episode_timeline(out, *r.difference, lanes, lane_count);
+    write_episode_timeline(out, *r.difference_chart, lanes, lane_count);
     write_figure(out, "Each run's steps and slews along the time axis of the difference chart; hover over one for "
                       "its figures.");
     std::fputs("<div class=\"wide\"><table id=\"episode-table\">\n<tr><th>run</th><th>kind</th><th>start "
                "(UTC)</th><th>end (UTC)</th><th>duration, s</th><th>slew, ppm</th><th>commanded, ms</th>"
                "<th>measured, ms</th><th>residual, ms</th></tr>\n",
                out);
-    for (int i = 0; i < r.listed_runs; ++i) {
-        const RunEpisodes &episodes = r.listed[i].episodes;
+    for (int i = 0; i < r.listed_run_count; ++i) {
+        const RunEpisodes &episodes = r.listed_runs[i].episodes;
         for (int k = 0; k < episodes.kept_count; ++k) {
             const Episode &e = episodes.kept[k];
             std::fputs("<tr>", out);
-            write_run_cell(out, &r.listed[i].run);
+            write_run_cell(out, &r.listed_runs[i].run);
             std::fprintf(out, "<td>%s</td>", e.kind == EpisodeKind::step ? "step" : "slew");
             write_time_cell(out, e.start_utc_ms);
             write_time_cell(out, e.end_utc_ms);
@@ -358,7 +363,7 @@ void write_corrections(std::FILE *out, const ReportRecords &r) {
         const uint64_t unlisted = episode_count(episodes.totals) - static_cast<uint64_t>(episodes.kept_count);
         if (unlisted > 0) {
             char what[48];
-            std::snprintf(what, sizeof what, "episodes of run %ld", static_cast<long>(r.listed[i].run.number));
+            std::snprintf(what, sizeof what, "episodes of run %ld", static_cast<long>(r.listed_runs[i].run.number));
             write_more_row(out, 9, unlisted, what);
         }
     }
@@ -369,7 +374,7 @@ void write_corrections(std::FILE *out, const ReportRecords &r) {
                out);
 }
 
-void write_comparison(std::FILE *out, const ReportRecords &r) {
+void write_comparison(std::FILE *out, const AnalysisSnapshot &r) {
     std::fputs(
         "<h2 id=\"section-comparison\">Files side by side</h2>\n<div class=\"wide\"><table "
         "id=\"comparison-table\">\n<tr><th>file</th><th>samples</th><th>span</th><th>RMS, ms</th><th>p99, "
@@ -377,8 +382,8 @@ void write_comparison(std::FILE *out, const ReportRecords &r) {
         "of sizes, ms</th><th>OADEV \xcf\x84<sub>0</sub></th><th>OADEV 64 \xcf\x84<sub>0</sub></th><th>OADEV 1024 "
         "\xcf\x84<sub>0</sub></th><th>MTIE 64 \xcf\x84<sub>0</sub>, ns</th></tr>\n",
         out);
-    for (int i = 0; i < r.compared_count; ++i) {
-        const FileSummary &f = r.compared[i];
+    for (int i = 0; i < r.file_count; ++i) {
+        const FileSummary &f = r.files[i];
         const RunStatistics &s = f.statistics;
         std::fprintf(out, R"(<tr><td class="file"><span style="color:%s">&#9632;</span> )", file_colour(i));
         write_xml_text(out, f.name);
@@ -406,67 +411,72 @@ void write_comparison(std::FILE *out, const ReportRecords &r) {
         std::fputs("</tr>\n", out);
     }
     std::fputs("</table></div>\n<figure>\n", out);
-    write_stability_comparison(out, r.compared, r.compared_count);
+    write_stability_comparison(out, r.files, r.file_count);
     write_figure(out, "Each file's overlapping Allan deviation against the averaging time \xcf\x84, in its colour.");
     std::fputs("<figure>\n", out);
-    write_distribution_comparison(out, r.compared, r.compared_count);
+    write_distribution_comparison(out, r.files, r.file_count);
     write_figure(out, "Each file's lines without a step by their difference, as the share of the file's lines per ms, "
                       "so that files of any length compare; the middle 99.8 % of each drawn.");
 }
 
 }  // namespace
 
-void write_html_report(std::FILE *out, const ReportRecords &r, const char *title_name) {
+void write_html_report(std::FILE *out, const AnalysisSnapshot &snapshot) {
+    char title_name[TITLE_SIZE];
+    format_title(title_name, sizeof title_name, snapshot);
     std::fputs("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
                "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>tickwatch report: ",
                out);
     write_xml_text(out, title_name);
-    std::fprintf(out, "</title>\n<style>\n%s</style>\n</head>\n<body>\n<h1>tickwatch report: ", STYLE);
+    std::fputs("</title>\n<style>\n", out);
+    write_style(out);
+    std::fputs("</style>\n</head>\n<body>\n<h1>tickwatch report: ", out);
     write_xml_text(out, title_name);
     std::fputs("</h1>\n<p class=\"note\">", out);
-    for (int i = 0; i < r.file_count; ++i) {
+    for (int i = 0; i < snapshot.log_count; ++i) {
         std::fputs(i == 0 ? "From " : ", ", out);
-        write_xml_text(out, r.files[i]);
+        write_xml_text(out, snapshot.log_names[i]);
     }
-    std::fprintf(out, ": %ld run%s, %llu sample%s", static_cast<long>(r.runs), r.runs == 1 ? "" : "s",
-                 static_cast<unsigned long long>(r.total->samples), r.total->samples == 1 ? "" : "s");
-    if (r.unrecognised_lines > 0) {
-        std::fprintf(out, ", %llu line%s not understood", static_cast<unsigned long long>(r.unrecognised_lines),
-                     r.unrecognised_lines == 1 ? "" : "s");
+    std::fprintf(out, ": %ld run%s, %llu sample%s", static_cast<long>(snapshot.runs), snapshot.runs == 1 ? "" : "s",
+                 static_cast<unsigned long long>(snapshot.total->samples), snapshot.total->samples == 1 ? "" : "s");
+    if (snapshot.unrecognised_lines > 0) {
+        std::fprintf(out, ", %llu line%s not understood", static_cast<unsigned long long>(snapshot.unrecognised_lines),
+                     snapshot.unrecognised_lines == 1 ? "" : "s");
     }
-    if (r.file_count > 1) {
+    if (snapshot.log_count > 1) {
         std::fputs("; each total is pooled over every file", out);
     }
     std::fputs(".</p>\n", out);
-    write_summary(out, r);
+    write_summary(out, snapshot);
 
     std::fputs("<h2 id=\"section-difference\">Difference per sample</h2>\n<figure>\n", out);
-    write_difference_chart(out, *r.difference, title_name, false);
+    write_difference_chart(out, *snapshot.difference_chart, title_name, false);
     write_figure(out, "Each pixel column spans the lowest to the highest difference of the samples it holds.");
     std::fputs("<h2 id=\"section-phase\">Time error per segment</h2>\n<figure>\n", out);
-    write_phase_chart(out, *r.phase);
+    write_phase_chart(out, *snapshot.phase_chart);
     write_figure(out, "The time error accumulated from the differences. A new run, a step (red dashes), lines lost "
                       "from the log or a gap beyond the longest \xcf\x84 start a segment at 0, and the line breaks "
                       "there; across a shorter gap of the counter (orange) the time error runs on.");
     std::fputs("<h2 id=\"section-frequency\">Frequency</h2>\n<figure>\n", out);
-    write_frequency_chart(out, *r.difference, *r.rate, r.total_figures->frequency);
+    write_frequency_chart(out, *snapshot.difference_chart, *snapshot.rate_chart, snapshot.figures->frequency);
     write_figure(out, "The rate the clock ran at against the counter (each line's difference over its counter "
                       "interval, in ppm, the mean per pixel column), the slew the adjustment commanded, and the "
                       "frequency offset fitted over all runs, on one scale.");
     std::fputs("<h2 id=\"section-detrended\">Time error less the fitted frequency offset</h2>\n<figure>\n", out);
-    write_detrended_chart(out, *r.difference, *r.phase, *r.phase_time, r.total_figures->frequency);
+    write_detrended_chart(out, *snapshot.difference_chart, *snapshot.phase_chart, *snapshot.phase_time_chart,
+                          snapshot.figures->frequency);
     write_figure(out, "The time error of each segment less the fitted offset times the time into the segment: what is "
                       "left is wander, and the slews. Each pixel column shows its mean; a segment's start breaks the "
                       "line.");
-    write_stability(out, r);
+    write_stability(out, snapshot);
     std::fputs("<h2 id=\"section-distribution\">Distribution of the difference</h2>\n<figure>\n", out);
-    write_difference_histogram(out, *r.total_counts);
+    write_difference_histogram(out, *snapshot.differences);
     write_figure(out, "The lines without a step, over all runs; the middle 99.8 % of them drawn.");
 
-    write_corrections(out, r);
-    if (r.compared_count > 1) {
-        write_comparison(out, r);
+    write_corrections(out, snapshot);
+    if (snapshot.file_count > 1) {
+        write_comparison(out, snapshot);
     }
-    write_events(out, r);
+    write_events(out, snapshot);
     std::fputs("</body>\n</html>\n", out);
 }

@@ -7,7 +7,9 @@
 #include "analyze/report/escape.h"
 #include "analyze/report/number_text.h"
 
-static void write_number(std::FILE *out, double value, int decimals) {
+namespace {
+
+void write_number(std::FILE *out, double value, int decimals) {
     if (!std::isfinite(value)) {
         std::fputs("null", out);
         return;
@@ -24,7 +26,7 @@ static void write_number(std::FILE *out, double value, int decimals) {
 }
 
 // Seven significant digits, for figures of any size.
-static void write_significant(std::FILE *out, double value) {
+void write_significant(std::FILE *out, double value) {
     if (!std::isfinite(value)) {
         std::fputs("null", out);
         return;
@@ -34,7 +36,7 @@ static void write_significant(std::FILE *out, double value) {
     std::fwrite(text, 1, static_cast<size_t>(end - text), out);
 }
 
-static void write_percentiles(std::FILE *out, const RunFigures &f) {
+void write_percentiles(std::FILE *out, const RunFigures &f) {
     const Percentiles p = f.has_percentiles ? f.percentiles : Percentiles{};
     std::fputs("\"percentiles\": {", out);
     for (int j = 0; j < PERCENTILE_COUNT; ++j) {
@@ -46,8 +48,8 @@ static void write_percentiles(std::FILE *out, const RunFigures &f) {
 
 // A figure and its 68 % interval: "key", "key_lo", "key_hi", or with the
 // unit after them ("tdev_lo_ns").
-static void write_with_interval(std::FILE *out, const char *key, const char *unit, bool known, double value, double low,
-                                double high, bool significant) {
+void write_with_interval(std::FILE *out, const char *key, const char *unit, bool known, double value, double low,
+                         double high, bool significant) {
     const double values[] = {known ? value : NAN, known ? low : NAN, known ? high : NAN};
     const char *const suffixes[] = {"", "_lo", "_hi"};
     for (int i = 0; i < 3; ++i) {
@@ -60,7 +62,7 @@ static void write_with_interval(std::FILE *out, const char *key, const char *uni
     }
 }
 
-static void write_stability_and_frequency(std::FILE *out, const RunFigures &figures) {
+void write_stability_and_frequency(std::FILE *out, const RunFigures &figures) {
     const StabilityPoint *points = figures.stability;
     const int count = figures.stability_count;
     std::fputs(",\n     \"tau0_s\": ", out);
@@ -104,7 +106,7 @@ static void write_stability_and_frequency(std::FILE *out, const RunFigures &figu
     std::fputs("}", out);
 }
 
-static void write_time(std::FILE *out, int64_t utc_ms) {
+void write_time(std::FILE *out, int64_t utc_ms) {
     if (utc_ms == UNKNOWN_TIME_MS) {
         std::fputs("null", out);
         return;
@@ -114,7 +116,7 @@ static void write_time(std::FILE *out, int64_t utc_ms) {
     std::fprintf(out, "\"%s\"", text);
 }
 
-static void write_setting(std::FILE *out, AdjustmentSetting setting) {
+void write_setting(std::FILE *out, AdjustmentSetting setting) {
     std::fprintf(out, R"({"adjustment": %ld, "increment": %lu, "ppm": )", static_cast<long>(setting.adjustment),
                  static_cast<unsigned long>(setting.increment));
     double ppm = 0;
@@ -125,7 +127,7 @@ static void write_setting(std::FILE *out, AdjustmentSetting setting) {
     }
 }
 
-static void write_statistics(std::FILE *out, const RunStatistics &s, const RunFigures &f, bool list_events) {
+void write_statistics(std::FILE *out, const RunStatistics &s, const RunFigures &f, bool list_events) {
     // Every key whatever the samples; null where there is no value.
     std::fprintf(out, "\"samples\": %llu", static_cast<unsigned long long>(s.samples));
     const bool any = s.samples > 0;
@@ -198,7 +200,7 @@ static void write_statistics(std::FILE *out, const RunStatistics &s, const RunFi
     write_stability_and_frequency(out, f);
 }
 
-static void write_episode_totals(std::FILE *out, const EpisodeTotals &t) {
+void write_episode_totals(std::FILE *out, const EpisodeTotals &t) {
     std::fprintf(out,
                  ",\n     \"corrections\": {\"count\": %llu, \"steps\": %llu, \"slews\": %llu, \"commanded_abs_ms\": ",
                  static_cast<unsigned long long>(episode_count(t)), static_cast<unsigned long long>(t.steps),
@@ -208,7 +210,7 @@ static void write_episode_totals(std::FILE *out, const EpisodeTotals &t) {
     write_number(out, t.has_slew_residual ? t.largest_slew_residual_ms : NAN, 4);
 }
 
-static void write_episodes(std::FILE *out, const RunEpisodes &episodes) {
+void write_episodes(std::FILE *out, const RunEpisodes &episodes) {
     write_episode_totals(out, episodes.totals);
     std::fprintf(
         out, ", \"not_listed\": %llu},\n     \"episodes\": [",
@@ -235,27 +237,29 @@ static void write_episodes(std::FILE *out, const RunEpisodes &episodes) {
     std::fputs("]", out);
 }
 
+}  // namespace
+
 void begin_json(std::FILE *out) { std::fputs(R"({"runs": [)", out); }
 
-void write_run_json(std::FILE *out, const LogRun &run, const RunFigures &figures, const RunEpisodes &episodes,
-                    bool first) {
+void write_run_json(std::FILE *out, const RunRecord &record, bool first) {
+    const LogRun &run = record.run;
     std::fprintf(out, "%s\n    {\"run\": %ld, \"file\": ", first ? "" : ",", static_cast<long>(run.number));
     write_json_string(out, run.file);
     std::fprintf(out, ", \"first_line\": %llu, \"last_line\": %llu,\n     ",
                  static_cast<unsigned long long>(run.first_line), static_cast<unsigned long long>(run.last_line));
-    write_statistics(out, run.statistics, figures, true);
-    write_episodes(out, episodes);
+    write_statistics(out, run.statistics, record.figures, true);
+    write_episodes(out, record.episodes);
     std::fputs("}", out);
 }
 
-void end_json(std::FILE *out, const RunStatistics &total, const RunFigures &figures, const PooledSummary &pooled) {
-    std::fprintf(out, "\n  ],\n  \"total\": {\"pooled_files\": %d, \"runs\": %ld, ", pooled.file_count,
-                 static_cast<long>(pooled.runs));
-    write_statistics(out, total, figures, false);
-    write_episode_totals(out, pooled.episodes);
+void end_json(std::FILE *out, const AnalysisSnapshot &s) {
+    std::fprintf(out, "\n  ],\n  \"total\": {\"pooled_files\": %d, \"runs\": %ld, ", s.log_count,
+                 static_cast<long>(s.runs));
+    write_statistics(out, *s.total, *s.figures, false);
+    write_episode_totals(out, s.episodes);
     std::fputs("}},\n  \"by_file\": [", out);
-    for (int i = 0; i < pooled.files_summarised; ++i) {
-        const FileSummary &f = pooled.files[i];
+    for (int i = 0; i < s.file_count; ++i) {
+        const FileSummary &f = s.files[i];
         std::fputs(i == 0 ? "\n    {\"file\": " : ",\n    {\"file\": ", out);
         write_json_string(out, f.name);
         std::fprintf(out, ", \"runs\": %ld, ", static_cast<long>(f.runs));
@@ -264,15 +268,15 @@ void end_json(std::FILE *out, const RunStatistics &total, const RunFigures &figu
         std::fputs("}}", out);
     }
     std::fputs("],\n  \"files\": [", out);
-    for (int i = 0; i < pooled.file_count; ++i) {
+    for (int i = 0; i < s.log_count; ++i) {
         std::fputs(i == 0 ? "" : ", ", out);
-        write_json_string(out, pooled.file_names[i]);
+        write_json_string(out, s.log_names[i]);
     }
     std::fprintf(out, "],\n  \"unrecognised_lines\": %llu,\n  \"outside_window\": %llu,\n  \"window\": {\"from\": ",
-                 static_cast<unsigned long long>(pooled.unrecognised_lines),
-                 static_cast<unsigned long long>(pooled.outside_window));
-    write_time(out, pooled.window.has_from ? pooled.window.from_ms : UNKNOWN_TIME_MS);
+                 static_cast<unsigned long long>(s.unrecognised_lines),
+                 static_cast<unsigned long long>(s.outside_window));
+    write_time(out, s.window.has_from ? s.window.from_ms : UNKNOWN_TIME_MS);
     std::fputs(", \"to\": ", out);
-    write_time(out, pooled.window.has_to ? pooled.window.to_ms : UNKNOWN_TIME_MS);
+    write_time(out, s.window.has_to ? s.window.to_ms : UNKNOWN_TIME_MS);
     std::fputs("}\n}\n", out);
 }

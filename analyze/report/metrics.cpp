@@ -1,25 +1,18 @@
 #include "analyze/report/metrics.h"
 
+#include <algorithm>
 #include <cmath>
 
+#include "analyze/files/system.h"
 #include "analyze/report/escape.h"
 
-void count_difference_size(DifferenceSizeBuckets &histogram, double difference_ms) {
-    const double size = std::fabs(difference_ms);
-    ++histogram.samples;
-    // From the largest bound down: most samples fall in the first buckets, and stop none.
-    for (int i = DIFFERENCE_BUCKETS - 1; i >= 0 && size <= DIFFERENCE_BUCKET_BOUNDS_MS[i]; --i) {
-        ++histogram.at_most[i];
-    }
-    histogram.abs_sum_ms += size;
-    histogram.square_sum_ms2 += size * size;
-}
+namespace {
 
-static void write_family(std::FILE *out, const char *name, const char *type, const char *help) {
+void write_family(std::FILE *out, const char *name, const char *type, const char *help) {
     std::fprintf(out, "# HELP %s %s\n# TYPE %s %s\n", name, help, name, type);
 }
 
-static void write_sample_start(std::FILE *out, const char *name, const char *log_name) {
+void write_sample_start(std::FILE *out, const char *name, const char *log_name) {
     std::fprintf(out, "%s{log=\"", name);
     write_label_value(out, log_name);
     std::fputc('"', out);
@@ -27,7 +20,7 @@ static void write_sample_start(std::FILE *out, const char *name, const char *log
 
 // 15 digits: a double without its binary noise; the format knows no other spelling
 // of infinity than +Inf and -Inf.
-static void write_value(std::FILE *out, double value) {
+void write_value(std::FILE *out, double value) {
     if (std::isnan(value)) {
         std::fputs(" NaN\n", out);
     } else if (std::isinf(value)) {
@@ -37,20 +30,20 @@ static void write_value(std::FILE *out, double value) {
     }
 }
 
-static void write_counter(std::FILE *out, const char *log_name, const char *name, const char *help, uint64_t value) {
+void write_counter(std::FILE *out, const char *log_name, const char *name, const char *help, uint64_t value) {
     write_family(out, name, "counter", help);
     write_sample_start(out, name, log_name);
     std::fprintf(out, "} %llu\n", static_cast<unsigned long long>(value));
 }
 
-static void write_gauge(std::FILE *out, const char *log_name, const char *name, const char *help, double value) {
+void write_gauge(std::FILE *out, const char *log_name, const char *name, const char *help, double value) {
     write_family(out, name, "gauge", help);
     write_sample_start(out, name, log_name);
     std::fputc('}', out);
     write_value(out, value);
 }
 
-static void write_difference_sizes(std::FILE *out, const char *log_name, const DifferenceSizeBuckets &h) {
+void write_difference_sizes(std::FILE *out, const char *log_name, const DifferenceSizeBuckets &h) {
     const char *name = "tickwatch_difference_abs_seconds";
     write_family(out, name, "histogram",
                  "Size of the difference, |system time's advance - performance counter's|, of every sample.");
@@ -76,9 +69,12 @@ static void write_difference_sizes(std::FILE *out, const char *log_name, const D
     write_value(out, h.square_sum_ms2 / 1e6);
 }
 
-void write_metrics(std::FILE *out, const MetricsFigures &f) {
-    const char *log = f.log_name;
-    const RunStatistics &total = *f.total;
+}  // namespace
+
+void write_metrics(std::FILE *out, const AnalysisSnapshot &s) {
+    const char *log = s.log_count > 0 ? file_name_of(s.log_names[s.log_count - 1]) : "";
+    const RunStatistics &total = *s.total;
+    const RunFigures &figures = *s.figures;
     write_counter(out, log, "tickwatch_samples_total", "Report lines read: one sample of the clocks each.",
                   total.samples);
     write_counter(out, log, "tickwatch_missing_samples_total",
@@ -87,10 +83,10 @@ void write_metrics(std::FILE *out, const MetricsFigures &f) {
                   "Samples marked as stepped: the system time and the counter disagreed beyond the threshold.",
                   total.steps);
     write_counter(out, log, "tickwatch_unrecognised_lines_total",
-                  "Lines of the log that are neither report lines nor tickwatch's messages.", f.unrecognised_lines);
-    write_difference_sizes(out, log, *f.differences);
-    if (f.has_last_sample) {
-        const ReportFields &last = f.last_sample;
+                  "Lines of the log that are neither report lines nor tickwatch's messages.", s.unrecognised_lines);
+    write_difference_sizes(out, log, *s.difference_sizes);
+    if (s.last_sample != nullptr) {
+        const ReportFields &last = *s.last_sample;
         if (last.utc_ms != UNKNOWN_TIME_MS) {
             write_gauge(out, log, "tickwatch_last_sample_timestamp_seconds",
                         "UTC time of the last sample, in seconds since 1970-01-01.",
@@ -100,20 +96,20 @@ void write_metrics(std::FILE *out, const MetricsFigures &f) {
                     "System time's advance minus the performance counter's over the last sample's interval.",
                     last.difference_ms / 1000.0);
     }
-    if (f.has_difference_rms) {
+    if (figures.has_regular_lines) {
         write_gauge(out, log, "tickwatch_difference_rms_seconds",
                     "Root mean square of the difference of the regular samples: no step, gap or short interval.",
-                    f.difference_rms_ms / 1000.0);
+                    figures.difference_rms_ms / 1000.0);
     }
-    if (f.has_frequency_offset) {
+    if (figures.frequency.has_offset) {
         write_gauge(
             out, log, "tickwatch_frequency_offset_ratio",
             "The system time's frequency offset against the counter (positive: it runs fast): the least-squares "
             "slope of its phase.",
-            f.frequency_offset_ratio);
+            figures.frequency.offset_ppm / 1e6);
     }
-    if (f.has_last_sample) {
-        const AdjustmentSetting setting = setting_of(f.last_sample);
+    if (s.last_sample != nullptr) {
+        const AdjustmentSetting setting = setting_of(*s.last_sample);
         // Windows counts both in 100 ns units.
         write_gauge(out, log, "tickwatch_time_adjustment_seconds",
                     "The last time adjustment: seconds added to the clock at each clock interrupt.",
@@ -127,16 +123,18 @@ void write_metrics(std::FILE *out, const MetricsFigures &f) {
                         ppm / 1e6);
         }
     }
-    if (f.oadev_count > 0) {
+    // The first τ, m = 1 to 1024.
+    const int oadev_count = std::min(figures.stability_count, MAX_OADEV_POINTS);
+    if (oadev_count > 0) {
         write_family(
             out, "tickwatch_oadev", "gauge",
             "Overlapping Allan deviation of the system time against the counter at averaging time tau_seconds.");
-        for (int i = 0; i < f.oadev_count; ++i) {
+        for (int i = 0; i < oadev_count; ++i) {
             write_sample_start(out, "tickwatch_oadev", log);
             // Four digits (τ is at most 1024 τ0): a label that stays put
             // while the mean interval settles in its last digits.
-            std::fprintf(out, ",tau_seconds=\"%.4g\"}", f.oadev[i].tau_seconds);
-            write_value(out, f.oadev[i].oadev);
+            std::fprintf(out, ",tau_seconds=\"%.4g\"}", figures.stability[i].tau_s);
+            write_value(out, figures.stability[i].oadev);
         }
     }
 }

@@ -4,13 +4,13 @@
 #include <cstddef>
 #include <cstdio>
 
-// The digits of value, at least minimum_digits of them, written from the
-// last, two at a time.
-static char *put_digits(char *out, uint64_t value, int minimum_digits) {
-    static const char pairs[] = "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-                                "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-                                "8081828384858687888990919293949596979899";
-    static const uint64_t powers[] = {10ULL,
+namespace {
+
+// The decimal pairs 00 to 99, and 10^1 to 10^19.
+constexpr char DIGIT_PAIRS[] = "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+                               "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+                               "8081828384858687888990919293949596979899";
+constexpr uint64_t POWERS_OF_TEN[] = {10ULL,
                                       100ULL,
                                       1000ULL,
                                       10000ULL,
@@ -29,8 +29,14 @@ static char *put_digits(char *out, uint64_t value, int minimum_digits) {
                                       100000000000000000ULL,
                                       1000000000000000000ULL,
                                       10000000000000000000ULL};
+// The powers that a number of decimals scales by.
+constexpr double DECIMAL_SCALES[] = {1, 10, 100, 1e3, 1e4, 1e5, 1e6};
+
+// The digits of value, at least minimum_digits of them, written from the
+// last, two at a time.
+char *put_digits(char *out, uint64_t value, int minimum_digits) {
     int count = 1;
-    while (count < 20 && value >= powers[count - 1]) {
+    while (count < 20 && value >= POWERS_OF_TEN[count - 1]) {
         ++count;
     }
     count = count < minimum_digits ? minimum_digits : count;
@@ -39,12 +45,12 @@ static char *put_digits(char *out, uint64_t value, int minimum_digits) {
     while (value >= 100) {
         const auto pair = static_cast<size_t>(value % 100);
         value /= 100;
-        *--p = pairs[2 * pair + 1];
-        *--p = pairs[2 * pair];
+        *--p = DIGIT_PAIRS[2 * pair + 1];
+        *--p = DIGIT_PAIRS[2 * pair];
     }
     if (value >= 10) {
-        *--p = pairs[2 * value + 1];
-        *--p = pairs[2 * value];
+        *--p = DIGIT_PAIRS[2 * value + 1];
+        *--p = DIGIT_PAIRS[2 * value];
     } else {
         *--p = static_cast<char>('0' + value);
     }
@@ -53,6 +59,8 @@ static char *put_digits(char *out, uint64_t value, int minimum_digits) {
     }
     return end;
 }
+
+}  // namespace
 
 char *put_integer(char *out, int64_t value) {
     if (value < 0) {
@@ -63,8 +71,7 @@ char *put_integer(char *out, int64_t value) {
 }
 
 char *put_fixed(char *out, double value, int decimals, bool plus) {
-    static const double scales[] = {1, 10, 100, 1e3, 1e4, 1e5, 1e6};
-    const double scaled = value * scales[decimals];
+    const double scaled = value * DECIMAL_SCALES[decimals];
     if (!(std::fabs(scaled) < 1e17)) {
         // Beyond exact integers, where decimals mean nothing any more.
         const int length = std::snprintf(out, NUMBER_TEXT_SIZE, plus ? "%+.17g" : "%.17g", value);
@@ -102,7 +109,6 @@ char *put_scientific(char *out, double value, int decimals) {
         }
         return out;
     }
-    static const double scales[] = {1, 10, 100, 1e3, 1e4, 1e5, 1e6};
     auto exponent = static_cast<int>(std::floor(std::log10(std::fabs(value))));
     auto mantissa_of = [value](int e) { return e < 0 ? value * std::pow(10.0, -e) : value / std::pow(10.0, e); };
     double mantissa = mantissa_of(exponent);
@@ -110,7 +116,7 @@ char *put_scientific(char *out, double value, int decimals) {
     if (std::fabs(mantissa) < 1) {
         mantissa = mantissa_of(--exponent);
     }
-    if (std::fabs(std::round(mantissa * scales[decimals])) >= 10 * scales[decimals]) {
+    if (std::fabs(std::round(mantissa * DECIMAL_SCALES[decimals])) >= 10 * DECIMAL_SCALES[decimals]) {
         mantissa = mantissa_of(++exponent);
     }
     out = put_fixed(out, mantissa, decimals);

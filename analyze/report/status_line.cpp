@@ -2,8 +2,9 @@
 
 #include "analyze/parse/utc_time.h"
 
-void write_status_line(std::FILE *out, int64_t now_ms, const RunStatistics &total, const RunFigures &figures,
-                       const double *last_difference_ms) {
+void write_status_line(std::FILE *out, int64_t now_ms, const AnalysisSnapshot &snapshot) {
+    const RunStatistics &total = *snapshot.total;
+    const RunFigures &figures = *snapshot.figures;
     char now[ISO_TIME_SIZE];
     format_iso_time(now, sizeof now, now_ms);
     std::fprintf(out, "%s  samples %llu  steps %llu  missing %llu", now, static_cast<unsigned long long>(total.samples),
@@ -18,8 +19,8 @@ void write_status_line(std::FILE *out, int64_t now_ms, const RunStatistics &tota
     } else {
         std::fputs("  rms -", out);
     }
-    if (last_difference_ms != nullptr) {
-        std::fprintf(out, "  last %+.4f ms\n", *last_difference_ms);
+    if (snapshot.last_sample != nullptr) {
+        std::fprintf(out, "  last %+.4f ms\n", snapshot.last_sample->difference_ms);
     } else {
         std::fputs("  last -\n", out);
     }

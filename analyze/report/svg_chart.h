@@ -4,18 +4,25 @@
 // accumulated within each segment.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 
 #include "analyze/accumulate/chart_data.h"
 #include "analyze/accumulate/episodes.h"
 #include "analyze/accumulate/frequency.h"
+#include "analyze/accumulate/records.h"
+
+// What a chart's and the report's title names: the log, or the first of
+// them and how many more.
+constexpr size_t TITLE_SIZE = 512;
+void format_title(char *title, size_t size, const AnalysisSnapshot &snapshot);
 
 // title_name: what the chart shows, such as the log's file name.
 // standalone: an SVG file of its own; otherwise an element of a page.
 void write_difference_chart(std::FILE *out, const ChartData &chart, const char *title_name, bool standalone);
-// The --svg picture: the difference chart, and under it the frequency view.
-void write_svg_chart(std::FILE *out, const ChartData &chart, const ChartData &rate, const FrequencyFigures &frequency,
-                     const char *title_name);
+// The --svg picture: the difference chart, and under it the frequency view
+// of the total; snapshot: with the charts (keep_chart).
+void write_svg_chart(std::FILE *out, const AnalysisSnapshot &snapshot);
 // The frequency view: rate (the unmarked lines' measured rate in ppm) as
 // its mean per column, the commanded slew (chart's), and the fitted offset,
 // on chart's time axis and one scale.

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "analyze/report/escape.h"
+#include "analyze/report/palette.h"
 
 double y_of(const Scale &scale, double value) {
     const double clamped = std::fmin(std::fmax(value, scale.low), scale.high);
@@ -24,7 +25,7 @@ void begin_svg(std::FILE *out, int width, int height, bool standalone) {
                      "font-family=\"DejaVu Sans, Helvetica, Arial, sans-serif\">\n",
                      width, height);
     }
-    std::fprintf(out, "<rect width=\"%d\" height=\"%d\" fill=\"#ffffff\"/>\n", width, height);
+    std::fprintf(out, "<rect width=\"%d\" height=\"%d\" fill=\"%s\"/>\n", width, height, WHITE);
 }
 
 void end_svg(std::FILE *out) { std::fputs("</svg>\n", out); }

@@ -4,11 +4,6 @@
 
 #include <cstdio>
 
-constexpr const char *TEXT_COLOUR = "#212529";
-constexpr const char *GRID_COLOUR = "#e9ecef";
-constexpr const char *AXIS_COLOUR = "#adb5bd";
-constexpr const char *FRAME_COLOUR = "#495057";
-
 // Marks at a plot's extremes keep this far from its frame.
 constexpr int PLOT_PADDING = 6;
 

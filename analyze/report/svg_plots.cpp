@@ -2,8 +2,10 @@
 
 #include <cmath>
 #include <initializer_list>
+#include <iterator>
 
 #include "analyze/report/escape.h"
+#include "analyze/report/palette.h"
 #include "analyze/report/svg_drawing.h"
 
 namespace {
@@ -15,10 +17,12 @@ constexpr int TOP = 50;
 constexpr int PLOT_WIDTH = 1050;
 constexpr int PLOT_HEIGHT = 360;
 
-const char *const OADEV_COLOUR = "#1c64b4";
-const char *const MDEV_COLOUR = "#e8590c";
-const char *const HDEV_COLOUR = "#2b8a3e";
-const char *const BAR_COLOUR = "#1c64b4";
+constexpr const char *OADEV_COLOUR = BLUE;
+constexpr const char *MDEV_COLOUR = ORANGE;
+constexpr const char *HDEV_COLOUR = GREEN;
+constexpr const char *BAR_COLOUR = BLUE;
+// Each file compared, in turn.
+constexpr const char *FILE_COLOURS[] = {BLUE, ORANGE, GREEN, GRAPE, RED, TEAL, LIME, PURPLE};
 
 // A log scale over whole decades, padded as the frames are.
 struct LogScale {
@@ -52,6 +56,7 @@ void write_plot_legend(std::FILE *out, const char *colour, double x, const char 
 }
 
 enum class Deviation { oadev, mdev, hdev };
+constexpr const char *DEVIATION_NAMES[] = {"OADEV", "MDEV", "HDEV"};
 
 struct DeviationValue {
     bool known;
@@ -74,7 +79,6 @@ DeviationValue value_of(const StabilityPoint &p, Deviation deviation) {
 // over its 68 % interval.
 void write_deviation(std::FILE *out, const StabilityPoint *points, int count, Deviation deviation, const LogScale &x,
                      const LogScale &y, const char *colour, const char *id) {
-    static const char *const names[] = {"OADEV", "MDEV", "HDEV"};
     const auto which = static_cast<int>(deviation);
     std::fprintf(out, R"(<g id="%s" fill="%s">)", id, colour);
     std::fputs("\n<path fill=\"none\" stroke-width=\"1.5\" d=\"", out);
@@ -108,7 +112,7 @@ void write_deviation(std::FILE *out, const StabilityPoint *points, int count, De
         } else {
             std::fprintf(out, R"(<circle cx="%.1f" cy="%.1f" r="4">)", cx, cy);
         }
-        std::fprintf(out, "<title>\xcf\x84 %.5g s: %s %.4g", points[i].tau_s, names[which], v.value);
+        std::fprintf(out, "<title>\xcf\x84 %.5g s: %s %.4g", points[i].tau_s, DEVIATION_NAMES[which], v.value);
         if (v.low > 0 && v.high > 0) {
             std::fprintf(out, " (68 %%: %.3g to %.3g)", v.low, v.high);
         }
@@ -275,11 +279,7 @@ void write_difference_histogram(std::FILE *out, const DifferenceCounts &counts) 
     end_svg(out);
 }
 
-const char *file_colour(int index) {
-    static const char *const colours[] = {"#1c64b4", "#e8590c", "#2b8a3e", "#9c36b5",
-                                          "#c92a2a", "#0c8599", "#5c940d", "#862e9c"};
-    return colours[index % 8];
-}
+const char *file_colour(int index) { return FILE_COLOURS[static_cast<size_t>(index) % std::size(FILE_COLOURS)]; }
 
 namespace {
 

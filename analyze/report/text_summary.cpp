@@ -17,7 +17,9 @@ void write_setting(std::FILE *out, AdjustmentSetting setting) {
     }
 }
 
-static void write_percentiles(std::FILE *out, const RunFigures &f) {
+namespace {
+
+void write_percentiles(std::FILE *out, const RunFigures &f) {
     if (!f.has_percentiles) {
         return;
     }
@@ -34,7 +36,7 @@ static void write_percentiles(std::FILE *out, const RunFigures &f) {
     std::fputs(" ms (regular lines)\n", out);
 }
 
-static void write_frequency(std::FILE *out, const FrequencyFigures &f) {
+void write_frequency(std::FILE *out, const FrequencyFigures &f) {
     if (!f.has_offset) {
         std::fputs("  frequency        none (no segment of two samples)\n", out);
         return;
@@ -50,7 +52,7 @@ static void write_frequency(std::FILE *out, const FrequencyFigures &f) {
 
 // Every other τ (and the longest) keeps the table short; --json has all,
 // with the intervals of every deviation.
-static void write_stability(std::FILE *out, const RunFigures &f) {
+void write_stability(std::FILE *out, const RunFigures &f) {
     const StabilityPoint *points = f.stability;
     const int count = f.stability_count;
     if (count == 0) {
@@ -94,7 +96,7 @@ static void write_stability(std::FILE *out, const RunFigures &f) {
     }
 }
 
-static void write_statistics(std::FILE *out, const RunStatistics &s, const RunFigures &f, bool list_events) {
+void write_statistics(std::FILE *out, const RunStatistics &s, const RunFigures &f, bool list_events) {
     char first[ISO_TIME_SIZE];
     char last[ISO_TIME_SIZE];
     char span[64];
@@ -177,7 +179,7 @@ static void write_statistics(std::FILE *out, const RunStatistics &s, const RunFi
     write_stability(out, f);
 }
 
-static void write_episode_totals(std::FILE *out, const EpisodeTotals &t) {
+void write_episode_totals(std::FILE *out, const EpisodeTotals &t) {
     std::fprintf(out, "  corrections      %llu: %llu step%s, %llu slew%s; commanded %.4f ms in all (sum of sizes)",
                  static_cast<unsigned long long>(episode_count(t)), static_cast<unsigned long long>(t.steps),
                  t.steps == 1 ? "" : "s", static_cast<unsigned long long>(t.slews), t.slews == 1 ? "" : "s",
@@ -188,7 +190,7 @@ static void write_episode_totals(std::FILE *out, const EpisodeTotals &t) {
     std::fputc('\n', out);
 }
 
-static void write_episode_table(std::FILE *out, const RunEpisodes &episodes) {
+void write_episode_table(std::FILE *out, const RunEpisodes &episodes) {
     // Rounded as shown first: a rounding error short of 0 shows as +0.0000.
     auto shown = [](double ms) { return std::round(ms * 1e4) / 1e4 + 0.0; };
     const int listed = episodes.kept_count < TEXT_LISTED_EPISODES ? episodes.kept_count : TEXT_LISTED_EPISODES;
@@ -212,16 +214,19 @@ static void write_episode_table(std::FILE *out, const RunEpisodes &episodes) {
     }
 }
 
-void write_run_text(std::FILE *out, const LogRun &run, const RunFigures &figures, const RunEpisodes &episodes) {
+}  // namespace
+
+void write_run_text(std::FILE *out, const RunRecord &record) {
+    const LogRun &run = record.run;
     std::fprintf(out, "Run %ld: %s, lines %llu to %llu\n", static_cast<long>(run.number), run.file,
                  static_cast<unsigned long long>(run.first_line), static_cast<unsigned long long>(run.last_line));
     if (run.statistics.samples == 0) {
         std::fputs("  no samples\n\n", out);
         return;
     }
-    write_statistics(out, run.statistics, figures, true);
-    write_episode_totals(out, episodes.totals);
-    write_episode_table(out, episodes);
+    write_statistics(out, run.statistics, record.figures, true);
+    write_episode_totals(out, record.episodes.totals);
+    write_episode_table(out, record.episodes);
     std::fputc('\n', out);
 }
 
@@ -230,13 +235,13 @@ namespace {
 constexpr int COMPARED_COLUMN = 22;
 
 // One row of the side-by-side table: a label, then a cell per file.
-void write_compared_row(std::FILE *out, const PooledSummary &pooled, const char *label,
+void write_compared_row(std::FILE *out, const AnalysisSnapshot &s, const char *label,
                         void (*cell)(char *text, size_t size, const FileSummary &file)) {
     std::fprintf(out, "  %-26s", label);
-    for (int i = 0; i < pooled.files_summarised; ++i) {
+    for (int i = 0; i < s.file_count; ++i) {
         char text[64] = "-";
-        if (pooled.files[i].statistics.samples > 0) {
-            cell(text, sizeof text, pooled.files[i]);
+        if (s.files[i].statistics.samples > 0) {
+            cell(text, sizeof text, s.files[i]);
         }
         std::fprintf(out, "%*s", COMPARED_COLUMN, text);
     }
@@ -252,89 +257,87 @@ void write_deviation_cell(char *text, size_t size, const FileSummary &file, int 
     }
 }
 
-void write_side_by_side(std::FILE *out, const PooledSummary &pooled) {
+void write_side_by_side(std::FILE *out, const AnalysisSnapshot &s) {
     std::fputs("Side by side:\n", out);
-    for (int i = 0; i < pooled.files_summarised; ++i) {
-        std::fprintf(out, "  file %d: %s\n", i + 1, pooled.files[i].name);
+    for (int i = 0; i < s.file_count; ++i) {
+        std::fprintf(out, "  file %d: %s\n", i + 1, s.files[i].name);
     }
     std::fprintf(out, "  %-26s", "");
-    for (int i = 0; i < pooled.files_summarised; ++i) {
+    for (int i = 0; i < s.file_count; ++i) {
         char heading[32];
         std::snprintf(heading, sizeof heading, "file %d", i + 1);
         std::fprintf(out, "%*s", COMPARED_COLUMN, heading);
     }
     std::fputc('\n', out);
-    write_compared_row(out, pooled, "samples", [](char *t, size_t n, const FileSummary &f) {
+    write_compared_row(out, s, "samples", [](char *t, size_t n, const FileSummary &f) {
         std::snprintf(t, n, "%llu", static_cast<unsigned long long>(f.statistics.samples));
     });
-    write_compared_row(out, pooled, "span", [](char *t, size_t n, const FileSummary &f) {
+    write_compared_row(out, s, "span", [](char *t, size_t n, const FileSummary &f) {
         if (f.statistics.first_utc_ms != UNKNOWN_TIME_MS) {
             format_duration(t, n, f.statistics.last_utc_ms - f.statistics.first_utc_ms);
         }
     });
-    write_compared_row(out, pooled, "difference RMS, ms", [](char *t, size_t n, const FileSummary &f) {
+    write_compared_row(out, s, "difference RMS, ms", [](char *t, size_t n, const FileSummary &f) {
         if (f.figures.has_regular_lines) {
             std::snprintf(t, n, "%.6f", f.figures.difference_rms_ms);
         }
     });
-    write_compared_row(out, pooled, "difference p99, ms", [](char *t, size_t n, const FileSummary &f) {
+    write_compared_row(out, s, "difference p99, ms", [](char *t, size_t n, const FileSummary &f) {
         const int p99 = PERCENTILE_COUNT - 1;
         if (f.figures.percentiles.known[p99]) {
             std::snprintf(t, n, "%+.4f", f.figures.percentiles.ms[p99]);
         }
     });
-    write_compared_row(out, pooled, "frequency offset, ppm", [](char *t, size_t n, const FileSummary &f) {
+    write_compared_row(out, s, "frequency offset, ppm", [](char *t, size_t n, const FileSummary &f) {
         if (f.figures.frequency.has_offset) {
             std::snprintf(t, n, "%+.4f", f.figures.frequency.offset_ppm);
         }
     });
-    write_compared_row(out, pooled, "  its uncertainty (68 %), ppm", [](char *t, size_t, const FileSummary &f) {
+    write_compared_row(out, s, "  its uncertainty (68 %), ppm", [](char *t, size_t, const FileSummary &f) {
         if (f.figures.frequency.has_uncertainty) {
             *put_scientific(t, f.figures.frequency.uncertainty_ppm, 2) = '\0';
         }
     });
-    write_compared_row(out, pooled, "steps", [](char *t, size_t n, const FileSummary &f) {
+    write_compared_row(out, s, "steps", [](char *t, size_t n, const FileSummary &f) {
         std::snprintf(t, n, "%llu", static_cast<unsigned long long>(f.statistics.steps));
     });
-    write_compared_row(out, pooled, "commanded, sum of sizes, ms", [](char *t, size_t n, const FileSummary &f) {
+    write_compared_row(out, s, "commanded, sum of sizes, ms", [](char *t, size_t n, const FileSummary &f) {
         std::snprintf(t, n, "%.4f", f.episodes.commanded_abs_ms);
     });
-    write_compared_row(out, pooled, "OADEV at tau0",
+    write_compared_row(out, s, "OADEV at tau0",
                        [](char *t, size_t n, const FileSummary &f) { write_deviation_cell(t, n, f, 1, false); });
-    write_compared_row(out, pooled, "OADEV at 64 tau0",
+    write_compared_row(out, s, "OADEV at 64 tau0",
                        [](char *t, size_t n, const FileSummary &f) { write_deviation_cell(t, n, f, 64, false); });
-    write_compared_row(out, pooled, "OADEV at 1024 tau0",
+    write_compared_row(out, s, "OADEV at 1024 tau0",
                        [](char *t, size_t n, const FileSummary &f) { write_deviation_cell(t, n, f, 1024, false); });
-    write_compared_row(out, pooled, "MTIE at 64 tau0, ns",
+    write_compared_row(out, s, "MTIE at 64 tau0, ns",
                        [](char *t, size_t n, const FileSummary &f) { write_deviation_cell(t, n, f, 64, true); });
 }
 
 }  // namespace
 
-void write_total_text(std::FILE *out, const RunStatistics &total, const RunFigures &figures,
-                      const PooledSummary &pooled) {
-    const int32_t runs = pooled.runs;
-    std::fprintf(out, "Total: %ld run%s in %d file%s%s", static_cast<long>(runs), runs == 1 ? "" : "s",
-                 pooled.file_count, pooled.file_count == 1 ? "" : "s",
-                 pooled.file_count > 1 ? ", pooled over every file" : "");
-    if (pooled.unrecognised_lines > 0) {
-        std::fprintf(out, ", %llu line%s not understood", static_cast<unsigned long long>(pooled.unrecognised_lines),
-                     pooled.unrecognised_lines == 1 ? "" : "s");
+void write_total_text(std::FILE *out, const AnalysisSnapshot &s) {
+    const int32_t runs = s.runs;
+    std::fprintf(out, "Total: %ld run%s in %d file%s%s", static_cast<long>(runs), runs == 1 ? "" : "s", s.log_count,
+                 s.log_count == 1 ? "" : "s", s.log_count > 1 ? ", pooled over every file" : "");
+    if (s.unrecognised_lines > 0) {
+        std::fprintf(out, ", %llu line%s not understood", static_cast<unsigned long long>(s.unrecognised_lines),
+                     s.unrecognised_lines == 1 ? "" : "s");
     }
-    if (is_limited(pooled.window)) {
-        std::fprintf(out, ", %llu report line%s outside the window",
-                     static_cast<unsigned long long>(pooled.outside_window), pooled.outside_window == 1 ? "" : "s");
+    if (is_limited(s.window)) {
+        std::fprintf(out, ", %llu report line%s outside the window", static_cast<unsigned long long>(s.outside_window),
+                     s.outside_window == 1 ? "" : "s");
     }
     std::fputc('\n', out);
     // One run has said it all.
-    if (total.samples == 0) {
+    if (s.total->samples == 0) {
         std::fputs("  no samples\n", out);
     } else if (runs > 1) {
-        write_statistics(out, total, figures, false);
-        write_episode_totals(out, pooled.episodes);
+        write_statistics(out, *s.total, *s.figures, false);
+        write_episode_totals(out, s.episodes);
     }
-    if (pooled.files_summarised > 1) {
+    if (s.file_count > 1) {
         std::fputc('\n', out);
-        write_side_by_side(out, pooled);
+        write_side_by_side(out, s);
     }
 }

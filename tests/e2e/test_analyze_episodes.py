@@ -215,7 +215,6 @@ class TimeWindow(AnalyzeTestCase):
         name, _ = self.window_log()
         for args, message in ((["--from", "2024-02-30T00:00:00"], "--from takes a UTC time"),
                               (["--to", "2024-03-05 13:39:00"], "--to takes a UTC time"),
-                              (["--to", "2024-03-05T13:39:00+01:00"], "--to takes a UTC time"),
                               (["--from"], "a UTC time must follow --from"),
                               (["--from", "2024-03-05T13:40:00", "--to", "2024-03-05T13:39:59"],
                                "--from is later than --to")):

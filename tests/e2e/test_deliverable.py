@@ -84,7 +84,7 @@ class Deliverable(ExeTestCase):
         # freedom's lag sums, in long double on purpose on every build (their
         # fourth differences cancel a dozen digits), which is x87 everywhere.
         build = os.path.dirname(os.path.abspath(EXE))
-        long_double_on_purpose = {"confidence.cpp.obj"}
+        long_double_on_purpose = {"edf.cpp.obj"}
         for library, allowed in (("libtickwatch_logic.a", ()), ("analyze/libtickwatch_analyze_logic.a", ("fadds",))):
             members = instructions(OBJDUMP, os.path.join(build, library))
             self.assertGreater(sum(len(code) for code in members.values()), 1000, library)

@@ -26,19 +26,16 @@ namespace {
 
 std::FILE *discard = nullptr;
 
-void write_row(void * /*context*/, const ReportFields &sample, int32_t run) { write_csv_row(discard, sample, run); }
-
-void write_run(void * /*context*/, const LogRun &run, const RunFigures &figures, const RunEpisodes &episodes) {
-    write_run_text(discard, run, figures, episodes);
-    write_run_json(discard, run, figures, episodes, run.number == 1);
-}
+// Each row and each run written as they come.
+struct Writer : PipelineListener {
+    void sample_taken(const ReportFields &sample, int32_t run) override { write_csv_row(discard, sample, run); }
+    void run_ended(const RunRecord &run) override {
+        write_run_text(discard, run);
+        write_run_json(discard, run, run.run.number == 1);
+    }
+} writer;
 
 const char *const files[] = {"fuzz.log"};
-
-PooledSummary pooled_of(const PipelineSnapshot &s) {
-    return PooledSummary{s.runs,           s.episodes,  files, 1, s.files, s.file_count, s.unrecognised_lines,
-                         s.outside_window, TimeWindow{}};
-}
 
 char block[READ_BLOCK_SIZE];
 // Made once: its buffers are large.
@@ -63,35 +60,23 @@ void check_read_back(const char *text, size_t length) {
     }
 }
 
-void write_outputs(const PipelineSnapshot &s) {
-    end_json(discard, *s.total, *s.figures, pooled_of(s));
-    write_total_text(discard, *s.total, *s.figures, pooled_of(s));
+void write_outputs(const AnalysisSnapshot &s) {
+    end_json(discard, s);
+    write_total_text(discard, s);
     if (s.total->samples == 0) {
         return;
     }
-    write_svg_chart(discard, *s.difference_chart, *s.rate_chart, s.figures->frequency, "fuzz.log");
-    const ReportRecords records = {
-        s.runs,  s.listed_run_count,   s.listed_runs,      s.total,       s.figures,          s.differences, files,
-        1,       s.unrecognised_lines, s.difference_chart, s.phase_chart, s.phase_time_chart, s.rate_chart,  s.episodes,
-        s.files, s.file_count};
-    write_html_report(discard, records, "fuzz.log");
-    MetricsFigures metrics = {};
-    metrics.log_name = "fuzz.log";
-    metrics.total = s.total;
-    metrics.differences = s.difference_sizes;
-    metrics.has_last_sample = s.last_sample != nullptr;
-    metrics.last_sample = *s.last_sample;
-    metrics.has_difference_rms = s.figures->has_regular_lines;
-    metrics.difference_rms_ms = s.figures->difference_rms_ms;
-    write_metrics(discard, metrics);
+    write_svg_chart(discard, s);
+    write_html_report(discard, s);
+    write_metrics(discard, s);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     discard = std::fopen("/dev/null", "w");
-    pipeline = std::make_unique<Pipeline>(PipelineSettings{true, true, TimeWindow{}, StabilityIntervals::all},
-                                          PipelineListener{nullptr, write_row, write_run, nullptr, nullptr});
+    pipeline = std::make_unique<Pipeline>(PipelineSettings{true, true, TimeWindow{}, StabilityIntervals::all, files, 1},
+                                          writer);
     return discard == nullptr ? 1 : 0;
 }
 
@@ -119,8 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     // A snapshot with the last run still open, as --follow takes them (its
     // figures only: the outputs are written once, at the end).
-    const PipelineSnapshot &open = pipeline->snapshot();
-    write_total_text(discard, *open.total, *open.figures, pooled_of(open));
+    write_total_text(discard, pipeline->snapshot());
     pipeline->end_file();
     end_csv(discard);
     write_outputs(pipeline->snapshot());

@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "analyze/accumulate/edf.h"
 #include "analyze/accumulate/phase.h"
 #include "analyze/parse/utc_time.h"
 #include "tests/support/power_law_noise.h"

@@ -29,7 +29,7 @@ set(UNIT_TEST_SOURCES
   analyze/phase_test.cpp
   analyze/pipeline_test.cpp
   analyze/stability_test.cpp
-  analyze/time_window_test.cpp
+  analyze/utc_time_test.cpp
 )
 
 # The tests in which console control events arrive on threads of their own:

@@ -1,13 +1,15 @@
 // How far the stability figures and the frequency offset can be trusted:
-// chi-squared quantiles, the EDF of the variances, the intervals, noise
-// identification and the frequency offset's uncertainty. Their coverage on
-// simulated noise is checked by tests/simulation/coverage (CTest label "slow").
+// chi-squared quantiles, the EDF of the variances, the intervals (edf.h), noise
+// identification and the frequency offset's uncertainty (noise.h). Their coverage
+// on simulated noise is checked by tests/simulation/coverage (label "slow").
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <vector>
 
-#include "analyze/accumulate/confidence.h"
+#include "analyze/accumulate/chi_squared.h"
+#include "analyze/accumulate/edf.h"
+#include "analyze/accumulate/noise.h"
 #include "tests/support/power_law_noise.h"
 
 namespace {

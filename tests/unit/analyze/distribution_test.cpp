@@ -8,7 +8,7 @@
 
 namespace {
 
-TEST(AnalyzeDistribution, PercentilesByNearestRankExactToTheLastDecimal) {
+TEST(AnalyzeDistribution, PercentilesByNearestRankExactToTheLastDecimalAndSizesByBucket) {
     auto counts = std::make_unique<DifferenceCounts>();
     start_counts(*counts);
     EXPECT_FALSE(difference_percentiles(*counts).known[0]) << "no values";
@@ -53,6 +53,16 @@ TEST(AnalyzeDistribution, PercentilesByNearestRankExactToTheLastDecimal) {
     p = difference_percentiles(*counts);
     EXPECT_EQ(std::make_tuple(p.known[0], p.ms[0], p.ms[4]), std::make_tuple(true, 0.0001, 0.0001));
     EXPECT_EQ(counts->counts[0], 0U) << "cleared";
+
+    // Its size: on a bound counted at or below it (le); a step beyond all of them.
+    DifferenceSizeBuckets sizes = {};
+    for (const double difference_ms : {0.001, -0.0011, 0.0, 31.25, -20.0}) {
+        count_difference_size(sizes, difference_ms);
+    }
+    EXPECT_EQ(sizes.at_most[0], 2U);
+    EXPECT_EQ(sizes.at_most[1], 3U);
+    EXPECT_EQ(sizes.at_most[DIFFERENCE_BUCKETS - 1], 4U);
+    EXPECT_EQ(sizes.samples, 5U);
 }
 
 }  // namespace

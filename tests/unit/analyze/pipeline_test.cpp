@@ -44,40 +44,34 @@ std::string slewed_report(int second, double difference_ms) {
 }
 
 // What the pipeline told, one line of text each.
-struct Told {
+struct Told : PipelineListener {
     std::vector<std::string> runs;         // "number file first-last samples"
     std::vector<std::string> skipped;      // "file:line issue count"
     std::vector<std::string> episodes;     // each run's "steps slews kept"
     std::vector<std::string> out_of_step;  // "file:line after system count"
     int samples = 0;
-};
 
-PipelineListener listener_of(Told &told) {
-    return PipelineListener{
-        &told,
-        [](void *context, const ReportFields & /*sample*/, int32_t /*run*/) {
-            ++static_cast<Told *>(context)->samples;
-        },
-        [](void *context, const LogRun &run, const RunFigures & /*figures*/, const RunEpisodes &episodes) {
-            Told &into = *static_cast<Told *>(context);
-            into.runs.push_back(std::to_string(run.number) + " " + run.file + " " + std::to_string(run.first_line) +
-                                "-" + std::to_string(run.last_line) + " " + std::to_string(run.statistics.samples));
-            into.episodes.push_back(std::to_string(episodes.totals.steps) + " " +
-                                    std::to_string(episodes.totals.slews) + " " + std::to_string(episodes.kept_count));
-        },
-        [](void *context, const SkippedLine &line) {
-            static_cast<Told *>(context)->skipped.push_back(std::string(line.file) + ":" + std::to_string(line.number) +
-                                                            " " + std::to_string(static_cast<int>(line.issue)) + " " +
-                                                            std::to_string(line.not_understood));
-        },
-        [](void *context, const OutOfStepSample &sample) {
-            char text[128];
-            std::snprintf(text, sizeof text, "%s:%llu %.0f %.0f %llu", sample.file,
-                          static_cast<unsigned long long>(sample.number), sample.after_ms, sample.system_ms,
-                          static_cast<unsigned long long>(sample.out_of_step));
-            static_cast<Told *>(context)->out_of_step.emplace_back(text);
-        }};
-}
+    void sample_taken(const ReportFields & /*sample*/, int32_t /*run*/) override { ++samples; }
+    void run_ended(const RunRecord &record) override {
+        const LogRun &run = record.run;
+        runs.push_back(std::to_string(run.number) + " " + run.file + " " + std::to_string(run.first_line) + "-" +
+                       std::to_string(run.last_line) + " " + std::to_string(run.statistics.samples));
+        const EpisodeTotals &totals = record.episodes.totals;
+        episodes.push_back(std::to_string(totals.steps) + " " + std::to_string(totals.slews) + " " +
+                           std::to_string(record.episodes.kept_count));
+    }
+    void line_skipped(const SkippedLine &line) override {
+        skipped.push_back(std::string(line.file) + ":" + std::to_string(line.number) + " " +
+                          std::to_string(static_cast<int>(line.issue)) + " " + std::to_string(line.not_understood));
+    }
+    void sample_out_of_step(const OutOfStepSample &sample) override {
+        char text[128];
+        std::snprintf(text, sizeof text, "%s:%llu %.0f %.0f %llu", sample.file,
+                      static_cast<unsigned long long>(sample.number), sample.after_ms, sample.system_ms,
+                      static_cast<unsigned long long>(sample.out_of_step));
+        out_of_step.emplace_back(text);
+    }
+};
 
 void feed(Pipeline &pipeline, const char *file, const std::vector<std::string> &lines) {
     pipeline.begin_file(file);
@@ -88,7 +82,7 @@ void feed(Pipeline &pipeline, const char *file, const std::vector<std::string> &
 
 TEST(AnalyzePipeline, RunsEndAtABannerAndWithTheirFileAndAreNumberedAcrossFiles) {
     Told told;
-    Pipeline pipeline(PipelineSettings{}, listener_of(told));
+    Pipeline pipeline(PipelineSettings{}, told);
     feed(pipeline, "a.log",
          {LOG_BANNER_PREFIX "1.6", LOG_PRECISE_TIME_USED, report(0, 0.5), report(1, 1.5), LOG_BANNER_PREFIX "1.6",
           report(2, -1.0), ""});
@@ -104,7 +98,7 @@ TEST(AnalyzePipeline, RunsEndAtABannerAndWithTheirFileAndAreNumberedAcrossFiles)
               std::vector<std::string>({"1 a.log 1-4 2", "2 a.log 5-7 1", "3 b.log 2-2 1", "4 b.log 3-4 1"}));
     EXPECT_EQ(told.samples, 5);
 
-    const PipelineSnapshot &s = pipeline.snapshot();
+    const AnalysisSnapshot &s = pipeline.snapshot();
     EXPECT_EQ(s.runs, 4);
     EXPECT_EQ(s.total->samples, 5U);
     EXPECT_EQ(s.unrecognised_lines, 1U) << "the line cut short";
@@ -119,7 +113,7 @@ TEST(AnalyzePipeline, RunsEndAtABannerAndWithTheirFileAndAreNumberedAcrossFiles)
 // and the figures it gives are those it gives once it has ended.
 TEST(AnalyzePipeline, ASnapshotCountsTheOpenRunOnceAndAsItsEndDoes) {
     Told told;
-    Pipeline pipeline(PipelineSettings{true, true, TimeWindow{}, StabilityIntervals::all}, listener_of(told));
+    Pipeline pipeline(PipelineSettings{true, true, TimeWindow{}, StabilityIntervals::all}, told);
     std::vector<std::string> lines = {LOG_BANNER_PREFIX "1.6"};
     for (int i = 0; i < 6; ++i) {
         lines.push_back(report(i, 0.0));
@@ -130,7 +124,7 @@ TEST(AnalyzePipeline, ASnapshotCountsTheOpenRunOnceAndAsItsEndDoes) {
     }
     feed(pipeline, "clock.log", lines);
     pipeline.snapshot();
-    const PipelineSnapshot &open = pipeline.snapshot();
+    const AnalysisSnapshot &open = pipeline.snapshot();
     // The median is the open run's only if it counted twice.
     ASSERT_TRUE(open.figures->percentiles.known[2]);
     const double open_median = open.figures->percentiles.ms[2];
@@ -145,7 +139,7 @@ TEST(AnalyzePipeline, ASnapshotCountsTheOpenRunOnceAndAsItsEndDoes) {
     EXPECT_EQ(open.difference_sizes->samples, 12U);
 
     pipeline.end_file();
-    const PipelineSnapshot &ended = pipeline.snapshot();
+    const AnalysisSnapshot &ended = pipeline.snapshot();
     EXPECT_EQ(ended.total->samples, 12U);
     EXPECT_EQ(ended.differences->values, 12U);
     EXPECT_EQ(ended.difference_sizes->samples, 12U);
@@ -157,7 +151,7 @@ TEST(AnalyzePipeline, ASnapshotCountsTheOpenRunOnceAndAsItsEndDoes) {
     EXPECT_NEAR(ended.listed_runs[1].figures.difference_mean_ms, 5.0, 1e-9);
 
     pipeline.restart();
-    const PipelineSnapshot &none = pipeline.snapshot();
+    const AnalysisSnapshot &none = pipeline.snapshot();
     EXPECT_EQ(std::make_tuple(none.runs, none.total->samples, none.differences->values, none.listed_run_count,
                               none.difference_chart->samples, none.phase_chart->samples),
               std::make_tuple(0, uint64_t{0}, uint64_t{0}, 0, uint64_t{0}, uint64_t{0}));
@@ -171,12 +165,12 @@ TEST(AnalyzePipeline, ASnapshotCountsTheOpenRunOnceAndAsItsEndDoes) {
 // renamed and read anew as the same file.
 TEST(AnalyzePipeline, EpisodesAndFileSummariesGoWithTheRunsTheyAreOf) {
     Told told;
-    Pipeline pipeline(PipelineSettings{true, true, TimeWindow{}, StabilityIntervals::all}, listener_of(told));
+    Pipeline pipeline(PipelineSettings{true, true, TimeWindow{}, StabilityIntervals::all}, told);
     feed(pipeline, "a.log",
          {LOG_BANNER_PREFIX "1.6", report(0, 0.0), slewed_report(1, -1.5), slewed_report(2, -1.5), report(3, 0.0),
           report(4, 30.0), LOG_BANNER_PREFIX "1.6", slewed_report(5, -1.5), slewed_report(6, -1.5)});
     EXPECT_EQ(told.episodes, std::vector<std::string>({"1 1 2"}));
-    const PipelineSnapshot &open = pipeline.snapshot();
+    const AnalysisSnapshot &open = pipeline.snapshot();
     EXPECT_EQ(std::make_tuple(open.episodes.steps, open.episodes.slews), std::make_tuple(uint64_t{1}, uint64_t{2}));
     ASSERT_EQ(open.file_count, 1);
     EXPECT_EQ(std::make_tuple(open.files[0].runs, open.files[0].statistics.samples, open.files[0].episodes.slews),
@@ -194,7 +188,7 @@ TEST(AnalyzePipeline, EpisodesAndFileSummariesGoWithTheRunsTheyAreOf) {
     pipeline.begin_file("b.log", FileStart::same_log);
     pipeline.feed_line(report(9, 1.0), 1);
     pipeline.end_file();
-    const PipelineSnapshot &s = pipeline.snapshot();
+    const AnalysisSnapshot &s = pipeline.snapshot();
     EXPECT_EQ(std::make_tuple(s.episodes.steps, s.episodes.slews), std::make_tuple(uint64_t{2}, uint64_t{2}));
     ASSERT_EQ(s.file_count, 2);
     const FileSummary &a = s.files[0];
@@ -215,7 +209,7 @@ TEST(AnalyzePipeline, ATimeWindowLeavesOutTheSamplesOutsideItAndCutsTheRunsAtIts
     Told told;
     PipelineSettings settings = {};
     settings.window = TimeWindow{true, true, T0 + 2000, T0 + 4000};
-    Pipeline pipeline(settings, listener_of(told));
+    Pipeline pipeline(settings, told);
     feed(pipeline, "w.log",
          {LOG_BANNER_PREFIX "1.6", report(0, 0.5), report(1, 0.5), report(2, 0.5), report(3, 0.5), report(4, 0.5),
           report(5, 0.5), LOG_BANNER_PREFIX "1.6", report(6, 0.5)});
@@ -224,7 +218,7 @@ TEST(AnalyzePipeline, ATimeWindowLeavesOutTheSamplesOutsideItAndCutsTheRunsAtIts
     EXPECT_EQ(std::make_tuple(counts.reports, counts.outside_window), std::make_tuple(uint64_t{7}, uint64_t{4}));
     EXPECT_EQ(told.runs, std::vector<std::string>({"1 w.log 4-6 3"}));
     EXPECT_EQ(told.samples, 3);
-    const PipelineSnapshot &s = pipeline.snapshot();
+    const AnalysisSnapshot &s = pipeline.snapshot();
     EXPECT_EQ(std::make_tuple(s.runs, s.total->samples, s.outside_window),
               std::make_tuple(1, uint64_t{3}, uint64_t{4}));
 }
@@ -243,7 +237,7 @@ TEST(AnalyzePipeline, LinesLeftOutAreToldAndCountedPerFile) {
     start_reading(reader, file.get(), block.get());
 
     Told told;
-    Pipeline pipeline(PipelineSettings{}, listener_of(told));
+    Pipeline pipeline(PipelineSettings{}, told);
     pipeline.begin_file("x.log");
     EXPECT_TRUE(pipeline.read_lines(reader));
     // (LineIssue: too_long 0, not_understood 2, wrong_marker 4, no_line_end 6.)
@@ -264,7 +258,7 @@ TEST(AnalyzePipeline, LinesLeftOutAreToldAndCountedPerFile) {
 // lines lost, or the system time set back, are no such thing.
 TEST(AnalyzePipeline, SamplesOutOfStepAreToldAndCountedPerFile) {
     Told told;
-    Pipeline pipeline(PipelineSettings{}, listener_of(told));
+    Pipeline pipeline(PipelineSettings{}, told);
     feed(pipeline, "one.log",
          {LOG_BANNER_PREFIX "1.6", report(0, 0.0), report(5, 0.0), report(1, -5000.0), report(2, 0.0)});
     EXPECT_EQ(pipeline.end_file().out_of_step, 0U);
@@ -294,7 +288,7 @@ TEST(AnalyzePipeline, ReadingStopsWhenAskedToAndKeepsWhatWasRead) {
     LogReader reader;
     start_reading(reader, file.get(), block.get());
     Told told;
-    Pipeline pipeline(PipelineSettings{}, listener_of(told));
+    Pipeline pipeline(PipelineSettings{}, told);
     pipeline.begin_file("x.log");
     static int asked = 0;
     EXPECT_TRUE(pipeline.read_lines(reader, [] { return ++asked > 4; }));

@@ -1,55 +1,13 @@
-// How far a stability figure or the frequency offset can be trusted: the
-// chi-squared quantiles, the equivalent degrees of freedom (EDF) of the
-// OADEV, MDEV (and TDEV) and HDEV estimates, their 68 % intervals, the kind
-// of noise at each τ (which the EDF depends on), and the uncertainty of the
-// frequency offset whatever that noise. Plain functions over plain records;
-// α is the power-law exponent of the frequency noise, S_y(f) ∝ f^α:
-// +2 white PM, +1 flicker PM, 0 white FM, −1 flicker FM, −2 random-walk FM.
+// The kind of noise at each τ, which the EDF depend on (edf.h), and what it
+// makes of the frequency offset's uncertainty. Plain functions over plain
+// records; α is the power-law exponent of the frequency noise,
+// S_y(f) ∝ f^α: +2 white PM, +1 flicker PM, 0 white FM, −1 flicker FM, −2
+// random-walk FM.
 #pragma once
 
 #include <cstdint>
 
 #include "analyze/accumulate/stability.h"
-
-// The regularised lower incomplete gamma function P(a, x), a > 0, x >= 0.
-double regularized_gamma_p(double a, double x);
-// The p-quantile of chi-squared with dof (any real >= 0.5) degrees of
-// freedom: the x with P(dof/2, x/2) = p, 0 < p < 1. Relative error about
-// 1e-12.
-double chi_squared_quantile(double p, double dof);
-
-// The variances whose EDF is known. TDEV's is MDEV's.
-enum class Variance {
-    overlapping_allan,     // d = 2, unmodified, all overlapping terms
-    modified_allan,        // d = 2, averaged over τ, all overlapping terms
-    overlapping_hadamard,  // d = 3, unmodified, all overlapping terms
-};
-
-// The α that have an EDF: edf_alpha_min(variance) .. EDF_ALPHA_MAX.
-constexpr int EDF_ALPHA_MAX = 2;
-int edf_alpha_min(Variance variance);  // −2; −4 for the Hadamard variance
-
-// The EDF of a variance estimated at τ = m·τ0 from one segment whose
-// estimate has `terms` terms (OADEV: N − 2m, MDEV: N − 3m + 1, HDEV:
-// N − 3m, N the segment's phase points), for noise α, by Greenhall and
-// Riley's algorithm (its sums to about 1e-6, see confidence.cpp). 0 when
-// terms < 1, or α outside edf_alpha_min(variance) .. EDF_ALPHA_MAX.
-double segment_edf(Variance variance, int alpha, int m, double terms);
-// The same pooled over `segments` segments with `terms` terms in all (the
-// sums of stability.h): taken as that many segments of equal length, which
-// is exact while every segment has at least (d + 1)·m terms (d = 3 for
-// HDEV, else 2) and close otherwise. segments >= 1.
-double pooled_edf(Variance variance, int alpha, int m, double terms, double segments);
-
-// The 68 % interval of a deviation from its estimate and EDF:
-// [σ·√(edf/χ²(0.84)), σ·√(edf/χ²(0.16))]. Both 0 when edf <= 0.
-constexpr double INTERVAL_LOW_P = 0.16;
-constexpr double INTERVAL_HIGH_P = 0.84;
-struct DeviationInterval {
-    double low;
-    double high;
-};
-DeviationInterval deviation_interval(double deviation, double edf);
 
 // Noise identification by the lag-1 autocorrelation of the phase (Riley
 // and Greenhall, 2004), for one τ = m·τ0: it is fed the segment's every

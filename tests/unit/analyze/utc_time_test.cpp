@@ -1,0 +1,65 @@
+// UTC times: the one writer of ISO text, and the time window that the one
+// reader of a date and time reads (as log_line_test.cpp's lines do).
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "analyze/parse/time_window.h"
+#include "analyze/parse/utc_time.h"
+
+namespace {
+
+std::string iso(int64_t utc_ms) {
+    char text[ISO_TIME_SIZE];
+    format_iso_time(text, sizeof text, utc_ms);
+    return text;
+}
+
+// Rows a second apart across midnights, before 1970 too: the cached date
+// is the one worked out afresh.
+TEST(AnalyzeUtcTime, WritesIsoTimesOfAnyYearWithOrWithoutTheDayCache) {
+    EXPECT_EQ(iso(-1), "1969-12-31T23:59:59.999Z");
+    EXPECT_EQ(iso(days_from_civil(10000, 1, 1) * MS_PER_DAY), "10000-01-01T00:00:00.000Z");
+    EXPECT_EQ(iso(days_from_civil(-1, 12, 31) * MS_PER_DAY + 1), "-001-12-31T00:00:00.001Z");
+    CivilDayCache cache = NO_CIVIL_DAY;
+    for (const int64_t start :
+         {int64_t{-5000}, days_from_civil(2024, 2, 29) * MS_PER_DAY - 3500, int64_t{86'399'000}}) {
+        for (int64_t t = start; t < start + 10'000; t += 999) {
+            char cached[ISO_TIME_SIZE];
+            *put_iso_time(cached, civil_from_ms(t, cache)) = '\0';
+            EXPECT_EQ(cached, iso(t)) << t;
+        }
+    }
+}
+
+TEST(AnalyzeTimeWindow, ReadsUtcTimesWithOrWithoutZ) {
+    int64_t ms = 0;
+    ASSERT_TRUE(parse_window_time("2024-03-05T13:39:00", ms));
+    EXPECT_EQ(ms, 1'709'645'940'000);
+    ASSERT_TRUE(parse_window_time("2024-02-29T23:59:59Z", ms));
+    EXPECT_EQ(ms, days_from_civil(2024, 3, 1) * MS_PER_DAY - 1000);
+    ASSERT_TRUE(parse_window_time("1970-01-01T00:00:00Z", ms));
+    EXPECT_EQ(ms, 0);
+    for (const char *bad :
+         {"", "2024-03-05", "2024-03-05 13:39:00", "2024-03-05T13:39", "2024-03-05T13:39:00.5",
+          "2024-03-05T13:39:00+01:00", "2024-03-05T13:39:00z", "2023-02-29T00:00:00", "2024-03-05T13:39:60",
+          "2024-3-05T13:39:00", "+024-03-05T13:39:00", "2024-03-05T13:39:00ZZ"}) {
+        EXPECT_FALSE(parse_window_time(bad, ms)) << bad;
+    }
+}
+
+TEST(AnalyzeTimeWindow, HoldsBothEdgesAndNoUnknownTime) {
+    const TimeWindow none = {};
+    EXPECT_TRUE(is_within(none, UNKNOWN_TIME_MS));
+    const TimeWindow window = {true, true, 1000, 2000};
+    EXPECT_FALSE(is_within(window, 999));
+    EXPECT_TRUE(is_within(window, 1000));
+    EXPECT_TRUE(is_within(window, 2000));
+    EXPECT_FALSE(is_within(window, 2001));
+    EXPECT_FALSE(is_within(window, UNKNOWN_TIME_MS));
+    const TimeWindow from_only = {true, false, 1000, 0};
+    EXPECT_TRUE(is_within(from_only, INT64_MAX));
+    EXPECT_FALSE(is_within(from_only, UNKNOWN_TIME_MS));
+}
+
+}  // namespace
