@@ -43,13 +43,7 @@ class Analysis final : public PipelineListener,
     int run();
 
   private:
-    void sample_taken(const ReportFields &sample, int32_t run) override {
-        if (csv_ != nullptr) {
-            write_csv_row(csv_, sample, run);
-        } else if (live_csv_open_) {
-            write_live_csv_row(live_csv_, sample, run);
-        }
-    }
+    void sample_taken(const ReportFields &sample, int32_t run) override { csv_.write_row(sample, run); }
     void run_ended(const RunRecord &run) override { summary_.write_run(run); }
     void line_skipped(const SkippedLine &line) override { tell_skipped_line(line); }
     void sample_out_of_step(const OutOfStepSample &sample) override { tell_out_of_step(sample); }
@@ -63,13 +57,13 @@ class Analysis final : public PipelineListener,
     OutputSet &outputs_;
     FileSystem &system_ = native_file_system();
     Summary summary_;
-    std::FILE *csv_ = nullptr;  // with --csv: the temporary, or standard output for -
-    LiveCsv live_csv_;          // with --csv and --follow: the target itself, with live_csv_open_
+    // With --csv: to the temporary, or standard output for -; with --follow
+    // to the target itself.
+    CsvWriter csv_;
     std::unique_ptr<const char *[]> shown_logs_;
     Pipeline pipeline_;
     std::unique_ptr<char[]> read_block_;
     bool failed_ = false;
-    bool live_csv_open_ = false;
 };
 
 // Reads one log from its name; false if it cannot be read or holds no
@@ -104,30 +98,22 @@ bool Analysis::read_whole_log(int i) {
 bool Analysis::start_csv() {
     if (csv_to_standard_output(options_)) {
         write_standard_output_as_is();  // LF as in a CSV file
-        csv_ = stdout;
+        csv_.begin(stdout);
     } else if (!outputs_.wanted(OutputKind::csv)) {
         return true;
     } else if (options_.follow) {
         if (!outputs_.commit(OutputKind::csv)) {
             return false;
         }
-        live_csv_open_ = begin_live_csv(live_csv_, system_, options_.csv_file, outputs_.destination(OutputKind::csv));
-        return live_csv_open_;
+        return csv_.begin_live(system_, options_.csv_file, outputs_.destination(OutputKind::csv));
     } else {
-        csv_ = outputs_.file(OutputKind::csv);
+        csv_.begin(outputs_.file(OutputKind::csv));
     }
-    begin_csv(csv_);
     return true;
 }
 
 // With --follow: the rows as they come.
-void Analysis::lines_read() {
-    if (live_csv_open_) {
-        live_csv_.flush();
-    } else if (csv_ != nullptr) {
-        flush_csv(csv_);
-    }
-}
+void Analysis::lines_read() { csv_.flush(); }
 
 void Analysis::publish() {
     const AnalysisSnapshot &s = pipeline_.snapshot();
@@ -168,16 +154,11 @@ int Analysis::run() {
     summary_.write_total(s);
 
     // A write that failed is told by the temporary's commit, or by
-    // standard output's check below.
-    if (csv_ != nullptr) {
-        end_csv(csv_);
-    }
+    // standard output's check below; with --follow, the rows written in
+    // place as they came by the CSV itself.
+    const bool csv_written = csv_.end();
     if (options_.follow) {
-        // The rows were written in place as they came.
-        if (live_csv_open_ && !live_csv_.end()) {
-            failed_ = true;
-        }
-        live_csv_open_ = false;
+        failed_ = !csv_written || failed_;
         failed_ = !rewrite_outputs(outputs_, s) || failed_;
     } else {
         write_whole_outputs(outputs_, s);

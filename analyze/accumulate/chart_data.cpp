@@ -57,9 +57,11 @@ namespace {
 // Doubles the bucket width until t fits, each doubling keeping the old
 // range as the lower half of the new one (t beyond it) or as the upper half
 // (t before it), so that each old bucket falls in one new bucket; then
-// regroups the buckets once.
+// regroups the buckets once, in place: an old bucket never lands behind its
+// place when the range grew forward, nor ahead of it when it grew back, so
+// taking the new buckets in that direction reads every old one before it is
+// overwritten. Each new bucket merges its old ones in their order.
 void widen_to_fit(ChartData &chart, int64_t t) {
-    static ChartBucket regrouped[CHART_BUCKETS];
     const int64_t old_origin = chart.origin_ms;
     const int64_t old_width = chart.bucket_ms;
     while (t >= chart.origin_ms + CHART_BUCKETS * chart.bucket_ms) {
@@ -72,15 +74,33 @@ void widen_to_fit(ChartData &chart, int64_t t) {
     if (chart.bucket_ms == old_width) {
         return;
     }
-    for (ChartBucket &bucket : regrouped) {
-        bucket = ChartBucket{};
-    }
-    for (int i = 0; i < CHART_BUCKETS; ++i) {
-        const int64_t start = old_origin + i * old_width;
-        merge_bucket(regrouped[(start - chart.origin_ms) / chart.bucket_ms], chart.buckets[i]);
-    }
-    for (int i = 0; i < CHART_BUCKETS; ++i) {
-        chart.buckets[i] = regrouped[i];
+    const auto new_place = [&](int old_place) {
+        return static_cast<int>((old_origin + old_place * old_width - chart.origin_ms) / chart.bucket_ms);
+    };
+    ChartBucket *const buckets = chart.buckets;
+    if (chart.origin_ms == old_origin) {
+        int from = 0;
+        for (int place = 0; place < CHART_BUCKETS; ++place) {
+            ChartBucket merged = {};
+            for (; from < CHART_BUCKETS && new_place(from) == place; ++from) {
+                merge_bucket(merged, buckets[from]);
+            }
+            buckets[place] = merged;
+        }
+    } else {
+        int to = CHART_BUCKETS - 1;
+        for (int place = CHART_BUCKETS - 1; place >= 0; --place) {
+            int from = to + 1;
+            while (from > 0 && new_place(from - 1) == place) {
+                --from;
+            }
+            ChartBucket merged = {};
+            for (int old_place = from; old_place <= to; ++old_place) {
+                merge_bucket(merged, buckets[old_place]);
+            }
+            to = from - 1;
+            buckets[place] = merged;
+        }
     }
 }
 

@@ -6,28 +6,18 @@
 
 namespace {
 
-// Rows are gathered here and written a block at a time: a year of samples
-// is tens of millions of rows.
-char pending[1 << 18];
-size_t pending_length = 0;
+constexpr size_t PENDING_SIZE = size_t{1} << 18;
 constexpr size_t MAX_ROW_LENGTH = 512;
-// The date of the rows, which come a second apart.
-CivilDayCache row_day = NO_CIVIL_DAY;
-
-void flush_pending(std::FILE *out) {
-    std::fwrite(pending, 1, pending_length, out);
-    pending_length = 0;
-}
 
 const char CSV_HEADER[] =
     "utc_time,run,system_ms,counter_ms,difference_ms,rate_ppm,adjustment,increment,adjustment_ppm,step\n";
 
 // Puts the row at row, where there must be room for it; returns its end.
-char *put_row(char *row, const ReportFields &sample, int32_t run) {
+char *put_row(char *row, const ReportFields &sample, int32_t run, CivilDayCache &day) {
     char *p = row;
     // Nothing for a time not known.
     if (sample.utc_ms != UNKNOWN_TIME_MS) {
-        p = put_iso_time(p, civil_from_ms(sample.utc_ms, row_day));
+        p = put_iso_time(p, civil_from_ms(sample.utc_ms, day));
     }
     *p++ = ',';
     p = put_integer(p, run);
@@ -59,34 +49,59 @@ char *put_row(char *row, const ReportFields &sample, int32_t run) {
 
 }  // namespace
 
-void begin_csv(std::FILE *out) {
-    pending_length = 0;
+void CsvWriter::begin(std::FILE *out) {
+    out_ = out;
+    if (!pending_) {
+        pending_ = std::make_unique<char[]>(PENDING_SIZE);
+    }
+    pending_length_ = 0;
     // The blocks go straight to the file, not through another buffer.
     std::setvbuf(out, nullptr, _IONBF, 0);
     std::fputs(CSV_HEADER, out);
 }
 
-void write_csv_row(std::FILE *out, const ReportFields &sample, int32_t run) {
-    if (pending_length + MAX_ROW_LENGTH > sizeof pending) {
-        flush_pending(out);
-    }
-    pending_length = static_cast<size_t>(put_row(pending + pending_length, sample, run) - pending);
+bool CsvWriter::begin_live(FileSystem &system, const char *target, const char *path) {
+    live_open_ = live_.begin(system, target, path, std::string_view(CSV_HEADER, sizeof CSV_HEADER - 1));
+    return live_open_;
 }
 
-void flush_csv(std::FILE *out) { flush_pending(out); }
+void CsvWriter::write_row(const ReportFields &sample, int32_t run) {
+    if (live_open_) {
+        char *row = live_.row_space(MAX_ROW_LENGTH);
+        if (row != nullptr) {
+            live_.add_row(put_row(row, sample, run, day_));
+        }
+        return;
+    }
+    if (out_ == nullptr) {
+        return;
+    }
+    if (pending_length_ + MAX_ROW_LENGTH > PENDING_SIZE) {
+        flush();
+    }
+    pending_length_ =
+        static_cast<size_t>(put_row(pending_.get() + pending_length_, sample, run, day_) - pending_.get());
+}
 
-bool end_csv(std::FILE *out) {
-    flush_pending(out);
+void CsvWriter::flush() {
+    if (live_open_) {
+        live_.flush();
+    } else if (out_ != nullptr) {
+        std::fwrite(pending_.get(), 1, pending_length_, out_);
+        pending_length_ = 0;
+    }
+}
+
+bool CsvWriter::end() {
+    if (live_open_) {
+        live_open_ = false;
+        return live_.end();
+    }
+    if (out_ == nullptr) {
+        return true;
+    }
+    flush();
+    std::FILE *out = out_;
+    out_ = nullptr;
     return std::fflush(out) == 0 && std::ferror(out) == 0;
-}
-
-bool begin_live_csv(LiveCsv &csv, FileSystem &system, const char *target, const char *path) {
-    return csv.begin(system, target, path, std::string_view(CSV_HEADER, sizeof CSV_HEADER - 1));
-}
-
-void write_live_csv_row(LiveCsv &csv, const ReportFields &sample, int32_t run) {
-    char *row = csv.row_space(MAX_ROW_LENGTH);
-    if (row != nullptr) {
-        csv.add_row(put_row(row, sample, run));
-    }
 }

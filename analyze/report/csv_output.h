@@ -3,19 +3,38 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 #include "analyze/files/live_csv.h"
 #include "analyze/files/system.h"
 #include "analyze/parse/log_line.h"
+#include "analyze/parse/utc_time.h"
 
-void begin_csv(std::FILE *out);
-void write_csv_row(std::FILE *out, const ReportFields &sample, int32_t run);
-// Writes the rows held back, for whoever reads the file as it grows.
-void flush_csv(std::FILE *out);
-// Writes what is still held back; false if any write failed.
-bool end_csv(std::FILE *out);
+// Writes the rows to a stream, gathered and written a block at a time (a
+// year of samples is tens of millions of rows); or, with --follow, straight
+// to the file as they come, each whole or not at all (files/live_csv.h), a
+// new file getting the header first.
+class CsvWriter {
+  public:
+    // The header, to out.
+    void begin(std::FILE *out);
+    // Opens path (made empty beforehand) to append to; target is the name
+    // as reported. False, reported, if it cannot be opened.
+    bool begin_live(FileSystem &system, const char *target, const char *path);
+    [[nodiscard]] bool is_open() const { return out_ != nullptr || live_open_; }
 
-// With --follow: the rows straight to the file as they come, each whole or
-// not at all (files/live_csv.h); a new file gets the header first.
-bool begin_live_csv(LiveCsv &csv, FileSystem &system, const char *target, const char *path);
-void write_live_csv_row(LiveCsv &csv, const ReportFields &sample, int32_t run);
+    void write_row(const ReportFields &sample, int32_t run);
+    // Writes the rows held back, for whoever reads the file as it grows.
+    void flush();
+    // Writes what is still held back, and closes a live file; false if any
+    // write failed (or rows were never written).
+    bool end();
+
+  private:
+    std::FILE *out_ = nullptr;
+    std::unique_ptr<char[]> pending_;
+    size_t pending_length_ = 0;
+    LiveCsv live_;
+    bool live_open_ = false;
+    CivilDayCache day_ = NO_CIVIL_DAY;  // the rows come a second apart
+};

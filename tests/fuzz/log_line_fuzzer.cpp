@@ -25,10 +25,11 @@
 namespace {
 
 std::FILE *discard = nullptr;
+CsvWriter csv;
 
 // Each row and each run written as they come.
 struct Writer : PipelineListener {
-    void sample_taken(const ReportFields &sample, int32_t run) override { write_csv_row(discard, sample, run); }
+    void sample_taken(const ReportFields &sample, int32_t run) override { csv.write_row(sample, run); }
     void run_ended(const RunRecord &run) override {
         write_run_text(discard, run);
         write_run_json(discard, run, run.run.number == 1);
@@ -86,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::unique_ptr<File> log = system.open_to_read("fuzz.log");
     pipeline->restart();
     pipeline->begin_file("fuzz.log");
-    begin_csv(discard);
+    csv.begin(discard);
     LogReader reader;
     start_reading(reader, log.get(), block);
     const char *text = nullptr;
@@ -106,7 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     // figures only: the outputs are written once, at the end).
     write_total_text(discard, pipeline->snapshot());
     pipeline->end_file();
-    end_csv(discard);
+    csv.end();
     write_outputs(pipeline->snapshot());
     return 0;
 }
