@@ -62,6 +62,13 @@ class Log:
                                     "><" if abs(difference) > 20 else ""))
         return self.t
 
+    def run(self, samples, at=None, banner=True, **figures):
+        """A run: tickwatch's banner, then samples a second apart from at (or
+        from the last); returns their times."""
+        if banner:
+            self.add(BANNER, "")
+        return [self.sample(at=at if i == 0 else None, **figures) for i in range(samples)]
+
     def bytes(self):
         return "".join(line + "\r\n" for line in self.lines).encode()
 
@@ -78,6 +85,10 @@ class AnalyzeTestCase(unittest.TestCase):
 
     def path(self, name):
         return os.path.join(self.dir, name)
+
+    def read(self, name):
+        with open(self.path(name), encoding="utf-8") as f:
+            return f.read()
 
     def write(self, name, data):
         with open(self.path(name), "wb") as f:

@@ -3,7 +3,7 @@
 import re
 import xml.etree.ElementTree as ElementTree
 
-from analyze_e2e import SVG, BANNER, T0, Log, AnalyzeTestCase, crafted_log
+from analyze_e2e import SVG, T0, Log, AnalyzeTestCase, crafted_log
 
 
 def text_boxes(root):
@@ -37,20 +37,12 @@ class ChartLayout(AnalyzeTestCase):
 
     def test_no_label_is_drawn_over_another(self):
         # Run 2 starting at the right edge, beside the +20 ms label.
-        log = Log()
-        log.add(BANNER, "")
-        log.sample(at=T0)
-        for _ in range(300):
-            log.sample(1000.0, 999.9990)
-        log.add(BANNER, "")
-        log.sample(at=log.t + 2000)
-        log.sample()
+        log, many = Log(), Log()
+        log.run(301, T0, counter_ms=999.9990)
+        log.run(2, log.t + 2000)
         # And a long log of many short runs, whose labels crowd.
-        many = Log()
         for run in range(10_100):
-            many.add(BANNER, "")
-            many.sample(at=T0 + run * 10_000)
-            many.sample()
+            many.run(2, T0 + run * 10_000)
         for each in (log, many):
             root, _ = self.chart(each)
             boxes = text_boxes(root)
@@ -92,16 +84,14 @@ class ChartLayout(AnalyzeTestCase):
         self.assertIn(": 1 sample in 1 run, 0 steps", "".join(root.itertext()))
         # Its histogram counts whole samples.
         self.analyze(self.path("clock.log"), "--html", self.path("report.html"))
-        with open(self.path("report.html")) as f:
-            html = f.read()
+        html = self.read("report.html")
         axes = html[html.index('id="histogram-axes"'):]
         labels = re.findall(r">([^<]*)</text>", axes[:axes.index("</g>")])
         self.assertEqual(labels[:2], ["0", "1"], "the count axis, then the difference's")
 
         many = Log()
         for run in range(10_000):
-            many.add(BANNER, "")
-            many.sample(at=T0 + run * 3_000)
+            many.run(1, T0 + run * 3_000)
         root, ids = self.chart(many)
         left, _, right, _ = self.frames(root)[0]
         lines = list(ids["runs"].iter(SVG + "line"))

@@ -13,7 +13,6 @@ import urllib.request
 from analyze_e2e import ANALYZE, NODE_EXPORTER, BANNER, T0, Log, AnalyzeTestCase, crafted_log, metric_samples, wait_for
 
 
-
 class Follow(AnalyzeTestCase):
     """--follow on a log that grows and is rotated, its metrics read by a
     real node_exporter's textfile collector, on 127.0.0.1 only."""
@@ -48,15 +47,9 @@ class Follow(AnalyzeTestCase):
         self.addCleanup(lambda: process.poll() is None and (process.kill(), process.wait()))
         return process
 
-    def read_text(self, name):
-        with open(self.path(name)) as f:
-            return f.read()
-
     def stop(self, process, sig=signal.SIGINT):
         process.send_signal(sig)
-        status = process.wait(15)
-        with open(self.path("out")) as out, open(self.path("err")) as err:
-            return status, out.read(), err.read()
+        return process.wait(15), self.read("out"), self.read("err")
 
     def test_node_exporter_collects_the_followed_logs_metrics_across_rotation(self):
         textfile_dir = self.path("textfile")
@@ -97,10 +90,8 @@ class Follow(AnalyzeTestCase):
         self.assertAlmostEqual(samples['tickwatch_adjustment_slew_ratio{log="clock.log"}'], -249 / 156250)
         self.assertEqual(samples['tickwatch_last_sample_timestamp_seconds{log="clock.log"}'], (appended.t) / 1000)
         self.assertEqual(samples["node_textfile_scrape_error"], 0)
-        with open(self.path("clock.csv")) as f:
-            self.assertEqual(len(f.read().splitlines()), 1 + 6, "the rows as they come")
-        with open(self.path("clock.html")) as f:
-            self.assertTrue(f.read().rstrip().endswith("</html>"), "the report whole, while it follows")
+        self.assertEqual(len(self.read("clock.csv").splitlines()), 1 + 6, "the rows as they come")
+        self.assertTrue(self.read("clock.html").rstrip().endswith("</html>"), "the report whole, while it follows")
 
         # Rotated: renamed, and a new log under the name, with a line that
         # is no log line.
@@ -148,10 +139,10 @@ class Follow(AnalyzeTestCase):
         self.assertFalse(os.path.exists(self.path("kept.csv")))
 
         analyze = self.start_follow("--interval", "1", log)
-        wait_for(lambda: "cannot read: No such file or directory; waiting for it" in self.read_text("err"), 15,
+        wait_for(lambda: "cannot read: No such file or directory; waiting for it" in self.read("err"), 15,
                  "the log awaited")
         self.write("clock.log", crafted_log()[0].bytes())
-        wait_for(lambda: "Z  samples 12  " in self.read_text("out"), 15, "the log read")
+        wait_for(lambda: "Z  samples 12  " in self.read("out"), 15, "the log read")
         status, _, _ = self.stop(analyze)
         self.assertEqual(status, 0)
 
@@ -159,12 +150,8 @@ class Follow(AnalyzeTestCase):
         # A run that has ended and one still open, told apart by their
         # differences: the median is the open run's only if it counted twice.
         log = Log()
-        log.add(BANNER, "")
-        for i in range(6):
-            log.sample(1000.0, 1000.0, at=None if i else T0)
-        log.add(BANNER, "")
-        for _ in range(6):
-            log.sample(1005.0, 1000.0)
+        log.run(6, T0)
+        log.run(6, system_ms=1005.0)
         self.write("clock.log", log.bytes())
         analyze = self.start_follow("--json", "--interval", "1", self.path("clock.log"))
         wait_for(lambda: os.path.getsize(self.path("err")) > 0, 15, "a status line")

@@ -67,8 +67,7 @@ class Metrics(AnalyzeTestCase):
         for minute in range(1, MINUTES + 1):
             prefix = self.write("clock.log", b"".join(lines[:min(60 * minute, LAST_SAMPLE)]))
             self.analyze("--metrics", self.path("tickwatch.prom"), prefix)
-            with open(self.path("tickwatch.prom")) as f:
-                scrapes.append(f.read())
+            scrapes.append(self.read("tickwatch.prom"))
         return scrapes
 
     def test_the_metrics_pass_promtools_lint_and_the_rules_act_on_them(self):

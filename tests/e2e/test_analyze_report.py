@@ -11,8 +11,7 @@ class HtmlReport(AnalyzeTestCase):
 
     def report(self, log, name="clock.log"):
         self.analyze(self.write(name, log.bytes()), "--html", self.path("report.html"))
-        with open(self.path("report.html"), encoding="utf-8") as f:
-            return f.read()
+        return self.read("report.html")
 
     def test_one_page_with_tables_and_charts_that_needs_nothing_else(self):
         page = self.report(crafted_log()[0], "clock & <co>.log")
