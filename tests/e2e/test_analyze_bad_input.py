@@ -26,10 +26,7 @@ class BadInput(AnalyzeTestCase):
 
     def big_log(self, name):
         log = Log()
-        log.add(BANNER, "")
-        log.sample(at=T0)
-        for _ in range(700):
-            log.sample()
+        log.run(701, T0)
         return self.write(name, log.bytes())
 
     def test_an_output_that_is_a_log_is_refused_and_the_log_kept(self):
@@ -66,10 +63,7 @@ class BadInput(AnalyzeTestCase):
         # signal comes, whatever the machine's speed.
         keep = self.write("keep.html", b"kept\n")
         log = Log()
-        log.add(BANNER, "")
-        log.sample(at=T0)
-        for _ in range(100):
-            log.sample()
+        log.run(101, T0)
         process = subprocess.Popen([ANALYZE, "--html", keep, "--csv", self.path("new.csv"), "-"],
                                    stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         process.stdin.write(log.bytes())
@@ -131,34 +125,37 @@ class BadInput(AnalyzeTestCase):
         self.assertEqual(len(re.findall(r"garbage\.bin:\d+: not a report line", err)), 5)
         self.assertFalse(os.path.exists(self.path("g.svg")), "a run that fails writes no output")
 
-    def test_lines_not_understood_are_named_and_skipped(self):
+    def test_lines_left_out_are_named_and_the_rest_read(self):
+        # Report lines that tickwatch cannot have written, in one log; in
+        # another, lines not understood, a run cut short mid-line by the next
+        # one's banner, and half a line at the end. (A log names 5 at most.)
         log, _ = crafted_log()
-        lines = log.bytes().split(b"\r\n")
-        lines[6:6] = [b"x" * 3_000_000, b"2024-03-05 13:39:00.0015: garbled", b"\x00\xff\x1b[31m"]
-        path = self.write("clock.log", b"\r\n".join(lines))
-        summary, err = self.analyze_json(path)
-        self.assertIn("clock.log:7: a line too long for a log, skipped\n", err)
-        self.assertIn('clock.log:8: not a report line or a message of tickwatch: "2024-03-05 13:39:00.0015: garbled"',
-                      err)
-        self.assertIn('clock.log:9: not a report line or a message of tickwatch: "???[31m"', err)
-        self.assertEqual((summary["unrecognised_lines"], summary["total"]["samples"]), (3, 12))
-
-    def test_report_lines_tickwatch_cannot_write_are_named_and_skipped(self):
-        log, _ = crafted_log()
-        time = log.lines[6][:26]
+        time, values = log.lines[6][:26], FORMAT[FORMAT.index(": ") + 2:]
         log.lines[6:6] = [time + " 999.8502  999.8496  +31.2488  156250 (+0) ><",
                           time + "1050.0000 1000.0000  +50.0000  156250 (+0) ",
-                          time + FORMAT[FORMAT.index(": ") + 2:] % (1.7e306, 0, 1.7e306, 156250, 0, "><"),
-                          time + FORMAT[FORMAT.index(": ") + 2:] % (0, 1e300, -1e300, 156250, 0, "><")]
-        summary, err = self.analyze_json(self.write("clock.log", log.bytes()), "--svg", self.path("clock.svg"))
-        self.assertIn("clock.log:7: a difference that is not the system time's advance minus the counter's", err)
-        self.assertIn("clock.log:8: a marker that disagrees with the difference", err)
-        self.assertIn("clock.log:9: a value beyond any that tickwatch writes", err)
-        self.assertIn("clock.log:10: a value beyond any that tickwatch writes", err)
+                          time + values % (1.7e306, 0, 1.7e306, 156250, 0, "><"),
+                          time + values % (0, 1e300, -1e300, 156250, 0, "><")]
+        impossible = self.write("impossible.log", log.bytes())
+        log, _ = crafted_log()
+        log.lines[6:6] = ["x" * 3_000_000, "2024-03-05 13:39:00.0015: garbled", "control"]
+        data = log.bytes().replace(b"control", b"\x00\xff\x1b[31m")
+        cut = data.index(b"unknown parameter")
+        data = data[:cut] + b"2024-03-05 13:39:0" + data[data.index(BANNER.encode(), cut):] + b"2024-03-05 14:"
+        summary, err = self.analyze_json(impossible, self.write("clock.log", data), "--svg", self.path("clock.svg"))
+        for said in ("impossible.log:7: a difference that is not the system time's advance minus the counter's",
+                     "impossible.log:8: a marker that disagrees with the difference",
+                     "impossible.log:9: a value beyond any that tickwatch writes",
+                     "impossible.log:10: a value beyond any that tickwatch writes",
+                     "clock.log:7: a line too long for a log, skipped\n",
+                     'clock.log:8: not a report line or a message of tickwatch: "2024-03-05 13:39:00.0015: garbled"',
+                     'clock.log:9: not a report line or a message of tickwatch: "???[31m"',
+                     "clock.log:17: a line cut short, then a new run",
+                     "clock.log:25: the last line has no line end (cut short?), left out"):
+            self.assertIn(said, err)
         total = summary["total"]
-        self.assertEqual((summary["unrecognised_lines"], total["samples"], total["steps"]["count"]), (4, 12, 2))
-        self.assertEqual(total["missing_samples"], 3)
-        self.assertAlmostEqual(summary["runs"][0]["rate_ppm"]["max"], 18.7)
+        self.assertEqual((summary["unrecognised_lines"], total["samples"], total["steps"]["count"],
+                          total["missing_samples"]), (8, 24, 4, 6))
+        self.assertEqual([(r["samples"], r["rate_ppm"]["max"]) for r in summary["runs"]], [(8, 18.7), (4, 0)] * 2)
 
     def test_two_tickwatch_writing_to_one_log_are_told(self):
         # Ten minutes of two instances, half a second apart, line by line.
@@ -175,18 +172,6 @@ class BadInput(AnalyzeTestCase):
                       "1000.0000 ms: two tickwatch writing to one log?\n", err)
         self.assertIn("mixed.log: 1199 samples out of step with the line before them", err)
 
-    def test_a_run_cut_short_mid_line(self):
-        log, _ = crafted_log()
-        data = log.bytes()
-        # The first run ended while writing a line; the next run's banner
-        # follows on the same line; the log ends in half a line.
-        cut = data.index(b"unknown parameter")
-        data = data[:cut] + b"2024-03-05 13:39:0" + data[data.index(BANNER.encode(), cut):] + b"2024-03-05 14:"
-        summary, err = self.analyze_json(self.write("clock.log", data))
-        self.assertIn("clock.log:14: a line cut short, then a new run", err)
-        self.assertIn("clock.log:22: the last line has no line end (cut short?), left out", err)
-        self.assertEqual([r["samples"] for r in summary["runs"]], [8, 4])
-
     def test_usage(self):
         out, _ = self.analyze("--help")
         self.assertTrue(out.startswith("usage: tickwatch-analyze [options] LOG...\n"))
@@ -197,8 +182,14 @@ class BadInput(AnalyzeTestCase):
                               (("--follow", "--interval", "1.5", "a.log"), "--interval takes whole seconds from 1"),
                               (("--follow", "a.log", "--interval"), "a number of seconds must follow --interval"),
                               (("--interval", "5", "a.log"), "--interval is for --follow"),
-                              (("--follow", "a.log", "-"), "--follow follows a file by its name")):
-            _, err = self.analyze(*args, status=2)
+                              (("--follow", "a.log", "-"), "--follow follows a file by its name"),
+                              (("--from", "2024-02-30T00:00:00", "a.log"), "--from takes a UTC time"),
+                              (("--to", "2024-03-05 13:39:00", "a.log"), "--to takes a UTC time"),
+                              (("a.log", "--from"), "a UTC time must follow --from"),
+                              (("--from", "2024-03-05T13:40:00", "--to", "2024-03-05T13:39:59", "a.log"),
+                               "--from is later than --to")):
+            out, err = self.analyze(*args, status=2)
+            self.assertEqual(out, "")
             self.assertIn("tickwatch-analyze: " + message, err)
         for args in (("--version",), ("--version", "missing.log")):
             out, _ = self.analyze(*args)
