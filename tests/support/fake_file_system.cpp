@@ -102,9 +102,8 @@ std::shared_ptr<FakeFileSystem::Node> FakeFileSystem::file(const std::string &na
         return may_exist ? found->second : nullptr;
     }
     const size_t slash = name.rfind('/');
-    const bool in_directory = is_directory(slash == std::string::npos ? "" : name.substr(0, slash));
-    errno = is_directory(name) ? EISDIR : ENOENT;
-    if (!may_make || !in_directory || errno == EISDIR) {
+    errno = ENOENT;
+    if (!may_make || !is_directory(slash == std::string::npos ? "" : name.substr(0, slash))) {
         return nullptr;
     }
     return files_[name] = std::make_shared<Node>(Node{FileKind::regular, next_inode_++, ""});
@@ -112,20 +111,14 @@ std::shared_ptr<FakeFileSystem::Node> FakeFileSystem::file(const std::string &na
 
 bool FakeFileSystem::status(const char *name, FileStatus &status) {
     const std::shared_ptr<Node> node = file(name, false);
-    status = node != nullptr ? status_of(*node) : FileStatus{FileKind::directory, 0, false, 0, 0, 0};
-    return node != nullptr || errno == EISDIR;
+    if (node != nullptr) {
+        status = status_of(*node);
+    }
+    return node != nullptr;
 }
 
 std::unique_ptr<File> FakeFileSystem::open(const std::shared_ptr<Node> &node, bool append) {
     return node != nullptr ? std::make_unique<OpenFile>(*this, node, append) : nullptr;
-}
-
-std::unique_ptr<File> FakeFileSystem::open_to_write(const char *name) {
-    const std::shared_ptr<Node> node = file(name, true);
-    if (node != nullptr && node->kind == FileKind::regular) {
-        node->data.clear();
-    }
-    return open(node, false);
 }
 
 bool FakeFileSystem::replace(const char *from, const char *to, char *reason, size_t reason_size) {
@@ -143,13 +136,4 @@ bool FakeFileSystem::replace(const char *from, const char *to, char *reason, siz
 bool FakeFileSystem::remove(const char *name) {
     errno = ENOENT;
     return files_.erase(name) > 0;
-}
-
-Sameness FakeFileSystem::same_file(const char *a, const char *b) {
-    const std::shared_ptr<Node> node_a = file(a, false);
-    const std::shared_ptr<Node> node_b = file(b, false);
-    if (node_a == nullptr || node_b == nullptr) {
-        return Sameness::unknown;
-    }
-    return node_a == node_b ? Sameness::same : Sameness::different;
 }
