@@ -14,19 +14,17 @@ namespace {
 
 // Whether outputs (first) and logs (second) may be written: refused (with
 // every pair named) when any output is a log or another output.
-bool outputs_allowed(std::vector<std::string> outputs, std::vector<std::string> logs, std::string *said = nullptr) {
-    std::vector<const char *> output_names;
-    std::vector<const char *> log_names;
-    for (const std::string &name : outputs) {
-        output_names.push_back(name.c_str());
-    }
-    for (const std::string &name : logs) {
-        log_names.push_back(name.c_str());
+bool outputs_allowed(const std::vector<std::string> &outputs, const std::vector<std::string> &logs,
+                     std::string *said = nullptr) {
+    std::vector<const char *> names;  // the outputs', then the logs'
+    for (const std::vector<std::string> *list : {&outputs, &logs}) {
+        for (const std::string &name : *list) {
+            names.push_back(name.c_str());
+        }
     }
     testing::internal::CaptureStderr();
-    const bool allowed =
-        check_output_names(native_file_system(), output_names.data(), static_cast<int>(output_names.size()),
-                           log_names.data(), static_cast<int>(log_names.size()));
+    const bool allowed = check_output_names(native_file_system(), names.data(), static_cast<int>(outputs.size()),
+                                            names.data() + outputs.size(), static_cast<int>(logs.size()));
     const std::string err = testing::internal::GetCapturedStderr();
     if (said != nullptr) {
         *said = err;

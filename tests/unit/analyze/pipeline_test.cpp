@@ -17,30 +17,22 @@ namespace {
 constexpr int64_t T0 = 1709645940015;  // 2024-03-05 13:39:00.015 UTC
 
 // The line tickwatch writes for a sample a second after the last, at
-// after_ms past T0, with the difference given (four decimals).
-std::string report_at(int64_t after_ms, double difference_ms) {
+// after_ms past T0, with the difference given (four decimals) and the
+// adjustment that far from the increment (-249: a slew of -1593.6 ppm).
+std::string report_at(int64_t after_ms, double difference_ms, int32_t offset = 0) {
     ReportFields fields = {};
     fields.utc_ms = T0 + after_ms;
     fields.counter_ms = 1000.0;
     fields.system_ms = 1000.0 + difference_ms;
     fields.difference_ms = fields.system_ms - fields.counter_ms;
-    fields.adjustment = 156250;
+    fields.adjustment = 156250 + offset;
+    fields.adjustment_offset = offset;
     fields.marked = difference_ms > MARKER_THRESHOLD_MS || difference_ms < -MARKER_THRESHOLD_MS;
     return format_parsed_report_line(fields);
 }
 
-std::string report(int second, double difference_ms) { return report_at(second * 1000, difference_ms); }
-
-// Likewise with the adjustment at 156001: a slew of -1593.6 ppm.
-std::string slewed_report(int second, double difference_ms) {
-    ReportFields fields = {};
-    fields.utc_ms = T0 + second * 1000;
-    fields.counter_ms = 1000.0;
-    fields.system_ms = 1000.0 + difference_ms;
-    fields.difference_ms = fields.system_ms - fields.counter_ms;
-    fields.adjustment = 156001;
-    fields.adjustment_offset = -249;
-    return format_parsed_report_line(fields);
+std::string report(int second, double difference_ms, int32_t offset = 0) {
+    return report_at(second * 1000, difference_ms, offset);
 }
 
 // What the pipeline told, one line of text each.
@@ -167,8 +159,8 @@ TEST(AnalyzePipeline, EpisodesAndFileSummariesGoWithTheRunsTheyAreOf) {
     Told told;
     Pipeline pipeline(PipelineSettings{true, true, TimeWindow{}, StabilityIntervals::all}, told);
     feed(pipeline, "a.log",
-         {LOG_BANNER_PREFIX "1.6", report(0, 0.0), slewed_report(1, -1.5), slewed_report(2, -1.5), report(3, 0.0),
-          report(4, 30.0), LOG_BANNER_PREFIX "1.6", slewed_report(5, -1.5), slewed_report(6, -1.5)});
+         {LOG_BANNER_PREFIX "1.6", report(0, 0.0), report(1, -1.5, -249), report(2, -1.5, -249), report(3, 0.0),
+          report(4, 30.0), LOG_BANNER_PREFIX "1.6", report(5, -1.5, -249), report(6, -1.5, -249)});
     EXPECT_EQ(told.episodes, std::vector<std::string>({"1 1 2"}));
     const AnalysisSnapshot &open = pipeline.snapshot();
     EXPECT_EQ(std::make_tuple(open.episodes.steps, open.episodes.slews), std::make_tuple(uint64_t{1}, uint64_t{2}));
