@@ -4,77 +4,37 @@ time window of --from and --to."""
 
 import re
 
-from analyze_e2e import BANNER, T0, iso, Log, AnalyzeTestCase
+from analyze_e2e import T0, iso, Log, AnalyzeTestCase
 
 INCREMENT = 156250
-
-
-def episode(kind, samples):
-    """The episode of these (time, counter ms, difference, adjustment) samples,
-    computed here from its definition."""
-    counter = sum(c for _, c, _, _ in samples)
-    commanded = sum((a - INCREMENT) / INCREMENT * c for _, c, _, a in samples)
-    measured = sum(d for _, _, d, _ in samples)
-    ppm = sum((a - INCREMENT) / INCREMENT * 1e6 * c for _, c, _, a in samples) / counter
-    return {"kind": kind, "start": iso(samples[0][0]), "end": iso(samples[-1][0]), "samples": len(samples),
-            "duration_s": counter / 1000, "slew_ppm": ppm, "commanded_ms": commanded, "measured_ms": measured,
-            "residual_ms": measured - commanded}
-
-
-class Recorder:
-    """A Log that keeps each sample's figures as tickwatch printed them."""
-
-    def __init__(self):
-        self.log = Log()
-        self.samples = []
-
-    def sample(self, system_ms, counter_ms, adjustment=INCREMENT, at=None):
-        t = self.log.sample(system_ms, counter_ms, adjustment, INCREMENT, at=at)
-        difference = round(system_ms - counter_ms, 4)
-        self.samples.append((t, counter_ms, difference, adjustment))
-        return self.samples[-1]
 
 
 def two_files():
     """File A: run 1 with a slew speeding the clock that it follows, a step,
     a slew slowing it that it follows; run 2 with a slew it does not follow.
-    File B: one run with a step. Returns the logs and the episodes expected,
-    run by run."""
-    a = Recorder()
-    a.log.add(BANNER, "")
-    a.sample(1000.0, 1000.0, at=T0)
+    File B: one run with a step. Returns the logs and, run by run, each
+    episode's kind and sample times."""
+    a, b = Log(), Log()
+    a.run(1, T0)
     fast = [a.sample(1001.6000 + k * 0.0001, 1000.0 + k * 0.0001, 156500) for k in range(5)]
     step = [a.sample(1031.2500, 1000.0)]
     a.sample(1000.0, 1000.0)
     slow = [a.sample(998.4064, 1000.0, 156001) for _ in range(3)]
     slow.append(a.sample(998.4064 * 1.5, 1500.0, 156001))  # a longer interval weighs more
     a.sample(1000.0, 1000.0)
-    a.log.add(BANNER, "")
-    a.sample(1000.0, 1000.0, at=T0 + 600_000)
+    a.run(1, T0 + 600_000)
     ignored = [a.sample(1000.0, 999.9990, 156001) for _ in range(4)]  # the clock does not follow
-    b = Recorder()
-    b.log.add(BANNER, "")
-    b.sample(1000.0, 1000.0, at=T0 + 3_600_000)
-    for _ in range(10):
-        b.sample(1000.0010, 1000.0)
+    b.run(1, T0 + 3_600_000)
+    b.run(10, system_ms=1000.0010, banner=False)
     b_step = [b.sample(937.5000, 1000.0)]
     b.sample(1000.0, 1000.0)
-    runs = [[episode("slew", fast), episode("step", step), episode("slew", slow)],
-            [episode("slew", ignored)],
-            [episode("step", b_step)]]
-    return a, b, runs
+    return a, b, [[("slew", fast), ("step", step), ("slew", slow)], [("slew", ignored)], [("step", b_step)]]
 
 
 class CorrectionEpisodes(AnalyzeTestCase):
-
-    def assert_episodes(self, got, expected):
-        self.assertEqual(len(got), len(expected))
-        for g, e in zip(got, expected):
-            self.assertEqual({k: g[k] for k in ("kind", "start", "end", "samples")},
-                             {k: e[k] for k in ("kind", "start", "end", "samples")})
-            for key, places in (("duration_s", 4), ("slew_ppm", 3), ("commanded_ms", 4), ("measured_ms", 4),
-                                ("residual_ms", 4)):
-                self.assertAlmostEqual(g[key], e[key], places=places, msg=(e["start"], key))
+    """The episodes' arithmetic is AnalyzeEpisodes' (unit tests); here, what
+    the program makes of them: lists per run, totals per run, per file and
+    pooled, in the JSON and the text."""
 
     def assert_totals(self, corrections, episodes):
         slews = [e for e in episodes if e["kind"] == "slew"]
@@ -89,13 +49,19 @@ class CorrectionEpisodes(AnalyzeTestCase):
 
     def test_steps_and_slews_of_two_files_and_their_totals(self):
         a, b, runs = two_files()
-        summary, err = self.analyze_json(self.write("a.log", a.log.bytes()), self.write("b.log", b.log.bytes()))
+        summary, err = self.analyze_json(self.write("a.log", a.bytes()), self.write("b.log", b.bytes()))
         self.assertEqual(err, "")
         self.assertEqual(len(summary["runs"]), 3)
         for run, expected in zip(summary["runs"], runs):
-            self.assert_episodes(run["episodes"], expected)
-            self.assert_totals(run["corrections"], expected)
+            self.assertEqual([(e["kind"], e["start"], e["end"], e["samples"]) for e in run["episodes"]],
+                             [(kind, iso(t[0]), iso(t[-1]), len(t)) for kind, t in expected])
+            self.assert_totals(run["corrections"], run["episodes"])
             self.assertEqual(run["corrections"]["not_listed"], 0)
+        # Every figure of a slew and of a step, each in its place.
+        figures = ("duration_s", "slew_ppm", "commanded_ms", "measured_ms", "residual_ms")
+        fast, step = summary["runs"][0]["episodes"][:2]
+        self.assertEqual([round(fast[k], 4) for k in figures], [5.0, 1600.0, 8.0, 8.0, 0.0])
+        self.assertEqual([round(step[k], 4) for k in figures], [1.0, 0.0, 0.0, 31.25, 31.25])
         # The slew the clock did not follow: its residual is all it commanded.
         ignored = summary["runs"][1]["episodes"][0]
         self.assertAlmostEqual(ignored["residual_ms"], 4 * 0.001 + 4 * 249 / INCREMENT * 999.999, 4)
@@ -106,13 +72,14 @@ class CorrectionEpisodes(AnalyzeTestCase):
         # key the total has.
         total = summary["total"]
         self.assertEqual(total["pooled_files"], 2)
-        self.assert_totals(total["corrections"], sum(runs, []))
+        episodes = [run["episodes"] for run in summary["runs"]]
+        self.assert_totals(total["corrections"], sum(episodes, []))
         by_file = summary["by_file"]
         self.assertEqual([f["file"] for f in by_file], [self.path("a.log"), self.path("b.log")])
         for f in by_file:
             self.assertEqual(set(f) - {"file"}, set(total) - {"pooled_files"})
-        self.assert_totals(by_file[0]["corrections"], runs[0] + runs[1])
-        self.assert_totals(by_file[1]["corrections"], runs[2])
+        self.assert_totals(by_file[0]["corrections"], episodes[0] + episodes[1])
+        self.assert_totals(by_file[1]["corrections"], episodes[2])
         self.assertEqual([f["runs"] for f in by_file], [2, 1])
         self.assertEqual([f["samples"] for f in by_file], [18, 13])
         self.assertEqual(by_file[0]["samples"] + by_file[1]["samples"], total["samples"])
@@ -126,7 +93,7 @@ class CorrectionEpisodes(AnalyzeTestCase):
         self.assertIn("Total: 3 runs in 2 files, pooled over every file\n", text)
         self.assertIn("  corrections      3: 1 step, 2 slews; commanded ", text)
         row = "                   slew  %s       5.000    +1600.000       +8.0000       +8.0000       +0.0000\n"
-        self.assertIn(row % runs[0][0]["start"], text)
+        self.assertIn(row % iso(runs[0][0][1][0]), text)
         self.assertIn("  file 1: %s\n  file 2: %s\n" % (self.path("a.log"), self.path("b.log")), text)
         self.assertRegex(text, r"\n  samples {20}\s+18\s+13\n")
         self.assertRegex(text, r"\n  steps {22}\s+1\s+1\n")
@@ -144,7 +111,7 @@ class CorrectionEpisodes(AnalyzeTestCase):
 
     def test_the_report_draws_the_episodes_and_compares_the_files(self):
         a, b, _ = two_files()
-        self.analyze(self.write("a.log", a.log.bytes()), self.write("b.log", b.log.bytes()), "--html",
+        self.analyze(self.write("a.log", a.bytes()), self.write("b.log", b.bytes()), "--html",
                      self.path("report.html"), "--svg", self.path("chart.svg"))
         page = self.read("report.html")
         ids = re.findall(r' id="([^"]+)"', page)
