@@ -47,9 +47,6 @@ class BadInput(AnalyzeTestCase):
     def test_a_run_that_fails_leaves_existing_outputs_as_they_were(self):
         log = self.big_log("in.log")
         keep = self.write("keep.csv", b"kept\n")
-        _, err = self.analyze("--csv", keep, "--svg", self.path("missing/x.svg"), log, status=2)
-        self.assertIn("missing/x.svg: cannot write: No such file or directory", err)
-        self.analyze("--html", keep, "--csv", self.path("missing/x.csv"), log, status=2)
         self.analyze("--csv", keep, log, self.path("nosuch.log"), status=2)
         self.analyze("--csv", keep, log, self.write("empty.log", b""), status=2)
         self.assertEqual(open(keep, "rb").read(), b"kept\n")

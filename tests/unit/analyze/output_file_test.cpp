@@ -86,14 +86,6 @@ TEST(AnalyzeOutputFile, TheTargetIsReplacedOnlyOnCommitAndNothingIsLeftBehind) {
     discard_output_file(second);
     EXPECT_EQ(read_file(target), "first");
     EXPECT_EQ(files_in(dir.path), only_target);
-    // Again and again, as for every interval of a run that goes on.
-    for (const char *text : {"one", "two"}) {
-        ASSERT_TRUE(open_output_file(native_file_system(), first, target.c_str()));
-        std::fputs(text, first.file);
-        ASSERT_TRUE(commit_output_file(first));
-        EXPECT_EQ(read_file(target), text);
-    }
-    EXPECT_EQ(files_in(dir.path), only_target);
 
     // A device is written in place.
 #ifdef _WIN32
@@ -108,10 +100,8 @@ TEST(AnalyzeOutputFile, TheTargetIsReplacedOnlyOnCommitAndNothingIsLeftBehind) {
 
     testing::internal::CaptureStderr();
     EXPECT_FALSE(open_output_file(native_file_system(), first, dir.path.c_str()));
-    EXPECT_FALSE(open_output_file(native_file_system(), first, dir.file("missing/x.csv").c_str()));
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find(dir.path + ": cannot write: it is a directory\n"), std::string::npos) << err;
-    EXPECT_NE(err.find("missing/x.csv: cannot write: "), std::string::npos) << err;
     EXPECT_EQ(files_in(dir.path), only_target);
 }
 
