@@ -14,7 +14,9 @@ class HtmlReport(AnalyzeTestCase):
         return self.read("report.html")
 
     def test_one_page_with_tables_and_charts_that_needs_nothing_else(self):
-        page = self.report(crafted_log()[0], "clock & <co>.log")
+        log, _ = crafted_log()
+        log.add(BANNER)  # and a run without samples
+        page = self.report(log, "clock & <co>.log")
         self.assertTrue(page.startswith("<!DOCTYPE html>"))
         # Nothing fetched, nothing run: a page that opens from disk offline.
         for outside in ("<script", "<link", "src=", "href=", "url(", "@import"):
@@ -40,11 +42,19 @@ class HtmlReport(AnalyzeTestCase):
             return [re.findall(r"<t[dh][^>]*>(.*?)</t[dh]>", row) for row in re.findall(r"<tr[^>]*>(.*?)</tr>", body)]
 
         runs = rows("run-table")
-        self.assertEqual([r[0] for r in runs[1:]], ["1", "2", "total"])
+        self.assertEqual([r[0] for r in runs[1:]], ["1", "2", "3", "total"])
         self.assertEqual(runs[2][8], "3 in 1 gap")
+        self.assertIn('<td class="n">0</td><td colspan="6">no samples</td>', page)
         self.assertEqual([r[2] for r in rows("step-table")[1:]], ["+31.2488", "-1000.0000"])
         self.assertEqual(len(rows("change-table")), 1 + 2)
         self.assertEqual(rows("timekeeping-table")[1][:6], ["1", "-0.1000", "-0.1000", "+0.0000", "+0.0187", "+0.0187"])
+        # The histogram holds each unmarked line once, by its value: 0.0187,
+        # 0.0010, 0.0, -0.1, -0.1, 0.0 in run 1 and four 0.0 in run 2, in
+        # bins of 20 values from -0.1000 to +0.0199.
+        bars = re.findall(r"<title>([-+][\d.]+)(?: to ([-+][\d.]+))? ms: (\d+)</title></rect>", page)
+        self.assertEqual([(float(low), float(high), int(n)) for low, high, n in bars],
+                         [(-0.1, -0.0981, 2), (0.0, 0.0019, 7), (0.018, 0.0199, 1)])
+        self.assertIn("0 below and 0 above the range drawn", page)
 
     def test_steps_and_gaps_show_apart_and_every_deviation_has_its_interval(self):
         # Two runs of white phase noise of 0.0001 ms; in the first, a gap of
@@ -87,18 +97,6 @@ class HtmlReport(AnalyzeTestCase):
         self.assertNotEqual(float(uncertainty), 0)
         self.assertRegex(uncertainty, r"^\d\.\de-0\d$")
 
-    def test_the_histogram_holds_each_unmarked_line_once_by_its_value(self):
-        log, _ = crafted_log()
-        log.add(BANNER)  # and a run without samples
-        page = self.report(log)
-        bars = re.findall(r"<title>([-+][\d.]+)(?: to ([-+][\d.]+))? ms: (\d+)</title></rect>", page)
-        # 0.0187, 0.0010, 0.0, -0.1, -0.1, 0.0 in run 1 and four 0.0 in run 2,
-        # in bins of 20 values from -0.1000 to +0.0199.
-        self.assertEqual([(float(low), float(high), int(n)) for low, high, n in bars],
-                         [(-0.1, -0.0981, 2), (0.0, 0.0019, 7), (0.018, 0.0199, 1)])
-        self.assertIn("0 below and 0 above the range drawn", page)
-        self.assertIn('<td class="n">0</td><td colspan="6">no samples</td>', page)
-
     def test_the_plots_keep_their_marks_inside_their_frames(self):
         log = Log()
         log.sample(at=T0)
@@ -125,10 +123,8 @@ class HtmlReport(AnalyzeTestCase):
     def test_many_runs_list_the_first_and_count_the_rest(self):
         log = Log()
         for run in range(25):
-            log.add(BANNER, "")
-            log.sample(at=T0 + run * 10_000)
-            for _ in range(6):
-                log.sample(1031.2500, 1000.0)
+            log.run(1, T0 + run * 10_000)
+            log.run(6, system_ms=1031.2500, banner=False)
         page = self.report(log)
         self.assertEqual(len(re.findall(r"<tr><td class=\"n\">\d+</td><td class=\"file\">", page)), 20)
         self.assertEqual(page.count("and 5 more runs, not listed"), 3, "one row in each per-run table")
