@@ -156,14 +156,10 @@ class BadInput(AnalyzeTestCase):
 
     def test_two_tickwatch_writing_to_one_log_are_told(self):
         # Ten minutes of two instances, half a second apart, line by line.
-        first, second = Log(), Log()
-        for i in range(600):
-            first.sample(at=T0 if i == 0 else None)
-            second.sample(at=T0 + 500 if i == 0 else None)
-        mixed = Log()
-        mixed.add(BANNER, "")
-        for a, b in zip(first.lines, second.lines):
-            mixed.add(a, b)
+        first, second, mixed = Log(), Log(), Log()
+        first.run(600, T0, banner=False)
+        second.run(600, T0 + 500, banner=False)
+        mixed.add(BANNER, "", *(line for pair in zip(first.lines, second.lines) for line in pair))
         _, err = self.analyze(self.write("mixed.log", mixed.bytes()))
         self.assertIn("mixed.log:4: a sample 500 ms after the line before, though its system time advanced "
                       "1000.0000 ms: two tickwatch writing to one log?\n", err)

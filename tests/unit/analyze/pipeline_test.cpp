@@ -1,7 +1,7 @@
 // The analysis as one object: crafted lines in, runs and snapshots out.
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <cmath>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -57,11 +57,9 @@ struct Told : PipelineListener {
                           std::to_string(static_cast<int>(line.issue)) + " " + std::to_string(line.not_understood));
     }
     void sample_out_of_step(const OutOfStepSample &sample) override {
-        char text[128];
-        std::snprintf(text, sizeof text, "%s:%llu %.0f %.0f %llu", sample.file,
-                      static_cast<unsigned long long>(sample.number), sample.after_ms, sample.system_ms,
-                      static_cast<unsigned long long>(sample.out_of_step));
-        out_of_step.emplace_back(text);
+        out_of_step.push_back(std::string(sample.file) + ":" + std::to_string(sample.number) + " " +
+                              std::to_string(std::lround(sample.after_ms)) + " " +
+                              std::to_string(std::lround(sample.system_ms)) + " " + std::to_string(sample.out_of_step));
     }
 };
 
