@@ -24,8 +24,8 @@ def text_boxes(root):
 class ChartLayout(AnalyzeTestCase):
     """What the chart must look like, checked in its coordinates."""
 
-    def chart(self, log):
-        self.analyze(self.write("clock.log", log.bytes()), "--svg", self.path("chart.svg"))
+    def chart(self, log, name="clock.log"):
+        self.analyze(self.write(name, log.bytes()), "--svg", self.path("chart.svg"))
         root = ElementTree.parse(self.path("chart.svg")).getroot()
         return root, {e.get("id"): e for e in root.iter() if e.get("id")}
 
@@ -54,8 +54,17 @@ class ChartLayout(AnalyzeTestCase):
         lines = list(ids["runs"].iter(SVG + "line"))
         self.assertLessEqual(len(lines), 2 * (right - left) / 8, "a run line every 8 pixels at most, in both panels")
 
-    def test_steps_gaps_and_axes_show_what_the_reader_needs(self):
-        root, ids = self.chart(crafted_log()[0])
+    def test_the_crafted_log_shows_what_the_reader_needs_where_it_belongs(self):
+        root, ids = self.chart(crafted_log()[0], "clock & co.log")
+        self.assertEqual(root.tag, SVG + "svg")
+        for promised in ("title", "difference", "thresholds", "steps", "runs", "adjustment", "time-axis", "legend"):
+            self.assertIn(promised, ids)
+        self.assertIn("clock & co.log", ids["title"].text)
+        self.assertEqual(len(ids["thresholds"].findall(SVG + "line")), 2, "at +20 and -20 ms")
+        self.assertEqual(len(ids["steps"].findall(SVG + "circle")), 2)
+        self.assertEqual(len(ids["runs"].findall(SVG + "line")), 2, "run 2 starts: a line through each panel")
+        self.assertIn("13:40", [e.text for e in ids["time-axis"].iter(SVG + "text")])
+        # Every step dot inside the frame.
         left, top, right, bottom = self.frames(root)[0]
         for dot in ids["steps"].iter(SVG + "circle"):
             x, y, r = (float(dot.get(k)) for k in ("cx", "cy", "r"))
