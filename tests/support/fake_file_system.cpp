@@ -73,12 +73,9 @@ class FakeFileSystem::OpenFile final : public File {
 };
 
 void FakeFileSystem::remove_directory(const std::string &name) {
-    const auto inside = [&](const std::string &other) { return other == name || other.rfind(name + "/", 0) == 0; };
+    directories_.erase(name);
     for (auto i = files_.begin(); i != files_.end();) {
-        i = inside(i->first) ? files_.erase(i) : std::next(i);
-    }
-    for (auto i = directories_.begin(); i != directories_.end();) {
-        i = inside(*i) ? directories_.erase(i) : std::next(i);
+        i = i->first.rfind(name + "/", 0) == 0 ? files_.erase(i) : std::next(i);
     }
 }
 
