@@ -19,25 +19,6 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-// One poll: what it found, and the whole lines it read.
-PollResult poll(FollowedLog &log, Lines &lines, bool &dropped) {
-    lines.clear();
-    std::unique_ptr<File> file;
-    const PollResult result = poll_followed_log(log, file, dropped);
-    if (file != nullptr) {
-        const char *text = nullptr;
-        size_t length = 0;
-        for (ReadResult read;
-             (read = read_line(log.reader, text, length)) != ReadResult::end && read != ReadResult::error;) {
-            EXPECT_NE(read, ReadResult::cut_short);
-            if (read == ReadResult::line) {
-                lines.emplace_back(text, length);
-            }
-        }
-    }
-    return result;
-}
-
 // A log in a directory of its own, written and renamed as tickwatch and
 // rotation tools do, and followed by its name.
 class AnalyzeFollow : public ::testing::Test {
@@ -46,7 +27,25 @@ class AnalyzeFollow : public ::testing::Test {
         files.make_directory("logs");
         start_following(log, files, path, block.get());
     }
-    PollResult poll(Lines &lines) { return ::poll(log, lines, dropped); }
+
+    // One poll: what it found, and the whole lines it read.
+    PollResult poll(Lines &lines) {
+        lines.clear();
+        std::unique_ptr<File> file;
+        const PollResult result = poll_followed_log(log, file, dropped);
+        if (file != nullptr) {
+            const char *text = nullptr;
+            size_t length = 0;
+            for (ReadResult read;
+                 (read = read_line(log.reader, text, length)) != ReadResult::end && read != ReadResult::error;) {
+                EXPECT_NE(read, ReadResult::cut_short);
+                if (read == ReadResult::line) {
+                    lines.emplace_back(text, length);
+                }
+            }
+        }
+        return result;
+    }
 
     FakeFileSystem files;
     const char *path = "logs/clock.log";
@@ -157,16 +156,13 @@ TEST_F(AnalyzeFollow, ATruncatedOrRewrittenLogIsNotReadTwice) {
 #ifndef _WIN32
 // The real system's pipe: opening one to read it would wait for a writer
 // (here, until the test times out).
-TEST(AnalyzeFollowNative, APipeByTheNameIsSkippedWithoutWaiting) {
+TEST_F(AnalyzeFollow, APipeOfTheRealSystemIsSkippedWithoutWaiting) {
     ScratchDirectory dir;
-    const std::string path = dir.file("clock.log");
-    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
-    FollowedLog log;
-    const auto block = std::make_unique<char[]>(READ_BLOCK_SIZE);
-    start_following(log, native_file_system(), path.c_str(), block.get());
+    const std::string name = dir.file("clock.log");
+    ASSERT_EQ(mkfifo(name.c_str(), 0600), 0);
+    start_following(log, native_file_system(), name.c_str(), block.get());
     Lines lines;
-    bool dropped = false;
-    EXPECT_EQ(poll(log, lines, dropped), PollResult::not_regular);
+    EXPECT_EQ(poll(lines), PollResult::not_regular);
 }
 #endif
 
