@@ -80,11 +80,10 @@ TEST(Edf, AgreesWithTheClosedFormsForOadev) {
 }
 
 TEST(Edf, PoolsSegmentsAsTheirVariancesAdd) {
-    // Two segments long enough for the exact form: n²/Σ(n_s²/edf_s).
-    const double a = segment_edf(Variance::modified_allan, -1, 16, 4000);
-    const double b = segment_edf(Variance::modified_allan, -1, 16, 4000);
-    EXPECT_NEAR(pooled_edf(Variance::modified_allan, -1, 16, 8000, 2),
-                8000.0 * 8000 / (4000 * 4000 / a + 4000 * 4000 / b), 1e-9 * a);
+    // Two segments alike, long enough for the exact form n²/Σ(n_s²/edf_s):
+    // twice the EDF of one.
+    const double one = segment_edf(Variance::modified_allan, -1, 16, 4000);
+    EXPECT_NEAR(pooled_edf(Variance::modified_allan, -1, 16, 8000, 2), 2 * one, 1e-9 * one);
     EXPECT_EQ(segment_edf(Variance::overlapping_allan, -3, 16, 4000), 0);
     EXPECT_GT(segment_edf(Variance::overlapping_hadamard, -4, 16, 4000), 0);
     EXPECT_EQ(segment_edf(Variance::overlapping_allan, 0, 16, 0.5), 0);
