@@ -13,7 +13,7 @@ from analyze_e2e import ROOT, ANALYZE, project_version, FORMAT, BANNER, T0, Log,
 
 class BadInput(AnalyzeTestCase):
 
-    def test_files_that_cannot_be_read_are_named_with_the_reason(self):
+    def test_files_that_cannot_be_used_are_named_with_the_reason(self):
         os.mkdir(self.path("dir"))
         _, err = self.analyze(self.path("nosuch.log"), status=2)
         self.assertIn("%s: cannot read: No such file or directory" % self.path("nosuch.log"), err)
@@ -23,6 +23,14 @@ class BadInput(AnalyzeTestCase):
                                 self.path("nosuch/clock.csv"), status=2)
         self.assertIn("nosuch/clock.csv: cannot write: No such file or directory", err)
         self.assertEqual(out, "", "nothing read when an output cannot be written")
+        _, err = self.analyze(self.write("empty.log", b""), status=2)
+        self.assertIn("empty.log: no report lines in it\n", err)
+        garbage = random.Random(6).randbytes(200_000)
+        _, err = self.analyze(self.write("garbage.bin", garbage), "--svg", self.path("g.svg"), status=2)
+        self.assertIn("garbage.bin: no report lines in it: not a tickwatch log?", err)
+        self.assertRegex(err, r"garbage\.bin: \d+ lines not understood, the first 5 named above")
+        self.assertEqual(len(re.findall(r"garbage\.bin:\d+: not a report line", err)), 5)
+        self.assertFalse(os.path.exists(self.path("g.svg")), "a run that fails writes no output")
 
     def big_log(self, name):
         log = Log()
@@ -111,16 +119,6 @@ class BadInput(AnalyzeTestCase):
         self.assertEqual((reader.wait(timeout=60), err),
                          (2, "tickwatch-analyze: standard output: cannot write: Broken pipe\n"))
         self.assertEqual(os.listdir(self.dir), ["in.log"])
-
-    def test_logs_without_report_lines_fail(self):
-        _, err = self.analyze(self.write("empty.log", b""), status=2)
-        self.assertIn("empty.log: no report lines in it\n", err)
-        garbage = random.Random(6).randbytes(200_000)
-        _, err = self.analyze(self.write("garbage.bin", garbage), "--svg", self.path("g.svg"), status=2)
-        self.assertIn("garbage.bin: no report lines in it: not a tickwatch log?", err)
-        self.assertRegex(err, r"garbage\.bin: \d+ lines not understood, the first 5 named above")
-        self.assertEqual(len(re.findall(r"garbage\.bin:\d+: not a report line", err)), 5)
-        self.assertFalse(os.path.exists(self.path("g.svg")), "a run that fails writes no output")
 
     def test_lines_left_out_are_named_and_the_rest_read(self):
         # Report lines that tickwatch cannot have written, in one log; in
