@@ -77,8 +77,7 @@ TEST(AnalyzePipeline, RunsEndAtABannerAndWithTheirFileAndAreNumberedAcrossFiles)
          {LOG_BANNER_PREFIX "1.6", LOG_PRECISE_TIME_USED, report(0, 0.5), report(1, 1.5), LOG_BANNER_PREFIX "1.6",
           report(2, -1.0), ""});
     EXPECT_EQ(told.runs, std::vector<std::string>({"1 a.log 1-4 2"}));
-    const FileCounts a = pipeline.end_file();
-    EXPECT_EQ(a.reports, 3U);
+    EXPECT_EQ(pipeline.end_file().reports, 3U);
     // Without a banner, the run starts at the first report line; a line cut
     // short by a banner starts the next.
     feed(pipeline, "b.log",
