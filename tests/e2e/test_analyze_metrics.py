@@ -76,8 +76,6 @@ class Metrics(AnalyzeTestCase):
         self.assertEqual((status, said), (0, ""))
         status, said = self.promtool("check", "rules", RULES)
         self.assertEqual(status, 0, said)
-        with open(RULES) as rules, open(os.path.join(ROOT, "docs", "live.md")) as live:
-            self.assertIn("```yaml\n" + rules.read() + "```\n", live.read(), "docs/live.md quotes the rules as they are")
 
         # Each series as promtool takes it: a value a minute from 0 (none
         # yet at 0), with the label a scrape adds.
