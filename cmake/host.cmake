@@ -30,11 +30,13 @@ target_compile_options(generate_log PRIVATE -fno-exceptions -fno-rtti)
 target_link_options(generate_log PRIVATE ${SANITIZER_FLAGS})
 target_link_libraries(generate_log PRIVATE tickwatch_logic tickwatch_analyze_logic)
 
-# cmake --install build/release --prefix P: P/bin/tickwatch-analyze and its
-# manual page, P/share/man/man1/tickwatch-analyze.1.
+# cmake --install build/release --prefix P: P/bin/tickwatch-analyze, its
+# manual page, P/share/man/man1/tickwatch-analyze.1, and the Prometheus rules
+# for its metrics that the page names, P/share/tickwatch/tickwatch-rules.yml.
 include(GNUInstallDirs)
 install(TARGETS tickwatch-analyze RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES docs/tickwatch-analyze.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES docs/tickwatch-rules.yml DESTINATION ${CMAKE_INSTALL_DATADIR}/tickwatch)
 
 if(TICKWATCH_TESTS)
   enable_testing()
