@@ -146,7 +146,7 @@ inline void Pipeline::take_sample(const ReportFields &sample, uint64_t number) {
     // (The run's first sample that the chart can place.)
     const bool starts_run = run_->run.statistics.first_utc_ms == UNKNOWN_TIME_MS;
     add_sample(run_->run.statistics, sample);
-    add_to_episodes(run_->episodes, sample);
+    add_to_episodes(run_->episodes, sample, run_->run.statistics.phase.last_line.missing_points);
     count_difference_size(difference_sizes_, sample.difference_ms);
     has_last_sample_ = true;
     last_sample_ = sample;

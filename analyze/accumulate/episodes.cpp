@@ -45,8 +45,11 @@ void add_to_episode(Episode &e, const ReportFields &sample, double ppm) {
     if (sample.utc_ms != UNKNOWN_TIME_MS) {
         e.end_utc_ms = sample.utc_ms;
     }
-    ++e.samples;
     const double counter_ms = counter_advance_ms(sample);
+    if (e.samples == 0) {
+        e.first_counter_ms = counter_ms;
+    }
+    ++e.samples;
     e.counter_ms += counter_ms;
     e.slew_ppm_ms += ppm * counter_ms;
     e.commanded_ms += ppm * 1e-6 * counter_ms;
@@ -69,7 +72,7 @@ void start_episodes(RunEpisodes &episodes) {
     episodes.slewing = false;
 }
 
-void add_to_episodes(RunEpisodes &episodes, const ReportFields &sample) {
+void add_to_episodes(RunEpisodes &episodes, const ReportFields &sample, uint64_t missing) {
     double ppm = 0;
     const bool slews = sample_slew_ppm(sample, ppm);
     if (!slews && !sample.marked) {
@@ -84,9 +87,15 @@ void add_to_episodes(RunEpisodes &episodes, const ReportFields &sample) {
         end_episode(episodes, step);
         return;
     }
+    if (episodes.slewing && (ppm > 0) != episodes.slewing_up) {
+        end_episodes(episodes);  // the other way: a slew of its own
+    }
     if (!episodes.slewing) {
         episodes.slewing = true;
+        episodes.slewing_up = ppm > 0;
         episodes.open = new_episode(EpisodeKind::slew);
+    } else {
+        episodes.open.missing_samples += missing;
     }
     add_to_episode(episodes.open, sample, ppm);
 }

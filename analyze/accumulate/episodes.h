@@ -1,6 +1,7 @@
 // What the time service did to the clock, as episodes: a step (a line
 // marked "><") or a slew (a stretch of consecutive samples of one run whose
-// adjustment differs from the increment). For each, what the adjustment
+// adjustment differs from the increment on one side: a slew ends where the
+// commanded rate changes sign). For each, what the adjustment
 // commanded against what the difference measured over the same samples.
 // Gathered one sample at a time; a run keeps its first episodes and counts
 // the rest.
@@ -9,6 +10,7 @@
 #include <cstdint>
 
 #include "analyze/parse/log_line.h"
+#include "analyze/parse/utc_time.h"
 
 constexpr int MAX_KEPT_EPISODES = 100;
 
@@ -23,9 +25,21 @@ struct Episode {
     double slew_ppm_ms;   // Σ slew (ppm) × counter interval (ms): the weighted mean's numerator
     double commanded_ms;  // Σ (adjustment − increment) / increment × counter interval
     double measured_ms;   // Σ difference
+    // Samples missing within it (lost lines, gap lines), whose commands
+    // and differences it lacks.
+    uint64_t missing_samples;
+    double first_counter_ms;  // its first sample's counter interval
 };
 
-inline double duration_s(const Episode &e) { return e.counter_ms / 1e3; }
+// The time it spans: from the start of its first sample's interval to its
+// last sample, lines missing within it included; without sample times, the
+// counter's time across its samples.
+inline double duration_s(const Episode &e) {
+    if (e.start_utc_ms == UNKNOWN_TIME_MS || e.end_utc_ms == UNKNOWN_TIME_MS) {
+        return e.counter_ms / 1e3;
+    }
+    return (static_cast<double>(e.end_utc_ms - e.start_utc_ms) + e.first_counter_ms) / 1e3;
+}
 // Weighted by the counter interval; 0 when the counter did not advance.
 inline double slew_ppm(const Episode &e) { return e.counter_ms > 0 ? e.slew_ppm_ms / e.counter_ms : 0; }
 inline double residual_ms(const Episode &e) { return e.measured_ms - e.commanded_ms; }
@@ -48,12 +62,15 @@ struct RunEpisodes {
     EpisodeTotals totals;  // the ended episodes
     int kept_count;
     Episode kept[MAX_KEPT_EPISODES];
-    bool slewing;  // open: the slew the last sample belongs to
+    bool slewing;     // open: the slew the last sample belongs to
+    bool slewing_up;  // its commanded rate is positive
     Episode open;
 };
 
 void start_episodes(RunEpisodes &episodes);
-void add_to_episodes(RunEpisodes &episodes, const ReportFields &sample);
+// missing: the samples missing just before this one (phase.h's
+// PhaseLine::missing_points).
+void add_to_episodes(RunEpisodes &episodes, const ReportFields &sample, uint64_t missing = 0);
 // Ends the open slew, if any: at the run's end.
 void end_episodes(RunEpisodes &episodes);
 void add_episode_totals(EpisodeTotals &into, const EpisodeTotals &from);

@@ -14,6 +14,16 @@ RunFigures figures_of(const RunStatistics &statistics, const DifferenceCounts *d
     // listing finds: listed first.
     f.stability_count = list_phase_stability(statistics.phase, f.stability, intervals);
     f.frequency = phase_frequency(statistics.phase, f.stability, f.stability_count);
+    const RunPhase &phase = statistics.phase;
+    f.fitted_across_slews = phase.slewed_lines > 0;
+    f.segments = phase.segments_closed + (phase.segment_open ? 1 : 0);
+    f.segment_count = phase.kept_segment_count;
+    for (int i = 0; i < f.segment_count; ++i) {
+        f.segment[i] = phase.kept_segments[i];
+    }
+    if (phase.segment_open && f.segment_count < MAX_KEPT_SEGMENTS) {
+        f.segment[f.segment_count++] = open_segment_figures(phase);
+    }
     f.has_percentiles = differences != nullptr;
     if (f.has_percentiles) {
         f.percentile_values = differences->values;

@@ -23,6 +23,13 @@ struct RunFigures {
     double tau0_s;
     // With its uncertainty whatever the noise, from the stability below.
     FrequencyFigures frequency;
+    // Some line the fit spans had its adjustment slew the clock.
+    bool fitted_across_slews;
+    // The segments: how many, and the first ones' own figures (a total
+    // lists none).
+    uint64_t segments;
+    int segment_count;
+    SegmentFigures segment[MAX_KEPT_SEGMENTS];
     // The τ listed (phase.h's list_phase_stability), in order, with the
     // intervals asked for.
     int stability_count;

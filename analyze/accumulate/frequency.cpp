@@ -99,3 +99,9 @@ FrequencyFigures frequency_figures(const FrequencySums &sums, double unit_s) {
     }
     return figures;
 }
+
+FrequencyFigures open_segment_frequency(const FrequencySums &sums, double unit_s) {
+    FrequencySums open = sums;
+    open.closed = FrequencyFit{};
+    return frequency_figures(open, unit_s);
+}

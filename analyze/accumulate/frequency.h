@@ -53,3 +53,13 @@ void add_frequency_point(FrequencySums &sums, double t, double x);
 void add_frequency(FrequencySums &into, const FrequencySums &from);
 // unit_s: the unit of t and x in seconds.
 FrequencyFigures frequency_figures(const FrequencySums &sums, double unit_s);
+// The open segment's alone.
+FrequencyFigures open_segment_frequency(const FrequencySums &sums, double unit_s);
+
+// An offset is told as significant where its 95 % interval, twice its 68 %
+// uncertainty either side, leaves 0 out; without an uncertainty, never.
+constexpr double SIGNIFICANT_UNCERTAINTIES = 2;
+inline bool offset_significant(const FrequencyFigures &f) {
+    return f.has_offset && f.has_uncertainty &&
+           (f.offset_ppm > 0 ? f.offset_ppm : -f.offset_ppm) > SIGNIFICANT_UNCERTAINTIES * f.uncertainty_ppm;
+}

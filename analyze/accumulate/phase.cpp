@@ -24,7 +24,37 @@ double nearest_whole(double value) {
     return std::fabs(value) < 0x1p51 ? (value + SHIFT) - SHIFT : value;
 }
 
-void open_segment(RunPhase &phase, PhaseSegment *segment) {
+bool has_term(const StabilitySums &now, const StabilitySums &before, int k) {
+    return now.tau[k].oadev_terms > before.tau[k].oadev_terms;
+}
+
+// The open segment's points to the shares, and its figures kept while
+// there is room.
+void close_segment(RunPhase &phase) {
+    if (!phase.segment_open) {
+        return;
+    }
+    const uint64_t points = phase.segment.points;
+    phase.closed_points += points;
+    for (int k = 0; k < STABILITY_TAUS; ++k) {
+        if (has_term(phase.stability, phase.segment_start, k)) {
+            phase.contributing_points[k] += points;
+        }
+    }
+    if (phase.kept_segment_count < MAX_KEPT_SEGMENTS) {
+        phase.kept_segments[phase.kept_segment_count++] = open_segment_figures(phase);
+    }
+    ++phase.segments_closed;
+}
+
+void open_segment(RunPhase &phase, PhaseSegment *segment, SegmentBoundary boundary, int64_t utc_ms) {
+    close_segment(phase);
+    phase.segment = SegmentFigures{};
+    phase.segment.boundary = boundary;
+    phase.segment.start_utc_ms = utc_ms;
+    phase.segment.end_utc_ms = utc_ms;
+    phase.segment.points = 1;
+    phase.segment_start = phase.stability;
     phase.segment_open = true;
     phase.x = 0;
     phase.t = 0;
@@ -51,6 +81,7 @@ void add_point(RunPhase &phase, PhaseSegment *segment, uint64_t missing) {
         }
     }
     add_noise_point(phase.noise, ++phase.point_index, phase.x);
+    ++phase.segment.points;
     if (segment != nullptr) {
         add_phase_point(*segment, phase.stability, phase.x);
     }
@@ -78,6 +109,7 @@ PhaseLine place_line(RunPhase &phase, PhaseSegment *segment, const ReportFields 
         if (lost_ms > REGULAR_INTERVAL_MIN_MS / 2) {
             spacing_ms = phase_spacing_s(phase) * 1000;
             line.missing_points = grid_steps(lost_ms, spacing_ms);
+            line.lost_points = line.missing_points;
             line.lost_lines = line.missing_points > 0;
         }
     }
@@ -91,14 +123,26 @@ PhaseLine place_line(RunPhase &phase, PhaseSegment *segment, const ReportFields 
         line.missing_points += steps - 1;
     }
     if (line.kind == PhaseLineKind::marked || steps > static_cast<uint64_t>(LONGEST_M)) {
-        open_segment(phase, segment);
+        open_segment(phase, segment, line.kind == PhaseLineKind::marked ? SegmentBoundary::step : SegmentBoundary::gap,
+                     sample.utc_ms);
         line.starts_segment = true;
         line.ends_on_point = true;
         return line;
     }
     if (!phase.segment_open || line.lost_lines) {
-        open_segment(phase, segment);
+        open_segment(phase, segment, phase.segment_open ? SegmentBoundary::lost_lines : SegmentBoundary::run_start,
+                     sample.utc_ms);
         line.starts_segment = true;
+    }
+    if (sample.utc_ms != UNKNOWN_TIME_MS) {
+        phase.segment.end_utc_ms = sample.utc_ms;
+        if (phase.segment.start_utc_ms == UNKNOWN_TIME_MS) {
+            phase.segment.start_utc_ms = sample.utc_ms;
+        }
+    }
+    if (sample.adjustment_offset != 0) {
+        ++phase.segment.slewed_lines;
+        ++phase.slewed_lines;
     }
     if (regular) {
         phase.regular_interval_sum_ms += sample.counter_ms;
@@ -121,6 +165,15 @@ PhaseLine add_to_phase(RunPhase &phase, PhaseSegment *segment, const ReportField
 }
 
 void add_phase_to_total(RunPhase &total, const RunPhase &run) {
+    const bool open = run.segment_open;
+    total.closed_points += run.closed_points + (open ? run.segment.points : 0);
+    for (int k = 0; k < STABILITY_TAUS; ++k) {
+        total.contributing_points[k] +=
+            run.contributing_points[k] +
+            (open && has_term(run.stability, run.segment_start, k) ? run.segment.points : 0);
+    }
+    total.slewed_lines += run.slewed_lines;
+    total.segments_closed += run.segments_closed + (open ? 1 : 0);
     total.regular_interval_sum_ms += run.regular_interval_sum_ms;
     total.regular_lines += run.regular_lines;
     add_stability(total.stability, run.stability);
@@ -157,13 +210,14 @@ void set_interval(double value, double edf, double &low, double &high) {
 
 }  // namespace
 
-int list_phase_stability(const RunPhase &phase, StabilityPoint out[STABILITY_TAUS], StabilityIntervals intervals) {
-    const double tau0_s = phase_spacing_s(phase);
-    int alpha[STABILITY_TAUS];
-    identify_noise_per_tau(phase.noise, STABILITY_TAUS, alpha);
+namespace {
+
+// The τ listed from stability sums, for the noise given at each τ.
+int list_stability(const StabilitySums &stability, const int alpha[STABILITY_TAUS], double tau0_s,
+                   StabilityPoint out[STABILITY_TAUS], StabilityIntervals intervals) {
     int count = 0;
     for (; count < STABILITY_TAUS; ++count) {
-        const TauSums &sums = phase.stability.tau[count];
+        const TauSums &sums = stability.tau[count];
         const int m = 1 << count;
         const double edf =
             edf_for(Variance::overlapping_allan, alpha[count], m, sums.oadev_terms, sums.oadev_stretches);
@@ -174,6 +228,7 @@ int list_phase_stability(const RunPhase &phase, StabilityPoint out[STABILITY_TAU
         point = stability_point(sums, m, PHASE_UNIT_S, tau0_s);
         point.alpha = alpha[count];
         point.oadev_edf = edf;
+        point.share = 1;
         set_interval(point.oadev, edf, point.oadev_low, point.oadev_high);
         if (intervals == StabilityIntervals::oadev) {
             continue;
@@ -196,8 +251,7 @@ int list_phase_stability(const RunPhase &phase, StabilityPoint out[STABILITY_TAU
     return count;
 }
 
-FrequencyFigures phase_frequency(const RunPhase &phase, const StabilityPoint *points, int count) {
-    FrequencyFigures f = frequency_figures(phase.frequency, PHASE_UNIT_S);
+FrequencyFigures with_uncertainty(FrequencyFigures f, const StabilityPoint *points, int count, double tau0_s) {
     if (!f.has_stderr) {
         return f;
     }
@@ -208,9 +262,76 @@ FrequencyFigures phase_frequency(const RunPhase &phase, const StabilityPoint *po
             with_noise[known++] = {points[i].tau_s, points[i].oadev, points[i].oadev_edf, points[i].alpha};
         }
     }
-    const FrequencyUncertaintyInputs inputs = {f.fit_stderr, f.time_squares_s2, phase_spacing_s(phase), with_noise,
-                                               known};
+    const FrequencyUncertaintyInputs inputs = {f.fit_stderr, f.time_squares_s2, tau0_s, with_noise, known};
     f.has_uncertainty = true;
     f.uncertainty_ppm = frequency_uncertainty(inputs) * 1e6;
+    return f;
+}
+
+}  // namespace
+
+int list_phase_stability(const RunPhase &phase, StabilityPoint out[STABILITY_TAUS], StabilityIntervals intervals) {
+    int alpha[STABILITY_TAUS];
+    identify_noise_per_tau(phase.noise, STABILITY_TAUS, alpha);
+    const int count = list_stability(phase.stability, alpha, phase_spacing_s(phase), out, intervals);
+    for (int k = 0; k < count; ++k) {
+        out[k].share = stability_share(phase, k);
+    }
+    return count;
+}
+
+FrequencyFigures phase_frequency(const RunPhase &phase, const StabilityPoint *points, int count) {
+    return with_uncertainty(frequency_figures(phase.frequency, PHASE_UNIT_S), points, count, phase_spacing_s(phase));
+}
+
+double stability_share(const RunPhase &phase, int k) {
+    const bool open = phase.segment_open;
+    const uint64_t points = phase.closed_points + (open ? phase.segment.points : 0);
+    if (points == 0) {
+        return 0;
+    }
+    const uint64_t contributing =
+        phase.contributing_points[k] +
+        (open && has_term(phase.stability, phase.segment_start, k) ? phase.segment.points : 0);
+    return static_cast<double>(contributing) / static_cast<double>(points);
+}
+
+SegmentFigures open_segment_figures(const RunPhase &phase) {
+    SegmentFigures f = phase.segment;
+    for (double &oadev : f.oadev) {
+        oadev = NAN;
+    }
+    if (!phase.segment_open) {
+        f.points = 0;
+        return f;
+    }
+    // The segment's own sums: the run's less what it had before it.
+    StabilitySums own = phase.stability;
+    for (int k = 0; k < STABILITY_TAUS; ++k) {
+        TauSums &sums = own.tau[k];
+        const TauSums &before = phase.segment_start.tau[k];
+        sums.oadev_terms -= before.oadev_terms;
+        sums.oadev_sum = std::fmax(sums.oadev_sum - before.oadev_sum, 0.0);
+        sums.oadev_stretches -= before.oadev_stretches;
+        sums.mdev_terms -= before.mdev_terms;
+        sums.mdev_sum = std::fmax(sums.mdev_sum - before.mdev_sum, 0.0);
+        sums.mdev_stretches -= before.mdev_stretches;
+        sums.hdev_terms -= before.hdev_terms;
+        sums.hdev_sum = std::fmax(sums.hdev_sum - before.hdev_sum, 0.0);
+        sums.hdev_stretches -= before.hdev_stretches;
+    }
+    const double tau0_s = phase_spacing_s(phase);
+    for (int i = 0; i < SEGMENT_OADEV_TAUS; ++i) {
+        const int k = SEGMENT_OADEV_K[i];
+        if (own.tau[k].oadev_terms > 0) {
+            f.oadev[i] = stability_point(own.tau[k], 1 << k, PHASE_UNIT_S, tau0_s).oadev;
+        }
+    }
+    // The uncertainty for the run's noise, from the segment's own stability.
+    int alpha[STABILITY_TAUS];
+    identify_noise_per_tau(phase.noise, STABILITY_TAUS, alpha);
+    StabilityPoint points[STABILITY_TAUS];
+    const int count = list_stability(own, alpha, tau0_s, points, StabilityIntervals::oadev);
+    f.frequency = with_uncertainty(open_segment_frequency(phase.frequency, PHASE_UNIT_S), points, count, tau0_s);
     return f;
 }

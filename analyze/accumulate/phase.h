@@ -43,12 +43,51 @@ struct PhaseLine {
     PhaseLineKind kind;
     uint64_t missing_points;  // before its own (lost lines' included)
     bool lost_lines;          // the sample times say lines are missing
+    uint64_t lost_points;     // of missing_points, those of the lost lines
     bool starts_segment;
     bool ends_on_point;  // a point of the grid lies at its sample
 };
 
+// Why a segment began.
+enum class SegmentBoundary {
+    run_start,
+    step,        // a marked line
+    lost_lines,  // lines lost from the log before its first
+    gap,         // a gap line longer than the longest τ
+};
+
+// The few τ a segment's own OADEV is given at: m = 2^k = 1, 16, 256.
+constexpr int SEGMENT_OADEV_TAUS = 3;
+constexpr int SEGMENT_OADEV_K[SEGMENT_OADEV_TAUS] = {0, 4, 8};
+// A run's first segments are given one by one; the rest are counted.
+constexpr int MAX_KEPT_SEGMENTS = 20;
+
+// One segment's own figures: what the pooled ones are made of.
+struct SegmentFigures {
+    SegmentBoundary boundary;
+    int64_t start_utc_ms;  // its first and last line's sample time, or UNKNOWN_TIME_MS
+    int64_t end_utc_ms;
+    uint64_t points;        // the phase points present
+    uint64_t slewed_lines;  // its lines whose adjustment slewed the clock
+    FrequencyFigures frequency;
+    double oadev[SEGMENT_OADEV_TAUS];  // NaN where it has no term
+};
+
 struct RunPhase {
     bool segment_open;
+    // The open segment: its figures so far, and the stability sums
+    // before its first point (its own are the difference).
+    SegmentFigures segment;
+    StabilitySums segment_start;
+    // The closed segments: the first ones' figures; and for the shares of
+    // the pooled stability, their points, and at each τ those of the
+    // segments long enough to have a term there.
+    uint64_t segments_closed;
+    int kept_segment_count;
+    SegmentFigures kept_segments[MAX_KEPT_SEGMENTS];
+    uint64_t closed_points;
+    uint64_t contributing_points[STABILITY_TAUS];
+    uint64_t slewed_lines;    // over every segment, the open one too
     double x;                 // the open segment's phase after the last line, phase units
     double t;                 // the counter's time from its x_0 to the last line, phase units
     int64_t previous_utc_ms;  // the last line's sample time, UNKNOWN_TIME_MS if none
@@ -65,9 +104,20 @@ void start_phase(RunPhase &phase);
 // segment: the working storage of the run's open segment for the
 // stability; none, and the phase, counts and frequency are still kept.
 PhaseLine add_to_phase(RunPhase &phase, PhaseSegment *segment, const ReportFields &sample);
+// Pools the run's stability, noise and frequency (and the shares) into the
+// total; its segments are its own.
 void add_phase_to_total(RunPhase &total, const RunPhase &run);
+// The open segment's figures so far (none open: its points are 0).
+SegmentFigures open_segment_figures(const RunPhase &phase);
+// The share of the phase's points whose segments have a term at m = 2^k:
+// 1 where they all have, 0 without points.
+double stability_share(const RunPhase &phase, int k);
 // τ0 in seconds: the regular lines' mean interval, or the nominal one.
 double phase_spacing_s(const RunPhase &phase);
+
+// Below this share of the points, a τ of the pooled stability says more of
+// the few segments long enough for it than of the run: it is marked.
+constexpr double STABILITY_MIN_SHARE = 0.5;
 
 // Which intervals a listing gives: their degrees of freedom are costly, and
 // the text shows only the OADEV's.

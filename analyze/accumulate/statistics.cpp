@@ -56,6 +56,13 @@ void count_value(RunStatistics &run, AdjustmentSetting setting, uint64_t samples
     }
 }
 
+bool paced_alike(const RunPhase &total, const RunPhase &run) {
+    if (total.regular_lines == 0 || run.regular_lines == 0) {
+        return true;  // (a τ0 not measured: the nominal one)
+    }
+    return std::fabs(phase_spacing_s(run) / phase_spacing_s(total) - 1) <= TAU0_POOLING_TOLERANCE;
+}
+
 }  // namespace
 
 void add_sample(RunStatistics &run, const ReportFields &sample) {
@@ -88,6 +95,14 @@ void add_sample(RunStatistics &run, const ReportFields &sample) {
     if (line.missing_points > 0) {
         ++run.gaps;
         run.missing_samples = add_counts(run.missing_samples, line.missing_points);
+    }
+    if (line.lost_points > 0) {
+        ++run.lost_line_places;
+        run.lost_samples = add_counts(run.lost_samples, line.lost_points);
+    }
+    if (line.missing_points > line.lost_points) {
+        ++run.gap_lines;
+        run.gap_samples = add_counts(run.gap_samples, line.missing_points - line.lost_points);
     }
     run.difference_sum += sample.difference_ms;
     if (line.kind == PhaseLineKind::regular) {
@@ -138,6 +153,12 @@ void add_run_to_total(RunStatistics &total, const RunStatistics &run) {
     total.samples += run.samples;
     total.gaps += run.gaps;
     total.missing_samples = add_counts(total.missing_samples, run.missing_samples);
+    total.lost_line_places += run.lost_line_places;
+    total.lost_samples = add_counts(total.lost_samples, run.lost_samples);
+    total.gap_lines += run.gap_lines;
+    total.gap_samples = add_counts(total.gap_samples, run.gap_samples);
+    total.runs_paced_apart += run.runs_paced_apart;
+    total.samples_paced_apart += run.samples_paced_apart;
     total.difference_sum += run.difference_sum;
     total.regular_lines += run.regular_lines;
     total.regular_difference_sum += run.regular_difference_sum;
@@ -160,7 +181,12 @@ void add_run_to_total(RunStatistics &total, const RunStatistics &run) {
     }
     total.other_value_samples += run.other_value_samples;
     total.changes += run.changes;
-    add_phase_to_total(total.phase, run.phase);
+    if (paced_alike(total.phase, run.phase)) {
+        add_phase_to_total(total.phase, run.phase);
+    } else {
+        ++total.runs_paced_apart;
+        total.samples_paced_apart += run.samples;
+    }
     if (total.difference_counts != nullptr && run.difference_counts != nullptr) {
         add_counts(*total.difference_counts, *run.difference_counts);
     }

@@ -12,6 +12,10 @@
 // Samples further apart than this have samples missing between them.
 constexpr double GAP_THRESHOLD_MS = REGULAR_INTERVAL_MAX_MS;
 
+// Runs whose τ0 differ by more than this (relative) do not pool their
+// phase: each τ = m·τ0 would be off by as much for one of them.
+constexpr double TAU0_POOLING_TOLERANCE = 0.001;
+
 // Each run lists its first steps and adjustment changes and counts the rest;
 // the values of the adjustment it keeps apart, up to this many.
 constexpr int MAX_LISTED_EVENTS = 50;
@@ -47,6 +51,17 @@ struct RunStatistics {
     double covered_ms;         // the time covered: the counter's advances, summed
     uint64_t gaps;             // lines with samples missing before them (phase.h)
     uint64_t missing_samples;  // the samples missing there
+    // The same apart: where lines were lost from the log (the sample times
+    // jump), and the gap lines (their own interval long), each with the
+    // samples missing there (a line may have both).
+    uint64_t lost_line_places;
+    uint64_t lost_samples;
+    uint64_t gap_lines;
+    uint64_t gap_samples;
+    // A total's runs whose τ0 is more than TAU0_POOLING_TOLERANCE from the
+    // pooled runs': their phase is left out of its stability and frequency.
+    int32_t runs_paced_apart;
+    uint64_t samples_paced_apart;
 
     // The difference of every sample, steps included.
     double difference_sum;
@@ -93,7 +108,10 @@ struct RunStatistics {
 void start_statistics(RunStatistics &run, PhaseSegment *phase_segment = nullptr,
                       DifferenceCounts *difference_counts = nullptr);
 void add_sample(RunStatistics &run, const ReportFields &sample);
-// Counts, extremes, values and sums only: the total lists no events.
+// Counts, extremes, values and sums only: the total lists no events. The
+// run's phase is pooled only where its τ0 agrees with the total's (within
+// TAU0_POOLING_TOLERANCE; the first run with regular lines sets it), else
+// counted as paced apart.
 void add_run_to_total(RunStatistics &total, const RunStatistics &run);
 
 // How far the system clock ran ahead of the counter in one sample, in ppm;

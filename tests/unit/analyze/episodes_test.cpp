@@ -43,7 +43,9 @@ TEST(AnalyzeEpisodes, ASlewCommandsItsRateTimesTheCounterTimeAndMeasuresItsDiffe
     EXPECT_EQ(slew.samples, 60U);
     EXPECT_EQ(slew.start_utc_ms, T0 + 1000);
     EXPECT_EQ(slew.end_utc_ms, T0 + 60'000);
-    EXPECT_NEAR(duration_s(slew), static_cast<double>(counter / 1000), 1e-9);
+    EXPECT_NEAR(slew.counter_ms, static_cast<double>(counter), 1e-9);
+    // From the start of its first interval to its last sample.
+    EXPECT_NEAR(duration_s(slew), 59 + (1000 - 3 * 0.1713) / 1000, 1e-9);
     EXPECT_NEAR(slew_ppm(slew), -1593.6, 1e-9);
     EXPECT_NEAR(slew.commanded_ms, static_cast<double>(commanded), 1e-9);
     EXPECT_NEAR(slew.commanded_ms, -95.6, 0.05);
@@ -57,20 +59,20 @@ TEST(AnalyzeEpisodes, StepsEndSlewsAndTotalsAddUpOverRuns) {
     auto run1 = std::make_unique<RunEpisodes>();
     start_episodes(*run1);
     // A speeding slew (+100 ppm at an adjustment of +15.625), a step in it,
-    // the slew going on after the step, then one slowing by half as much
+    // the slew going on after the step, at half its rate for two samples
     // that the clock does not follow.
     add_to_episodes(*run1, sample_at(T0, 1000, 0.1, 16));
     add_to_episodes(*run1, sample_at(T0 + 1000, 1000, 0.1, 16));
     add_to_episodes(*run1, sample_at(T0 + 2000, 1000, 31.25, 0, true));
     add_to_episodes(*run1, sample_at(T0 + 3000, 500, 0.05, 16));
-    add_to_episodes(*run1, sample_at(T0 + 4000, 1000, -0.05, -8));
-    add_to_episodes(*run1, sample_at(T0 + 5000, 1000, 0.0, -8));
+    add_to_episodes(*run1, sample_at(T0 + 4000, 1000, -0.05, 8));
+    add_to_episodes(*run1, sample_at(T0 + 5000, 1000, 0.0, 8));
     // The run's end ends its slew.
     EXPECT_EQ(episode_totals_so_far(*run1).slews, 2U);
     end_episodes(*run1);
     ASSERT_EQ(run1->kept_count, 3);
     const double fast = 16.0 / INCREMENT;
-    const double slow = -8.0 / INCREMENT;
+    const double slow = 8.0 / INCREMENT;
     EXPECT_EQ(run1->kept[0].kind, EpisodeKind::slew);
     EXPECT_EQ(run1->kept[0].samples, 2U);
     EXPECT_NEAR(run1->kept[0].commanded_ms, fast * 2000, 1e-12);
@@ -92,7 +94,7 @@ TEST(AnalyzeEpisodes, StepsEndSlewsAndTotalsAddUpOverRuns) {
     EXPECT_EQ(run1->totals.slews, 2U);
     EXPECT_NEAR(run1->totals.commanded_abs_ms, std::fabs(fast * 2000) + std::fabs(fast * 500 + slow * 2000), 1e-12);
     ASSERT_TRUE(run1->totals.has_slew_residual);
-    // The first slew's residual is 0.2 - 0.2048 ms; the second's, +0.0512 ms.
+    // The first slew's residual is 0.2 - 0.2048 ms; the second's, -0.1536 ms.
     EXPECT_EQ(run1->totals.largest_slew_residual_ms, residual_ms(mixed));
 
     // A step that carries a slew of its own commands it.
@@ -102,7 +104,7 @@ TEST(AnalyzeEpisodes, StepsEndSlewsAndTotalsAddUpOverRuns) {
     end_episodes(*run2);
     ASSERT_EQ(run2->kept_count, 1);
     EXPECT_EQ(run2->kept[0].start_utc_ms, UNKNOWN_TIME_MS);
-    EXPECT_NEAR(run2->kept[0].commanded_ms, slow * 1000, 1e-12);
+    EXPECT_NEAR(run2->kept[0].commanded_ms, -slow * 1000, 1e-12);
     EXPECT_FALSE(run2->totals.has_slew_residual);
 
     EpisodeTotals total = {};
@@ -111,6 +113,32 @@ TEST(AnalyzeEpisodes, StepsEndSlewsAndTotalsAddUpOverRuns) {
     EXPECT_EQ(episode_count(total), 4U);
     EXPECT_NEAR(total.commanded_abs_ms, run1->totals.commanded_abs_ms + std::fabs(slow * 1000), 1e-12);
     EXPECT_EQ(total.largest_slew_residual_ms, run1->totals.largest_slew_residual_ms);
+}
+
+TEST(AnalyzeEpisodes, AdjustmentsAlternatingInSignAreSlewsOfTheirOwn) {
+    auto e = std::make_unique<RunEpisodes>();
+    start_episodes(*e);
+    // +1600 and -1600 ppm line by line: nothing commanded on balance, 1.6
+    // ms each way, each line.
+    for (int i = 0; i < 4; ++i) {
+        add_to_episodes(*e, sample_at(T0 + i * 1000, 1000, 0.0, i % 2 == 0 ? 250 : -250));
+    }
+    end_episodes(*e);
+    ASSERT_EQ(e->kept_count, 4);
+    EXPECT_NEAR(e->kept[1].commanded_ms, -1.6, 1e-12);
+    EXPECT_NEAR(e->totals.commanded_abs_ms, 4 * 1.6, 1e-12);
+}
+
+TEST(AnalyzeEpisodes, ASlewSaysWhatIsMissingInItAndSpansIt) {
+    auto e = std::make_unique<RunEpisodes>();
+    start_episodes(*e);
+    add_to_episodes(*e, sample_at(T0, 1000, -1.6, -249), 3);  // missing before it: not the slew's
+    add_to_episodes(*e, sample_at(T0 + 10'000, 1000, -1.6, -249), 9);
+    add_to_episodes(*e, sample_at(T0 + 11'000, 1000, -1.6, -249));
+    end_episodes(*e);
+    ASSERT_EQ(e->kept_count, 1);
+    EXPECT_EQ(e->kept[0].missing_samples, 9U);
+    EXPECT_NEAR(duration_s(e->kept[0]), 12.0, 1e-12);
 }
 
 TEST(AnalyzeEpisodes, ARunKeepsItsFirstEpisodesAndCountsTheRest) {
