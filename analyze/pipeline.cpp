@@ -146,7 +146,9 @@ inline void Pipeline::take_sample(const ReportFields &sample, uint64_t number) {
     // (The run's first sample that the chart can place.)
     const bool starts_run = run_->run.statistics.first_utc_ms == UNKNOWN_TIME_MS;
     add_sample(run_->run.statistics, sample);
-    add_to_episodes(run_->episodes, sample, run_->run.statistics.phase.last_line.missing_points);
+    const RunPhase &phase = run_->run.statistics.phase;
+    add_to_episodes(run_->episodes, sample, phase.last_line.missing_points,
+                    static_cast<double>(phase.last_line.lost_points) * phase_spacing_s(phase) * 1000);
     count_difference_size(difference_sizes_, sample.difference_ms);
     has_last_sample_ = true;
     last_sample_ = sample;
@@ -160,7 +162,6 @@ inline void Pipeline::take_sample(const ReportFields &sample, uint64_t number) {
     }
     if (phase_chart_) {
         // The phase at the sample, in ms; a segment's first point is 0.
-        const RunPhase &phase = run_->run.statistics.phase;
         const bool starts_segment = phase.last_line.starts_segment;
         add_value_to_chart(*phase_chart_, sample.utc_ms, phase.x * PHASE_UNIT_S * 1e3, starts_segment, sample.marked,
                            phase.last_line.missing_points > 0);

@@ -45,11 +45,8 @@ void add_to_episode(Episode &e, const ReportFields &sample, double ppm) {
     if (sample.utc_ms != UNKNOWN_TIME_MS) {
         e.end_utc_ms = sample.utc_ms;
     }
-    const double counter_ms = counter_advance_ms(sample);
-    if (e.samples == 0) {
-        e.first_counter_ms = counter_ms;
-    }
     ++e.samples;
+    const double counter_ms = counter_advance_ms(sample);
     e.counter_ms += counter_ms;
     e.slew_ppm_ms += ppm * counter_ms;
     e.commanded_ms += ppm * 1e-6 * counter_ms;
@@ -72,7 +69,7 @@ void start_episodes(RunEpisodes &episodes) {
     episodes.slewing = false;
 }
 
-void add_to_episodes(RunEpisodes &episodes, const ReportFields &sample, uint64_t missing) {
+void add_to_episodes(RunEpisodes &episodes, const ReportFields &sample, uint64_t missing, double lost_ms) {
     double ppm = 0;
     const bool slews = sample_slew_ppm(sample, ppm);
     if (!slews && !sample.marked) {
@@ -96,6 +93,7 @@ void add_to_episodes(RunEpisodes &episodes, const ReportFields &sample, uint64_t
         episodes.open = new_episode(EpisodeKind::slew);
     } else {
         episodes.open.missing_samples += missing;
+        episodes.open.lost_ms += lost_ms;
     }
     add_to_episode(episodes.open, sample, ppm);
 }

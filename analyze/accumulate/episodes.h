@@ -10,7 +10,6 @@
 #include <cstdint>
 
 #include "analyze/parse/log_line.h"
-#include "analyze/parse/utc_time.h"
 
 constexpr int MAX_KEPT_EPISODES = 100;
 
@@ -26,20 +25,15 @@ struct Episode {
     double commanded_ms;  // Σ (adjustment − increment) / increment × counter interval
     double measured_ms;   // Σ difference
     // Samples missing within it (lost lines, gap lines), whose commands
-    // and differences it lacks.
+    // and differences it lacks; and the lost lines' time, which no counter
+    // interval holds.
     uint64_t missing_samples;
-    double first_counter_ms;  // its first sample's counter interval
+    double lost_ms;
 };
 
-// The time it spans: from the start of its first sample's interval to its
-// last sample, lines missing within it included; without sample times, the
-// counter's time across its samples.
-inline double duration_s(const Episode &e) {
-    if (e.start_utc_ms == UNKNOWN_TIME_MS || e.end_utc_ms == UNKNOWN_TIME_MS) {
-        return e.counter_ms / 1e3;
-    }
-    return (static_cast<double>(e.end_utc_ms - e.start_utc_ms) + e.first_counter_ms) / 1e3;
-}
+// The time it spans, by the counter: its samples' intervals and the lines
+// lost within it.
+inline double duration_s(const Episode &e) { return (e.counter_ms + e.lost_ms) / 1e3; }
 // Weighted by the counter interval; 0 when the counter did not advance.
 inline double slew_ppm(const Episode &e) { return e.counter_ms > 0 ? e.slew_ppm_ms / e.counter_ms : 0; }
 inline double residual_ms(const Episode &e) { return e.measured_ms - e.commanded_ms; }
@@ -69,8 +63,8 @@ struct RunEpisodes {
 
 void start_episodes(RunEpisodes &episodes);
 // missing: the samples missing just before this one (phase.h's
-// PhaseLine::missing_points).
-void add_to_episodes(RunEpisodes &episodes, const ReportFields &sample, uint64_t missing = 0);
+// PhaseLine::missing_points); lost_ms, the time of those lost from the log.
+void add_to_episodes(RunEpisodes &episodes, const ReportFields &sample, uint64_t missing = 0, double lost_ms = 0);
 // Ends the open slew, if any: at the run's end.
 void end_episodes(RunEpisodes &episodes);
 void add_episode_totals(EpisodeTotals &into, const EpisodeTotals &from);

@@ -94,6 +94,8 @@ void write_stability_and_frequency(std::FILE *out, const RunFigures &figures) {
         write_with_interval(out, "hdev", "", point.has_hdev, point.hdev, point.hdev_low, point.hdev_high, true);
         std::fputs(", \"mtie_ns\": ", out);
         write_number(out, point.mtie_ns, 0);
+        std::fputs(", \"share\": ", out);
+        write_number(out, point.share, 4);
         std::fputs("}", out);
     }
     const FrequencyFigures &f = figures.frequency;
@@ -103,7 +105,51 @@ void write_stability_and_frequency(std::FILE *out, const RunFigures &figures) {
     write_significant(out, f.has_uncertainty ? f.uncertainty_ppm : NAN);
     std::fputs(", \"residual_rms_ms\": ", out);
     write_number(out, f.has_offset ? f.residual_rms_ms : NAN, 6);
-    std::fputs("}", out);
+    std::fprintf(out, R"(, "significant": %s, "fitted_across_slews": %s})", offset_significant(f) ? "true" : "false",
+                 figures.fitted_across_slews ? "true" : "false");
+}
+
+void write_time(std::FILE *out, int64_t utc_ms);
+
+const char *boundary_key(SegmentBoundary boundary) {
+    switch (boundary) {
+    case SegmentBoundary::run_start:
+        return "run start";
+    case SegmentBoundary::step:
+        return "step";
+    case SegmentBoundary::lost_lines:
+        return "lost lines";
+    case SegmentBoundary::gap:
+        return "gap";
+    }
+    return "";
+}
+
+void write_segments(std::FILE *out, const RunFigures &figures) {
+    std::fprintf(out, ",\n     \"segment_count\": %llu, \"segments\": [",
+                 static_cast<unsigned long long>(figures.segments));
+    for (int i = 0; i < figures.segment_count; ++i) {
+        const SegmentFigures &g = figures.segment[i];
+        const FrequencyFigures &f = g.frequency;
+        std::fprintf(out, R"(%s{"boundary": "%s", "start": )", i == 0 ? "" : ",\n       ", boundary_key(g.boundary));
+        write_time(out, g.start_utc_ms);
+        std::fputs(", \"end\": ", out);
+        write_time(out, g.end_utc_ms);
+        std::fprintf(out, R"(, "points": %llu, "slewed_lines": %llu, "offset_ppm": )",
+                     static_cast<unsigned long long>(g.points), static_cast<unsigned long long>(g.slewed_lines));
+        write_significant(out, f.has_offset ? f.offset_ppm : NAN);
+        std::fputs(", \"uncertainty_ppm\": ", out);
+        write_significant(out, f.has_uncertainty ? f.uncertainty_ppm : NAN);
+        std::fputs(", \"residual_rms_ms\": ", out);
+        write_number(out, f.has_offset ? f.residual_rms_ms : NAN, 6);
+        std::fprintf(out, R"(, "significant": %s, "oadev": {)", offset_significant(f) ? "true" : "false");
+        for (int j = 0; j < SEGMENT_OADEV_TAUS; ++j) {
+            std::fprintf(out, "%s\"%d\": ", j == 0 ? "" : ", ", 1 << SEGMENT_OADEV_K[j]);
+            write_significant(out, g.oadev[j]);
+        }
+        std::fputs("}}", out);
+    }
+    std::fputs("]", out);
 }
 
 void write_time(std::FILE *out, int64_t utc_ms) {
@@ -137,8 +183,13 @@ void write_statistics(std::FILE *out, const RunStatistics &s, const RunFigures &
     write_time(out, s.last_utc_ms);
     std::fputs(", \"covered_ms\": ", out);
     write_number(out, s.covered_ms, 4);
-    std::fprintf(out, ", \"missing_samples\": %llu, \"gaps\": %llu,\n     \"difference_ms\": {",
-                 static_cast<unsigned long long>(s.missing_samples), static_cast<unsigned long long>(s.gaps));
+    std::fprintf(out,
+                 ", \"missing_samples\": %llu, \"gaps\": %llu,\n     \"lost_lines\": {\"places\": %llu, "
+                 "\"missing_samples\": %llu}, \"gap_lines\": {\"count\": %llu, \"missing_samples\": %llu},\n     "
+                 "\"difference_ms\": {",
+                 static_cast<unsigned long long>(s.missing_samples), static_cast<unsigned long long>(s.gaps),
+                 static_cast<unsigned long long>(s.lost_line_places), static_cast<unsigned long long>(s.lost_samples),
+                 static_cast<unsigned long long>(s.gap_lines), static_cast<unsigned long long>(s.gap_samples));
     // Mean, RMS and percentiles of the regular lines; min, max and sum of
     // all. (NAN: null.)
     std::fprintf(out, R"("regular_lines": %llu, "mean": )", static_cast<unsigned long long>(s.regular_lines));
@@ -198,6 +249,12 @@ void write_statistics(std::FILE *out, const RunStatistics &s, const RunFigures &
     }
     std::fputs("}", out);
     write_stability_and_frequency(out, f);
+    if (list_events) {
+        write_segments(out, f);
+    } else {
+        std::fprintf(out, ",\n     \"runs_paced_apart\": %ld, \"samples_paced_apart\": %llu",
+                     static_cast<long>(s.runs_paced_apart), static_cast<unsigned long long>(s.samples_paced_apart));
+    }
 }
 
 void write_episode_totals(std::FILE *out, const EpisodeTotals &t) {
@@ -232,7 +289,7 @@ void write_episodes(std::FILE *out, const RunEpisodes &episodes) {
         write_number(out, e.measured_ms, 4);
         std::fputs(", \"residual_ms\": ", out);
         write_number(out, residual_ms(e), 4);
-        std::fputs("}", out);
+        std::fprintf(out, R"(, "missing_samples": %llu})", static_cast<unsigned long long>(e.missing_samples));
     }
     std::fputs("]", out);
 }

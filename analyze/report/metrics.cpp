@@ -130,6 +130,9 @@ void write_metrics(std::FILE *out, const AnalysisSnapshot &s) {
             out, "tickwatch_oadev", "gauge",
             "Overlapping Allan deviation of the system time against the counter at averaging time tau_seconds.");
         for (int i = 0; i < oadev_count; ++i) {
+            if (figures.stability[i].share < STABILITY_MIN_SHARE) {
+                continue;  // of a few segments, not of the log: a cliff that is no steadier clock
+            }
             write_sample_start(out, "tickwatch_oadev", log);
             // Four digits (τ is at most 1024 τ0): a label that stays put
             // while the mean interval settles in its last digits.

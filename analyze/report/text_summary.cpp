@@ -50,6 +50,83 @@ void write_frequency(std::FILE *out, const FrequencyFigures &f) {
     std::fprintf(out, ", residual RMS %.6f ms\n", f.residual_rms_ms);
 }
 
+// What the offset is worth, when little: "" where it is a plain figure.
+const char *offset_caveat(const FrequencyFigures &f, bool across_slews) {
+    if (across_slews) {
+        return offset_significant(f) ? "fitted across slews" : "fitted across slews, not significant";
+    }
+    return f.has_uncertainty && !offset_significant(f) ? "not significant" : "";
+}
+
+void write_offset_caveat(std::FILE *out, const RunFigures &f) {
+    const char *caveat = offset_caveat(f.frequency, f.fitted_across_slews);
+    if (f.frequency.has_offset && *caveat != '\0') {
+        std::fprintf(out, "                   %s: ", caveat);
+        std::fputs(f.fitted_across_slews ? "the time service slewed the clock within the fit, see the segments\n"
+                                         : "its 95 % interval holds 0\n",
+                   out);
+    }
+}
+
+const char *boundary_name(SegmentBoundary boundary) {
+    switch (boundary) {
+    case SegmentBoundary::run_start:
+        return "run start";
+    case SegmentBoundary::step:
+        return "step";
+    case SegmentBoundary::lost_lines:
+        return "lost lines";
+    case SegmentBoundary::gap:
+        return "gap";
+    }
+    return "";
+}
+
+// One line a segment, where a run has more than one.
+void write_segments(std::FILE *out, const RunFigures &f) {
+    if (f.segments < 2) {
+        return;
+    }
+    std::fprintf(out,
+                 "  segments         %llu, each fitted apart; OADEV at m = 1, 16, 256\n"
+                 "                   begun at    start (UTC)                 points        offset ppm  +- (68 %%)  "
+                 "residual ms  OADEV m=1       m=16      m=256\n",
+                 static_cast<unsigned long long>(f.segments));
+    for (int i = 0; i < f.segment_count; ++i) {
+        const SegmentFigures &g = f.segment[i];
+        char when[ISO_TIME_SIZE] = "-";
+        if (g.start_utc_ms != UNKNOWN_TIME_MS) {
+            format_iso_time(when, sizeof when, g.start_utc_ms);
+        }
+        std::fprintf(out, "                   %-10s  %-24s  %9llu", boundary_name(g.boundary), when,
+                     static_cast<unsigned long long>(g.points));
+        char offset[NUMBER_TEXT_SIZE] = "-";
+        char uncertainty[NUMBER_TEXT_SIZE] = "-";
+        char rms[NUMBER_TEXT_SIZE] = "-";
+        if (g.frequency.has_offset) {
+            std::snprintf(offset, sizeof offset, "%+.6f", g.frequency.offset_ppm);
+            std::snprintf(rms, sizeof rms, "%.6f", g.frequency.residual_rms_ms);
+        }
+        if (g.frequency.has_uncertainty) {
+            *put_scientific(uncertainty, g.frequency.uncertainty_ppm, 2) = '\0';
+        }
+        std::fprintf(out, "  %16s  %9s  %11s", offset, uncertainty, rms);
+        for (double oadev : g.oadev) {
+            char text[NUMBER_TEXT_SIZE] = "-";
+            if (std::isfinite(oadev)) {
+                *put_scientific(text, oadev, 2) = '\0';
+            }
+            std::fprintf(out, "  %9s", text);
+        }
+        const char *caveat = g.frequency.has_offset ? offset_caveat(g.frequency, g.slewed_lines > 0) : "";
+        std::fprintf(out, "%s%s\n", *caveat != '\0' ? "  " : "", caveat);
+    }
+    if (f.segments > static_cast<uint64_t>(f.segment_count)) {
+        std::fprintf(out, "                   and %llu more\n",
+                     static_cast<unsigned long long>(f.segments - static_cast<uint64_t>(f.segment_count)));
+    }
+}
+
 // Every other τ (and the longest) keeps the table short; --json has all,
 // with the intervals of every deviation.
 void write_stability(std::FILE *out, const RunFigures &f) {
@@ -65,6 +142,7 @@ void write_stability(std::FILE *out, const RunFigures &f) {
         std::fprintf(out, "  %10s", name);
     }
     std::fputc('\n', out);
+    bool any_few = false;
     for (int i = 0; i < count; ++i) {
         if (i % 2 != 0 && i != count - 1) {
             continue;
@@ -92,7 +170,16 @@ void write_stability(std::FILE *out, const RunFigures &f) {
             }
             std::fprintf(out, "  %10s", text);
         }
+        if (point.share < STABILITY_MIN_SHARE) {
+            std::fprintf(out, "  from %.0f %% of the points *", std::floor(point.share * 100));
+            any_few = true;
+        }
         std::fputc('\n', out);
+    }
+    if (any_few) {
+        std::fputs("                  * only the few segments long enough for this tau: it tells of them, not of the "
+                   "whole\n",
+                   out);
     }
 }
 
@@ -113,9 +200,15 @@ void write_statistics(std::FILE *out, const RunStatistics &s, const RunFigures &
     format_duration(covered, sizeof covered, static_cast<int64_t>(std::fmin(s.covered_ms, 9e18)));
     std::fprintf(out, "  time covered     %s by the counter\n", covered);
     std::fprintf(out, "  missing samples  %llu", static_cast<unsigned long long>(s.missing_samples));
-    if (s.gaps > 0) {
-        std::fprintf(out, " in %llu gap%s beyond %.1f s", static_cast<unsigned long long>(s.gaps),
-                     s.gaps == 1 ? "" : "s", GAP_THRESHOLD_MS / 1000);
+    if (s.lost_line_places > 0) {
+        std::fprintf(out, ", %llu lost line%s in %llu place%s", static_cast<unsigned long long>(s.lost_samples),
+                     s.lost_samples == 1 ? "" : "s", static_cast<unsigned long long>(s.lost_line_places),
+                     s.lost_line_places == 1 ? "" : "s");
+    }
+    if (s.gap_lines > 0) {
+        std::fprintf(out, ", %llu in %llu gap line%s (interval beyond %.1f s)",
+                     static_cast<unsigned long long>(s.gap_samples), static_cast<unsigned long long>(s.gap_lines),
+                     s.gap_lines == 1 ? "" : "s", GAP_THRESHOLD_MS / 1000);
     }
     std::fprintf(out, "\n  steps            %llu", static_cast<unsigned long long>(s.steps));
     if (s.steps > 0) {
@@ -143,10 +236,12 @@ void write_statistics(std::FILE *out, const RunStatistics &s, const RunFigures &
                  s.difference_max, s.difference_sum);
     write_percentiles(out, f);
     if (f.has_rate) {
-        std::fprintf(out, "  clock rate       %+.3f ppm; single samples %+.3f to %+.3f ppm%s\n", f.rate_ppm,
-                     s.rate_min_ppm, s.rate_max_ppm, s.steps > 0 ? " (steps left out)" : "");
+        std::fprintf(out,
+                     "  lines' mean rate %+.3f ppm, their differences over their counter time; single lines %+.3f "
+                     "to %+.3f ppm%s\n",
+                     f.rate_ppm, s.rate_min_ppm, s.rate_max_ppm, s.steps > 0 ? " (steps left out)" : "");
     } else {
-        std::fputs("  clock rate       none (no sample without a step)\n", out);
+        std::fputs("  lines' mean rate none (no line without a step)\n", out);
     }
     for (int i = 0; i < s.value_count; ++i) {
         std::fputs(i == 0 ? "  adjustment       " : "                   ", out);
@@ -176,6 +271,15 @@ void write_statistics(std::FILE *out, const RunStatistics &s, const RunFigures &
         }
     }
     write_frequency(out, f.frequency);
+    write_offset_caveat(out, f);
+    write_segments(out, f);
+    if (s.runs_paced_apart > 0) {
+        std::fprintf(out,
+                     "                   of the runs paced as the first alone: %ld run%s paced more than %.1f %% "
+                     "apart (%llu samples) left out, see each\n",
+                     static_cast<long>(s.runs_paced_apart), s.runs_paced_apart == 1 ? "" : "s",
+                     TAU0_POOLING_TOLERANCE * 100, static_cast<unsigned long long>(s.samples_paced_apart));
+    }
     write_stability(out, f);
 }
 
@@ -204,9 +308,14 @@ void write_episode_table(std::FILE *out, const RunEpisodes &episodes) {
         const Episode &e = episodes.kept[i];
         char when[ISO_TIME_SIZE];
         format_iso_time(when, sizeof when, e.start_utc_ms);
-        std::fprintf(out, "                   %-4s  %-24s  %10.3f  %+11.3f  %+12.4f  %+12.4f  %+12.4f\n",
+        std::fprintf(out, "                   %-4s  %-24s  %10.3f  %+11.3f  %+12.4f  %+12.4f  %+12.4f",
                      e.kind == EpisodeKind::step ? "step" : "slew", when, duration_s(e), slew_ppm(e),
                      shown(e.commanded_ms), shown(e.measured_ms), shown(residual_ms(e)));
+        if (e.missing_samples > 0) {
+            std::fprintf(out, "  %llu sample%s missing in it", static_cast<unsigned long long>(e.missing_samples),
+                         e.missing_samples == 1 ? "" : "s");
+        }
+        std::fputc('\n', out);
     }
     const uint64_t unlisted = episode_count(episodes.totals) - static_cast<uint64_t>(listed);
     if (unlisted > 0) {

@@ -82,11 +82,14 @@ TEST(AnalyzeMetrics, EveryMetricIsDescribedAndFiguresNotKnownAreLeftOut) {
     snapshot.last_sample = &sample;
     figures.frequency.has_offset = true;
     figures.frequency.offset_ppm = -0.15;
-    figures.stability_count = 2;
-    figures.stability[0].tau_s = 1;
-    figures.stability[0].oadev = 2.5e-7;
-    figures.stability[1].tau_s = 1024;
-    figures.stability[1].oadev = 3e-9;
+    // The third τ, of the few segments long enough for it, is left out.
+    figures.stability_count = 3;
+    figures.stability[0] = {1, 1, 2.5e-7};
+    figures.stability[1] = {1024, 1, 3e-9};
+    figures.stability[2] = {2048, 1, 1e-12};
+    figures.stability[0].share = 1;
+    figures.stability[1].share = 0.5;
+    figures.stability[2].share = 0.49;
     samples = checked_samples(metrics_text(snapshot));
     const std::vector<std::string> expected = {
         R"(tickwatch_samples_total{log="clock.log"} 2)",
