@@ -66,6 +66,30 @@ TEST(AnalyzePhase, GapsKeepThePhaseLostLinesAndStepsStartSegments) {
     add_frequency(pooled, phase.frequency);
     EXPECT_EQ(pooled.closed.points, 10U + 4 + 3 + 2) << "the present points";
     EXPECT_EQ(pooled.closed.segments, 4U);
+
+    // Each segment apart: why it began, its points, its own figures.
+    EXPECT_EQ(gap.lost_points, 0U);
+    EXPECT_EQ(after_lost.lost_points, 60U);
+    ASSERT_EQ(phase.kept_segment_count, 3);
+    const SegmentFigures open = open_segment_figures(phase);
+    const SegmentFigures segments[] = {phase.kept_segments[0], phase.kept_segments[1], phase.kept_segments[2], open};
+    const SegmentBoundary boundaries[] = {SegmentBoundary::run_start, SegmentBoundary::lost_lines,
+                                          SegmentBoundary::step, SegmentBoundary::gap};
+    const uint64_t points[] = {10, 4, 3, 2};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(segments[i].boundary, boundaries[i]) << i;
+        EXPECT_EQ(segments[i].points, points[i]) << i;
+    }
+    // B: x = 0, 0.2, 0.3, 0.4 ms at t = 0 .. 3 s: slope 0.65 ms·s / 5 s²,
+    // second differences -0.1 and 0 ms.
+    EXPECT_NEAR(segments[1].frequency.offset_ppm, 130, 1e-9);
+    EXPECT_NEAR(segments[1].oadev[0], std::sqrt(1e-8 / (2 * 2)), 1e-15);
+    EXPECT_TRUE(std::isnan(segments[1].oadev[1]));
+    // The shares of the pooled τ: m = 1 from A, B and C; m = 2 and 4 from
+    // A alone, just over half the points; m = 8 from none.
+    EXPECT_DOUBLE_EQ(stability_share(phase, 0), 17.0 / 19);
+    EXPECT_DOUBLE_EQ(stability_share(phase, 2), 10.0 / 19);
+    EXPECT_EQ(stability_share(phase, 3), 0.0);
 }
 
 TEST(AnalyzePhase, DeviationsCarryIntervalsAndNoiseAndTheOffsetItsUncertainty) {

@@ -192,6 +192,43 @@ TEST(AnalyzePipeline, EpisodesAndFileSummariesGoWithTheRunsTheyAreOf) {
     EXPECT_EQ(b.figures.percentile_values, 2U) << "the regular lines of b's runs";
 }
 
+// Lost lines (the sample times jump) and a gap line (a long interval of its
+// own) counted apart; a fit across a slew said to be one; a run paced 1.5 %
+// slower kept out of the total's stability and frequency.
+TEST(AnalyzePipeline, LostLinesGapLinesSlewsInAFitAndRunsPacedApartAreToldApart) {
+    Told told;
+    Pipeline pipeline(PipelineSettings{false, true, TimeWindow{}, StabilityIntervals::oadev}, told);
+    auto paced = [](int64_t after_ms, double counter_ms) {
+        ReportFields fields = {};
+        fields.utc_ms = T0 + after_ms;
+        fields.counter_ms = counter_ms;
+        fields.system_ms = counter_ms;
+        fields.adjustment = 156250;
+        return format_parsed_report_line(fields);
+    };
+    std::vector<std::string> lines = {LOG_BANNER_PREFIX "1.6"};
+    for (int i = 0; i < 20; ++i) {
+        lines.push_back(report(i, 0.001 * (i % 3)));
+    }
+    lines.insert(lines.end(), {report(30, 0.0), paced(33'000, 3000), report(34, -1.5, -249), LOG_BANNER_PREFIX "1.6"});
+    for (int i = 0; i < 20; ++i) {
+        lines.push_back(paced(100'000 + i * 1015, 1015));
+    }
+    feed(pipeline, "a.log", lines);
+    pipeline.end_file();
+    const AnalysisSnapshot &s = pipeline.snapshot();
+    ASSERT_EQ(s.listed_run_count, 2);
+    const RunStatistics &first = s.listed_runs[0].run.statistics;
+    EXPECT_EQ(std::make_tuple(first.lost_line_places, first.lost_samples, first.gap_lines, first.gap_samples),
+              std::make_tuple(uint64_t{1}, uint64_t{10}, uint64_t{1}, uint64_t{2}));
+    EXPECT_TRUE(s.listed_runs[0].figures.fitted_across_slews);
+    EXPECT_FALSE(s.listed_runs[1].figures.fitted_across_slews);
+    EXPECT_EQ(std::make_tuple(s.total->runs_paced_apart, s.total->samples_paced_apart),
+              std::make_tuple(1, uint64_t{20}));
+    EXPECT_DOUBLE_EQ(s.figures->tau0_s, 1.0);
+    EXPECT_EQ(s.figures->frequency.time_squares_s2, s.listed_runs[0].figures.frequency.time_squares_s2);
+}
+
 // The window's edges cut runs; a banner starts none, the first sample
 // within it does; the lines outside are counted apart.
 TEST(AnalyzePipeline, ATimeWindowLeavesOutTheSamplesOutsideItAndCutsTheRunsAtItsEdges) {
