@@ -1,5 +1,6 @@
 #include "analyze/pipeline.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <initializer_list>
@@ -26,6 +27,8 @@ Pipeline::Pipeline(const PipelineSettings &settings, PipelineListener &listener)
     if (settings.keep_chart) {
         difference_chart_ = zeroed<ChartData>();
         rate_chart_ = zeroed<ChartData>();
+        chart_segments_ = zeroed<ChartSegments>();
+        snapshot_segments_ = zeroed<ChartSegments>();
     }
     if (settings.keep_report) {
         phase_chart_ = zeroed<ChartData>();
@@ -50,6 +53,10 @@ void Pipeline::restart() {
     listed_run_count_ = 0;
     files_.clear();
     start_statistics(total_, nullptr, total_differences_.get());
+    if (chart_segments_) {
+        chart_segments_->count = 0;
+        chart_segments_->left_out = 0;
+    }
     for (ChartData *chart : {difference_chart_.get(), rate_chart_.get(), phase_chart_.get(), phase_time_chart_.get()}) {
         if (chart != nullptr) {
             start_chart(*chart);
@@ -86,6 +93,9 @@ void Pipeline::close_run() {
     run_open_ = false;
     RunEpisodes &episodes = run_->episodes;
     end_episodes(episodes);
+    if (chart_segments_) {
+        add_chart_segment(*chart_segments_, segment_fit(run_->run.statistics.phase));
+    }
     run_->figures = figures_of(run_->run.statistics, run_differences_.get(), intervals_);
     listener_.run_ended(*run_);
     add_run_to_total(total_, run_->run.statistics);
@@ -145,8 +155,12 @@ inline void Pipeline::take_sample(const ReportFields &sample, uint64_t number) {
     }
     // (The run's first sample that the chart can place.)
     const bool starts_run = run_->run.statistics.first_utc_ms == UNKNOWN_TIME_MS;
+    const uint64_t segments_closed = run_->run.statistics.phase.segments_closed;
     add_sample(run_->run.statistics, sample);
     const RunPhase &phase = run_->run.statistics.phase;
+    if (chart_segments_ && phase.segments_closed != segments_closed) {
+        add_chart_segment(*chart_segments_, phase.last_closed);
+    }
     add_to_episodes(run_->episodes, sample, phase.last_line.missing_points,
                     static_cast<double>(phase.last_line.lost_points) * phase_spacing_s(phase) * 1000);
     count_difference_size(difference_sizes_, sample.difference_ms);
@@ -320,6 +334,17 @@ const AnalysisSnapshot &Pipeline::snapshot() {
     snapshot_.rate_chart = rate_chart_.get();
     snapshot_.phase_chart = phase_chart_.get();
     snapshot_.phase_time_chart = phase_time_chart_.get();
+    if (chart_segments_) {
+        // (Copied only as far as used: the ended ones, and the open one.)
+        ChartSegments &segments = *snapshot_segments_;
+        segments.count = chart_segments_->count;
+        segments.left_out = chart_segments_->left_out;
+        std::copy_n(chart_segments_->segment, segments.count, segments.segment);
+        if (run_open_) {
+            add_chart_segment(segments, segment_fit(run_->run.statistics.phase));
+        }
+        snapshot_.segments = &segments;
+    }
     snapshot_.listed_runs = listed_runs_.get();
     snapshot_.listed_run_count = listed;
     return snapshot_;

@@ -163,9 +163,11 @@ class Pipeline {
     Buffer<RunEpisodes> snapshot_episodes_;               // the open run's, ended there
     Buffer<ChartData> difference_chart_;
     Buffer<ChartData> rate_chart_;
-    Buffer<ChartData> phase_chart_;       // ms within each segment
-    Buffer<ChartData> phase_time_chart_;  // s within each segment
-    Buffer<RunRecord> listed_runs_;       // REPORT_LISTED_RUNS
+    Buffer<ChartData> phase_chart_;            // ms within each segment
+    Buffer<ChartData> phase_time_chart_;       // s within each segment
+    Buffer<ChartSegments> chart_segments_;     // with the charts: the ended segments
+    Buffer<ChartSegments> snapshot_segments_;  // those and the open run's open one
+    Buffer<RunRecord> listed_runs_;            // REPORT_LISTED_RUNS
     int listed_run_count_ = 0;
 
     TimeWindow window_;

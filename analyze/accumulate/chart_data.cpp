@@ -179,3 +179,25 @@ void add_value_to_chart(ChartData &chart, int64_t utc_ms, double value, bool sta
     chart.previous_ms = utc_ms;
     merge_bucket(bucket, one);
 }
+
+void add_chart_segment(ChartSegments &segments, const SegmentFigures &segment) {
+    if (!segment.frequency.has_offset || segment.start_utc_ms == UNKNOWN_TIME_MS) {
+        return;
+    }
+    if (segments.count == MAX_CHART_SEGMENTS) {
+        ++segments.left_out;
+        return;
+    }
+    segments.segment[segments.count++] =
+        ChartSegment{segment.start_utc_ms, segment.end_utc_ms, segment.frequency.offset_ppm, segment.slewed_lines > 0};
+}
+
+const ChartSegment *segment_at(const ChartSegments &segments, int64_t utc_ms) {
+    for (int i = 0; i < segments.count; ++i) {
+        const ChartSegment &s = segments.segment[i];
+        if (s.start_ms <= utc_ms && utc_ms <= s.end_ms) {
+            return &s;
+        }
+    }
+    return nullptr;
+}

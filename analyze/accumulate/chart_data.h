@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "analyze/accumulate/phase.h"
 #include "analyze/parse/log_line.h"
 
 constexpr int CHART_BUCKETS = 4096;
@@ -57,3 +58,23 @@ void add_to_chart(ChartData &chart, const ReportFields &sample, int32_t run, boo
 // samples missing since the value before.
 void add_value_to_chart(ChartData &chart, int64_t utc_ms, double value, bool starts_line, bool step, bool gap);
 void merge_bucket(ChartBucket &into, const ChartBucket &from);
+
+// The segments along the time axis, each with its own fitted offset: the
+// first MAX_CHART_SEGMENTS of all runs, the rest counted.
+constexpr int MAX_CHART_SEGMENTS = 2048;
+struct ChartSegment {
+    int64_t start_ms;  // its first and last line's sample time
+    int64_t end_ms;
+    double offset_ppm;
+    bool slewed;  // some line in it slewed the clock
+};
+struct ChartSegments {
+    int count;
+    uint64_t left_out;
+    ChartSegment segment[MAX_CHART_SEGMENTS];
+};
+// A segment that spans time (an offset fitted) and whose times are known;
+// the others are not drawn.
+void add_chart_segment(ChartSegments &segments, const SegmentFigures &segment);
+// The segment that holds utc_ms, or nullptr.
+const ChartSegment *segment_at(const ChartSegments &segments, int64_t utc_ms);

@@ -42,7 +42,10 @@ void close_segment(RunPhase &phase) {
         }
     }
     if (phase.kept_segment_count < MAX_KEPT_SEGMENTS) {
-        phase.kept_segments[phase.kept_segment_count++] = open_segment_figures(phase);
+        phase.last_closed = open_segment_figures(phase);
+        phase.kept_segments[phase.kept_segment_count++] = phase.last_closed;
+    } else {
+        phase.last_closed = segment_fit(phase);
     }
     ++phase.segments_closed;
 }
@@ -296,13 +299,22 @@ double stability_share(const RunPhase &phase, int k) {
     return static_cast<double>(contributing) / static_cast<double>(points);
 }
 
-SegmentFigures open_segment_figures(const RunPhase &phase) {
+SegmentFigures segment_fit(const RunPhase &phase) {
     SegmentFigures f = phase.segment;
     for (double &oadev : f.oadev) {
         oadev = NAN;
     }
     if (!phase.segment_open) {
         f.points = 0;
+        return f;
+    }
+    f.frequency = open_segment_frequency(phase.frequency, PHASE_UNIT_S);
+    return f;
+}
+
+SegmentFigures open_segment_figures(const RunPhase &phase) {
+    SegmentFigures f = segment_fit(phase);
+    if (f.points == 0) {
         return f;
     }
     // The segment's own sums: the run's less what it had before it.

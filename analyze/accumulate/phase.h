@@ -87,10 +87,11 @@ struct RunPhase {
     SegmentFigures kept_segments[MAX_KEPT_SEGMENTS];
     uint64_t closed_points;
     uint64_t contributing_points[STABILITY_TAUS];
-    uint64_t slewed_lines;    // over every segment, the open one too
-    double x;                 // the open segment's phase after the last line, phase units
-    double t;                 // the counter's time from its x_0 to the last line, phase units
-    int64_t previous_utc_ms;  // the last line's sample time, UNKNOWN_TIME_MS if none
+    uint64_t slewed_lines;       // over every segment, the open one too
+    SegmentFigures last_closed;  // as segment_fit gives it, or better
+    double x;                    // the open segment's phase after the last line, phase units
+    double t;                    // the counter's time from its x_0 to the last line, phase units
+    int64_t previous_utc_ms;     // the last line's sample time, UNKNOWN_TIME_MS if none
     double regular_interval_sum_ms;
     uint64_t regular_lines;
     PhaseLine last_line;
@@ -107,6 +108,9 @@ PhaseLine add_to_phase(RunPhase &phase, PhaseSegment *segment, const ReportField
 // Pools the run's stability, noise and frequency (and the shares) into the
 // total; its segments are its own.
 void add_phase_to_total(RunPhase &total, const RunPhase &run);
+// The open segment's fit alone, cheap: its offset without uncertainty,
+// no deviations.
+SegmentFigures segment_fit(const RunPhase &phase);
 // The open segment's figures so far (none open: its points are 0).
 SegmentFigures open_segment_figures(const RunPhase &phase);
 // The share of the phase's points whose segments have a term at m = 2^k:

@@ -50,6 +50,7 @@ struct AnalysisSnapshot {
     const ChartData *rate_chart;        // with keep_chart: the unmarked lines' measured rate, ppm
     const ChartData *phase_chart;       // with keep_report, else nullptr
     const ChartData *phase_time_chart;  // with keep_report: the phase points' times in their segments, s
+    const ChartSegments *segments;      // with keep_chart: each segment's fitted offset
     const RunRecord *listed_runs;       // with keep_report: the first REPORT_LISTED_RUNS
     int listed_run_count;
 };

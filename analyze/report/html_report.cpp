@@ -81,8 +81,14 @@ void write_runs_row(std::FILE *out, const LogRun *run, const RunStatistics &s) {
     write_time_cell(out, s.last_utc_ms);
     std::fprintf(out, R"(<td class="n">%s</td><td class="n">%s</td><td class="n">%llu)", span, covered,
                  static_cast<unsigned long long>(s.missing_samples));
-    if (s.gaps > 0) {
-        std::fprintf(out, " in %llu gap%s", static_cast<unsigned long long>(s.gaps), s.gaps == 1 ? "" : "s");
+    if (s.lost_line_places > 0) {
+        std::fprintf(out, "<br><small>%llu lost line%s in %llu place%s</small>",
+                     static_cast<unsigned long long>(s.lost_samples), s.lost_samples == 1 ? "" : "s",
+                     static_cast<unsigned long long>(s.lost_line_places), s.lost_line_places == 1 ? "" : "s");
+    }
+    if (s.gap_lines > 0) {
+        std::fprintf(out, "<br><small>%llu in %llu gap line%s</small>", static_cast<unsigned long long>(s.gap_samples),
+                     static_cast<unsigned long long>(s.gap_lines), s.gap_lines == 1 ? "" : "s");
     }
     std::fprintf(out, "</td><td class=\"n\">%llu</td></tr>\n", static_cast<unsigned long long>(s.steps));
 }
@@ -133,13 +139,28 @@ void write_optional_cell(std::FILE *out, bool known, double value, int decimals,
     }
 }
 
+// The offset, and under it what it is worth when little.
+void write_offset_cell(std::FILE *out, const FrequencyFigures &f, bool across_slews) {
+    if (!f.has_offset) {
+        std::fputs("<td class=\"n\">&ndash;</td>", out);
+        return;
+    }
+    std::fprintf(out, "<td class=\"n\">%+.4g", f.offset_ppm);
+    const bool insignificant = f.has_uncertainty && !offset_significant(f);
+    if (across_slews || insignificant) {
+        std::fprintf(out, "<br><small>%s%s%s</small>", across_slews ? "fitted across slews" : "",
+                     across_slews && insignificant ? ", " : "", insignificant ? "not significant" : "");
+    }
+    std::fputs("</td>", out);
+}
+
 void write_timekeeping_row(std::FILE *out, const LogRun *run, const RunFigures &f) {
     std::fputs(run == nullptr ? "<tr class=\"total\">" : "<tr>", out);
     write_run_cell(out, run);
     for (int i = 0; i < PERCENTILE_COUNT; ++i) {
         write_optional_cell(out, f.percentiles.known[i], f.percentiles.ms[i], 4, Shown::signed_fixed);
     }
-    write_optional_cell(out, f.frequency.has_offset, f.frequency.offset_ppm, 4, Shown::signed_significant);
+    write_offset_cell(out, f.frequency, f.fitted_across_slews);
     write_optional_cell(out, f.frequency.has_uncertainty, f.frequency.uncertainty_ppm, 2, Shown::significant);
     write_optional_cell(out, f.frequency.has_offset, f.frequency.residual_rms_ms, 3, Shown::significant);
     std::fputs("</tr>\n", out);
@@ -169,8 +190,11 @@ void write_stability_table(std::FILE *out, const RunFigures &f, const char *id) 
                  id);
     for (int i = 0; i < f.stability_count; ++i) {
         const StabilityPoint &p = f.stability[i];
-        std::fprintf(out, R"(<tr><td class="n">%.5g</td><td class="n">%llu</td>)", p.tau_s,
-                     static_cast<unsigned long long>(p.n));
+        std::fprintf(out, R"(<tr><td class="n">%.5g)", p.tau_s);
+        if (p.share < STABILITY_MIN_SHARE) {
+            std::fprintf(out, "<br><small>from %.0f %% of the points</small>", std::floor(p.share * 100));
+        }
+        std::fprintf(out, R"(</td><td class="n">%llu</td>)", static_cast<unsigned long long>(p.n));
         if (p.alpha != NOISE_UNKNOWN) {
             std::fprintf(out, "<td class=\"n\">%+d</td>", p.alpha);
         } else {
@@ -185,6 +209,52 @@ void write_stability_table(std::FILE *out, const RunFigures &f, const char *id) 
     std::fputs("</table></div>\n", out);
 }
 
+const char *boundary_name(SegmentBoundary boundary) {
+    switch (boundary) {
+    case SegmentBoundary::run_start:
+        return "run start";
+    case SegmentBoundary::step:
+        return "step";
+    case SegmentBoundary::lost_lines:
+        return "lost lines";
+    case SegmentBoundary::gap:
+        return "gap";
+    }
+    return "";
+}
+
+// A run's segments, each fitted apart, where it has more than one.
+void write_segment_table(std::FILE *out, const RunRecord &run) {
+    const RunFigures &f = run.figures;
+    if (f.segments < 2) {
+        return;
+    }
+    std::fprintf(out,
+                 "<div class=\"wide\"><table id=\"segment-table-run-%ld\">\n<tr><th>segment begun at</th>"
+                 "<th>first sample (UTC)</th><th>last sample (UTC)</th><th>points</th><th>frequency offset, ppm</th>"
+                 "<th>uncertainty (68 %%), ppm</th><th>residual RMS, ms</th><th>OADEV at 1 \xcf\x84<sub>0</sub></th>"
+                 "<th>16 \xcf\x84<sub>0</sub></th><th>256 \xcf\x84<sub>0</sub></th></tr>\n",
+                 static_cast<long>(run.run.number));
+    for (int i = 0; i < f.segment_count; ++i) {
+        const SegmentFigures &g = f.segment[i];
+        std::fprintf(out, "<tr><td>%s</td>", boundary_name(g.boundary));
+        write_time_cell(out, g.start_utc_ms);
+        write_time_cell(out, g.end_utc_ms);
+        std::fprintf(out, "<td class=\"n\">%llu</td>", static_cast<unsigned long long>(g.points));
+        write_offset_cell(out, g.frequency, g.slewed_lines > 0);
+        write_optional_cell(out, g.frequency.has_uncertainty, g.frequency.uncertainty_ppm, 2, Shown::significant);
+        write_optional_cell(out, g.frequency.has_offset, g.frequency.residual_rms_ms, 3, Shown::significant);
+        for (const double oadev : g.oadev) {
+            write_optional_cell(out, std::isfinite(oadev), oadev, 3, Shown::significant);
+        }
+        std::fputs("</tr>\n", out);
+    }
+    if (f.segments > static_cast<uint64_t>(f.segment_count)) {
+        write_more_row(out, 10, f.segments - static_cast<uint64_t>(f.segment_count), "segments");
+    }
+    std::fputs("</table></div>\n", out);
+}
+
 void write_stability(std::FILE *out, const AnalysisSnapshot &r) {
     std::fputs("<h2 id=\"section-stability\">Stability of the steering</h2>\n<figure>\n", out);
     write_stability_plot(out, r.figures->stability, r.figures->stability_count);
@@ -192,7 +262,9 @@ void write_stability(std::FILE *out, const AnalysisSnapshot &r) {
                "the overlapping Hadamard deviation of the system time against the performance counter, against the "
                "averaging time \xcf\x84 = m\xc2\xb7\xcf\x84<sub>0</sub>; the bars are their 68 % intervals. The "
                "counter's own oscillator cancels out: this is how the time service steers the system time, not how "
-               "far it is from UTC.</figcaption></figure>\n",
+               "far it is from UTC. A hollow marker, not joined to the others: a \xcf\x84 that only segments "
+               "holding fewer than half the points are long enough for; it tells of them, not of the whole."
+               "</figcaption></figure>\n",
                out);
     write_stability_table(out, *r.figures, "stability-table");
     std::fputs("<p class=\"note\">Each deviation with its 68 % interval below it, from its degrees of freedom for "
@@ -210,6 +282,7 @@ void write_stability(std::FILE *out, const AnalysisSnapshot &r) {
         char id[32];
         std::snprintf(id, sizeof id, "stability-table-run-%ld", static_cast<long>(run.run.number));
         write_stability_table(out, run.figures, id);
+        write_segment_table(out, run);
         std::fputs("</details>\n", out);
     }
 }
@@ -230,7 +303,7 @@ void write_summary(std::FILE *out, const AnalysisSnapshot &r) {
     write_runs_row(out, nullptr, *r.total);
     std::fputs("</table></div>\n<div class=\"wide\"><table id=\"figure-table\">\n"
                "<tr><th>run</th><th>mean difference, ms</th><th>RMS, ms</th><th>min, ms</th><th>max, ms</th>"
-               "<th>clock rate, ppm</th><th>single samples, ppm</th><th>adjustment changes</th></tr>\n",
+               "<th>lines' mean rate, ppm</th><th>single lines, ppm</th><th>adjustment changes</th></tr>\n",
                out);
     for (int i = 0; i < r.listed_run_count; ++i) {
         write_figures_row(out, &r.listed_runs[i].run, r.listed_runs[i].run.statistics, r.listed_runs[i].figures);
@@ -255,10 +328,20 @@ void write_summary(std::FILE *out, const AnalysisSnapshot &r) {
                "performance counter's, per sample: how the time service steers the system time against the counter, "
                "whose own oscillator cancels out; it says nothing of the error from UTC. Mean, RMS and percentiles "
                "(by nearest rank) are of the regular lines: no step, no gap, no short interval; min and max of all; "
-               "the clock rate leaves the steps out. The frequency offset is the slope of the time error against the "
-               "counter's elapsed time, pooled over the segments, positive where the system time runs fast; its "
-               "68 % uncertainty holds whatever the noise.</p>\n",
+               "the lines' mean rate (their differences over their counter time) leaves the steps out and takes in "
+               "the slews. The frequency offset, the one frequency figure, is the slope of the time error against "
+               "the counter's elapsed time, pooled over the segments, positive where the system time runs fast; its "
+               "68 % uncertainty holds whatever the noise. Not significant: its 95 % interval holds 0; fitted "
+               "across slews: the time service slewed the clock within the fit, whose slope then mixes the slews "
+               "with the clock's own rate (see each segment's under Stability).</p>\n",
                out);
+    if (r.total->runs_paced_apart > 0) {
+        std::fprintf(out,
+                     "<p class=\"note\">The total's frequency offset and stability pool the runs paced as the first; "
+                     "%ld run%s paced more than %.1f %% apart (%llu samples) are left out of them: see each run.</p>\n",
+                     static_cast<long>(r.total->runs_paced_apart), r.total->runs_paced_apart == 1 ? "" : "s",
+                     TAU0_POOLING_TOLERANCE * 100, static_cast<unsigned long long>(r.total->samples_paced_apart));
+    }
 }
 
 void write_events(std::FILE *out, const AnalysisSnapshot &r) {
@@ -359,6 +442,12 @@ void write_corrections(std::FILE *out, const AnalysisSnapshot &r) {
                          "<td class=\"n\">%.3f</td><td class=\"n\">%+.3f</td><td class=\"n\">%+.4f</td>"
                          "<td class=\"n\">%+.4f</td><td class=\"n\">%+.4f</td></tr>\n",
                          duration_s(e), slew_ppm(e), e.commanded_ms, e.measured_ms, residual_ms(e));
+            if (e.missing_samples > 0) {
+                std::fprintf(out,
+                             "<tr><td></td><td colspan=\"8\"><small>%llu sample%s missing within it: their "
+                             "commands and differences are not in its figures</small></td></tr>\n",
+                             static_cast<unsigned long long>(e.missing_samples), e.missing_samples == 1 ? "" : "s");
+            }
         }
         const uint64_t unlisted = episode_count(episodes.totals) - static_cast<uint64_t>(episodes.kept_count);
         if (unlisted > 0) {
@@ -398,7 +487,7 @@ void write_comparison(std::FILE *out, const AnalysisSnapshot &r) {
         write_optional_cell(out, percentiles.known[PERCENTILE_COUNT - 1], percentiles.ms[PERCENTILE_COUNT - 1], 4,
                             Shown::signed_fixed);
         const FrequencyFigures &frequency = f.figures.frequency;
-        write_optional_cell(out, frequency.has_offset, frequency.offset_ppm, 4, Shown::signed_significant);
+        write_offset_cell(out, frequency, f.figures.fitted_across_slews);
         write_optional_cell(out, frequency.has_uncertainty, frequency.uncertainty_ppm, 2, Shown::significant);
         std::fprintf(out, "<td class=\"n\">%llu</td>", static_cast<unsigned long long>(s.steps));
         write_optional_cell(out, true, f.episodes.commanded_abs_ms, 4, Shown::fixed);
@@ -458,16 +547,19 @@ void write_html_report(std::FILE *out, const AnalysisSnapshot &snapshot) {
                       "from the log or a gap beyond the longest \xcf\x84 start a segment at 0, and the line breaks "
                       "there; across a shorter gap of the counter (orange) the time error runs on.");
     std::fputs("<h2 id=\"section-frequency\">Frequency</h2>\n<figure>\n", out);
-    write_frequency_chart(out, *snapshot.difference_chart, *snapshot.rate_chart, snapshot.figures->frequency);
+    write_frequency_chart(out, *snapshot.difference_chart, *snapshot.rate_chart, snapshot.figures->frequency,
+                          snapshot.segments);
     write_figure(out, "The rate the clock ran at against the counter (each line's difference over its counter "
-                      "interval, in ppm, the mean per pixel column), the slew the adjustment commanded, and the "
-                      "frequency offset fitted over all runs, on one scale.");
-    std::fputs("<h2 id=\"section-detrended\">Time error less the fitted frequency offset</h2>\n<figure>\n", out);
+                      "interval, in ppm, the mean per pixel column), the slew the adjustment commanded, the "
+                      "frequency offset fitted over all runs (dashed) and each segment's own (solid, across the "
+                      "segment), on one scale. Where the segments' offsets differ, the pooled one describes none of "
+                      "them.");
+    std::fputs("<h2 id=\"section-detrended\">Time error less each segment's fitted offset</h2>\n<figure>\n", out);
     write_detrended_chart(out, *snapshot.difference_chart, *snapshot.phase_chart, *snapshot.phase_time_chart,
-                          snapshot.figures->frequency);
-    write_figure(out, "The time error of each segment less the fitted offset times the time into the segment: what is "
-                      "left is wander, and the slews. Each pixel column shows its mean; a segment's start breaks the "
-                      "line.");
+                          snapshot.figures->frequency, snapshot.segments);
+    write_figure(out, "The time error of each segment less its own fitted offset (the one drawn across it in the "
+                      "frequency view) times the time into the segment: what is left is wander, and the slews. Each "
+                      "pixel column shows its mean; a segment's start breaks the line.");
     write_stability(out, snapshot);
     std::fputs("<h2 id=\"section-distribution\">Distribution of the difference</h2>\n<figure>\n", out);
     write_difference_histogram(out, *snapshot.differences);

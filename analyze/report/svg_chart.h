@@ -24,15 +24,16 @@ void write_difference_chart(std::FILE *out, const ChartData &chart, const char *
 // of the total; snapshot: with the charts (keep_chart).
 void write_svg_chart(std::FILE *out, const AnalysisSnapshot &snapshot);
 // The frequency view: rate (the unmarked lines' measured rate in ppm) as
-// its mean per column, the commanded slew (chart's), and the fitted offset,
-// on chart's time axis and one scale.
+// its mean per column, the commanded slew (chart's), the fitted offset and
+// each segment's own, on chart's time axis and one scale.
 void write_frequency_chart(std::FILE *out, const ChartData &chart, const ChartData &rate,
-                           const FrequencyFigures &frequency);
-// The time error less the fitted offset: phase (ms) and phase_time (each
-// point's time in its segment, s) as the mean per column, a segment's start
-// breaking the line; chart's steps and gaps marked.
+                           const FrequencyFigures &frequency, const ChartSegments *segments);
+// The time error less each segment's fitted offset (the pooled one where a
+// segment is not listed): phase (ms) and phase_time (each point's time in
+// its segment, s) as the mean per column, a segment's start breaking the
+// line; chart's steps and gaps marked.
 void write_detrended_chart(std::FILE *out, const ChartData &chart, const ChartData &phase, const ChartData &phase_time,
-                           const FrequencyFigures &frequency);
+                           const FrequencyFigures &frequency, const ChartSegments *segments);
 // The runs' kept episodes along chart's time axis, a lane per run.
 struct TimelineRun {
     int32_t number;

@@ -257,7 +257,7 @@ void write_svg_chart(std::FILE *out, const AnalysisSnapshot &snapshot) {
     begin_svg(out, WIDTH, HEIGHT + FREQUENCY_HEIGHT, true);
     write_difference_content(out, chart, title);
     if (chart.samples > 0) {
-        write_frequency_view(out, HEIGHT, chart, *snapshot.rate_chart, snapshot.figures->frequency);
+        write_frequency_view(out, HEIGHT, chart, *snapshot.rate_chart, snapshot.figures->frequency, snapshot.segments);
     }
     end_svg(out);
 }

@@ -85,7 +85,8 @@ void write_deviation(std::FILE *out, const StabilityPoint *points, int count, De
     bool drawing = false;
     for (int i = 0; i < count; ++i) {
         const DeviationValue v = value_of(points[i], deviation);
-        if (!v.known || !(v.value > 0)) {
+        // A τ that only a few segments reach is not joined to the rest.
+        if (!v.known || !(v.value > 0) || points[i].share < STABILITY_MIN_SHARE) {
             drawing = false;
             continue;
         }
@@ -105,16 +106,26 @@ void write_deviation(std::FILE *out, const StabilityPoint *points, int count, De
             std::fprintf(out, R"(<path class="interval" d="M%.1f %.1fV%.1fM%.1f %.1fh6M%.1f %.1fh6" stroke="%s"/>)", cx,
                          along(y, v.low), along(y, v.high), cx - 3, along(y, v.low), cx - 3, along(y, v.high), colour);
         }
+        // Hollow where few: of the segments long enough, not of the whole.
+        char hollow[64] = "";
+        const bool few = points[i].share < STABILITY_MIN_SHARE;
+        if (few) {
+            std::snprintf(hollow, sizeof hollow, R"( class="few" fill="#fff" stroke="%s")", colour);
+        }
         if (deviation == Deviation::mdev) {
-            std::fprintf(out, R"(<rect x="%.1f" y="%.1f" width="7" height="7">)", cx - 3.5, cy - 3.5);
+            std::fprintf(out, R"(<rect x="%.1f" y="%.1f" width="7" height="7"%s>)", cx - 3.5, cy - 3.5, hollow);
         } else if (deviation == Deviation::hdev) {
-            std::fprintf(out, R"(<path d="M%.1f %.1fl4 7h-8z">)", cx, cy - 4.5);
+            std::fprintf(out, R"(<path d="M%.1f %.1fl4 7h-8z"%s>)", cx, cy - 4.5, hollow);
         } else {
-            std::fprintf(out, R"(<circle cx="%.1f" cy="%.1f" r="4">)", cx, cy);
+            std::fprintf(out, R"(<circle cx="%.1f" cy="%.1f" r="4"%s>)", cx, cy, hollow);
         }
         std::fprintf(out, "<title>\xcf\x84 %.5g s: %s %.4g", points[i].tau_s, DEVIATION_NAMES[which], v.value);
         if (v.low > 0 && v.high > 0) {
             std::fprintf(out, " (68 %%: %.3g to %.3g)", v.low, v.high);
+        }
+        if (few) {
+            std::fprintf(out, ", from %.0f %% of the points: the segments long enough for it",
+                         std::floor(points[i].share * 100));
         }
         std::fprintf(out, ", n %llu</title>%s\n", static_cast<unsigned long long>(points[i].n),
                      deviation == Deviation::mdev   ? "</rect>"

@@ -92,5 +92,6 @@ bool begin_time_chart(std::FILE *out, int height, const char *empty_text);
 // The frequency view of a page, which the --svg picture also shows under
 // the difference chart: from top down, FREQUENCY_HEIGHT high.
 constexpr int FREQUENCY_HEIGHT = 400;
+// segments: each with its own fitted offset, or nullptr.
 void write_frequency_view(std::FILE *out, int top, const ChartData &chart, const ChartData &rate,
-                          const FrequencyFigures &frequency);
+                          const FrequencyFigures &frequency, const ChartSegments *segments);

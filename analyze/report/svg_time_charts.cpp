@@ -42,7 +42,7 @@ void widen_to_columns(const Columns &columns, bool slew, double &low, double &hi
 }  // namespace
 
 void write_frequency_view(std::FILE *out, int top, const ChartData &chart, const ChartData &rate,
-                          const FrequencyFigures &frequency) {
+                          const FrequencyFigures &frequency, const ChartSegments *segments) {
     const std::unique_ptr<Columns> measured = gather_columns_on(rate, chart);
     const std::unique_ptr<Columns> commanded = gather_columns(chart);
     const int panel_top = top + VIEW_PANEL_OFFSET;
@@ -51,6 +51,11 @@ void write_frequency_view(std::FILE *out, int top, const ChartData &chart, const
     double high = low;
     widen_to_columns(*measured, false, low, high);
     widen_to_columns(*commanded, true, low, high);
+    const int segment_count = segments != nullptr ? segments->count : 0;
+    for (int i = 0; i < segment_count; ++i) {
+        low = std::fmin(low, segments->segment[i].offset_ppm);
+        high = std::fmax(high, segments->segment[i].offset_ppm);
+    }
     double step = 0;
     const Scale scale = linear_scale(low, high, panel_top, VIEW_PANEL_HEIGHT, step);
     std::fputs("<g id=\"frequency-view\">\n", out);
@@ -60,8 +65,12 @@ void write_frequency_view(std::FILE *out, int top, const ChartData &chart, const
     add_legend_line(legend, SLEW_COLOUR, 2, "", "commanded slew");
     char text[96];
     if (frequency.has_offset) {
-        std::snprintf(text, sizeof text, "fitted frequency offset %+.4f ppm", frequency.offset_ppm);
+        std::snprintf(text, sizeof text, "fitted frequency offset %+.4f ppm%s", frequency.offset_ppm,
+                      frequency.has_uncertainty && !offset_significant(frequency) ? ", not significant" : "");
         add_legend_line(legend, OFFSET_COLOUR, 1.5, "6 4", text);
+    }
+    if (segment_count > 1) {
+        add_legend_line(legend, OFFSET_COLOUR, 3, "", "each segment's own");
     }
     write_panel_axes(out, "frequency", chart, scale, step, "rate, ppm");
     write_band(out, *commanded, scale, Band::slew, column_ms(chart), "commanded-slew", SLEW_COLOUR);
@@ -69,6 +78,19 @@ void write_frequency_view(std::FILE *out, int top, const ChartData &chart, const
     if (frequency.has_offset) {
         std::fputs("<g id=\"fitted-offset\">", out);
         write_grid_line(out, y_of(scale, frequency.offset_ppm), OFFSET_COLOUR, "6 4");
+        std::fputs("</g>\n", out);
+    }
+    if (segment_count > 1) {
+        std::fputs("<g id=\"segment-offsets\">\n", out);
+        for (int i = 0; i < segment_count; ++i) {
+            const ChartSegment &s = segments->segment[i];
+            const double y = y_of(scale, s.offset_ppm);
+            std::fprintf(out,
+                         "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"%s\" stroke-width=\"3\" "
+                         "stroke-linecap=\"square\"><title>segment's fitted offset %+.4g ppm%s</title></line>\n",
+                         x_of_time(chart, s.start_ms), y, x_of_time(chart, s.end_ms), y, OFFSET_COLOUR, s.offset_ppm,
+                         s.slewed ? ", fitted across slews" : "");
+        }
         std::fputs("</g>\n", out);
     }
     write_frame(out, "frequency-frame", FRAME_LEFT, panel_top, FRAME_WIDTH, VIEW_PANEL_HEIGHT);
@@ -129,16 +151,16 @@ void write_phase_chart(std::FILE *out, const ChartData &phase) {
 }
 
 void write_frequency_chart(std::FILE *out, const ChartData &chart, const ChartData &rate,
-                           const FrequencyFigures &frequency) {
+                           const FrequencyFigures &frequency, const ChartSegments *segments) {
     if (!begin_time_chart(out, FREQUENCY_HEIGHT, chart.samples == 0 ? "no sample with a known time" : nullptr)) {
         return;
     }
-    write_frequency_view(out, 0, chart, rate, frequency);
+    write_frequency_view(out, 0, chart, rate, frequency, segments);
     end_svg(out);
 }
 
 void write_detrended_chart(std::FILE *out, const ChartData &chart, const ChartData &phase, const ChartData &phase_time,
-                           const FrequencyFigures &frequency) {
+                           const FrequencyFigures &frequency, const ChartSegments *segments) {
     const char *empty = phase.samples == 0 ? "no segments" : nullptr;
     empty = empty == nullptr && !frequency.has_offset ? "no frequency offset fitted" : empty;
     if (!begin_time_chart(out, FREQUENCY_HEIGHT, empty)) {
@@ -148,12 +170,17 @@ void write_detrended_chart(std::FILE *out, const ChartData &chart, const ChartDa
     const std::unique_ptr<Columns> times = gather_columns(phase_time);
     const std::unique_ptr<Columns> samples = gather_columns_on(chart, phase);
     // The mean of x - f t over a column is the mean of x less f times the
-    // mean of t: exact, whatever the column holds.
+    // mean of t: exact where the column lies in one segment (f its own; a
+    // column across a boundary takes the segment at its middle).
+    const double per_column_ms = column_ms(phase);
     for (int i = 0; i < PLOT_COLUMNS; ++i) {
         ChartBucket &c = points->column[i];
         if (c.mean_samples > 0 && times->column[i].mean_samples == c.mean_samples) {
             const double t_s = times->column[i].mean_sum / c.mean_samples;
-            c.mean_sum -= frequency.offset_ppm * 1e-3 * t_s * c.mean_samples;
+            const auto middle_ms = phase.first_ms + static_cast<int64_t>(std::llround(i * per_column_ms));
+            const ChartSegment *segment = segments != nullptr ? segment_at(*segments, middle_ms) : nullptr;
+            const double offset_ppm = segment != nullptr ? segment->offset_ppm : frequency.offset_ppm;
+            c.mean_sum -= offset_ppm * 1e-3 * t_s * c.mean_samples;
         }
     }
     const int panel_top = VIEW_PANEL_OFFSET;
@@ -165,7 +192,11 @@ void write_detrended_chart(std::FILE *out, const ChartData &chart, const ChartDa
     Legend legend = {out, PLOT_LEFT, 44};
     std::fputs("<g id=\"detrended-legend\" font-size=\"12\">\n", out);
     char text[128];
-    std::snprintf(text, sizeof text, "time error less %+.4f ppm, mean per column", frequency.offset_ppm);
+    if (segments != nullptr && segments->count > 1) {
+        std::snprintf(text, sizeof text, "time error less each segment's fitted offset, mean per column");
+    } else {
+        std::snprintf(text, sizeof text, "time error less %+.4f ppm, mean per column", frequency.offset_ppm);
+    }
     add_legend_line(legend, PHASE_COLOUR, 2, "", text);
     write_line(out, legend.x, legend.y - 11, legend.x, legend.y + 2, STEP_COLOUR, 1.2, "2 2");
     add_legend_text(legend, 6, "step");

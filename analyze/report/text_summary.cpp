@@ -272,7 +272,9 @@ void write_statistics(std::FILE *out, const RunStatistics &s, const RunFigures &
     }
     write_frequency(out, f.frequency);
     write_offset_caveat(out, f);
-    write_segments(out, f);
+    if (list_events) {
+        write_segments(out, f);
+    }
     if (s.runs_paced_apart > 0) {
         std::fprintf(out,
                      "                   of the runs paced as the first alone: %ld run%s paced more than %.1f %% "

@@ -63,7 +63,7 @@ class CraftedLogs(AnalyzeTestCase):
         self.assertIn("%s  -1000.0000 ms\n" % iso(t[6]), text)
         self.assertIn("%s  156250 (increment 156250, +0.000 ppm) -> 156001 (increment 156250, -1593.600 ppm)\n"
                       % iso(t[4]), text)
-        self.assertIn("  missing samples  3 in 1 gap beyond 1.5 s\n", text)
+        self.assertIn("  missing samples  3, 3 lost lines in 1 place\n", text)
         self.assertIn("Total: 2 runs in 1 file\n", text)
 
     def test_stability_percentiles_and_frequency_follow_the_segments(self):
@@ -170,7 +170,8 @@ class CraftedLogs(AnalyzeTestCase):
         self.assertEqual(shape(empty), shape(full))
         self.assertEqual((empty["first_sample"], empty["difference_ms"]["mean"], empty["difference_ms"]["min"],
                           empty["rate_ppm"]["run"], empty["stability"]), (None, None, None, None, []))
-        self.assertEqual(empty["frequency"], {"offset_ppm": None, "uncertainty_ppm": None, "residual_rms_ms": None})
+        self.assertEqual(empty["frequency"], {"offset_ppm": None, "uncertainty_ppm": None, "residual_rms_ms": None,
+                                              "significant": False, "fitted_across_slews": False})
         self.assertEqual(set(empty["difference_ms"]["percentiles"].values()), {None})
         self.assertEqual(full["difference_ms"]["min"], 0)
 

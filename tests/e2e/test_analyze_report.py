@@ -43,7 +43,7 @@ class HtmlReport(AnalyzeTestCase):
 
         runs = rows("run-table")
         self.assertEqual([r[0] for r in runs[1:]], ["1", "2", "3", "total"])
-        self.assertEqual(runs[2][8], "3 in 1 gap")
+        self.assertEqual(runs[2][8], "3<br><small>3 lost lines in 1 place</small>")
         self.assertIn('<td class="n">0</td><td colspan="6">no samples</td>', page)
         self.assertEqual([r[2] for r in rows("step-table")[1:]], ["+31.2488", "-1000.0000"])
         self.assertEqual(len(rows("change-table")), 1 + 2)
@@ -92,7 +92,8 @@ class HtmlReport(AnalyzeTestCase):
         self.assertIn("hdev", charts)
         # Small figures in significant digits, not rounded to nothing.
         offset, uncertainty = re.search(r'<table id="timekeeping-table">.*<tr class="total"><td>total</td>'
-                                        r'(?:<td[^>]*>[^<]*</td>){5}<td class="n">([^<]*)</td><td class="n">([^<]*)</td>',
+                                        r'(?:<td[^>]*>[^<]*</td>){5}<td class="n">([^<]*)(?:<br><small>[^<]*</small>)?</td>'
+                                        r'<td class="n">([^<]*)</td>',
                                         page, re.S).groups()
         self.assertNotEqual(float(uncertainty), 0)
         self.assertRegex(uncertainty, r"^\d\.\de-0\d$")
