@@ -23,13 +23,6 @@ struct RunFigures {
     double tau0_s;
     // With its uncertainty whatever the noise, from the stability below.
     FrequencyFigures frequency;
-    // Some line the fit spans had its adjustment slew the clock.
-    bool fitted_across_slews;
-    // The segments: how many, and the first ones' own figures (a total
-    // lists none).
-    uint64_t segments;
-    int segment_count;
-    SegmentFigures segment[MAX_KEPT_SEGMENTS];
     // The τ listed (phase.h's list_phase_stability), in order, with the
     // intervals asked for.
     int stability_count;
@@ -38,6 +31,13 @@ struct RunFigures {
     bool has_percentiles;
     uint64_t percentile_values;  // how many there are
     Percentiles percentiles;
+    // Some line the fit spans had its adjustment slew the clock.
+    bool fitted_across_slews;
+    // The segments: how many, and the first ones' own figures (a total
+    // lists none).
+    int segment_count;
+    uint64_t segments;
+    SegmentFigures segment[MAX_KEPT_SEGMENTS];
 };
 
 // differences: the regular lines' differences of the same samples, or

@@ -77,8 +77,8 @@ struct StabilityPoint {
     double hdev_low;
     double hdev_high;
     double mtie_ns;
-    int alpha;      // the noise's power-law exponent, or NOISE_UNKNOWN (set by phase.h)
     double share;   // of the points, those whose segments have a term here (set by phase.h)
+    int alpha;      // the noise's power-law exponent, or NOISE_UNKNOWN (set by phase.h)
     bool has_mdev;  // n' >= 2
     bool has_hdev;  // n'' >= 2
 };
