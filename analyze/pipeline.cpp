@@ -93,10 +93,14 @@ void Pipeline::close_run() {
     run_open_ = false;
     RunEpisodes &episodes = run_->episodes;
     end_episodes(episodes);
-    if (chart_segments_) {
-        add_chart_segment(*chart_segments_, segment_fit(run_->run.statistics.phase));
-    }
     run_->figures = figures_of(run_->run.statistics, run_differences_.get(), intervals_);
+    if (chart_segments_) {
+        // Its last segment, as the figures give it where they list it.
+        const RunPhase &phase = run_->run.statistics.phase;
+        const bool listed = phase.segment_open && phase.kept_segment_count < MAX_KEPT_SEGMENTS;
+        add_chart_segment(*chart_segments_,
+                          listed ? run_->figures.segment[run_->figures.segment_count - 1] : segment_fit(phase));
+    }
     listener_.run_ended(*run_);
     add_run_to_total(total_, run_->run.statistics);
     add_episode_totals(total_episodes_, episodes.totals);
@@ -341,7 +345,9 @@ const AnalysisSnapshot &Pipeline::snapshot() {
         segments.left_out = chart_segments_->left_out;
         std::copy_n(chart_segments_->segment, segments.count, segments.segment);
         if (run_open_) {
-            add_chart_segment(segments, segment_fit(run_->run.statistics.phase));
+            const RunPhase &phase = run_->run.statistics.phase;
+            add_chart_segment(segments, phase.kept_segment_count < MAX_KEPT_SEGMENTS ? open_segment_figures(phase)
+                                                                                     : segment_fit(phase));
         }
         snapshot_.segments = &segments;
     }

@@ -188,16 +188,25 @@ void add_chart_segment(ChartSegments &segments, const SegmentFigures &segment) {
         ++segments.left_out;
         return;
     }
-    segments.segment[segments.count++] =
-        ChartSegment{segment.start_utc_ms, segment.end_utc_ms, segment.frequency.offset_ppm, segment.slewed_lines > 0};
+    FrequencyFigures f = segment.frequency;
+    if (!f.has_uncertainty && f.has_stderr) {
+        f.has_uncertainty = true;
+        f.uncertainty_ppm = f.fit_stderr * 1e6;
+    }
+    segments.segment[segments.count++] = ChartSegment{segment.start_utc_ms, segment.end_utc_ms, f.offset_ppm,
+                                                      segment.slewed_lines > 0, offset_significant(f)};
 }
 
-const ChartSegment *segment_at(const ChartSegments &segments, int64_t utc_ms) {
+const ChartSegment *segment_at(const ChartSegments &segments, int64_t from_ms, int64_t to_ms) {
+    const ChartSegment *most = nullptr;
+    int64_t most_ms = -1;
     for (int i = 0; i < segments.count; ++i) {
         const ChartSegment &s = segments.segment[i];
-        if (s.start_ms <= utc_ms && utc_ms <= s.end_ms) {
-            return &s;
+        const int64_t overlap_ms = std::min(s.end_ms, to_ms) - std::max(s.start_ms, from_ms);
+        if (overlap_ms > most_ms) {
+            most = &s;
+            most_ms = overlap_ms;
         }
     }
-    return nullptr;
+    return most;
 }

@@ -66,7 +66,8 @@ struct ChartSegment {
     int64_t start_ms;  // its first and last line's sample time
     int64_t end_ms;
     double offset_ppm;
-    bool slewed;  // some line in it slewed the clock
+    bool slewed;       // some line in it slewed the clock
+    bool significant;  // offset_significant; beyond a run's first segments, by the classical standard error
 };
 struct ChartSegments {
     int count;
@@ -76,5 +77,5 @@ struct ChartSegments {
 // A segment that spans time (an offset fitted) and whose times are known;
 // the others are not drawn.
 void add_chart_segment(ChartSegments &segments, const SegmentFigures &segment);
-// The segment that holds utc_ms, or nullptr.
-const ChartSegment *segment_at(const ChartSegments &segments, int64_t utc_ms);
+// The segment that overlaps [from_ms, to_ms] most, or nullptr.
+const ChartSegment *segment_at(const ChartSegments &segments, int64_t from_ms, int64_t to_ms);

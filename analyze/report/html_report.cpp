@@ -558,7 +558,8 @@ void write_html_report(std::FILE *out, const AnalysisSnapshot &snapshot) {
     write_detrended_chart(out, *snapshot.difference_chart, *snapshot.phase_chart, *snapshot.phase_time_chart,
                           snapshot.figures->frequency, snapshot.segments);
     write_figure(out, "The time error of each segment less its own fitted offset (the one drawn across it in the "
-                      "frequency view) times the time into the segment: what is left is wander, and the slews. Each "
+                      "frequency view) times the time into the segment, where that offset is significant; a segment "
+                      "whose offset is not keeps its raw time error. What is left is wander, and the slews. Each "
                       "pixel column shows its mean; a segment's start breaks the line.");
     write_stability(out, snapshot);
     std::fputs("<h2 id=\"section-distribution\">Distribution of the difference</h2>\n<figure>\n", out);

@@ -65,12 +65,12 @@ void write_frequency_view(std::FILE *out, int top, const ChartData &chart, const
     add_legend_line(legend, SLEW_COLOUR, 2, "", "commanded slew");
     char text[96];
     if (frequency.has_offset) {
-        std::snprintf(text, sizeof text, "fitted frequency offset %+.4f ppm%s", frequency.offset_ppm,
+        std::snprintf(text, sizeof text, "fitted offset %+.4f ppm%s", frequency.offset_ppm,
                       frequency.has_uncertainty && !offset_significant(frequency) ? ", not significant" : "");
         add_legend_line(legend, OFFSET_COLOUR, 1.5, "6 4", text);
     }
     if (segment_count > 1) {
-        add_legend_line(legend, OFFSET_COLOUR, 3, "", "each segment's own");
+        add_legend_line(legend, OFFSET_COLOUR, 3, "", "each segment's (faint: not significant)");
     }
     write_panel_axes(out, "frequency", chart, scale, step, "rate, ppm");
     write_band(out, *commanded, scale, Band::slew, column_ms(chart), "commanded-slew", SLEW_COLOUR);
@@ -85,11 +85,14 @@ void write_frequency_view(std::FILE *out, int top, const ChartData &chart, const
         for (int i = 0; i < segment_count; ++i) {
             const ChartSegment &s = segments->segment[i];
             const double y = y_of(scale, s.offset_ppm);
+            // Faint where it means little.
             std::fprintf(out,
                          "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"%s\" stroke-width=\"3\" "
-                         "stroke-linecap=\"square\"><title>segment's fitted offset %+.4g ppm%s</title></line>\n",
-                         x_of_time(chart, s.start_ms), y, x_of_time(chart, s.end_ms), y, OFFSET_COLOUR, s.offset_ppm,
-                         s.slewed ? ", fitted across slews" : "");
+                         "stroke-opacity=\"%s\" stroke-linecap=\"square\"><title>segment's fitted offset %+.4g "
+                         "ppm%s%s</title></line>\n",
+                         x_of_time(chart, s.start_ms), y, x_of_time(chart, s.end_ms), y, OFFSET_COLOUR,
+                         s.significant ? "1" : "0.35", s.offset_ppm, s.slewed ? ", fitted across slews" : "",
+                         s.significant ? "" : ", not significant");
         }
         std::fputs("</g>\n", out);
     }
@@ -170,16 +173,21 @@ void write_detrended_chart(std::FILE *out, const ChartData &chart, const ChartDa
     const std::unique_ptr<Columns> times = gather_columns(phase_time);
     const std::unique_ptr<Columns> samples = gather_columns_on(chart, phase);
     // The mean of x - f t over a column is the mean of x less f times the
-    // mean of t: exact where the column lies in one segment (f its own; a
-    // column across a boundary takes the segment at its middle).
+    // mean of t: exact where the column lies in one segment (f its own,
+    // where significant, else 0: a slope that means little would draw
+    // ramps of its own; a column across a boundary takes the segment
+    // that overlaps it most).
     const double per_column_ms = column_ms(phase);
     for (int i = 0; i < PLOT_COLUMNS; ++i) {
         ChartBucket &c = points->column[i];
         if (c.mean_samples > 0 && times->column[i].mean_samples == c.mean_samples) {
             const double t_s = times->column[i].mean_sum / c.mean_samples;
-            const auto middle_ms = phase.first_ms + static_cast<int64_t>(std::llround(i * per_column_ms));
-            const ChartSegment *segment = segments != nullptr ? segment_at(*segments, middle_ms) : nullptr;
-            const double offset_ppm = segment != nullptr ? segment->offset_ppm : frequency.offset_ppm;
+            const auto from_ms = phase.first_ms + static_cast<int64_t>(std::llround((i - 0.5) * per_column_ms));
+            const auto to_ms = phase.first_ms + static_cast<int64_t>(std::llround((i + 0.5) * per_column_ms));
+            const ChartSegment *segment = segments != nullptr ? segment_at(*segments, from_ms, to_ms) : nullptr;
+            const double offset_ppm = segment == nullptr     ? frequency.offset_ppm
+                                      : segment->significant ? segment->offset_ppm
+                                                             : 0.0;
             c.mean_sum -= offset_ppm * 1e-3 * t_s * c.mean_samples;
         }
     }
@@ -193,7 +201,7 @@ void write_detrended_chart(std::FILE *out, const ChartData &chart, const ChartDa
     std::fputs("<g id=\"detrended-legend\" font-size=\"12\">\n", out);
     char text[128];
     if (segments != nullptr && segments->count > 1) {
-        std::snprintf(text, sizeof text, "time error less each segment's fitted offset, mean per column");
+        std::snprintf(text, sizeof text, "time error less each segment's significant offset, mean per column");
     } else {
         std::snprintf(text, sizeof text, "time error less %+.4f ppm, mean per column", frequency.offset_ppm);
     }

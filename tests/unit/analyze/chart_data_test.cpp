@@ -70,4 +70,28 @@ TEST(AnalyzeChart, AYearOfSamplesKeepsItsExtremesInAFixedNumberOfBuckets) {
     EXPECT_EQ(runs_started, 3) << "runs 2, 3 and 4";
 }
 
+// The detrended view subtracts a segment's offset only where it means
+// something: a slope fitted across a slew, within its uncertainty of 0,
+// would draw ramps of its own.
+TEST(AnalyzeChart, SegmentsSayWhetherTheirOffsetIsSignificantAndAColumnTakesTheOneItOverlapsMost) {
+    auto segments = std::make_unique<ChartSegments>();
+    SegmentFigures slewing = {};
+    slewing.start_utc_ms = 0;
+    slewing.end_utc_ms = 220'000;
+    slewing.slewed_lines = 60;
+    slewing.frequency = {true, -613.35, 16.5, true, 1.6e-3, 1e6, true, 1631};
+    SegmentFigures quiet = slewing;
+    quiet.start_utc_ms = 220'000;
+    quiet.end_utc_ms = 400'000;
+    quiet.slewed_lines = 0;
+    quiet.frequency = {true, 2.03, 0.002, true, 1e-7, 1e6, false, 0};  // the classical error alone: 0.1 ppm
+    add_chart_segment(*segments, slewing);
+    add_chart_segment(*segments, quiet);
+    ASSERT_EQ(segments->count, 2);
+    EXPECT_TRUE(segments->segment[0].slewed && !segments->segment[0].significant);
+    EXPECT_TRUE(!segments->segment[1].slewed && segments->segment[1].significant);
+    EXPECT_EQ(segment_at(*segments, 210'000, 240'000), &segments->segment[1]);
+    EXPECT_EQ(segment_at(*segments, 215'000, 221'000), &segments->segment[0]);
+}
+
 }  // namespace
