@@ -277,7 +277,7 @@ void write_statistics(std::FILE *out, const RunStatistics &s, const RunFigures &
     }
     if (s.runs_paced_apart > 0) {
         std::fprintf(out,
-                     "                   of the runs paced as the first alone: %ld run%s paced more than %.1f %% "
+                     "                   pooled over the runs paced as the first only: %ld run%s paced more than %.1f %% "
                      "apart (%llu samples) left out, see each\n",
                      static_cast<long>(s.runs_paced_apart), s.runs_paced_apart == 1 ? "" : "s",
                      TAU0_POOLING_TOLERANCE * 100, static_cast<unsigned long long>(s.samples_paced_apart));
