@@ -276,11 +276,12 @@ void write_statistics(std::FILE *out, const RunStatistics &s, const RunFigures &
         write_segments(out, f);
     }
     if (s.runs_paced_apart > 0) {
-        std::fprintf(out,
-                     "                   pooled over the runs paced as the first only: %ld run%s paced more than %.1f %% "
-                     "apart (%llu samples) left out, see each\n",
-                     static_cast<long>(s.runs_paced_apart), s.runs_paced_apart == 1 ? "" : "s",
-                     TAU0_POOLING_TOLERANCE * 100, static_cast<unsigned long long>(s.samples_paced_apart));
+        std::fprintf(
+            out,
+            "                   pooled over the runs paced as the first only: %ld run%s paced more than %.1f %% "
+            "apart (%llu samples) left out, see each\n",
+            static_cast<long>(s.runs_paced_apart), s.runs_paced_apart == 1 ? "" : "s", TAU0_POOLING_TOLERANCE * 100,
+            static_cast<unsigned long long>(s.samples_paced_apart));
     }
     write_stability(out, f);
 }
