@@ -128,12 +128,14 @@ void write_metrics(std::FILE *out, const AnalysisSnapshot &s) {
     if (oadev_count > 0) {
         write_family(
             out, "tickwatch_oadev", "gauge",
-            "Overlapping Allan deviation of the system time against the counter at averaging time tau_seconds.");
+            "Overlapping Allan deviation of the system time against the counter at averaging time m times tau0, "
+            "tau0 the mean sample interval.");
         for (int i = 0; i < oadev_count; ++i) {
             write_sample_start(out, "tickwatch_oadev", log);
-            // Four digits (τ is at most 1024 τ0): a label that stays put
-            // while the mean interval settles in its last digits.
-            std::fprintf(out, ",tau_seconds=\"%.4g\"}", figures.stability[i].tau_s);
+            // By the multiple of τ0, m = 2^i, not by τ in seconds: a label
+            // that stays put while the mean interval settles, so that a
+            // series neither breaks nor moves during a run.
+            std::fprintf(out, ",m=\"%d\"}", 1 << i);
             write_value(out, figures.stability[i].oadev);
         }
     }
