@@ -5,6 +5,7 @@
 
 #include "analyze/files/system.h"
 #include "analyze/report/escape.h"
+#include "analyze/report/number_text.h"
 
 namespace {
 
@@ -106,7 +107,9 @@ void write_metrics(std::FILE *out, const AnalysisSnapshot &s) {
             out, log, "tickwatch_frequency_offset_ratio",
             "The system time's frequency offset against the counter (positive: it runs fast): the least-squares "
             "slope of its phase.",
-            figures.frequency.offset_ppm / 1e6);
+            round_to_uncertainty(figures.frequency.offset_ppm,
+                                 figures.frequency.has_uncertainty ? figures.frequency.uncertainty_ppm : 0) /
+                1e6);
     }
     if (s.last_sample != nullptr) {
         const AdjustmentSetting setting = setting_of(*s.last_sample);
@@ -136,7 +139,8 @@ void write_metrics(std::FILE *out, const AnalysisSnapshot &s) {
             // that stays put while the mean interval settles, so that a
             // series neither breaks nor moves during a run.
             std::fprintf(out, ",m=\"%d\"}", 1 << i);
-            write_value(out, figures.stability[i].oadev);
+            const StabilityPoint &p = figures.stability[i];
+            write_value(out, round_to_uncertainty(p.oadev, interval_uncertainty(p.oadev, p.oadev_low, p.oadev_high)));
         }
     }
 }
