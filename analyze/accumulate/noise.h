@@ -55,7 +55,7 @@ void add_noise_point(NoiseSums &sums, uint64_t index, double x);
 void add_noise(NoiseSums &into, const NoiseSums &from);
 // The second opinion on a τ's noise: R(n) = MVAR/AVAR, the modified over
 // the overlapping Allan variance at τ = m·τ0 (Howe, Allan and Barnes). From
-// m = 8 on it is about 1/m for white PM, 0.2 to 0.3 for flicker PM, 1/2 for
+// m = 8 on it is about 1/m for white PM, 0.1 to 0.3 for flicker PM, 1/2 for
 // white FM, 2/3 for flicker FM and 0.82 for random-walk FM, each within a
 // few hundredths where the lag-1 method has its 30 points.
 constexpr int RATIO_MIN_M = 8;
