@@ -7,6 +7,7 @@
 
 #include "analyze/diagnostics.h"
 #include "analyze/files/log_input.h"
+#include "analyze/files/log_reader.h"
 #include "analyze/files/output_set.h"
 #include "analyze/files/system.h"
 #include "analyze/live.h"
@@ -87,7 +88,7 @@ bool Analysis::read_whole_log(int i) {
     const FileCounts counts = pipeline_.end_file();
     tell_file_counts(shown, counts);
     if (read && counts.reports == 0) {
-        report_problem(shown, "no report lines in it", counts.not_understood > 0 ? "not a tickwatch log?" : "");
+        report_problem(shown, "no report lines in it", counts.not_understood > 0 ? what_it_looks_like(reader) : "");
         return false;
     }
     return read;
@@ -182,6 +183,32 @@ bool check_logs(FileSystem &system, const AnalyzeOptions &options, const char *c
     return readable;
 }
 
+// An output is never written over a log, even one not read in this run:
+// "--svg a.log b.log" meant "--svg a.svg a.log b.log".
+bool check_outputs_are_not_logs(FileSystem &system, const AnalyzeOptions &options) {
+    const struct {
+        const char *option;
+        const char *target;
+    } outputs[] = {
+        {"--csv", csv_to_standard_output(options) ? nullptr : options.csv_file},
+        {"--svg", options.svg_file},
+        {"--html", options.html_file},
+        {"--metrics", options.metrics_file},
+    };
+    bool none = true;
+    for (const auto &output : outputs) {
+        if (output.target != nullptr && begins_as_log(system, output.target)) {
+            char given[OUTPUT_PATH_SIZE + 16];
+            char what[OUTPUT_PATH_SIZE + 64];
+            std::snprintf(given, sizeof given, "%s %s", output.option, output.target);
+            std::snprintf(what, sizeof what, "%s is a tickwatch log; not writing over it", output.target);
+            report_problem(given, what, "");
+            none = false;
+        }
+    }
+    return none;
+}
+
 }  // namespace
 
 int run_analyze(int argc, char **argv) {
@@ -209,7 +236,8 @@ int run_analyze(int argc, char **argv) {
     // Before anything is opened for writing; and every output before any
     // log is read, with --follow too.
     if (!check_output_names(system, targets, target_count, options.logs, options.log_count) ||
-        !check_logs(system, options, targets, target_count) || !outputs.open_all()) {
+        !check_outputs_are_not_logs(system, options) || !check_logs(system, options, targets, target_count) ||
+        !outputs.open_all()) {
         return EXIT_TROUBLE;
     }
     // Large: kept off the stack.

@@ -4,6 +4,7 @@ failed runs, pipes, lines not understood, the usage and the manual page."""
 import os
 import random
 import re
+import shutil
 import signal
 import subprocess
 import threading
@@ -27,10 +28,21 @@ class BadInput(AnalyzeTestCase):
         self.assertIn("empty.log: no report lines in it\n", err)
         garbage = random.Random(6).randbytes(200_000)
         _, err = self.analyze(self.write("garbage.bin", garbage), "--svg", self.path("g.svg"), status=2)
-        self.assertIn("garbage.bin: no report lines in it: not a tickwatch log?", err)
+        self.assertIn("garbage.bin: no report lines in it: binary data, not a tickwatch log?", err)
         self.assertRegex(err, r"garbage\.bin: \d+ lines not understood, the first 5 named above")
         self.assertEqual(len(re.findall(r"garbage\.bin:\d+: not a report line", err)), 5)
         self.assertFalse(os.path.exists(self.path("g.svg")), "a run that fails writes no output")
+
+    def test_a_log_as_windows_keeps_it_gives_the_same_summary(self):
+        data = open(os.path.join(ROOT, "docs", "clock.log"), "rb").read()
+        expected, _ = self.analyze(self.write("clock.log", data))
+        text = data.decode()
+        for name, encoded in (("utf16.log", b"\xff\xfe" + text.encode("utf-16-le")),
+                              ("cr.log", data.replace(b"\r\n", b"\r"))):
+            out, _ = self.analyze(self.write(name, encoded))
+            self.assertEqual(out.replace(self.path(name), self.path("clock.log")), expected, name)
+        _, err = self.analyze(self.write("nomark.log", text.encode("utf-16-le")), status=2)
+        self.assertIn("nomark.log: no report lines in it: UTF-16 without a byte order mark?", err)
 
     def big_log(self, name):
         log = Log()
@@ -51,6 +63,11 @@ class BadInput(AnalyzeTestCase):
                           done.stderr.decode())
             self.assertEqual(done.stdout, b"")
             self.assertEqual(open(log, "rb").read(), data, args)
+        # A log not read in the run: "--svg a.log in.log" meant "--svg a.svg a.log in.log".
+        shutil.copy(log, a)
+        _, err = self.analyze("--svg", a, log, status=2)
+        self.assertEqual(err, "tickwatch-analyze: --svg %s: %s is a tickwatch log; not writing over it\n" % (a, a))
+        self.assertEqual(open(a, "rb").read(), data)
 
     def test_a_run_that_fails_leaves_existing_outputs_as_they_were(self):
         log = self.big_log("in.log")
