@@ -113,8 +113,20 @@ bool Analysis::start_csv() {
     return true;
 }
 
-// With --follow: the rows as they come.
-void Analysis::lines_read() { csv_.flush(); }
+// With --follow: the rows as they come. Standard output that nobody reads
+// any more ends the run (a status line would tell it only at the next
+// interval, and none is written there with --csv -).
+void Analysis::lines_read() {
+    csv_.flush();
+    if (!failed_ && standard_output_gone()) {
+        // (A write that failed is told at the end.)
+        if (std::ferror(stdout) == 0) {
+            report_problem("standard output", "cannot write", "nobody reads it any more");
+        }
+        failed_ = true;
+        request_stop();
+    }
+}
 
 void Analysis::publish() {
     const AnalysisSnapshot &s = pipeline_.snapshot();
