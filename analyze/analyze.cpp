@@ -164,7 +164,13 @@ int Analysis::run() {
         return EXIT_TROUBLE;
     }
     const AnalysisSnapshot &s = pipeline_.snapshot();
-    summary_.write_total(s);
+    // No "Total: 0 runs" from a run that failed before any: a log that is
+    // none, a CSV on a standard output that cannot be written. (The JSON
+    // document is ended all the same.)
+    const bool failed_before_any_run = (failed_ || std::ferror(stdout) != 0) && s.runs == 0;
+    if (!failed_before_any_run || options_.json) {
+        summary_.write_total(s);
+    }
 
     // A write that failed is told by the temporary's commit, or by
     // standard output's check below; with --follow, the rows written in

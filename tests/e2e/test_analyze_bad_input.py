@@ -27,7 +27,8 @@ class BadInput(AnalyzeTestCase):
         _, err = self.analyze(self.write("empty.log", b""), status=2)
         self.assertIn("empty.log: no report lines in it\n", err)
         garbage = random.Random(6).randbytes(200_000)
-        _, err = self.analyze(self.write("garbage.bin", garbage), "--svg", self.path("g.svg"), status=2)
+        out, err = self.analyze(self.write("garbage.bin", garbage), "--svg", self.path("g.svg"), status=2)
+        self.assertEqual(out, "", "no summary of nothing")
         self.assertIn("garbage.bin: no report lines in it: binary data, not a tickwatch log?", err)
         self.assertRegex(err, r"garbage\.bin: \d+ lines not understood, the first 5 named above")
         self.assertEqual(len(re.findall(r"garbage\.bin:\d+: not a report line", err)), 5)
@@ -128,6 +129,10 @@ class BadInput(AnalyzeTestCase):
             done = subprocess.run([ANALYZE, log], stdout=full, stderr=subprocess.PIPE, timeout=60)
         self.assertEqual((done.returncode, done.stderr.decode()),
                          (2, "tickwatch-analyze: standard output: cannot write: No space left on device\n"))
+        with open("/dev/full", "wb") as full:  # the summary on standard error: none of nothing
+            done = subprocess.run([ANALYZE, "--csv", "-", log], stdout=full, stderr=subprocess.PIPE, timeout=60)
+        self.assertEqual((done.returncode, done.stderr.decode()),
+                         (2, "tickwatch-analyze: standard output: cannot write: a write failed\n"))
         # A pipe that stops reading: said too, and no output left half done.
         reader = subprocess.Popen([ANALYZE, log, log, "--csv", self.path("out.csv")], stdout=subprocess.PIPE,
                                   stderr=subprocess.PIPE)
