@@ -45,6 +45,13 @@ class BadInput(AnalyzeTestCase):
         _, err = self.analyze(self.write("nomark.log", text.encode("utf-16-le")), status=2)
         self.assertIn("nomark.log: no report lines in it: UTF-16 without a byte order mark?", err)
 
+    def test_control_characters_in_a_name_never_reach_the_terminal(self):
+        log = self.write("a\x1b[2J\nRun 9: \x9b.log", crafted_log()[0].bytes())
+        out, _ = self.analyze(log, log)
+        self.assertIn("Run 1: %s/a\\x1B[2J\\x0ARun 9: \\xC2\\x9B.log, lines 1 to " % self.dir, out)
+        self.assertIn("  file 2: %s/a\\x1B[2J\\x0ARun 9: \\xC2\\x9B.log\n" % self.dir, out)
+        self.assertNotRegex(out, "[\x00-\x09\x0b-\x1f\x7f\x80-\x9f]")
+
     def big_log(self, name):
         log = Log()
         log.run(701, T0)
