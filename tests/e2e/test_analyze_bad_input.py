@@ -204,7 +204,7 @@ class BadInput(AnalyzeTestCase):
                               (("--interval", "5", "a.log"), "--interval is for --follow"),
                               (("--follow", "a.log", "-"), "--follow follows a file by its name"),
                               (("--from", "2024-02-30T00:00:00", "a.log"), "--from takes a UTC time"),
-                              (("--to", "2024-03-05 13:39:00", "a.log"), "--to takes a UTC time"),
+                              (("--to", "2024-03-05 13:39:00+01", "a.log"), "--to takes a UTC time"),
                               (("a.log", "--from"), "a UTC time must follow --from"),
                               (("--from", "2024-03-05T13:40:00", "--to", "2024-03-05T13:39:59", "a.log"),
                                "--from is later than --to")):
