@@ -19,7 +19,7 @@ class WindowsTasks(TickwatchTestCase):
         self.assertEqual((checked.returncode, checked.stderr), (0, ""))
         text = open(script).read()
         # The rotation task's powershell.exe, where the script names it.
-        self.assertIn('Join-Path $env:SystemRoot "System32\\WindowsPowerShell\\v1.0\\powershell.exe"', text)
+        self.assertIn('"System32\\WindowsPowerShell\\v1.0\\powershell.exe"', text)
         found = subprocess.run([LOADER, "cmd", "/c", "if exist %SystemRoot%\\System32\\WindowsPowerShell\\v1.0\\"
                                 "powershell.exe echo found"], env=wine_env(), capture_output=True, timeout=60)
         self.assertEqual(found.stdout.strip(), b"found")

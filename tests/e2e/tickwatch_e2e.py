@@ -147,13 +147,9 @@ class Run:
         return True
 
     def interrupt(self):
-        """Ctrl+C: SIGINT to the program's own Wine process, while tickwatch
-        waits for its next second: 200 to 400 ms after a line arrived (at
-        once when none comes). Right after a line, its main thread is often
-        in the C library, appending to the log; Wine's SIGINT handler
-        allocates there too, and a signal then can crash Wine itself
-        (docs/robustness.md). Ctrl+C at any moment is
-        test_interruption's."""
+        """Ctrl+C: SIGINT to the program's own Wine process, 200 to 400 ms
+        after a line arrived, while tickwatch waits for its next second: not
+        when Wine's handler can crash Wine itself (docs/robustness.md)."""
         delay = random.uniform(0.2, 0.4)
         deadline = time.monotonic() + 3
         with self._arrived:
