@@ -221,7 +221,8 @@ bool refill(LogReader &reader) {
 }
 
 // LF, or CR alone, as the first line end in the file says: a CR followed by
-// anything but CRs and an LF.
+// anything but CRs and an LF, and no LF in what is read (a stray CR in a
+// file of LF lines leaves it LF).
 void decide_line_end(LogReader &reader, const char *start, size_t rest) {
     const auto *cr = static_cast<const char *>(std::memchr(start, '\r', rest));
     const auto *lf = static_cast<const char *>(std::memchr(start, '\n', rest));
@@ -235,7 +236,7 @@ void decide_line_end(LogReader &reader, const char *start, size_t rest) {
     }
     if (after < start + rest) {
         reader.line_end_decided = true;
-        reader.line_end = *after == '\n' ? '\n' : '\r';
+        reader.line_end = *after == '\n' || lf != nullptr ? '\n' : '\r';
     }
 }
 

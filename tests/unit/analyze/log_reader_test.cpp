@@ -101,6 +101,7 @@ TEST(AnalyzeLogReader, ReadsWhatWindowsWritesAsTheSameLines) {
     EXPECT_EQ(read_back(little).lines, expected.lines);
     EXPECT_EQ(read_back(big).lines, expected.lines);
     EXPECT_EQ(read_back(cr_only).lines, expected.lines);
+    EXPECT_EQ(read_back("a\rb\nc\n").lines.size(), 2U) << "a stray CR among LF lines";
     EXPECT_EQ(read_back(std::string("\xFF\xFE\x3D\xD8\n\x00", 6)).lines[0].second, "\xEF\xBF\xBD")
         << "a surrogate alone";
 
