@@ -4,6 +4,7 @@
 #include <initializer_list>
 
 #include "analyze/parse/utc_time.h"
+#include "analyze/report/escape.h"
 #include "analyze/report/number_text.h"
 
 void write_setting(std::FILE *out, AdjustmentSetting setting) {
@@ -230,8 +231,10 @@ void write_episode_table(std::FILE *out, const RunEpisodes &episodes) {
 
 void write_run_text(std::FILE *out, const RunRecord &record) {
     const LogRun &run = record.run;
-    std::fprintf(out, "Run %ld: %s, lines %llu to %llu\n", static_cast<long>(run.number), run.file,
-                 static_cast<unsigned long long>(run.first_line), static_cast<unsigned long long>(run.last_line));
+    std::fprintf(out, "Run %ld: ", static_cast<long>(run.number));
+    write_terminal_text(out, run.file);
+    std::fprintf(out, ", lines %llu to %llu\n", static_cast<unsigned long long>(run.first_line),
+                 static_cast<unsigned long long>(run.last_line));
     if (run.statistics.samples == 0) {
         std::fputs("  no samples\n\n", out);
         return;
@@ -275,7 +278,9 @@ void write_deviation_cell(char *text, size_t size, const FileSummary &file, int 
 void write_side_by_side(std::FILE *out, const AnalysisSnapshot &s) {
     std::fputs("Side by side:\n", out);
     for (int i = 0; i < s.file_count; ++i) {
-        std::fprintf(out, "  file %d: %s\n", i + 1, s.files[i].name);
+        std::fprintf(out, "  file %d: ", i + 1);
+        write_terminal_text(out, s.files[i].name);
+        std::fputc('\n', out);
     }
     std::fprintf(out, "  %-26s", "");
     for (int i = 0; i < s.file_count; ++i) {

@@ -174,3 +174,16 @@ class Follow(AnalyzeTestCase):
         self.assertIn("Total: 1 run in 2 files", out)
         read = int(re.search(r"earlier.log, lines 1 to (\d+)\n", out).group(1))
         self.assertLess(read, lines, "stopped while the earlier log was read")
+
+    def test_a_csv_on_standard_output_nobody_reads_any_more_ends_it(self):
+        # As "tickwatch-analyze --follow --csv - clock.log | head -2".
+        log = Log()
+        log.run(20, T0)
+        with open(self.path("err"), "wb") as err:
+            analyze = subprocess.Popen([ANALYZE, "--follow", "--csv", "-", self.write("clock.log", log.bytes())],
+                                       stdout=subprocess.PIPE, stderr=err)
+        self.addCleanup(lambda: analyze.poll() is None and (analyze.kill(), analyze.wait()))
+        analyze.stdout.readline()
+        analyze.stdout.close()
+        self.assertEqual(analyze.wait(15), 2)
+        self.assertIn("tickwatch-analyze: standard output: cannot write: ", self.read("err"))
