@@ -215,6 +215,21 @@ void set_interval(double value, double edf, double &low, double &high) {
 
 namespace {
 
+// The noise at each τ: the lag-1 sums, and MDEV²/OADEV² from the stability
+// sums.
+void identify_alpha(const NoiseSums &noise, const StabilitySums &stability, int alpha[STABILITY_TAUS]) {
+    double ratio[STABILITY_TAUS];
+    for (int k = 0; k < STABILITY_TAUS; ++k) {
+        const TauSums &sums = stability.tau[k];
+        const double md = 1 << k;
+        ratio[k] = sums.mdev_terms >= 2 && sums.oadev_sum > 0
+                       ? (sums.mdev_sum / (md * md * static_cast<double>(sums.mdev_terms))) /
+                             (sums.oadev_sum / static_cast<double>(sums.oadev_terms))
+                       : NAN;
+    }
+    identify_noise_per_tau(noise, ratio, STABILITY_TAUS, alpha);
+}
+
 // The τ listed from stability sums, for the noise given at each τ.
 int list_stability(const StabilitySums &stability, const int alpha[STABILITY_TAUS], double tau0_s,
                    StabilityPoint out[STABILITY_TAUS], StabilityIntervals intervals) {
@@ -275,7 +290,7 @@ FrequencyFigures with_uncertainty(FrequencyFigures f, const StabilityPoint *poin
 
 int list_phase_stability(const RunPhase &phase, StabilityPoint out[STABILITY_TAUS], StabilityIntervals intervals) {
     int alpha[STABILITY_TAUS];
-    identify_noise_per_tau(phase.noise, STABILITY_TAUS, alpha);
+    identify_alpha(phase.noise, phase.stability, alpha);
     const int count = list_stability(phase.stability, alpha, phase_spacing_s(phase), out, intervals);
     for (int k = 0; k < count; ++k) {
         out[k].share = stability_share(phase, k);
@@ -341,7 +356,7 @@ SegmentFigures open_segment_figures(const RunPhase &phase) {
     }
     // The uncertainty for the run's noise, from the segment's own stability.
     int alpha[STABILITY_TAUS];
-    identify_noise_per_tau(phase.noise, STABILITY_TAUS, alpha);
+    identify_alpha(phase.noise, phase.stability, alpha);
     StabilityPoint points[STABILITY_TAUS];
     const int count = list_stability(own, alpha, tau0_s, points, StabilityIntervals::oadev);
     f.frequency = with_uncertainty(open_segment_frequency(phase.frequency, PHASE_UNIT_S), points, count, tau0_s);

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "analyze/parse/utc_time.h"
+#include "analyze/report/number_text.h"
 #include "analyze/report/palette.h"
 #include "analyze/report/svg_chart.h"
 #include "analyze/report/svg_time_axis.h"
@@ -65,7 +66,10 @@ void write_frequency_view(std::FILE *out, int top, const ChartData &chart, const
     add_legend_line(legend, SLEW_COLOUR, 2, "", "commanded slew");
     char text[96];
     if (frequency.has_offset) {
-        std::snprintf(text, sizeof text, "fitted offset %+.4f ppm%s", frequency.offset_ppm,
+        char offset[NUMBER_TEXT_SIZE];
+        *put_fixed_to_uncertainty(offset, frequency.offset_ppm,
+                                  frequency.has_uncertainty ? frequency.uncertainty_ppm : 0, 4, true) = '\0';
+        std::snprintf(text, sizeof text, "fitted offset %s ppm%s", offset,
                       frequency.has_uncertainty && !offset_significant(frequency) ? ", not significant" : "");
         add_legend_line(legend, OFFSET_COLOUR, 1.5, "6 4", text);
     }
@@ -203,7 +207,10 @@ void write_detrended_chart(std::FILE *out, const ChartData &chart, const ChartDa
     if (segments != nullptr && segments->count > 1) {
         std::snprintf(text, sizeof text, "time error less each segment's significant offset, mean per column");
     } else {
-        std::snprintf(text, sizeof text, "time error less %+.4f ppm, mean per column", frequency.offset_ppm);
+        char offset[NUMBER_TEXT_SIZE];
+        *put_fixed_to_uncertainty(offset, frequency.offset_ppm,
+                                  frequency.has_uncertainty ? frequency.uncertainty_ppm : 0, 4, true) = '\0';
+        std::snprintf(text, sizeof text, "time error less %s ppm, mean per column", offset);
     }
     add_legend_line(legend, PHASE_COLOUR, 2, "", text);
     write_line(out, legend.x, legend.y - 11, legend.x, legend.y + 2, STEP_COLOUR, 1.2, "2 2");
