@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <memory>
 
 #include "analyze/diagnostics.h"
@@ -13,6 +14,7 @@
 #include "analyze/options.h"
 #include "analyze/outputs.h"
 #include "analyze/pipeline.h"
+#include "analyze/report/check.h"
 #include "analyze/report/csv_output.h"
 #include "app/version.h"
 
@@ -52,6 +54,7 @@ class Analysis final : public PipelineListener,
 
     bool read_whole_log(int i);
     bool start_csv();
+    int check_status(int status);
 
     const AnalyzeOptions &options_;
     OutputSet &outputs_;
@@ -127,7 +130,7 @@ void Analysis::publish() {
 
 int Analysis::run() {
     if (!start_csv()) {
-        return EXIT_TROUBLE;
+        return check_status(EXIT_TROUBLE);
     }
     summary_.begin();
     // With --follow, the last log is read by the loop, from its start; no
@@ -148,7 +151,7 @@ int Analysis::run() {
         // Interrupted before the end: no summary of a part, and the
         // outputs' temporaries go with the output set; the old ones stay.
         report_problem("interrupted", "nothing written", "");
-        return EXIT_TROUBLE;
+        return check_status(EXIT_TROUBLE);
     }
     const AnalysisSnapshot &s = pipeline_.snapshot();
     summary_.write_total(s);
@@ -164,7 +167,26 @@ int Analysis::run() {
         write_whole_outputs(outputs_, s);
     }
     failed_ = !standard_output_written() || failed_;
-    return outputs_.commit_all(!failed_) ? 0 : EXIT_TROUBLE;
+    return check_status(outputs_.commit_all(!failed_) ? 0 : EXIT_TROUBLE);
+}
+
+// With --check: the verdict's line and state, or UNKNOWN with the first
+// problem when the run failed.
+int Analysis::check_status(int status) {
+    if (!options_.check) {
+        return status;
+    }
+    if (status != 0) {
+        write_check_unknown(stdout, *first_problem() != '\0' ? first_problem() : "the logs could not be read");
+        return EXIT_CHECK_UNKNOWN;
+    }
+    const Verdict verdict =
+        judge(pipeline_.snapshot(), options_.thresholds, static_cast<int64_t>(std::time(nullptr)) * 1000);
+    write_check_line(stdout, verdict, options_.thresholds);
+    if (!standard_output_written()) {
+        return EXIT_CHECK_UNKNOWN;
+    }
+    return static_cast<int>(verdict.state);
 }
 
 // Every log is checked before any is read. The followed log may not be
@@ -187,6 +209,10 @@ bool check_logs(FileSystem &system, const AnalyzeOptions &options, const char *c
 int run_analyze(int argc, char **argv) {
     AnalyzeOptions options = {};
     if (!parse_options(argc, argv, options)) {
+        if (asks_for_check(argc, argv)) {
+            write_check_unknown(stdout, usage_error_text());
+            return EXIT_CHECK_UNKNOWN;
+        }
         return EXIT_TROUBLE;
     }
     if (options.show_help) {
@@ -210,6 +236,10 @@ int run_analyze(int argc, char **argv) {
     // log is read, with --follow too.
     if (!check_output_names(system, targets, target_count, options.logs, options.log_count) ||
         !check_logs(system, options, targets, target_count) || !outputs.open_all()) {
+        if (options.check) {
+            write_check_unknown(stdout, first_problem());
+            return EXIT_CHECK_UNKNOWN;
+        }
         return EXIT_TROUBLE;
     }
     // Large: kept off the stack.

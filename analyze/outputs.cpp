@@ -37,7 +37,7 @@ PipelineSettings pipeline_settings(const AnalyzeOptions &options, const OutputSe
 }
 
 Summary::Summary(const AnalyzeOptions &options)
-    : json_(options.json), text_(csv_to_standard_output(options) ? stderr : stdout) {}
+    : json_(options.json), check_(options.check), text_(csv_to_standard_output(options) ? stderr : stdout) {}
 
 void Summary::begin() const {
     if (json_) {
@@ -46,6 +46,9 @@ void Summary::begin() const {
 }
 
 void Summary::write_run(const RunRecord &run) const {
+    if (check_) {
+        return;
+    }
     if (json_) {
         write_run_json(stdout, run, run.run.number == 1);
     } else {
@@ -54,6 +57,9 @@ void Summary::write_run(const RunRecord &run) const {
 }
 
 void Summary::write_total(const AnalysisSnapshot &snapshot) const {
+    if (check_) {
+        return;
+    }
     if (json_) {
         end_json(stdout, snapshot);
     } else {

@@ -35,6 +35,7 @@ class Summary {
 
   private:
     bool json_;
+    bool check_;  // --check: its one line instead
     std::FILE *text_;
 };
 
