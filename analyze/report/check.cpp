@@ -113,7 +113,7 @@ void add_figure(Words &w, const Verdict &v, Finding f) {
         }
         break;
     case Finding::time_error:
-        add(w, v.error_beyond_counts ? "difference beyond +-%.4g ms (p99)" : "difference within +-%.4g ms (p99)",
+        add(w, v.error_beyond_counts ? "difference p99 beyond +-%.4g ms" : "difference p99 within +-%.4g ms",
             v.value[i]);
         break;
     case Finding::missing:
@@ -300,8 +300,9 @@ size_t verdict_words(char *text, size_t size, const Verdict &v, const CheckThres
                 (f == Finding::largest_step && v.value[i] == 0)) {
                 continue;
             }
+            // No semicolon: the monitoring cores' logs have it as their separator.
             if (w.length > 0) {
-                add(w, "; ");
+                add(w, ", ");
             }
             if (unmeasured_age) {
                 add(w, "age of the last sample unknown");
@@ -309,8 +310,9 @@ size_t verdict_words(char *text, size_t size, const Verdict &v, const CheckThres
             }
             add_figure(w, v, f);
             if (state == CheckState::critical || state == CheckState::warning) {
-                add(w, ", %s ", state == CheckState::critical ? "critical" : "warning");
+                add(w, " (%s ", state == CheckState::critical ? "critical" : "warning");
                 add_range_words(w, state == CheckState::critical ? t.critical[i] : t.warning[i], FINDING_INFO[i].shown);
+                add(w, ")");
             }
         }
     }

@@ -72,8 +72,8 @@ struct Verdict {
 Verdict judge(const AnalysisSnapshot &snapshot, const CheckThresholds &thresholds, int64_t now_ms);
 
 // The worst finding first, then the others, each with its figure:
-// "largest step -1000 ms, critical above 100 ms; 2 steps, warning above 0;
-// ...". Returns the length written (cut to size).
+// "largest step -1000 ms (critical above 100 ms), 2 steps (warning above
+// 0), ...". Returns the length it would have uncut.
 size_t verdict_words(char *text, size_t size, const Verdict &verdict, const CheckThresholds &thresholds);
 // "TICKWATCH OK - words | perfdata" and its line end.
 void write_check_line(std::FILE *out, const Verdict &verdict, const CheckThresholds &thresholds);

@@ -63,8 +63,8 @@ TEST(AnalyzeCheck, TheWorstFindingDecidesAndComesFirstWithItsFigures) {
     EXPECT_EQ(v.state, CheckState::critical);
     char words[512];
     verdict_words(words, sizeof words, v, thresholds);
-    EXPECT_STREQ(words, "largest step -150 ms, critical above 100 ms; 1 step, warning above 0; largest slew -1594 "
-                        "ppm for 3 s, warning above 500 ppm; difference within +-0.5 ms (p99); no samples missing");
+    EXPECT_STREQ(words, "largest step -150 ms (critical above 100 ms), 1 step (warning above 0), largest slew -1594 "
+                        "ppm for 3 s (warning above 500 ppm), difference p99 within +-0.5 ms, no samples missing");
 
     // The age, asked for, against the time given.
     ASSERT_TRUE(parse_range("@0:1e9", thresholds.critical[static_cast<int>(Finding::age)]));
@@ -74,8 +74,8 @@ TEST(AnalyzeCheck, TheWorstFindingDecidesAndComesFirstWithItsFigures) {
     v = judge(pipeline.snapshot(), thresholds, T0 + 300000);
     EXPECT_EQ(v.state, CheckState::critical);
     verdict_words(words, sizeof words, v, thresholds);
-    EXPECT_STREQ(words, "last sample 101 s ago, critical within 0 to 1000000000 s; 1 step; largest step -150 ms; "
-                        "largest slew -1594 ppm for 3 s; difference within +-0.5 ms (p99); no samples missing");
+    EXPECT_STREQ(words, "last sample 101 s ago (critical within 0 to 1000000000 s), 1 step, largest step -150 ms, "
+                        "largest slew -1594 ppm for 3 s, difference p99 within +-0.5 ms, no samples missing");
 }
 
 }  // namespace
