@@ -154,7 +154,7 @@ int Analysis::run() {
         return check_status(EXIT_TROUBLE);
     }
     const AnalysisSnapshot &s = pipeline_.snapshot();
-    summary_.write_total(s);
+    failed_ = !summary_.write_total(s) || failed_;
 
     // A write that failed is told by the temporary's commit, or by
     // standard output's check below; with --follow, the rows written in

@@ -105,6 +105,20 @@ bool rename_over(const char *from, const char *to, char *reason, size_t reason_s
 
 bool link_target(const char * /*name*/, char * /*path*/, size_t /*size*/) { return false; }
 
+// The run-time's tmpfile makes its file in the drive's root, which only an
+// administrator may write: in the user's temporary directory instead,
+// deleted when closed (D) and kept in memory where it can be (T).
+std::FILE *open_temporary_stream() {
+    std::error_code error;
+    const std::filesystem::path directory = std::filesystem::temp_directory_path(error);
+    if (error) {
+        return nullptr;
+    }
+    static unsigned serial = 0;
+    const std::wstring name = L"tickwatch-analyze-" + std::to_wstring(_getpid()) + L"-" + std::to_wstring(++serial);
+    return _wfopen((directory / name).c_str(), L"w+bTD");
+}
+
 void set_up_system() {
     // File names in the ANSI code page, as the run-time's own functions
     // take them, for std::filesystem too.
@@ -177,6 +191,8 @@ bool link_target(const char *name, char *path, size_t size) {
     std::free(resolved);
     return fits;
 }
+
+std::FILE *open_temporary_stream() { return std::tmpfile(); }
 
 void set_up_system() {
     // A reader of standard output that goes away is a write that fails,
@@ -342,6 +358,8 @@ bool same_file_name(const char *a, const char *b) {
 void set_up_process() { set_up_system(); }
 
 void write_standard_output_as_is() { as_is(stdout); }
+
+std::FILE *temporary_stream() { return open_temporary_stream(); }
 
 extern "C" void on_stop_signal(int /*signal*/) { stop_signal_seen = 1; }
 

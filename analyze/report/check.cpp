@@ -340,6 +340,18 @@ void write_check_line(std::FILE *out, const Verdict &v, const CheckThresholds &t
     std::fputc('\n', out);
 }
 
+const char *const VERDICT_MEANING = "This measures how the time service steers the system time against the "
+                                    "performance counter, not how far the clock is from UTC.";
+
+void write_verdict_text(std::FILE *out, const Verdict &verdict, const CheckThresholds &thresholds) {
+    if (!verdict.known[static_cast<int>(Finding::steps)]) {
+        return;  // no sample: the total says so
+    }
+    char words[1024];
+    verdict_words(words, sizeof words, verdict, thresholds);
+    std::fprintf(out, "Verdict: %s - %s\n  %s\n\n", state_name(verdict.state), words, VERDICT_MEANING);
+}
+
 void write_check_unknown(std::FILE *out, const char *reason) {
     // One line: a reason's own line ends would start the long output.
     std::fprintf(out, "TICKWATCH UNKNOWN - ");

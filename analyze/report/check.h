@@ -77,5 +77,10 @@ Verdict judge(const AnalysisSnapshot &snapshot, const CheckThresholds &threshold
 size_t verdict_words(char *text, size_t size, const Verdict &verdict, const CheckThresholds &thresholds);
 // "TICKWATCH OK - words | perfdata" and its line end.
 void write_check_line(std::FILE *out, const Verdict &verdict, const CheckThresholds &thresholds);
+// The summary's first lines: "Verdict: OK - words", and what it measures;
+// nothing without a sample.
+void write_verdict_text(std::FILE *out, const Verdict &verdict, const CheckThresholds &thresholds);
+// What every verdict measures, in one sentence.
+extern const char *const VERDICT_MEANING;
 // "TICKWATCH UNKNOWN - reason": a check that could not be made.
 void write_check_unknown(std::FILE *out, const char *reason);

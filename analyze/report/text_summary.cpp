@@ -233,11 +233,13 @@ void write_run_text(std::FILE *out, const RunRecord &record) {
 namespace {
 
 constexpr int COMPARED_COLUMN = 22;
+// Wide enough for the longest label below, "  its uncertainty (68 %), ppm".
+constexpr int COMPARED_LABEL = 30;
 
 // One row of the side-by-side table: a label, then a cell per file.
 void write_compared_row(std::FILE *out, const AnalysisSnapshot &s, const char *label,
                         void (*cell)(char *text, size_t size, const FileSummary &file)) {
-    std::fprintf(out, "  %-26s", label);
+    std::fprintf(out, "  %-*s", COMPARED_LABEL, label);
     for (int i = 0; i < s.file_count; ++i) {
         char text[64] = "-";
         if (s.files[i].statistics.samples > 0) {
@@ -262,7 +264,7 @@ void write_side_by_side(std::FILE *out, const AnalysisSnapshot &s) {
     for (int i = 0; i < s.file_count; ++i) {
         std::fprintf(out, "  file %d: %s\n", i + 1, s.files[i].name);
     }
-    std::fprintf(out, "  %-26s", "");
+    std::fprintf(out, "  %-*s", COMPARED_LABEL, "");
     for (int i = 0; i < s.file_count; ++i) {
         char heading[32];
         std::snprintf(heading, sizeof heading, "file %d", i + 1);
