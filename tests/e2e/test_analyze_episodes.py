@@ -125,8 +125,11 @@ class CorrectionEpisodes(AnalyzeTestCase):
         for promised in ("section-corrections", "timeline", "episode-table", "section-frequency", "measured-rate",
                          "commanded-slew", "fitted-offset", "section-detrended", "detrended", "section-comparison",
                          "comparison-table", "comparison-oadev-1", "comparison-oadev-2", "comparison-distribution-1",
-                         "comparison-distribution-2"):
+                         "comparison-distribution-2", "file1-time-axis", "file2-time-axis"):
             self.assertIn(promised, ids)
+        # Every chart named for a screen reader, and each file's on its own time axis.
+        self.assertEqual(len(re.findall(r'<svg [^>]*role="img" aria-label="[^"]+">\n<title>', page)), page.count("<svg "))
+        self.assertNotIn('id="time-axis"', page)
         timeline = re.search(r'<g id="timeline">(.*?)</g>', page, re.S).group(1)
         self.assertEqual(len(re.findall(r"<title>slew from", timeline)), 3)
         self.assertEqual(len(re.findall(r"<title>step at", timeline)), 2)
