@@ -9,6 +9,7 @@
 #include "analyze/parse/utc_time.h"
 #include "analyze/report/check.h"
 #include "analyze/report/escape.h"
+#include "analyze/report/number_text.h"
 #include "analyze/report/palette.h"
 #include "analyze/report/svg_chart.h"
 #include "analyze/report/svg_plots.h"
@@ -166,8 +167,10 @@ void write_figures_row(std::FILE *out, const LogRun *run, const RunStatistics &s
     }
     std::fprintf(out, R"(<td class="n">%+.4f</td><td class="n">%+.4f</td>)", s.difference_min, s.difference_max);
     if (f.has_rate) {
-        std::fprintf(out, R"(<td class="n">%+.3f</td><td class="n">%+.3f to %+.3f</td>)", f.rate_ppm, s.rate_min_ppm,
-                     s.rate_max_ppm);
+        char a_day[64];
+        format_ms_a_day(a_day, sizeof a_day, f.rate_ppm);
+        std::fprintf(out, R"(<td class="n">%+.3f<br>%s</td><td class="n">%+.3f to %+.3f</td>)", f.rate_ppm, a_day,
+                     s.rate_min_ppm, s.rate_max_ppm);
     } else {
         std::fputs("<td colspan=\"2\">no sample without a step</td>", out);
     }
@@ -228,7 +231,7 @@ void write_stability_table(std::FILE *out, const RunFigures &f, const char *id) 
     }
     std::fprintf(out,
                  "<div class=\"wide\"><table id=\"%s\">\n<tr><th>\xcf\x84, s</th><th>n</th><th>noise \xce\xb1</th>"
-                 "<th>OADEV</th><th>MDEV</th><th>TDEV, ns</th><th>HDEV</th><th>MTIE, ns</th></tr>\n",
+                 "<th>OADEV</th><th>MDEV</th><th>TDEV, ms</th><th>HDEV</th><th>MTIE, ms</th></tr>\n",
                  id);
     for (int i = 0; i < f.stability_count; ++i) {
         const StabilityPoint &p = f.stability[i];
@@ -241,9 +244,9 @@ void write_stability_table(std::FILE *out, const RunFigures &f, const char *id) 
         }
         write_interval_cell(out, true, p.oadev, p.oadev_low, p.oadev_high);
         write_interval_cell(out, p.has_mdev, p.mdev, p.mdev_low, p.mdev_high);
-        write_interval_cell(out, p.has_mdev, p.tdev_ns, p.tdev_low_ns, p.tdev_high_ns);
+        write_interval_cell(out, p.has_mdev, p.tdev_ns / 1e6, p.tdev_low_ns / 1e6, p.tdev_high_ns / 1e6);
         write_interval_cell(out, p.has_hdev, p.hdev, p.hdev_low, p.hdev_high);
-        std::fprintf(out, "<td class=\"n\">%.4g</td></tr>\n", p.mtie_ns);
+        std::fprintf(out, "<td class=\"n\">%.4g</td></tr>\n", p.mtie_ns / 1e6);
     }
     std::fputs("</table></div>\n", out);
 }
@@ -484,7 +487,7 @@ void write_comparison(std::FILE *out, const AnalysisSnapshot &r) {
         "id=\"comparison-table\">\n<tr><th>file</th><th>samples</th><th>span</th><th>RMS, ms</th><th>p99, "
         "ms</th><th>frequency offset, ppm</th><th>uncertainty (68 %), ppm</th><th>steps</th><th>commanded, sum "
         "of sizes, ms</th><th>OADEV \xcf\x84<sub>0</sub></th><th>OADEV 64 \xcf\x84<sub>0</sub></th><th>OADEV 1024 "
-        "\xcf\x84<sub>0</sub></th><th>MTIE 64 \xcf\x84<sub>0</sub>, ns</th></tr>\n",
+        "\xcf\x84<sub>0</sub></th><th>MTIE 64 \xcf\x84<sub>0</sub>, ms</th></tr>\n",
         out);
     for (int i = 0; i < r.file_count; ++i) {
         const FileSummary &f = r.files[i];
@@ -511,7 +514,7 @@ void write_comparison(std::FILE *out, const AnalysisSnapshot &r) {
             write_optional_cell(out, p != nullptr, p != nullptr ? p->oadev : 0, 3, Shown::exponent);
         }
         const StabilityPoint *p = stability_at(f, 64);
-        write_optional_cell(out, p != nullptr, p != nullptr ? p->mtie_ns : 0, 1, Shown::fixed);
+        write_optional_cell(out, p != nullptr, p != nullptr ? p->mtie_ns / 1e6 : 0, 4, Shown::significant);
         std::fputs("</tr>\n", out);
     }
     std::fputs("</table></div>\n<figure>\n", out);

@@ -128,3 +128,10 @@ char *put_scientific(char *out, double value, int decimals) {
     }
     return put_integer(out, magnitude);
 }
+
+void format_ms_a_day(char *text, size_t size, double ppm) {
+    const double ms = ppm * MS_A_DAY_PER_PPM;
+    const double size_ms = std::fabs(ms);
+    const int decimals = size_ms >= 100 ? 0 : size_ms >= 10 ? 1 : size_ms >= 1 ? 2 : 3;
+    std::snprintf(text, size, "%+.*f ms a day", decimals, ms);
+}

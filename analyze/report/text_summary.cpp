@@ -41,13 +41,15 @@ void write_frequency(std::FILE *out, const FrequencyFigures &f) {
         std::fputs("  frequency        none (no segment of two samples)\n", out);
         return;
     }
+    char a_day[64];
+    format_ms_a_day(a_day, sizeof a_day, f.offset_ppm);
     std::fprintf(out, "  frequency        offset %+.6f ppm", f.offset_ppm);
     if (f.has_uncertainty) {
         char uncertainty[NUMBER_TEXT_SIZE];
         *put_scientific(uncertainty, f.uncertainty_ppm, 2) = '\0';
         std::fprintf(out, " +- %s ppm (68 %%)", uncertainty);
     }
-    std::fprintf(out, ", residual RMS %.6f ms\n", f.residual_rms_ms);
+    std::fprintf(out, ", %s, residual RMS %.6f ms\n", a_day, f.residual_rms_ms);
 }
 
 // Every other τ (and the longest) keeps the table short; --json has all,
@@ -61,7 +63,7 @@ void write_stability(std::FILE *out, const RunFigures &f) {
     }
     std::fprintf(out, "  stability        tau0 %.7g s; noise alpha, OADEV with its 68 %% interval\n", f.tau0_s);
     std::fprintf(out, "                 %9s %11s  %5s", "tau s", "n", "alpha");
-    for (const char *name : {"OADEV", "68 % low", "high", "MDEV", "TDEV ns", "HDEV", "MTIE ns"}) {
+    for (const char *name : {"OADEV", "68 % low", "high", "MDEV", "TDEV ms", "HDEV", "MTIE ms"}) {
         std::fprintf(out, "  %10s", name);
     }
     std::fputc('\n', out);
@@ -83,8 +85,9 @@ void write_stability(std::FILE *out, const RunFigures &f) {
                               point.has_mdev,
                               point.has_hdev,
                               true};
-        const double figures[] = {point.oadev,   point.oadev_low, point.oadev_high, point.mdev,
-                                  point.tdev_ns, point.hdev,      point.mtie_ns};
+        // TDEV and MTIE in ms, as the differences are.
+        const double figures[] = {point.oadev,         point.oadev_low, point.oadev_high,   point.mdev,
+                                  point.tdev_ns / 1e6, point.hdev,      point.mtie_ns / 1e6};
         for (int j = 0; j < 7; ++j) {
             char text[NUMBER_TEXT_SIZE] = "-";
             if (known[j]) {
@@ -143,7 +146,9 @@ void write_statistics(std::FILE *out, const RunStatistics &s, const RunFigures &
                  s.difference_max, s.difference_sum);
     write_percentiles(out, f);
     if (f.has_rate) {
-        std::fprintf(out, "  clock rate       %+.3f ppm; single samples %+.3f to %+.3f ppm%s\n", f.rate_ppm,
+        char a_day[64];
+        format_ms_a_day(a_day, sizeof a_day, f.rate_ppm);
+        std::fprintf(out, "  clock rate       %+.3f ppm (%s); single samples %+.3f to %+.3f ppm%s\n", f.rate_ppm, a_day,
                      s.rate_min_ppm, s.rate_max_ppm, s.steps > 0 ? " (steps left out)" : "");
     } else {
         std::fputs("  clock rate       none (no sample without a step)\n", out);
@@ -253,7 +258,7 @@ void write_compared_row(std::FILE *out, const AnalysisSnapshot &s, const char *l
 void write_deviation_cell(char *text, size_t size, const FileSummary &file, int m, bool mtie) {
     const StabilityPoint *point = stability_at(file, m);
     if (point != nullptr) {
-        *put_scientific(text, mtie ? point->mtie_ns : point->oadev, 3) = '\0';
+        *put_scientific(text, mtie ? point->mtie_ns / 1e6 : point->oadev, 3) = '\0';
     } else {
         std::snprintf(text, size, "-");
     }
@@ -312,7 +317,7 @@ void write_side_by_side(std::FILE *out, const AnalysisSnapshot &s) {
                        [](char *t, size_t n, const FileSummary &f) { write_deviation_cell(t, n, f, 64, false); });
     write_compared_row(out, s, "OADEV at 1024 tau0",
                        [](char *t, size_t n, const FileSummary &f) { write_deviation_cell(t, n, f, 1024, false); });
-    write_compared_row(out, s, "MTIE at 64 tau0, ns",
+    write_compared_row(out, s, "MTIE at 64 tau0, ms",
                        [](char *t, size_t n, const FileSummary &f) { write_deviation_cell(t, n, f, 64, true); });
 }
 

@@ -86,8 +86,8 @@ class CraftedLogs(AnalyzeTestCase):
         text, _ = self.analyze(self.path("clock.log"))
         self.assertIn("  percentiles      p1 -0.1000, p5 -0.1000, p50 +0.0000, p95 +0.0187, p99 +0.0187 ms", text)
         self.assertRegex(text, r"\n  stability        tau0 0.9999969 s; noise alpha, OADEV with its 68 %% interval\n"
-                               r" +tau s +n +alpha +OADEV +68 %% low +high +MDEV +TDEV ns +HDEV +MTIE ns\n"
-                               r" +0.999997 +3 +- +%.4e +%.4e +%.4e +%.4e +[0-9.e+]+ +- +1.0000e\+05\n"
+                               r" +tau s +n +alpha +OADEV +68 %% low +high +MDEV +TDEV ms +HDEV +MTIE ms\n"
+                               r" +0.999997 +3 +- +%.4e +%.4e +%.4e +%.4e +[0-9.e+-]+ +- +1.0000e-01\n"
                                % (tau1["oadev"], tau1["oadev_lo"], tau1["oadev_hi"], tau1["mdev"]))
         self.assertIn("  frequency        offset %+.6f ppm" % run1["frequency"]["offset_ppm"], text)
 
