@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdarg>
 #include <cstring>
 #include <limits>
 #include <string_view>
@@ -76,55 +75,53 @@ void put_plain(char *text, size_t size, double value, int decimals) {
     }
 }
 
-// Text appended within size: the length it would have uncut.
+// Text appended within size: the length it would have uncut. Each piece
+// is written by snprintf at room(w), left(w) long, and then wrote(w, n).
 struct Words {
     char *text;
     size_t size;
     size_t length = 0;
 };
 
-__attribute__((format(printf, 2, 3))) void add(Words &w, const char *format, ...) {
-    const size_t room = w.length < w.size ? w.size - w.length : 0;
-    std::va_list arguments;
-    va_start(arguments, format);
-    const int n = std::vsnprintf(room > 0 ? w.text + w.length : nullptr, room, format, arguments);
-    va_end(arguments);
-    w.length += n > 0 ? static_cast<size_t>(n) : 0;
-}
+char *room(const Words &w) { return w.length < w.size ? w.text + w.length : nullptr; }
+size_t left(const Words &w) { return w.length < w.size ? w.size - w.length : 0; }
+void wrote(Words &w, int n) { w.length += n > 0 ? static_cast<size_t>(n) : 0; }
 
 void add_figure(Words &w, const Verdict &v, Finding f) {
     const int i = static_cast<int>(f);
     switch (f) {
     case Finding::steps:
         if (v.value[i] == 0) {
-            add(w, "no steps");
+            wrote(w, std::snprintf(room(w), left(w), "no steps"));
         } else {
-            add(w, "%.0f step%s", v.value[i], v.value[i] == 1 ? "" : "s");
+            wrote(w, std::snprintf(room(w), left(w), "%.0f step%s", v.value[i], v.value[i] == 1 ? "" : "s"));
         }
         break;
     case Finding::largest_step:
-        add(w, "largest step %+.4g ms", v.step_ms);
+        wrote(w, std::snprintf(room(w), left(w), "largest step %+.4g ms", v.step_ms));
         break;
     case Finding::largest_slew:
         if (v.value[i] == 0) {
-            add(w, "no slew");
+            wrote(w, std::snprintf(room(w), left(w), "no slew"));
         } else {
-            add(w, "largest slew %+.0f ppm for %.0f s", v.slew_ppm, v.slew_s);
+            wrote(w, std::snprintf(room(w), left(w), "largest slew %+.0f ppm for %.0f s", v.slew_ppm, v.slew_s));
         }
         break;
     case Finding::time_error:
-        add(w, v.error_beyond_counts ? "difference p99 beyond +-%.4g ms" : "difference p99 within +-%.4g ms",
-            v.value[i]);
+        wrote(w, std::snprintf(room(w), left(w),
+                               v.error_beyond_counts ? "difference p99 beyond +-%.4g ms"
+                                                     : "difference p99 within +-%.4g ms",
+                               v.value[i]));
         break;
     case Finding::missing:
         if (v.value[i] == 0) {
-            add(w, "no samples missing");
+            wrote(w, std::snprintf(room(w), left(w), "no samples missing"));
         } else {
-            add(w, "%.2g %% of the samples missing", v.value[i]);
+            wrote(w, std::snprintf(room(w), left(w), "%.2g %% of the samples missing", v.value[i]));
         }
         break;
     case Finding::age:
-        add(w, "last sample %.0f s ago", v.value[i]);
+        wrote(w, std::snprintf(room(w), left(w), "last sample %.0f s ago", v.value[i]));
         break;
     }
 }
@@ -135,13 +132,14 @@ void add_range_words(Words &w, const ThresholdRange &r, const char *unit) {
     put_plain(low, sizeof low, r.low, 6);
     put_plain(high, sizeof high, r.high, 6);
     if (r.inside) {
-        add(w, "within %s to %s%s", std::isinf(r.low) ? "-inf" : low, std::isinf(r.high) ? "inf" : high, unit);
+        wrote(w, std::snprintf(room(w), left(w), "within %s to %s%s", std::isinf(r.low) ? "-inf" : low,
+                               std::isinf(r.high) ? "inf" : high, unit));
     } else if (std::isinf(r.high)) {
-        add(w, "below %s%s", low, unit);
+        wrote(w, std::snprintf(room(w), left(w), "below %s%s", low, unit));
     } else if (std::isinf(r.low) || r.low == 0) {
-        add(w, "above %s%s", high, unit);
+        wrote(w, std::snprintf(room(w), left(w), "above %s%s", high, unit));
     } else {
-        add(w, "outside %s to %s%s", low, high, unit);
+        wrote(w, std::snprintf(room(w), left(w), "outside %s to %s%s", low, high, unit));
     }
 }
 
@@ -256,11 +254,12 @@ Verdict judge(const AnalysisSnapshot &s, const CheckThresholds &t, int64_t now_m
     double p99 = 0;
     if (s.differences != nullptr && s.differences->values > 0) {
         v.error_beyond_counts = !size_percentile(*s.differences, 99, p99);
-        measured(Finding::time_error, v.error_beyond_counts ? DIFFERENCE_LIMIT_STEPS / DIFFERENCE_STEPS_PER_MS : p99);
+        measured(Finding::time_error,
+                 v.error_beyond_counts ? static_cast<double>(DIFFERENCE_LIMIT_STEPS) / DIFFERENCE_STEPS_PER_MS : p99);
     }
-    const double expected = static_cast<double>(total.samples + total.missing_samples);
+    const auto expected = static_cast<double>(total.samples + total.missing_samples);
     measured(Finding::missing, static_cast<double>(total.missing_samples) / expected * 100);
-    const int age = static_cast<int>(Finding::age);
+    const auto age = static_cast<int>(Finding::age);
     const bool age_judged = t.warning[age].set || t.critical[age].set;
     if (age_judged && s.last_sample != nullptr && s.last_sample->utc_ms != UNKNOWN_TIME_MS) {
         measured(Finding::age, static_cast<double>(now_ms - s.last_sample->utc_ms) / 1e3);
@@ -288,7 +287,7 @@ size_t verdict_words(char *text, size_t size, const Verdict &v, const CheckThres
         *text = '\0';
     }
     if (!v.known[static_cast<int>(Finding::steps)]) {
-        add(w, "no samples");
+        wrote(w, std::snprintf(room(w), left(w), "no samples"));
         return w.length;
     }
     // The worst first; among equals, in their order.
@@ -302,17 +301,18 @@ size_t verdict_words(char *text, size_t size, const Verdict &v, const CheckThres
             }
             // No semicolon: the monitoring cores' logs have it as their separator.
             if (w.length > 0) {
-                add(w, ", ");
+                wrote(w, std::snprintf(room(w), left(w), ", "));
             }
             if (unmeasured_age) {
-                add(w, "age of the last sample unknown");
+                wrote(w, std::snprintf(room(w), left(w), "age of the last sample unknown"));
                 continue;
             }
             add_figure(w, v, f);
             if (state == CheckState::critical || state == CheckState::warning) {
-                add(w, " (%s ", state == CheckState::critical ? "critical" : "warning");
+                wrote(w,
+                      std::snprintf(room(w), left(w), " (%s ", state == CheckState::critical ? "critical" : "warning"));
                 add_range_words(w, state == CheckState::critical ? t.critical[i] : t.warning[i], FINDING_INFO[i].shown);
-                add(w, ")");
+                wrote(w, std::snprintf(room(w), left(w), ")"));
             }
         }
     }

@@ -31,7 +31,7 @@ void write_verdict(std::FILE *out, const AnalysisSnapshot &snapshot) {
     const char *colours[] = {DEEP_GREEN, DARK_ORANGE, RED, SLATE};
     char words[1024];
     verdict_words(words, sizeof words, verdict, thresholds);
-    std::fprintf(out, "<p class=\"verdict\" id=\"verdict\"><strong style=\"background:%s\">%s</strong> ",
+    std::fprintf(out, R"(<p class="verdict" id="verdict"><strong style="background:%s">%s</strong> )",
                  colours[static_cast<int>(verdict.state)], state_name(verdict.state));
     write_xml_text(out, words);
     std::fprintf(out, "</p>\n<p class=\"note\">%s</p>\n", VERDICT_MEANING);

@@ -24,7 +24,7 @@ void begin_svg(std::FILE *out, int width, int height, bool standalone, const cha
                      "viewBox=\"0 0 %d %d\" ",
                      width, height);
     }
-    std::fputs("font-family=\"DejaVu Sans, Helvetica, Arial, sans-serif\" role=\"img\" aria-label=\"", out);
+    std::fputs(R"(font-family="DejaVu Sans, Helvetica, Arial, sans-serif" role="img" aria-label=")", out);
     write_xml_text(out, label);
     std::fputs("\">\n<title>", out);
     write_xml_text(out, label);

@@ -15,7 +15,7 @@ constexpr int64_t T0 = 1709645940015;  // 2024-03-05 13:39:00.015 UTC
 
 std::string report(int second, double difference_ms, int32_t offset = 0) {
     ReportFields fields = {};
-    fields.utc_ms = T0 + second * 1000;
+    fields.utc_ms = T0 + int64_t{1000} * second;
     fields.counter_ms = 1000.0;
     fields.system_ms = 1000.0 + difference_ms;
     fields.difference_ms = difference_ms;
