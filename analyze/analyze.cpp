@@ -208,8 +208,10 @@ bool check_logs(FileSystem &system, const AnalyzeOptions &options, const char *c
 
 int run_analyze(int argc, char **argv) {
     AnalyzeOptions options = {};
+    // Before parse_options, which moves the logs to the front of argv.
+    const bool check = asks_for_check(argc, argv);
     if (!parse_options(argc, argv, options)) {
-        if (asks_for_check(argc, argv)) {
+        if (check) {
             write_check_unknown(stdout, usage_error_text());
             return EXIT_CHECK_UNKNOWN;
         }

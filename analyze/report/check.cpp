@@ -322,10 +322,13 @@ size_t verdict_words(char *text, size_t size, const Verdict &v, const CheckThres
 void write_check_line(std::FILE *out, const Verdict &v, const CheckThresholds &t) {
     char words[1024];
     verdict_words(words, sizeof words, v, t);
-    std::fprintf(out, "TICKWATCH %s - %s |", state_name(v.state), words);
+    std::fprintf(out, "TICKWATCH %s - %s", state_name(v.state), words);
     for (int i = 0; i < FINDINGS; ++i) {
         if (!v.known[i]) {
             continue;
+        }
+        if (i == 0) {
+            std::fputs(" |", out);  // the steps are known whenever anything is
         }
         const FindingInfo &info = FINDING_INFO[i];
         char value[48];

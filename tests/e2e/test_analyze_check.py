@@ -131,3 +131,11 @@ class CheckUnderNagios(AnalyzeTestCase):
         # As the core parsed it: the label, the value in seconds, the ranges.
         self.assertIn("'largest_step'=1s;;0.1;0 ", services["steps"]["performance_data"])
         self.assertIn("'steps'=0;0;10;0 ", services["clock"]["performance_data"])
+
+
+class CheckUsage(AnalyzeTestCase):
+
+    def test_a_usage_error_is_unknown_in_the_one_line(self):
+        for args in (["--json"], ["--warn-steps", "10:5"], ["--bogus"]):
+            out, _ = self.analyze("--check", *args, os.path.join(DOCS, "clock.log"), status=3)
+            self.assertRegex(out, r"^TICKWATCH UNKNOWN - [^|\n]+\n$", args)
