@@ -75,7 +75,7 @@ void write_style(std::FILE *out) {
         out,
         "body{font-family:\"Segoe UI\",\"DejaVu Sans\",Helvetica,Arial,sans-serif;color:%s;margin:1.5em;"
         "line-height:1.35}\n"
-        "h1{font-size:1.5em;margin:0 0 .3em}h2{font-size:1.2em;margin:1.6em 0 .5em;border-bottom:1px solid %s}\n"
+        "h1{font-size:1.5em;margin:0 0 .3em;overflow-wrap:anywhere}h2{font-size:1.2em;margin:1.6em 0 .5em;border-bottom:1px solid %s}\n"
         "p.note{color:%s;margin:.3em 0}\n"
         ".wide{overflow-x:auto}\n"
         "table{border-collapse:collapse;font-size:.85em;margin:.3em 0}\n"
