@@ -71,31 +71,32 @@ void write_glossary(std::FILE *out) {
 
 // Screen and A4 alike; the charts take the page's width.
 void write_style(std::FILE *out) {
-    std::fprintf(
-        out,
-        "body{font-family:\"Segoe UI\",\"DejaVu Sans\",Helvetica,Arial,sans-serif;color:%s;margin:1.5em;"
-        "line-height:1.35}\n"
-        "h1{font-size:1.5em;margin:0 0 .3em;overflow-wrap:anywhere}h2{font-size:1.2em;margin:1.6em 0 .5em;border-bottom:1px solid %s}\n"
-        "p.note{color:%s;margin:.3em 0}\n"
-        ".wide{overflow-x:auto}\n"
-        "table{border-collapse:collapse;font-size:.85em;margin:.3em 0}\n"
-        "th,td{border:1px solid %s;padding:.2em .5em;text-align:left;vertical-align:top}\n"
-        "th{background:%s}td.n{text-align:right;font-variant-numeric:tabular-nums;white-space:nowrap}\n"
-        "td.file{overflow-wrap:anywhere;min-width:8em}tr.total td{font-weight:bold;background:%s}\n"
-        "tr.more td{color:%s;font-style:italic}\n"
-        "svg{display:block;max-width:100%%;height:auto}\n"
-        // On a narrow screen a chart keeps a legible size (its 12 px text
-        // at least 9 px) and its figure scrolls.
-        "svg.chart{min-width:%dpx}figure{margin:.5em 0;overflow-x:auto}figcaption{color:%s;font-size:.85em}\n"
-        "p.verdict{font-size:1.1em;margin:.4em 0}p.verdict strong{padding:0 .3em;border-radius:3px;color:%s}\n"
-        "dl.glossary dt{font-weight:bold}dl.glossary dd{margin:0 0 .4em 1.5em}\n"
-        "@page{size:A4;margin:12mm}\n"
-        // Printed, the folded tables are shown: a closed <details> hides
-        // its content in its ::details-content.
-        "@media print{body{margin:0;font-size:9pt}.wide{overflow:visible}table{font-size:7.5pt}"
-        "h2{break-after:avoid}figure,tr{break-inside:avoid}svg.chart{min-width:0}figure{overflow:visible}"
-        "details::details-content{content-visibility:visible;display:block}}\n",
-        TEXT_COLOUR, PALE_GREY, NOTE_COLOUR, PALE_GREY, HAZE, SNOW, NOTE_COLOUR, MIN_CHART_WIDTH, NOTE_COLOUR, WHITE);
+    std::fprintf(out,
+                 "body{font-family:\"Segoe UI\",\"DejaVu Sans\",Helvetica,Arial,sans-serif;color:%s;margin:1.5em;"
+                 "line-height:1.35}\n"
+                 "h1{font-size:1.5em;margin:0 0 .3em;overflow-wrap:anywhere}h2{font-size:1.2em;margin:1.6em 0 "
+                 ".5em;border-bottom:1px solid %s}\n"
+                 "p.note{color:%s;margin:.3em 0}\n"
+                 ".wide{overflow-x:auto}\n"
+                 "table{border-collapse:collapse;font-size:.85em;margin:.3em 0}\n"
+                 "th,td{border:1px solid %s;padding:.2em .5em;text-align:left;vertical-align:top}\n"
+                 "th{background:%s}td.n{text-align:right;font-variant-numeric:tabular-nums;white-space:nowrap}\n"
+                 "td.file{overflow-wrap:anywhere;min-width:8em}tr.total td{font-weight:bold;background:%s}\n"
+                 "tr.more td{color:%s;font-style:italic}\n"
+                 "svg{display:block;max-width:100%%;height:auto}\n"
+                 // On a narrow screen a chart keeps a legible size (its 12 px text
+                 // at least 9 px) and its figure scrolls.
+                 "svg.chart{min-width:%dpx}figure{margin:.5em 0;overflow-x:auto}figcaption{color:%s;font-size:.85em}\n"
+                 "p.verdict{font-size:1.1em;margin:.4em 0}p.verdict strong{padding:0 .3em;border-radius:3px;color:%s}\n"
+                 "dl.glossary dt{font-weight:bold}dl.glossary dd{margin:0 0 .4em 1.5em}\n"
+                 "@page{size:A4;margin:12mm}\n"
+                 // Printed, the folded tables are shown: a closed <details> hides
+                 // its content in its ::details-content.
+                 "@media print{body{margin:0;font-size:9pt}.wide{overflow:visible}table{font-size:7.5pt}"
+                 "h2{break-after:avoid}figure,tr{break-inside:avoid}svg.chart{min-width:0}figure{overflow:visible}"
+                 "details::details-content{content-visibility:visible;display:block}}\n",
+                 TEXT_COLOUR, PALE_GREY, NOTE_COLOUR, PALE_GREY, HAZE, SNOW, NOTE_COLOUR, MIN_CHART_WIDTH, NOTE_COLOUR,
+                 WHITE);
 }
 
 void write_time_cell(std::FILE *out, int64_t utc_ms) {
