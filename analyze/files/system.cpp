@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <string>
 #else
+#include <poll.h>
 #include <unistd.h>
 #endif
 
@@ -118,6 +119,8 @@ std::FILE *open_temporary_stream() {
     const std::wstring name = L"tickwatch-analyze-" + std::to_wstring(_getpid()) + L"-" + std::to_wstring(++serial);
     return _wfopen((directory / name).c_str(), L"w+bTD");
 }
+// (A pipe's reader that went away is seen only by a write there.)
+bool output_descriptor_gone(int /*descriptor*/) { return false; }
 
 void set_up_system() {
     // File names in the ANSI code page, as the run-time's own functions
@@ -193,6 +196,11 @@ bool link_target(const char *name, char *path, size_t size) {
 }
 
 std::FILE *open_temporary_stream() { return std::tmpfile(); }
+// A pipe whose reader closed it: an error to poll, without writing.
+bool output_descriptor_gone(int descriptor) {
+    pollfd watched = {descriptor, 0, 0};
+    return poll(&watched, 1, 0) == 1 && (watched.revents & POLLERR) != 0;
+}
 
 void set_up_system() {
     // A reader of standard output that goes away is a write that fails,
@@ -360,6 +368,7 @@ void set_up_process() { set_up_system(); }
 void write_standard_output_as_is() { as_is(stdout); }
 
 std::FILE *temporary_stream() { return open_temporary_stream(); }
+bool standard_output_gone() { return std::ferror(stdout) != 0 || output_descriptor_gone(descriptor_of(stdout)); }
 
 extern "C" void on_stop_signal(int /*signal*/) { stop_signal_seen = 1; }
 

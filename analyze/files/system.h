@@ -123,6 +123,9 @@ void set_up_process();
 std::FILE *temporary_stream();
 // Standard output as it is written (LF, not CR LF), for a CSV on it.
 void write_standard_output_as_is();
+// Whether a write to standard output failed, or (on POSIX systems) the
+// pipe it is has no reader any more, seen before anything more is written.
+bool standard_output_gone();
 
 // Ctrl+C and SIGTERM (and Ctrl+Break on Windows) only set a flag, looked at
 // by whoever runs long; installed when the program starts.

@@ -49,7 +49,7 @@ bool take(Cursor &c, char expected) {
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 // "YYYY-MM-DD hh:mm:ss.0mmm: " as milliseconds since 1970.
-bool take_time(Cursor &c, int64_t &utc_ms) {
+bool take_time(Cursor &c, int64_t &utc_ms, bool &leap_second) {
     // Its length is checked once, then the fields are read in place.
     constexpr ptrdiff_t TIME_LENGTH = 25;  // up to the colon
     if (c.end - c.at < TIME_LENGTH) {
@@ -67,6 +67,7 @@ bool take_time(Cursor &c, int64_t &utc_ms) {
         return true;
     }
     // A leap second is UTC's 23:59:60, which Windows gives as such.
+    leap_second = time.second == 60;
     return ms_from_civil(time, true, utc_ms);
 }
 
@@ -215,7 +216,8 @@ LineKind check_values(const ReportFields &r) {
 }
 
 LineKind parse_report_line(Cursor c, ReportFields &report) {
-    if (!(take_time(c, report.utc_ms) && take_fixed(c, false, report.system_ms) &&
+    report.leap_second = false;
+    if (!(take_time(c, report.utc_ms, report.leap_second) && take_fixed(c, false, report.system_ms) &&
           take_fixed(c, false, report.counter_ms) && take_fixed(c, true, report.difference_ms) && take_text(c, "  ") &&
           take_integer(c, false, report.adjustment) && take_text(c, " (") &&
           take_integer(c, true, report.adjustment_offset) && take(c, ')'))) {
