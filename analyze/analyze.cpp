@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <memory>
 
 #include "analyze/diagnostics.h"
@@ -14,6 +15,7 @@
 #include "analyze/options.h"
 #include "analyze/outputs.h"
 #include "analyze/pipeline.h"
+#include "analyze/report/check.h"
 #include "analyze/report/csv_output.h"
 #include "app/version.h"
 
@@ -53,6 +55,7 @@ class Analysis final : public PipelineListener,
 
     bool read_whole_log(int i);
     bool start_csv();
+    int check_status(int status);
 
     const AnalyzeOptions &options_;
     OutputSet &outputs_;
@@ -140,7 +143,7 @@ void Analysis::publish() {
 
 int Analysis::run() {
     if (!start_csv()) {
-        return EXIT_TROUBLE;
+        return check_status(EXIT_TROUBLE);
     }
     summary_.begin();
     // With --follow, the last log is read by the loop, from its start; no
@@ -161,7 +164,7 @@ int Analysis::run() {
         // Interrupted before the end: no summary of a part, and the
         // outputs' temporaries go with the output set; the old ones stay.
         report_problem("interrupted", "nothing written", "");
-        return EXIT_TROUBLE;
+        return check_status(EXIT_TROUBLE);
     }
     const AnalysisSnapshot &s = pipeline_.snapshot();
     // No "Total: 0 runs" from a run that failed before any: a log that is
@@ -169,7 +172,7 @@ int Analysis::run() {
     // document is ended all the same.)
     const bool failed_before_any_run = (failed_ || std::ferror(stdout) != 0) && s.runs == 0;
     if (!failed_before_any_run || options_.json) {
-        summary_.write_total(s);
+        failed_ = !summary_.write_total(s) || failed_;
     }
 
     // A write that failed is told by the temporary's commit, or by
@@ -183,7 +186,26 @@ int Analysis::run() {
         write_whole_outputs(outputs_, s);
     }
     failed_ = !standard_output_written() || failed_;
-    return outputs_.commit_all(!failed_) ? 0 : EXIT_TROUBLE;
+    return check_status(outputs_.commit_all(!failed_) ? 0 : EXIT_TROUBLE);
+}
+
+// With --check: the verdict's line and state, or UNKNOWN with the first
+// problem when the run failed.
+int Analysis::check_status(int status) {
+    if (!options_.check) {
+        return status;
+    }
+    if (status != 0) {
+        write_check_unknown(stdout, *first_problem() != '\0' ? first_problem() : "the logs could not be read");
+        return EXIT_CHECK_UNKNOWN;
+    }
+    const Verdict verdict =
+        judge(pipeline_.snapshot(), options_.thresholds, static_cast<int64_t>(std::time(nullptr)) * 1000);
+    write_check_line(stdout, verdict, options_.thresholds);
+    if (!standard_output_written()) {
+        return EXIT_CHECK_UNKNOWN;
+    }
+    return static_cast<int>(verdict.state);
 }
 
 // Every log is checked before any is read. The followed log may not be
@@ -231,7 +253,13 @@ bool check_outputs_are_not_logs(FileSystem &system, const AnalyzeOptions &option
 
 int run_analyze(int argc, char **argv) {
     AnalyzeOptions options = {};
+    // Before parse_options, which moves the logs to the front of argv.
+    const bool check = asks_for_check(argc, argv);
     if (!parse_options(argc, argv, options)) {
+        if (check) {
+            write_check_unknown(stdout, usage_error_text());
+            return EXIT_CHECK_UNKNOWN;
+        }
         return EXIT_TROUBLE;
     }
     if (options.show_help) {
@@ -256,6 +284,10 @@ int run_analyze(int argc, char **argv) {
     if (!check_output_names(system, targets, target_count, options.logs, options.log_count) ||
         !check_outputs_are_not_logs(system, options) || !check_logs(system, options, targets, target_count) ||
         !outputs.open_all()) {
+        if (options.check) {
+            write_check_unknown(stdout, first_problem());
+            return EXIT_CHECK_UNKNOWN;
+        }
         return EXIT_TROUBLE;
     }
     // Large: kept off the stack.

@@ -50,9 +50,36 @@ const char *const ANALYZE_USAGE = "usage: tickwatch-analyze [options] LOG...\n"
 
 namespace {
 
+char last_usage_error[256];
+
 bool usage_error(const char *what, const char *argument) {
-    std::fprintf(stderr, "tickwatch-analyze: %s%s\nTry 'tickwatch-analyze --help'.\n", what, argument);
+    std::snprintf(last_usage_error, sizeof last_usage_error, "%s%s", what, argument);
+    std::fprintf(stderr, "tickwatch-analyze: %s\nTry 'tickwatch-analyze --help'.\n", last_usage_error);
     return false;
+}
+
+// --warn-NAME or --crit-NAME and its range: false, reported, if either is
+// wrong.
+bool parse_threshold(const char *option, const char *text, CheckThresholds &thresholds) {
+    const bool warning = std::strncmp(option, "--warn-", 7) == 0;
+    Finding finding = Finding::steps;
+    if (!finding_of_name(option + 7, finding)) {
+        return usage_error("unknown option ", option);
+    }
+    ThresholdRange &range = (warning ? thresholds.warning : thresholds.critical)[static_cast<int>(finding)];
+    if (text == nullptr) {
+        return usage_error("a range must follow ", option);
+    }
+    if (std::strcmp(text, "none") == 0) {
+        range = ThresholdRange{};
+        return true;
+    }
+    if (!parse_range(text, range)) {
+        char what[96];
+        std::snprintf(what, sizeof what, "%s takes a range as 10, 10:, ~:10, 5:10 or @5:10, not ", option);
+        return usage_error(what, text);
+    }
+    return true;
 }
 
 // A whole number of seconds in range, or false.
@@ -75,6 +102,8 @@ bool parse_options(int argc, char **argv, AnalyzeOptions &options) {
     options = AnalyzeOptions{};
     options.interval_seconds = DEFAULT_INTERVAL_SECONDS;
     bool interval_given = false;
+    bool threshold_given = false;
+    options.thresholds = default_thresholds();
     // The logs are moved to the front of argv, in their order.
     options.logs = argv + 1;
     bool only_logs = false;
@@ -119,6 +148,14 @@ bool parse_options(int argc, char **argv, AnalyzeOptions &options) {
                 return usage_error(what, argv[i]);
             }
             (from ? options.window.has_from : options.window.has_to) = true;
+        } else if (std::strcmp(argument, "--check") == 0) {
+            options.check = true;
+        } else if (std::strncmp(argument, "--warn-", 7) == 0 || std::strncmp(argument, "--crit-", 7) == 0) {
+            if (!parse_threshold(argument, i + 1 < argc ? argv[i + 1] : nullptr, options.thresholds)) {
+                return false;
+            }
+            ++i;
+            threshold_given = true;
         } else if (std::strcmp(argument, "--follow") == 0) {
             options.follow = true;
         } else if (std::strcmp(argument, "--interval") == 0) {
@@ -145,6 +182,15 @@ bool parse_options(int argc, char **argv, AnalyzeOptions &options) {
     if (interval_given && !options.follow) {
         return usage_error("--interval is for --follow", "");
     }
+    if (threshold_given && !options.check) {
+        return usage_error("the --warn- and --crit- ranges are for --check", "");
+    }
+    if (options.check && (options.json || options.follow)) {
+        return usage_error("--check prints one line of its own, not with ", options.json ? "--json" : "--follow");
+    }
+    if (options.check && options.csv_file != nullptr && std::strcmp(options.csv_file, "-") == 0) {
+        return usage_error("--check prints one line of its own on standard output, not with --csv -", "");
+    }
     if (options.json && options.csv_file != nullptr && std::strcmp(options.csv_file, "-") == 0) {
         return usage_error("--csv - and --json would both write to standard output", "");
     }
@@ -152,4 +198,15 @@ bool parse_options(int argc, char **argv, AnalyzeOptions &options) {
         return usage_error("--follow follows a file by its name, not standard input", "");
     }
     return true;
+}
+
+const char *usage_error_text() { return last_usage_error; }
+
+bool asks_for_check(int argc, char **argv) {
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+        if (std::strcmp(argv[i], "--check") == 0) {
+            return true;
+        }
+    }
+    return false;
 }

@@ -6,6 +6,8 @@
 #include <ctime>
 
 #include "analyze/files/log_input.h"
+#include "analyze/files/system.h"
+#include "analyze/report/check.h"
 #include "analyze/report/html_report.h"
 #include "analyze/report/json_summary.h"
 #include "analyze/report/metrics.h"
@@ -37,7 +39,17 @@ PipelineSettings pipeline_settings(const AnalyzeOptions &options, const OutputSe
 }
 
 Summary::Summary(const AnalyzeOptions &options)
-    : json_(options.json), text_(csv_to_standard_output(options) ? stderr : stdout) {}
+    : json_(options.json), check_(options.check), text_(csv_to_standard_output(options) ? stderr : stdout) {
+    if (!json_ && !check_ && !options.follow) {
+        held_runs_ = temporary_stream();
+    }
+}
+
+Summary::~Summary() {
+    if (held_runs_ != nullptr) {
+        std::fclose(held_runs_);
+    }
+}
 
 void Summary::begin() const {
     if (json_) {
@@ -46,19 +58,43 @@ void Summary::begin() const {
 }
 
 void Summary::write_run(const RunRecord &run) const {
+    if (check_) {
+        return;
+    }
     if (json_) {
         write_run_json(stdout, run, run.run.number == 1);
     } else {
-        write_run_text(text_, run);
+        write_run_text(held_runs_ != nullptr ? held_runs_ : text_, run);
     }
 }
 
-void Summary::write_total(const AnalysisSnapshot &snapshot) const {
+bool Summary::write_total(const AnalysisSnapshot &snapshot) {
+    if (check_) {
+        return true;
+    }
     if (json_) {
         end_json(stdout, snapshot);
-    } else {
-        write_total_text(text_, snapshot);
+        return true;
     }
+    const CheckThresholds thresholds = default_thresholds();
+    write_verdict_text(text_, judge(snapshot, thresholds, static_cast<int64_t>(std::time(nullptr)) * 1000), thresholds);
+    bool written = true;
+    if (held_runs_ != nullptr) {
+        std::rewind(held_runs_);
+        char block[8192];
+        size_t count = 0;
+        while ((count = std::fread(block, 1, sizeof block, held_runs_)) > 0) {
+            std::fwrite(block, 1, count, text_);
+        }
+        if (std::ferror(held_runs_) != 0) {
+            report_problem("temporary file", "cannot hold the runs", std::strerror(errno));
+            written = false;
+        }
+        std::fclose(held_runs_);
+        held_runs_ = nullptr;
+    }
+    write_total_text(text_, snapshot);
+    return written;
 }
 
 bool Summary::write_status(const AnalysisSnapshot &snapshot) const {

@@ -22,20 +22,31 @@ PipelineSettings pipeline_settings(const AnalyzeOptions &options, const OutputSe
 
 // The summary as text on standard output (standard error when the CSV has
 // it), or with --json as the JSON document on standard output.
+//
+// The text begins with the verdict (report/check.h), which only the end
+// knows: the runs wait in a temporary file until then, except with
+// --follow (or without a temporary file), where they come as they end and
+// the verdict heads the total.
 class Summary {
   public:
     explicit Summary(const AnalyzeOptions &options);
+    Summary(const Summary &) = delete;
+    Summary &operator=(const Summary &) = delete;
+    ~Summary();
 
     void begin() const;
     void write_run(const RunRecord &run) const;
-    void write_total(const AnalysisSnapshot &snapshot) const;
+    // False, told, if the runs held back cannot be written.
+    [[nodiscard]] bool write_total(const AnalysisSnapshot &snapshot);
     // With --follow at each interval, beside the text, or on standard
     // error beside the JSON document: false, told, if it cannot be written.
     [[nodiscard]] bool write_status(const AnalysisSnapshot &snapshot) const;
 
   private:
     bool json_;
+    bool check_;  // --check: its one line instead
     std::FILE *text_;
+    std::FILE *held_runs_ = nullptr;  // the runs' text until the verdict is known
 };
 
 // Into the outputs' temporaries, which the output set commits at the end.

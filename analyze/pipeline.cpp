@@ -34,6 +34,10 @@ Pipeline::Pipeline(const PipelineSettings &settings, PipelineListener &listener)
         phase_chart_ = zeroed<ChartData>();
         phase_time_chart_ = zeroed<ChartData>();
         listed_runs_ = zeroed<RunRecord>(REPORT_LISTED_RUNS);
+        if (settings.log_count > 1) {
+            file_chart_capacity_ = static_cast<size_t>(std::min(settings.log_count, REPORT_FILE_CHARTS));
+            file_charts_ = zeroed<ChartData>(file_chart_capacity_);
+        }
     }
     restart();
 }
@@ -61,6 +65,9 @@ void Pipeline::restart() {
         if (chart != nullptr) {
             start_chart(*chart);
         }
+    }
+    for (size_t i = 0; i < file_chart_capacity_; ++i) {
+        start_chart(file_charts_.get()[i]);
     }
 }
 
@@ -175,6 +182,9 @@ inline void Pipeline::take_sample(const ReportFields &sample, uint64_t number) {
     listener_.sample_taken(sample, run_->run.number);
     if (difference_chart_) {
         add_to_chart(*difference_chart_, sample, run_->run.number, starts_run);
+        if (files_.size() <= file_chart_capacity_) {
+            add_to_chart(file_charts_.get()[files_.size() - 1], sample, run_->run.number, starts_run);
+        }
         double rate_ppm = 0;
         if (!sample.marked && sample_rate_ppm(sample, rate_ppm)) {
             add_value_to_chart(*rate_chart_, sample.utc_ms, rate_ppm, starts_run, false, false);
@@ -337,6 +347,8 @@ const AnalysisSnapshot &Pipeline::snapshot() {
     snapshot_.files = files_.data();
     snapshot_.file_count = static_cast<int>(files_.size());
     snapshot_.difference_chart = difference_chart_.get();
+    snapshot_.file_charts = file_charts_.get();
+    snapshot_.file_chart_count = static_cast<int>(std::min(files_.size(), file_chart_capacity_));
     snapshot_.rate_chart = rate_chart_.get();
     snapshot_.phase_chart = phase_chart_.get();
     snapshot_.phase_time_chart = phase_time_chart_.get();

@@ -169,6 +169,8 @@ class Pipeline {
     Buffer<ChartSegments> snapshot_segments_;  // those and the open run's open one
     Buffer<RunRecord> listed_runs_;            // REPORT_LISTED_RUNS
     int listed_run_count_ = 0;
+    Buffer<ChartData> file_charts_;  // up to REPORT_FILE_CHARTS, with several logs
+    size_t file_chart_capacity_ = 0;
 
     TimeWindow window_;
     StabilityIntervals intervals_;

@@ -12,7 +12,7 @@ set -eu
 packages="cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev googletest
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   wine wine32:i386 wine64 python3 clang-format clang-tidy prometheus-node-exporter prometheus git groff-base
-  chromium"
+  chromium nagios4-core"
 
 missing=""
 for p in $packages; do

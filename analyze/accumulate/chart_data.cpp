@@ -10,6 +10,7 @@ void start_chart(ChartData &chart) {
     chart.untimed_samples = 0;
     chart.steps = 0;
     chart.runs = 0;
+    chart.first_run = 0;
     chart.origin_ms = 0;
     chart.bucket_ms = 1;
     chart.first_ms = 0;
@@ -126,7 +127,9 @@ void add_to_chart(ChartData &chart, const ReportFields &sample, int32_t run, boo
         return;
     }
     ChartBucket &bucket = bucket_at(chart, sample.utc_ms);
-    chart.runs = run > chart.runs ? run : chart.runs;
+    // A file's chart begins at a later run than 1.
+    chart.first_run = chart.first_run == 0 ? run : chart.first_run;
+    chart.runs = run - chart.first_run + 1 > chart.runs ? run - chart.first_run + 1 : chart.runs;
 
     ChartBucket one = {};
     one.samples = 1;

@@ -39,7 +39,8 @@ struct ChartData {
     uint64_t samples;
     uint64_t untimed_samples;  // not drawn: their time is not known
     uint64_t steps;
-    int32_t runs;
+    int32_t runs;       // from the first run drawn to the last
+    int32_t first_run;  // its number
     int64_t origin_ms;
     int64_t bucket_ms;
     int64_t first_ms;  // earliest and latest sample time

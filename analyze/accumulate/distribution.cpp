@@ -1,5 +1,6 @@
 #include "analyze/accumulate/distribution.h"
 
+#include <algorithm>
 #include <cmath>
 
 void start_counts(DifferenceCounts &counts) {
@@ -67,6 +68,28 @@ Percentiles difference_percentiles(const DifferenceCounts &counts) {
         }
     }
     return found;
+}
+
+bool size_percentile(const DifferenceCounts &counts, int level, double &ms) {
+    if (counts.values == 0) {
+        return false;
+    }
+    const uint64_t rank = (static_cast<uint64_t>(level) * counts.values + 99) / 100;
+    // Outward from 0, a size at a time: both signs of each.
+    const int widest = std::max(DIFFERENCE_LIMIT_STEPS - counts.lowest, counts.highest - DIFFERENCE_LIMIT_STEPS);
+    auto count_at = [&counts](int i) { return i >= counts.lowest && i <= counts.highest ? counts.counts[i] : 0; };
+    uint64_t at_or_below = 0;
+    for (int k = 0; k <= widest; ++k) {
+        at_or_below += count_at(DIFFERENCE_LIMIT_STEPS + k);
+        if (k > 0) {
+            at_or_below += count_at(DIFFERENCE_LIMIT_STEPS - k);
+        }
+        if (at_or_below >= std::max<uint64_t>(rank, 1)) {
+            ms = difference_of_index(DIFFERENCE_LIMIT_STEPS + k);
+            return true;
+        }
+    }
+    return false;
 }
 
 void count_difference_size(DifferenceSizeBuckets &histogram, double difference_ms) {

@@ -37,6 +37,9 @@ void add_counts(DifferenceCounts &into, const DifferenceCounts &from);
 // By nearest rank: the smallest value with at least p % of the values at
 // or below it.
 Percentiles difference_percentiles(const DifferenceCounts &counts);
+// The level-th percentile of the size |difference|, by nearest rank; false
+// without values or where the rank falls beyond ±20 ms.
+bool size_percentile(const DifferenceCounts &counts, int level, double &ms);
 inline double difference_of_index(int index) {
     return static_cast<double>(index - DIFFERENCE_LIMIT_STEPS) / DIFFERENCE_STEPS_PER_MS;
 }

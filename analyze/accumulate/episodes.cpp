@@ -20,8 +20,15 @@ bool sample_slew_ppm(const ReportFields &sample, double &ppm) {
 void add_to_totals(EpisodeTotals &totals, const Episode &e) {
     totals.commanded_abs_ms += std::fabs(e.commanded_ms);
     if (e.kind == EpisodeKind::step) {
+        if (totals.steps == 0 || std::fabs(e.measured_ms) > std::fabs(totals.largest_step_ms)) {
+            totals.largest_step_ms = e.measured_ms;
+        }
         ++totals.steps;
         return;
+    }
+    if (totals.slews == 0 || std::fabs(slew_ppm(e)) > std::fabs(totals.largest_slew_ppm)) {
+        totals.largest_slew_ppm = slew_ppm(e);
+        totals.largest_slew_s = duration_s(e);
     }
     ++totals.slews;
     const double residual = residual_ms(e);
@@ -106,6 +113,13 @@ void end_episodes(RunEpisodes &episodes) {
 }
 
 void add_episode_totals(EpisodeTotals &into, const EpisodeTotals &from) {
+    if (from.steps > 0 && (into.steps == 0 || std::fabs(from.largest_step_ms) > std::fabs(into.largest_step_ms))) {
+        into.largest_step_ms = from.largest_step_ms;
+    }
+    if (from.slews > 0 && (into.slews == 0 || std::fabs(from.largest_slew_ppm) > std::fabs(into.largest_slew_ppm))) {
+        into.largest_slew_ppm = from.largest_slew_ppm;
+        into.largest_slew_s = from.largest_slew_s;
+    }
     into.steps += from.steps;
     into.slews += from.slews;
     into.commanded_abs_ms += from.commanded_abs_ms;

@@ -48,6 +48,11 @@ struct EpisodeTotals {
     // steps already tell.
     bool has_slew_residual;
     double largest_slew_residual_ms;
+    // The largest step and the hardest slew, by size, signed: what a
+    // verdict names. The step's size is its measured difference.
+    double largest_step_ms;
+    double largest_slew_ppm;
+    double largest_slew_s;  // that slew's duration
 };
 
 inline uint64_t episode_count(const EpisodeTotals &t) { return t.steps + t.slews; }

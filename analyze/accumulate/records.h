@@ -16,6 +16,9 @@
 // The runs kept whole for the report's tables, the first ones; the rest
 // are counted.
 constexpr int REPORT_LISTED_RUNS = 20;
+// Of several logs, the first ones get a difference chart of their own,
+// each on its own time axis (unrelated logs may be years apart).
+constexpr int REPORT_FILE_CHARTS = 8;
 
 // A run: its statistics, figures_of them and its differences, and its
 // correction episodes.
@@ -53,4 +56,8 @@ struct AnalysisSnapshot {
     const ChartSegments *segments;      // with keep_chart: each segment's fitted offset
     const RunRecord *listed_runs;       // with keep_report: the first REPORT_LISTED_RUNS
     int listed_run_count;
+    // With keep_report and several logs: the difference chart of each of
+    // the first REPORT_FILE_CHARTS files begun, in order; else nullptr.
+    const ChartData *file_charts;
+    int file_chart_count;
 };

@@ -8,9 +8,21 @@
 #include "analyze/files/output_file.h"
 #include "analyze/parse/log_line.h"
 
+namespace {
+
+char first_problem_text[512];
+
+}  // namespace
+
 void report_problem(const char *name, const char *problem, const char *reason) {
-    std::fprintf(stderr, "tickwatch-analyze: %s: %s%s%s\n", name, problem, *reason != '\0' ? ": " : "", reason);
+    const char *separator = *reason != '\0' ? ": " : "";
+    std::fprintf(stderr, "tickwatch-analyze: %s: %s%s%s\n", name, problem, separator, reason);
+    if (first_problem_text[0] == '\0') {
+        std::snprintf(first_problem_text, sizeof first_problem_text, "%s: %s%s%s", name, problem, separator, reason);
+    }
 }
+
+const char *first_problem() { return first_problem_text; }
 
 const char *shown_log_name(const char *name) { return is_standard_input(name) ? "standard input" : name; }
 

@@ -9,6 +9,9 @@
 // "tickwatch-analyze: NAME: PROBLEM: REASON" on standard error; without
 // ": REASON" when the reason is empty.
 void report_problem(const char *name, const char *problem, const char *reason);
+// The first problem reported, as "NAME: PROBLEM: REASON"; empty before
+// any (--check names it in its one line).
+const char *first_problem();
 
 // The name as the outputs show it: standard input by its name.
 const char *shown_log_name(const char *name);

@@ -106,6 +106,19 @@ bool rename_over(const char *from, const char *to, char *reason, size_t reason_s
 
 bool link_target(const char * /*name*/, char * /*path*/, size_t /*size*/) { return false; }
 
+// The run-time's tmpfile makes its file in the drive's root, which only an
+// administrator may write: in the user's temporary directory instead,
+// deleted when closed (D) and kept in memory where it can be (T).
+std::FILE *open_temporary_stream() {
+    std::error_code error;
+    const std::filesystem::path directory = std::filesystem::temp_directory_path(error);
+    if (error) {
+        return nullptr;
+    }
+    static unsigned serial = 0;
+    const std::wstring name = L"tickwatch-analyze-" + std::to_wstring(_getpid()) + L"-" + std::to_wstring(++serial);
+    return _wfopen((directory / name).c_str(), L"w+bTD");
+}
 // (A pipe's reader that went away is seen only by a write there.)
 bool output_descriptor_gone(int /*descriptor*/) { return false; }
 
@@ -182,6 +195,7 @@ bool link_target(const char *name, char *path, size_t size) {
     return fits;
 }
 
+std::FILE *open_temporary_stream() { return std::tmpfile(); }
 // A pipe whose reader closed it: an error to poll, without writing.
 bool output_descriptor_gone(int descriptor) {
     pollfd watched = {descriptor, 0, 0};
@@ -353,6 +367,7 @@ void set_up_process() { set_up_system(); }
 
 void write_standard_output_as_is() { as_is(stdout); }
 
+std::FILE *temporary_stream() { return open_temporary_stream(); }
 bool standard_output_gone() { return std::ferror(stdout) != 0 || output_descriptor_gone(descriptor_of(stdout)); }
 
 extern "C" void on_stop_signal(int /*signal*/) { stop_signal_seen = 1; }

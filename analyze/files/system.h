@@ -118,6 +118,9 @@ bool same_file_name(const char *a, const char *b);
 // names are taken in the ANSI code page, as the run-time's functions take
 // them.
 void set_up_process();
+// A file of the process's own, removed when it is closed or the process
+// ends; nullptr if none can be made.
+std::FILE *temporary_stream();
 // Standard output as it is written (LF, not CR LF), for a CSV on it.
 void write_standard_output_as_is();
 // Whether a write to standard output failed, or (on POSIX systems) the

@@ -1,9 +1,13 @@
 #include "analyze/report/html_report.h"
 
 #include <cmath>
+#include <ctime>
 #include <initializer_list>
+#include <string_view>
 
+#include "analyze/files/system.h"
 #include "analyze/parse/utc_time.h"
+#include "analyze/report/check.h"
 #include "analyze/report/escape.h"
 #include "analyze/report/number_text.h"
 #include "analyze/report/palette.h"
@@ -13,26 +17,86 @@
 
 namespace {
 
+// px: the charts are 1200 wide, so that their 12 px text stays at 9 px.
+constexpr int MIN_CHART_WIDTH = 900;
+
+// The verdict of --check on the default ranges, in its state's colour,
+// and what it measures.
+void write_verdict(std::FILE *out, const AnalysisSnapshot &snapshot) {
+    const CheckThresholds thresholds = default_thresholds();
+    const Verdict verdict = judge(snapshot, thresholds, static_cast<int64_t>(std::time(nullptr)) * 1000);
+    if (!verdict.known[static_cast<int>(Finding::steps)]) {
+        return;  // no sample: the note below says so
+    }
+    const char *colours[] = {DEEP_GREEN, DARK_ORANGE, RED, SLATE};
+    char words[1024];
+    verdict_words(words, sizeof words, verdict, thresholds);
+    std::fprintf(out, R"(<p class="verdict" id="verdict"><strong style="background:%s">%s</strong> )",
+                 colours[static_cast<int>(verdict.state)], state_name(verdict.state));
+    write_xml_text(out, words);
+    std::fprintf(out, "</p>\n<p class=\"note\">%s</p>\n", VERDICT_MEANING);
+}
+
+// The words the report uses, each in a sentence.
+void write_glossary(std::FILE *out) {
+    static const char *const TERMS[][2] = {
+        {"difference", "how much further the system time advanced than the performance counter over one sample's "
+                       "interval, in ms; 0 when the two keep pace"},
+        {"step", "the system time set at once: a line marked &gt;&lt;"},
+        {"slew", "samples whose adjustment differs from the increment: the time service runs the clock faster or "
+                 "slower to correct it gradually"},
+        {"ppm", "parts per million: 1 ppm is 1 \xc2\xb5s a second, 86.4 ms a day"},
+        {"time error", "the differences summed within a segment: how far the system time moved from the counter "
+                       "since the segment began"},
+        {"frequency offset", "the slope of a line fitted to the time error: how fast the system time runs against the "
+                             "counter, in ppm"},
+        {"p99", "the value that 99 % of the values are at or below"},
+        {"\xcf\x84, \xcf\x84<sub>0</sub>", "the averaging time, and the samples' spacing"},
+        {"OADEV, MDEV, HDEV", "the overlapping Allan, modified Allan and Hadamard deviations: how much the rate "
+                              "wanders between intervals of \xcf\x84, as a fraction (10<sup>-6</sup> is 1 ppm); "
+                              "smaller is steadier"},
+        {"TDEV", "the time deviation: how much the time error wanders over \xcf\x84"},
+        {"MTIE", "the maximum time interval error: the largest rise and fall of the time error within any window of "
+                 "\xcf\x84"},
+        {"\xce\xb1", "the kind of noise, from +2 (jitter of each reading) to \xe2\x88\x92"
+                     "2 (a rate that wanders "
+                     "at random)"},
+    };
+    std::fputs("<h2 id=\"section-glossary\">Glossary</h2>\n<dl class=\"glossary\">\n", out);
+    for (const auto &term : TERMS) {
+        std::fprintf(out, "<dt>%s</dt><dd>%s</dd>\n", term[0], term[1]);
+    }
+    std::fputs("</dl>\n", out);
+}
+
 // Screen and A4 alike; the charts take the page's width.
 void write_style(std::FILE *out) {
-    std::fprintf(
-        out,
-        "body{font-family:\"Segoe UI\",\"DejaVu Sans\",Helvetica,Arial,sans-serif;color:%s;margin:1.5em;"
-        "line-height:1.35}\n"
-        "h1{font-size:1.5em;margin:0 0 .3em}h2{font-size:1.2em;margin:1.6em 0 .5em;border-bottom:1px solid %s}\n"
-        "p.note{color:%s;margin:.3em 0}\n"
-        ".wide{overflow-x:auto}\n"
-        "table{border-collapse:collapse;font-size:.85em;margin:.3em 0}\n"
-        "th,td{border:1px solid %s;padding:.2em .5em;text-align:left;vertical-align:top}\n"
-        "th{background:%s}td.n{text-align:right;font-variant-numeric:tabular-nums;white-space:nowrap}\n"
-        "td.file{overflow-wrap:anywhere;min-width:8em}tr.total td{font-weight:bold;background:%s}\n"
-        "tr.more td{color:%s;font-style:italic}\n"
-        "svg{display:block;max-width:100%%;height:auto}\n"
-        "figure{margin:.5em 0}figcaption{color:%s;font-size:.85em}\n"
-        "@page{size:A4;margin:12mm}\n"
-        "@media print{body{margin:0;font-size:9pt}.wide{overflow:visible}table{font-size:7.5pt}"
-        "h2{break-after:avoid}figure,tr{break-inside:avoid}}\n",
-        TEXT_COLOUR, PALE_GREY, NOTE_COLOUR, PALE_GREY, HAZE, SNOW, NOTE_COLOUR, NOTE_COLOUR);
+    std::fprintf(out,
+                 "body{font-family:\"Segoe UI\",\"DejaVu Sans\",Helvetica,Arial,sans-serif;color:%s;margin:1.5em;"
+                 "line-height:1.35}\n"
+                 "h1{font-size:1.5em;margin:0 0 .3em;overflow-wrap:anywhere}h2{font-size:1.2em;margin:1.6em 0 "
+                 ".5em;border-bottom:1px solid %s}\n"
+                 "p.note{color:%s;margin:.3em 0}\n"
+                 ".wide{overflow-x:auto}\n"
+                 "table{border-collapse:collapse;font-size:.85em;margin:.3em 0}\n"
+                 "th,td{border:1px solid %s;padding:.2em .5em;text-align:left;vertical-align:top}\n"
+                 "th{background:%s}td.n{text-align:right;font-variant-numeric:tabular-nums;white-space:nowrap}\n"
+                 "td.file{overflow-wrap:anywhere;min-width:8em}tr.total td{font-weight:bold;background:%s}\n"
+                 "tr.more td{color:%s;font-style:italic}\n"
+                 "svg{display:block;max-width:100%%;height:auto}\n"
+                 // On a narrow screen a chart keeps a legible size (its 12 px text
+                 // at least 9 px) and its figure scrolls.
+                 "svg.chart{min-width:%dpx}figure{margin:.5em 0;overflow-x:auto}figcaption{color:%s;font-size:.85em}\n"
+                 "p.verdict{font-size:1.1em;margin:.4em 0}p.verdict strong{padding:0 .3em;border-radius:3px;color:%s}\n"
+                 "dl.glossary dt{font-weight:bold}dl.glossary dd{margin:0 0 .4em 1.5em}\n"
+                 "@page{size:A4;margin:12mm}\n"
+                 // Printed, the folded tables are shown: a closed <details> hides
+                 // its content in its ::details-content.
+                 "@media print{body{margin:0;font-size:9pt}.wide{overflow:visible}table{font-size:7.5pt}"
+                 "h2{break-after:avoid}figure,tr{break-inside:avoid}svg.chart{min-width:0}figure{overflow:visible}"
+                 "details::details-content{content-visibility:visible;display:block}}\n",
+                 TEXT_COLOUR, PALE_GREY, NOTE_COLOUR, PALE_GREY, HAZE, SNOW, NOTE_COLOUR, MIN_CHART_WIDTH, NOTE_COLOUR,
+                 WHITE);
 }
 
 void write_time_cell(std::FILE *out, int64_t utc_ms) {
@@ -110,8 +174,10 @@ void write_figures_row(std::FILE *out, const LogRun *run, const RunStatistics &s
     }
     std::fprintf(out, R"(<td class="n">%+.4f</td><td class="n">%+.4f</td>)", s.difference_min, s.difference_max);
     if (f.has_rate) {
-        std::fprintf(out, R"(<td class="n">%+.3f</td><td class="n">%+.3f to %+.3f</td>)", f.rate_ppm, s.rate_min_ppm,
-                     s.rate_max_ppm);
+        char a_day[64];
+        format_ms_a_day(a_day, sizeof a_day, f.rate_ppm);
+        std::fprintf(out, R"(<td class="n">%+.3f<br>%s</td><td class="n">%+.3f to %+.3f</td>)", f.rate_ppm, a_day,
+                     s.rate_min_ppm, s.rate_max_ppm);
     } else {
         std::fputs("<td colspan=\"2\">no sample without a step</td>", out);
     }
@@ -186,7 +252,7 @@ void write_stability_table(std::FILE *out, const RunFigures &f, const char *id) 
     }
     std::fprintf(out,
                  "<div class=\"wide\"><table id=\"%s\">\n<tr><th>\xcf\x84, s</th><th>n</th><th>noise \xce\xb1</th>"
-                 "<th>OADEV</th><th>MDEV</th><th>TDEV, ns</th><th>HDEV</th><th>MTIE, ns</th></tr>\n",
+                 "<th>OADEV</th><th>MDEV</th><th>TDEV, ms</th><th>HDEV</th><th>MTIE, ms</th></tr>\n",
                  id);
     for (int i = 0; i < f.stability_count; ++i) {
         const StabilityPoint &p = f.stability[i];
@@ -202,9 +268,9 @@ void write_stability_table(std::FILE *out, const RunFigures &f, const char *id) 
         }
         write_interval_cell(out, true, p.oadev, p.oadev_low, p.oadev_high);
         write_interval_cell(out, p.has_mdev, p.mdev, p.mdev_low, p.mdev_high);
-        write_interval_cell(out, p.has_mdev, p.tdev_ns, p.tdev_low_ns, p.tdev_high_ns);
+        write_interval_cell(out, p.has_mdev, p.tdev_ns / 1e6, p.tdev_low_ns / 1e6, p.tdev_high_ns / 1e6);
         write_interval_cell(out, p.has_hdev, p.hdev, p.hdev_low, p.hdev_high);
-        std::fprintf(out, "<td class=\"n\">%.4g</td></tr>\n", p.mtie_ns);
+        std::fprintf(out, "<td class=\"n\">%.4g</td></tr>\n", p.mtie_ns / 1e6);
     }
     std::fputs("</table></div>\n", out);
 }
@@ -463,13 +529,54 @@ void write_corrections(std::FILE *out, const AnalysisSnapshot &r) {
                out);
 }
 
+// The chart drawn into a temporary file, then copied with each id="X"
+// made id="fileN-X": ids stay unique in the page. (Quotes in text are
+// written as &quot;.) Without a temporary file, as it is.
+void write_file_chart(std::FILE *out, const ChartData &chart, const char *name, int number) {
+    std::FILE *drawn = temporary_stream();
+    if (drawn == nullptr) {
+        write_difference_chart(out, chart, name, false);
+        return;
+    }
+    write_difference_chart(drawn, chart, name, false);
+    std::rewind(drawn);
+    constexpr std::string_view ID = " id=\"";
+    size_t matched = 0;
+    for (int c = std::fgetc(drawn); c != EOF; c = std::fgetc(drawn)) {
+        std::fputc(c, out);
+        matched = c == ID[matched] ? matched + 1 : c == ID[0] ? 1 : 0;
+        if (matched == ID.size()) {
+            std::fprintf(out, "file%d-", number);
+            matched = 0;
+        }
+    }
+    std::fclose(drawn);
+}
+
+// Several logs, each on its own time axis: logs of different machines or
+// years pooled on one axis would be slivers at its edges.
+void write_file_charts(std::FILE *out, const AnalysisSnapshot &r) {
+    for (int i = 0; i < r.file_chart_count; ++i) {
+        std::fputs("<figure>\n", out);
+        write_file_chart(out, r.file_charts[i], r.files[i].name, i + 1);
+        std::fprintf(out,
+                     "<figcaption>File %d on its own time axis. Each pixel column spans the lowest to the "
+                     "highest difference of the samples it holds.</figcaption>\n</figure>\n",
+                     i + 1);
+    }
+    if (r.file_count > r.file_chart_count) {
+        std::fprintf(out, "<p class=\"note\">The first %d files are drawn; the other %d are in the tables.</p>\n",
+                     r.file_chart_count, r.file_count - r.file_chart_count);
+    }
+}
+
 void write_comparison(std::FILE *out, const AnalysisSnapshot &r) {
     std::fputs(
         "<h2 id=\"section-comparison\">Files side by side</h2>\n<div class=\"wide\"><table "
         "id=\"comparison-table\">\n<tr><th>file</th><th>samples</th><th>span</th><th>RMS, ms</th><th>p99, "
         "ms</th><th>frequency offset, ppm</th><th>uncertainty (68 %), ppm</th><th>steps</th><th>commanded, sum "
         "of sizes, ms</th><th>OADEV \xcf\x84<sub>0</sub></th><th>OADEV 64 \xcf\x84<sub>0</sub></th><th>OADEV 1024 "
-        "\xcf\x84<sub>0</sub></th><th>MTIE 64 \xcf\x84<sub>0</sub>, ns</th></tr>\n",
+        "\xcf\x84<sub>0</sub></th><th>MTIE 64 \xcf\x84<sub>0</sub>, ms</th></tr>\n",
         out);
     for (int i = 0; i < r.file_count; ++i) {
         const FileSummary &f = r.files[i];
@@ -503,7 +610,7 @@ void write_comparison(std::FILE *out, const AnalysisSnapshot &r) {
             }
         }
         const StabilityPoint *p = stability_at(f, 64);
-        write_optional_cell(out, p != nullptr, p != nullptr ? p->mtie_ns : 0, 1, Shown::fixed);
+        write_optional_cell(out, p != nullptr, p != nullptr ? p->mtie_ns / 1e6 : 0, 4, Shown::significant);
         std::fputs("</tr>\n", out);
     }
     std::fputs("</table></div>\n<figure>\n", out);
@@ -528,7 +635,9 @@ void write_html_report(std::FILE *out, const AnalysisSnapshot &snapshot) {
     write_style(out);
     std::fputs("</style>\n</head>\n<body>\n<h1>tickwatch report: ", out);
     write_xml_text(out, title_name);
-    std::fputs("</h1>\n<p class=\"note\">", out);
+    std::fputs("</h1>\n", out);
+    write_verdict(out, snapshot);
+    std::fputs("<p class=\"note\">", out);
     for (int i = 0; i < snapshot.log_count; ++i) {
         std::fputs(i == 0 ? "From " : ", ", out);
         write_xml_text(out, snapshot.log_names[i]);
@@ -545,9 +654,14 @@ void write_html_report(std::FILE *out, const AnalysisSnapshot &snapshot) {
     std::fputs(".</p>\n", out);
     write_summary(out, snapshot);
 
-    std::fputs("<h2 id=\"section-difference\">Difference per sample</h2>\n<figure>\n", out);
-    write_difference_chart(out, *snapshot.difference_chart, title_name, false);
-    write_figure(out, "Each pixel column spans the lowest to the highest difference of the samples it holds.");
+    std::fputs("<h2 id=\"section-difference\">Difference per sample</h2>\n", out);
+    if (snapshot.file_charts != nullptr) {
+        write_file_charts(out, snapshot);
+    } else {
+        std::fputs("<figure>\n", out);
+        write_difference_chart(out, *snapshot.difference_chart, title_name, false);
+        write_figure(out, "Each pixel column spans the lowest to the highest difference of the samples it holds.");
+    }
     std::fputs("<h2 id=\"section-phase\">Time error per segment</h2>\n<figure>\n", out);
     write_phase_chart(out, *snapshot.phase_chart);
     write_figure(out, "The time error accumulated from the differences. A new run, a step (red dashes), lines lost "
@@ -578,5 +692,6 @@ void write_html_report(std::FILE *out, const AnalysisSnapshot &snapshot) {
         write_comparison(out, snapshot);
     }
     write_events(out, snapshot);
+    write_glossary(out);
     std::fputs("</body>\n</html>\n", out);
 }

@@ -191,3 +191,10 @@ int uncertainty_digits(double value, double uncertainty, int fallback) {
     const int digits = leading - (place < 0 ? place : 0) + 1;
     return digits < 1 ? 1 : (digits > 17 ? 17 : digits);
 }
+
+void format_ms_a_day(char *text, size_t size, double ppm) {
+    const double ms = ppm * MS_A_DAY_PER_PPM;
+    const double size_ms = std::fabs(ms);
+    const int decimals = size_ms >= 100 ? 0 : size_ms >= 10 ? 1 : size_ms >= 1 ? 2 : 3;
+    std::snprintf(text, size, "%+.*f ms a day", decimals, ms);
+}

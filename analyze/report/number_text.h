@@ -1,6 +1,7 @@
 // Numbers as text, fast enough to write a row per sample.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Room for any number these write.
@@ -18,6 +19,10 @@ char *put_integer(char *out, int64_t value);
 // least two digits (as C's %e, also where the C library would write three).
 char *put_scientific(char *out, double value, int decimals);
 
+// A rate in ppm as the time it gains or loses in a day: "-0.259 ms a day",
+// three significant digits, no exponent. 1 ppm is 86.4 ms a day.
+constexpr double MS_A_DAY_PER_PPM = 86.4;
+void format_ms_a_day(char *text, size_t size, double ppm);
 // A figure known to within ± uncertainty is written to the place of the
 // uncertainty's second significant digit (± 0.0123: 0.0001), never
 // coarser, so that rounding adds at most a twentieth of the uncertainty

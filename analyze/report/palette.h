@@ -20,9 +20,11 @@ constexpr const char *LIGHT_BLUE = "#8fb8e6";
 constexpr const char *DARK_BLUE = "#0b3d91";
 constexpr const char *CLEAR_BLUE = "#1971c2";
 constexpr const char *ORANGE = "#e8590c";
+constexpr const char *DARK_ORANGE = "#c2410c";  // as text: 5.2:1 on white
 constexpr const char *LIGHT_ORANGE = "#ffc078";
 constexpr const char *RED = "#c92a2a";
 constexpr const char *GREEN = "#2b8a3e";
+constexpr const char *DEEP_GREEN = "#26803a";  // under white text: 5.0:1
 constexpr const char *VIOLET = "#9775fa";
 constexpr const char *GRAPE = "#9c36b5";
 constexpr const char *TEAL = "#0c8599";
@@ -44,5 +46,9 @@ constexpr const char *THRESHOLD_COLOUR = ORANGE;
 constexpr const char *STEP_COLOUR = RED;
 constexpr const char *SLEW_COLOUR = GREEN;
 constexpr const char *RUN_COLOUR = GREY;
+// Their labels, as text, darker: at least 4.5:1 on white (ORANGE and GREY
+// are 3.6:1 and 3.3:1, enough for a line but not for words).
+constexpr const char *THRESHOLD_LABEL_COLOUR = DARK_ORANGE;
+constexpr const char *RUN_LABEL_COLOUR = SLATE;
 constexpr const char *GAP_COLOUR = LIGHT_ORANGE;
 constexpr const char *PHASE_COLOUR = VIOLET;

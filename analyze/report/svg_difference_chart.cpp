@@ -92,7 +92,8 @@ void write_difference_panel(std::FILE *out, const Columns &columns, const ChartD
         const double y = y_of(scale, scaled_difference(sign * MARKER_THRESHOLD_MS));
         char label[32];
         std::snprintf(label, sizeof label, "%s%.0f ms", sign < 0 ? "\xe2\x88\x92" : "+", MARKER_THRESHOLD_MS);
-        write_text(out, PLOT_LEFT + PLOT_COLUMNS - 4, y + (sign > 0 ? 14 : -5), "end", 12, THRESHOLD_COLOUR, label);
+        write_text(out, PLOT_LEFT + PLOT_COLUMNS - 4, y + (sign > 0 ? 14 : -5), "end", 12, THRESHOLD_LABEL_COLOUR,
+                   label);
     }
     std::fputs("</g>\n", out);
 }
@@ -153,7 +154,7 @@ void write_run_separators(std::FILE *out, const Columns &columns) {
         const double left = at_right_edge ? x - 3 - width : x + 3;
         if (left >= last_label_end + 8) {
             write_text(out, at_right_edge ? x - 3 : x + 3, DIFFERENCE_TOP - 6, at_right_edge ? "end" : "start", 12,
-                       RUN_COLOUR, label);
+                       RUN_LABEL_COLOUR, label);
             last_label_end = left + width;
         }
     }
@@ -185,9 +186,6 @@ void write_legend(std::FILE *out, const ChartData &chart) {
 }
 
 void write_heading(std::FILE *out, const ChartData &chart, const char *title_name) {
-    std::fputs("<title>tickwatch log ", out);
-    write_xml_text(out, title_name);
-    std::fputs("</title>\n", out);
     std::fprintf(out,
                  "<text id=\"title\" x=\"%d\" y=\"26\" font-size=\"18\" font-weight=\"bold\" fill=\"%s\">"
                  "tickwatch log ",
@@ -244,8 +242,16 @@ void format_title(char *title, size_t size, const AnalysisSnapshot &snapshot) {
     }
 }
 
+// What the chart shows, for its <title> and a screen reader.
+void chart_label(char *label, size_t size, const char *title_name, bool with_frequency) {
+    std::snprintf(label, size, "tickwatch log %s: the difference per sample and the slew the adjustment commanded%s",
+                  title_name, with_frequency ? ", then the measured rate and the fitted frequency offset" : "");
+}
+
 void write_difference_chart(std::FILE *out, const ChartData &chart, const char *title_name, bool standalone) {
-    begin_svg(out, WIDTH, HEIGHT, standalone);
+    char label[TITLE_SIZE + 160];
+    chart_label(label, sizeof label, title_name, false);
+    begin_svg(out, WIDTH, HEIGHT, standalone, label);
     write_difference_content(out, chart, title_name);
     end_svg(out);
 }
@@ -254,7 +260,9 @@ void write_svg_chart(std::FILE *out, const AnalysisSnapshot &snapshot) {
     const ChartData &chart = *snapshot.difference_chart;
     char title[TITLE_SIZE];
     format_title(title, sizeof title, snapshot);
-    begin_svg(out, WIDTH, HEIGHT + FREQUENCY_HEIGHT, true);
+    char label[TITLE_SIZE + 160];
+    chart_label(label, sizeof label, title, chart.samples > 0);
+    begin_svg(out, WIDTH, HEIGHT + FREQUENCY_HEIGHT, true, label);
     write_difference_content(out, chart, title);
     if (chart.samples > 0) {
         write_frequency_view(out, HEIGHT, chart, *snapshot.rate_chart, snapshot.figures->frequency, snapshot.segments);

@@ -12,19 +12,23 @@ double y_of(const Scale &scale, double value) {
     return scale.top + PLOT_PADDING + (scale.high - clamped) / (scale.high - scale.low) * inner;
 }
 
-void begin_svg(std::FILE *out, int width, int height, bool standalone) {
+void begin_svg(std::FILE *out, int width, int height, bool standalone, const char *label) {
     if (standalone) {
         std::fprintf(out,
                      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                     "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" viewBox=\"0 0 %d %d\" "
-                     "font-family=\"DejaVu Sans, Helvetica, Arial, sans-serif\">\n",
+                     "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" viewBox=\"0 0 %d %d\" ",
                      width, height, width, height);
     } else {
         std::fprintf(out,
-                     "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"100%%\" viewBox=\"0 0 %d %d\" "
-                     "font-family=\"DejaVu Sans, Helvetica, Arial, sans-serif\">\n",
+                     "<svg xmlns=\"http://www.w3.org/2000/svg\" class=\"chart\" width=\"100%%\" "
+                     "viewBox=\"0 0 %d %d\" ",
                      width, height);
     }
+    std::fputs(R"(font-family="DejaVu Sans, Helvetica, Arial, sans-serif" role="img" aria-label=")", out);
+    write_xml_text(out, label);
+    std::fputs("\">\n<title>", out);
+    write_xml_text(out, label);
+    std::fputs("</title>\n", out);
     std::fprintf(out, "<rect width=\"%d\" height=\"%d\" fill=\"%s\"/>\n", width, height, WHITE);
 }
 

@@ -17,8 +17,10 @@ struct Scale {
 double y_of(const Scale &scale, double value);
 
 // A standalone picture (an XML file of its own) or an element inside a
-// page, which then takes the page's width.
-void begin_svg(std::FILE *out, int width, int height, bool standalone);
+// page, of class chart, which then takes the page's width. label: what the
+// chart shows, for a screen reader (role img, aria-label) and as its
+// <title>.
+void begin_svg(std::FILE *out, int width, int height, bool standalone, const char *label);
 void end_svg(std::FILE *out);
 
 // content is text from outside and is escaped.

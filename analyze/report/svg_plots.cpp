@@ -173,7 +173,8 @@ void write_deviation_axes(std::FILE *out, const char *group_id, const LogScale &
 }  // namespace
 
 void write_stability_plot(std::FILE *out, const StabilityPoint *points, int count) {
-    begin_svg(out, WIDTH, HEIGHT, false);
+    begin_svg(out, WIDTH, HEIGHT, false,
+              "The Allan, modified Allan, Hadamard and time deviations against the averaging time, on log scales");
     double low = 0;
     double high = 0;
     for (int i = 0; i < count; ++i) {
@@ -217,7 +218,7 @@ void write_stability_plot(std::FILE *out, const StabilityPoint *points, int coun
 }
 
 void write_difference_histogram(std::FILE *out, const DifferenceCounts &counts) {
-    begin_svg(out, WIDTH, HEIGHT, false);
+    begin_svg(out, WIDTH, HEIGHT, false, "How many lines without a step have each difference, in ms");
     const DifferenceHistogram h = difference_histogram(counts);
     if (h.bins == 0) {
         write_text(out, WIDTH / 2.0, HEIGHT / 2.0, "middle", 16, TEXT_COLOUR,
@@ -311,7 +312,7 @@ void write_file_legend(std::FILE *out, const FileSummary *files, int count) {
 }  // namespace
 
 void write_stability_comparison(std::FILE *out, const FileSummary *files, int count) {
-    begin_svg(out, WIDTH, HEIGHT, false);
+    begin_svg(out, WIDTH, HEIGHT, false, "Each file's overlapping Allan deviation against the averaging time");
     double low = 0;
     double high = 0;
     double longest = 1;
@@ -354,7 +355,7 @@ void write_stability_comparison(std::FILE *out, const FileSummary *files, int co
 }
 
 void write_distribution_comparison(std::FILE *out, const FileSummary *files, int count) {
-    begin_svg(out, WIDTH, HEIGHT, false);
+    begin_svg(out, WIDTH, HEIGHT, false, "Each file's share of lines per ms of difference");
     // Each file's histogram as a density, the share of its kept lines per
     // ms, so that files of any length and bin width compare.
     double low = 0;

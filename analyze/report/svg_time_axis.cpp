@@ -266,8 +266,8 @@ void add_legend_line(Legend &legend, const char *colour, double width, const cha
     add_legend_text(legend, 26, text);
 }
 
-bool begin_time_chart(std::FILE *out, int height, const char *empty_text) {
-    begin_svg(out, WIDTH, height, false);
+bool begin_time_chart(std::FILE *out, int height, const char *label, const char *empty_text) {
+    begin_svg(out, WIDTH, height, false, label);
     if (empty_text == nullptr) {
         return true;
     }

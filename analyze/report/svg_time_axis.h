@@ -84,10 +84,11 @@ struct Legend {
 void add_legend_text(Legend &legend, double indent, const char *text);
 void add_legend_line(Legend &legend, const char *colour, double width, const char *dash, const char *text);
 
-// A chart over time as an element of a page, height high. False, with
+// A chart over time as an element of a page, height high, label as
+// begin_svg's. False, with
 // empty_text in its middle and the element ended, when there is nothing
 // to draw: empty_text not nullptr.
-bool begin_time_chart(std::FILE *out, int height, const char *empty_text);
+bool begin_time_chart(std::FILE *out, int height, const char *label, const char *empty_text);
 
 // The frequency view of a page, which the --svg picture also shows under
 // the difference chart: from top down, FREQUENCY_HEIGHT high.

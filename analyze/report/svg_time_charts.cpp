@@ -23,7 +23,7 @@ constexpr int VIEW_PANEL_HEIGHT = 270;
 
 constexpr const char *RATE_COLOUR = BLUE;
 constexpr const char *OFFSET_COLOUR = ORANGE;
-constexpr const char *SPEEDING_COLOUR = GREEN;
+constexpr const char *SPEEDING_COLOUR = DEEP_GREEN;  // white labels on it
 constexpr const char *SLOWING_COLOUR = CLEAR_BLUE;
 
 // Widens [low, high] to what the columns hold: their slew, or their mean.
@@ -105,7 +105,8 @@ void write_frequency_view(std::FILE *out, int top, const ChartData &chart, const
 }
 
 void write_phase_chart(std::FILE *out, const ChartData &phase) {
-    if (!begin_time_chart(out, PHASE_HEIGHT, phase.samples == 0 ? "no segments" : nullptr)) {
+    if (!begin_time_chart(out, PHASE_HEIGHT, "The time error of each segment against time, in ms",
+                          phase.samples == 0 ? "no segments" : nullptr)) {
         return;
     }
     const std::unique_ptr<Columns> columns = gather_columns(phase);
@@ -159,7 +160,10 @@ void write_phase_chart(std::FILE *out, const ChartData &phase) {
 
 void write_frequency_chart(std::FILE *out, const ChartData &chart, const ChartData &rate,
                            const FrequencyFigures &frequency, const ChartSegments *segments) {
-    if (!begin_time_chart(out, FREQUENCY_HEIGHT, chart.samples == 0 ? "no sample with a known time" : nullptr)) {
+    if (!begin_time_chart(out, FREQUENCY_HEIGHT,
+                          "The clock's measured rate and the commanded slew against time, in ppm, with the fitted "
+                          "frequency offset",
+                          chart.samples == 0 ? "no sample with a known time" : nullptr)) {
         return;
     }
     write_frequency_view(out, 0, chart, rate, frequency, segments);
@@ -170,7 +174,8 @@ void write_detrended_chart(std::FILE *out, const ChartData &chart, const ChartDa
                            const FrequencyFigures &frequency, const ChartSegments *segments) {
     const char *empty = phase.samples == 0 ? "no segments" : nullptr;
     empty = empty == nullptr && !frequency.has_offset ? "no frequency offset fitted" : empty;
-    if (!begin_time_chart(out, FREQUENCY_HEIGHT, empty)) {
+    if (!begin_time_chart(out, FREQUENCY_HEIGHT, "The time error less the fitted frequency offset against time, in ms",
+                          empty)) {
         return;
     }
     const std::unique_ptr<Columns> points = gather_columns(phase);
@@ -260,7 +265,8 @@ void write_episode_timeline(std::FILE *out, const ChartData &chart, const Timeli
     constexpr int LANES_TOP = 40;
     const int count = run_count > 0 ? run_count : 1;
     const int height = LANES_TOP + count * LANE + 60;
-    if (!begin_time_chart(out, height, chart.samples == 0 ? "no sample with a known time" : nullptr)) {
+    if (!begin_time_chart(out, height, "Each run's steps and slews along the time axis",
+                          chart.samples == 0 ? "no sample with a known time" : nullptr)) {
         return;
     }
     Legend legend = {out, PLOT_LEFT, 24};
@@ -270,9 +276,10 @@ void write_episode_timeline(std::FILE *out, const ChartData &chart, const Timeli
     add_legend_text(legend, 24, "slew speeding the clock");
     std::fprintf(out, "<rect x=\"%.1f\" y=\"%d\" width=\"18\" height=\"10\" fill=\"%s\"/>\n", legend.x, legend.y - 9,
                  SLOWING_COLOUR);
-    add_legend_text(legend, 24, "slew slowing it (label: commanded ms)");
+    add_legend_text(legend, 24, "slew slowing it");
     std::fprintf(out, "<circle cx=\"%.1f\" cy=\"%d\" r=\"5\" fill=\"%s\"/>\n", legend.x + 6, legend.y - 4, STEP_COLOUR);
     add_legend_text(legend, 16, "step, larger for a larger step");
+    add_legend_text(legend, 0, "hover over one for its figures (a wide slew shows its commanded ms)");
     std::fputs("</g>\n", out);
     const int bottom = LANES_TOP + count * LANE;
     const Panel lanes = {LANES_TOP, bottom - LANES_TOP};

@@ -42,6 +42,8 @@ void write_frequency(std::FILE *out, const FrequencyFigures &f) {
         std::fputs("  frequency        none (no segment of two samples)\n", out);
         return;
     }
+    char a_day[64];
+    format_ms_a_day(a_day, sizeof a_day, f.offset_ppm);
     char offset[NUMBER_TEXT_SIZE];
     *put_fixed_to_uncertainty(offset, f.offset_ppm, f.has_uncertainty ? f.uncertainty_ppm : 0, 6, true) = '\0';
     std::fprintf(out, "  frequency        offset %s ppm", offset);
@@ -50,7 +52,7 @@ void write_frequency(std::FILE *out, const FrequencyFigures &f) {
         *put_scientific(uncertainty, f.uncertainty_ppm, 2) = '\0';
         std::fprintf(out, " +- %s ppm (68 %%)", uncertainty);
     }
-    std::fprintf(out, ", residual RMS %.6f ms\n", f.residual_rms_ms);
+    std::fprintf(out, ", %s, residual RMS %.6f ms\n", a_day, f.residual_rms_ms);
 }
 
 // What the offset is worth, when little: "" where it is a plain figure.
@@ -142,7 +144,7 @@ void write_stability(std::FILE *out, const RunFigures &f) {
     }
     std::fprintf(out, "  stability        tau0 %.7g s; noise alpha, OADEV with its 68 %% interval\n", f.tau0_s);
     std::fprintf(out, "                 %9s %11s  %5s", "tau s", "n", "alpha");
-    for (const char *name : {"OADEV", "68 % low", "high", "MDEV", "TDEV ns", "HDEV", "MTIE ns"}) {
+    for (const char *name : {"OADEV", "68 % low", "high", "MDEV", "TDEV ms", "HDEV", "MTIE ms"}) {
         std::fprintf(out, "  %11s", name);
     }
     std::fputc('\n', out);
@@ -165,8 +167,9 @@ void write_stability(std::FILE *out, const RunFigures &f) {
                               point.has_mdev,
                               point.has_hdev,
                               true};
-        const double figures[] = {point.oadev,   point.oadev_low, point.oadev_high, point.mdev,
-                                  point.tdev_ns, point.hdev,      point.mtie_ns};
+        // TDEV and MTIE in ms, as the differences are.
+        const double figures[] = {point.oadev,         point.oadev_low, point.oadev_high,   point.mdev,
+                                  point.tdev_ns / 1e6, point.hdev,      point.mtie_ns / 1e6};
         // Each to its interval's place, the OADEV's bounds to the OADEV's;
         // MTIE has none.
         const double oadev_uncertainty = interval_uncertainty(point.oadev, point.oadev_low, point.oadev_high);
@@ -174,7 +177,8 @@ void write_stability(std::FILE *out, const RunFigures &f) {
                                         oadev_uncertainty,
                                         oadev_uncertainty,
                                         interval_uncertainty(point.mdev, point.mdev_low, point.mdev_high),
-                                        interval_uncertainty(point.tdev_ns, point.tdev_low_ns, point.tdev_high_ns),
+                                        interval_uncertainty(point.tdev_ns, point.tdev_low_ns, point.tdev_high_ns) /
+                                            1e6,
                                         interval_uncertainty(point.hdev, point.hdev_low, point.hdev_high),
                                         0};
         for (int j = 0; j < 7; ++j) {
@@ -250,10 +254,12 @@ void write_statistics(std::FILE *out, const RunStatistics &s, const RunFigures &
                  s.difference_max, s.difference_sum);
     write_percentiles(out, f);
     if (f.has_rate) {
+        char a_day[64];
+        format_ms_a_day(a_day, sizeof a_day, f.rate_ppm);
         std::fprintf(out,
-                     "  lines' mean rate %+.3f ppm, their differences over their counter time; single lines %+.3f "
-                     "to %+.3f ppm%s\n",
-                     f.rate_ppm, s.rate_min_ppm, s.rate_max_ppm, s.steps > 0 ? " (steps left out)" : "");
+                     "  lines' mean rate %+.3f ppm (%s), their differences over their counter time; single lines "
+                     "%+.3f to %+.3f ppm%s\n",
+                     f.rate_ppm, a_day, s.rate_min_ppm, s.rate_max_ppm, s.steps > 0 ? " (steps left out)" : "");
     } else {
         std::fputs("  lines' mean rate none (no line without a step)\n", out);
     }
@@ -361,11 +367,13 @@ void write_run_text(std::FILE *out, const RunRecord &record) {
 namespace {
 
 constexpr int COMPARED_COLUMN = 22;
+// Wide enough for the longest label below, "  its uncertainty (68 %), ppm".
+constexpr int COMPARED_LABEL = 30;
 
 // One row of the side-by-side table: a label, then a cell per file.
 void write_compared_row(std::FILE *out, const AnalysisSnapshot &s, const char *label,
                         void (*cell)(char *text, size_t size, const FileSummary &file)) {
-    std::fprintf(out, "  %-26s", label);
+    std::fprintf(out, "  %-*s", COMPARED_LABEL, label);
     for (int i = 0; i < s.file_count; ++i) {
         char text[64] = "-";
         if (s.files[i].statistics.samples > 0) {
@@ -379,7 +387,7 @@ void write_compared_row(std::FILE *out, const AnalysisSnapshot &s, const char *l
 void write_deviation_cell(char *text, size_t size, const FileSummary &file, int m, bool mtie) {
     const StabilityPoint *point = stability_at(file, m);
     if (point != nullptr && mtie) {
-        *put_scientific(text, point->mtie_ns, 3) = '\0';
+        *put_scientific(text, point->mtie_ns / 1e6, 3) = '\0';
     } else if (point != nullptr) {
         *put_scientific_to_uncertainty(
             text, point->oadev, interval_uncertainty(point->oadev, point->oadev_low, point->oadev_high), 3) = '\0';
@@ -395,7 +403,7 @@ void write_side_by_side(std::FILE *out, const AnalysisSnapshot &s) {
         write_terminal_text(out, s.files[i].name);
         std::fputc('\n', out);
     }
-    std::fprintf(out, "  %-26s", "");
+    std::fprintf(out, "  %-*s", COMPARED_LABEL, "");
     for (int i = 0; i < s.file_count; ++i) {
         char heading[32];
         std::snprintf(heading, sizeof heading, "file %d", i + 1);
@@ -445,7 +453,7 @@ void write_side_by_side(std::FILE *out, const AnalysisSnapshot &s) {
                        [](char *t, size_t n, const FileSummary &f) { write_deviation_cell(t, n, f, 64, false); });
     write_compared_row(out, s, "OADEV at 1024 tau0",
                        [](char *t, size_t n, const FileSummary &f) { write_deviation_cell(t, n, f, 1024, false); });
-    write_compared_row(out, s, "MTIE at 64 tau0, ns",
+    write_compared_row(out, s, "MTIE at 64 tau0, ms",
                        [](char *t, size_t n, const FileSummary &f) { write_deviation_cell(t, n, f, 64, true); });
 }
 

@@ -92,8 +92,8 @@ class CraftedLogs(AnalyzeTestCase):
         place = math.floor(math.log10(min(tau1["oadev"] - tau1["oadev_lo"], tau1["oadev_hi"] - tau1["oadev"]))) - 1
         oadev = ["%.*e" % (math.floor(math.log10(v)) - place, v) for v in (tau1["oadev"], tau1["oadev_lo"], tau1["oadev_hi"])]
         self.assertRegex(text, r"\n  stability        tau0 0.9999969 s; noise alpha, OADEV with its 68 %% interval\n"
-                               r" +tau s +n +alpha +OADEV +68 %% low +high +MDEV +TDEV ns +HDEV +MTIE ns\n"
-                               r" +0.999997 +3 +- +%s +%s +%s +%.4e +[0-9.e+]+ +- +1.0000e\+05\n"
+                               r" +tau s +n +alpha +OADEV +68 %% low +high +MDEV +TDEV ms +HDEV +MTIE ms\n"
+                               r" +0.999997 +3 +- +%s +%s +%s +%.4e +[0-9.e+-]+ +- +1.0000e-01\n"
                                % (*oadev, tau1["mdev"]))
         frequency = run1["frequency"]
         decimals = max(0, 1 - math.floor(math.log10(frequency["uncertainty_ppm"])))

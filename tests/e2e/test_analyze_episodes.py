@@ -95,9 +95,15 @@ class CorrectionEpisodes(AnalyzeTestCase):
         row = "                   slew  %s       5.000    +1600.000       +8.0000       +8.0000       +0.0000\n"
         self.assertIn(row % iso(runs[0][0][1][0]), text)
         self.assertIn("  file 1: %s\n  file 2: %s\n" % (self.path("a.log"), self.path("b.log")), text)
-        self.assertRegex(text, r"\n  samples {20}\s+18\s+13\n")
-        self.assertRegex(text, r"\n  steps {22}\s+1\s+1\n")
-        self.assertRegex(text, r"\n  difference p99, ms {8}\s+\S+\s+\+0\.0010\n")
+        self.assertRegex(text, r"\n  samples\s+18\s+13\n")
+        self.assertRegex(text, r"\n  steps\s+1\s+1\n")
+        self.assertRegex(text, r"\n  difference p99, ms\s+\S+\s+\+0\.0010\n")
+        # Every row's cells end where their file's heading ends.
+        heading, *rows = text.split("file 2: %s\n" % self.path("b.log"))[1].splitlines()
+        ends = [m.end() for m in re.finditer(r"file \d", heading)]
+        self.assertEqual(len(rows), 12)
+        for row in rows:
+            self.assertEqual([e for e in ends if row[e - 1] != " " and row[e:e + 1] in ("", " ")], ends, row)
 
     def test_a_run_lists_its_first_twenty_in_text_and_counts_the_rest(self):
         log = Log()
@@ -119,8 +125,11 @@ class CorrectionEpisodes(AnalyzeTestCase):
         for promised in ("section-corrections", "timeline", "episode-table", "section-frequency", "measured-rate",
                          "commanded-slew", "fitted-offset", "section-detrended", "detrended", "section-comparison",
                          "comparison-table", "comparison-oadev-1", "comparison-oadev-2", "comparison-distribution-1",
-                         "comparison-distribution-2"):
+                         "comparison-distribution-2", "file1-time-axis", "file2-time-axis"):
             self.assertIn(promised, ids)
+        # Every chart named for a screen reader, and each file's on its own time axis.
+        self.assertEqual(len(re.findall(r'<svg [^>]*role="img" aria-label="[^"]+">\n<title>', page)), page.count("<svg "))
+        self.assertNotIn('id="time-axis"', page)
         timeline = re.search(r'<g id="timeline">(.*?)</g>', page, re.S).group(1)
         self.assertEqual(len(re.findall(r"<title>slew from", timeline)), 3)
         self.assertEqual(len(re.findall(r"<title>step at", timeline)), 2)

@@ -53,6 +53,14 @@ class RecordedLog(TickwatchTestCase):
         dlls = sorted(line.split(":", 1)[1].strip().lower() for line in headers.splitlines() if "DLL Name:" in line)
         self.assertEqual(dlls, ["kernel32.dll", "msvcrt.dll"])
 
+        # --check, as a Windows monitoring agent runs it: the host's line and state.
+        checks = [subprocess.run(([LOADER] if exe.endswith(".exe") else []) + [exe, "--check", "clock.log"],
+                                 cwd=self.dir, env=wine_env(), capture_output=True, timeout=60)
+                  for exe in (ANALYZE, ANALYZE_WINDOWS)]
+        self.assertIn(checks[0].stdout[:12], (b"TICKWATCH OK", b"TICKWATCH WA", b"TICKWATCH CR"))
+        self.assertEqual([(c.returncode, c.stdout.replace(b"\r\n", b"\n")) for c in checks][1], (checks[0].returncode,
+                                                                                              checks[0].stdout))
+
     def test_the_windows_build_follows_the_log_tickwatch_writes_across_a_rename(self):
         tickwatch = self.start("-o", "clock.log")
         self.assertTrue(tickwatch.wait_for_report_lines(2, timeout=20))

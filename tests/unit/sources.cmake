@@ -13,6 +13,7 @@ set(UNIT_TEST_SOURCES
   tickwatch/timer_resolution_test.cpp
   tickwatch/version_test.cpp
   analyze/chart_data_test.cpp
+  analyze/check_test.cpp
   analyze/confidence_test.cpp
   analyze/distribution_test.cpp
   analyze/episodes_test.cpp
