@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "analyze/accumulate/chi_squared.h"
 
@@ -86,25 +87,105 @@ long double weighted_square(const EdfModel &model, long double j, double terms) 
     return (1 - j / terms) * z * z;
 }
 
-// Σ_{j=1}^{J−1} (1 − j/M) sz(j/S)².
-long double lag_sum(const EdfModel &model, int64_t lags, double terms, int64_t stride) {
+// The lags j = 1 .. J − 1 as panels (at, count): exact up to lags of 256
+// from each multiple of S, beyond by the midpoint rule (see above).
+template <typename Visit> void for_each_panel(int64_t lags, int64_t stride, Visit visit) {
     constexpr int64_t EXACT_WINDOW = 256;
-    long double sum = 0;
     int64_t j = 1;
     while (j < lags) {
         const int64_t offset = j % stride;
         const int64_t distance = std::min(offset, stride - offset);
         const int64_t width = std::min(distance / EXACT_WINDOW, lags - j);
         if (width < 2) {
-            sum += weighted_square(model, static_cast<long double>(j), terms);
+            visit(static_cast<long double>(j), 1.0L);
             ++j;
         } else {
-            const long double middle = static_cast<long double>(j) + static_cast<long double>(width - 1) / 2;
-            sum += static_cast<long double>(width) * weighted_square(model, middle, terms);
+            visit(static_cast<long double>(j) + static_cast<long double>(width - 1) / 2,
+                  static_cast<long double>(width));
             j += width;
         }
     }
+}
+
+// Σ_{j=1}^{J−1} (1 − j/M) sz(j/S)².
+long double lag_sum(const EdfModel &model, int64_t lags, double terms, int64_t stride) {
+    long double sum = 0;
+    for_each_panel(lags, stride,
+                   [&](long double at, long double count) { sum += count * weighted_square(model, at, terms); });
     return sum;
+}
+
+EdfModel model_of(Variance variance, int alpha, int m) {
+    long double filter = 1;
+    if (variance != Variance::modified_allan) {
+        filter = alpha <= 0 ? 0 : static_cast<long double>(m);
+    }
+    return {alpha, variance == Variance::overlapping_hadamard ? 3 : 2, filter, static_cast<long double>(m)};
+}
+
+double exact_segment_edf(const EdfModel &model, int64_t lags, double terms) {
+    const auto stride = static_cast<int64_t>(model.stride);
+    const long double zero = sz(model, 0);
+    const long double last = sz(model, static_cast<long double>(lags) / model.stride);
+    const long double basic = zero * zero + 2 * lag_sum(model, lags, terms, stride) +
+                              (1 - static_cast<long double>(lags) / terms) * last * last;
+    return static_cast<double>(terms * zero * zero / basic);
+}
+
+// Once M >= J = (d + 1) S, the lags summed no longer depend on M, and the
+// sum is Σ sz² − (1/M) Σ j sz²: both kept per (variance, α, m = 2^k), so
+// that every segment and run after the first costs a division.
+struct LongSums {
+    bool ready;
+    long double zero;      // sz(0)²
+    long double plain;     // Σ_{j=1}^{J−1} sz(j/S)², panels as in lag_sum
+    long double weighted;  // Σ_{j=1}^{J−1} j sz(j/S)²
+    long double last;      // sz(J/S)²
+};
+
+constexpr int CACHED_LOG2_M = 31;
+constexpr int VARIANCES = 3;
+constexpr int ALPHAS = EDF_ALPHA_MAX + 4 + 1;  // −4 .. EDF_ALPHA_MAX
+
+LongSums long_sums_of(const EdfModel &model, int64_t lags) {
+    LongSums sums = {true, 0, 0, 0, 0};
+    const long double zero = sz(model, 0);
+    const long double last = sz(model, static_cast<long double>(lags) / model.stride);
+    sums.zero = zero * zero;
+    sums.last = last * last;
+    for_each_panel(lags, static_cast<int64_t>(model.stride), [&](long double at, long double count) {
+        const long double z = sz(model, at / model.stride);
+        sums.plain += count * z * z;
+        sums.weighted += count * at * z * z;
+    });
+    return sums;
+}
+
+// Segments shorter than (d + 1) m (the longest τ of a run): their EDF by the
+// exact key, as runs of one length repeat it.
+struct ShortEntry {
+    bool ready;
+    Variance variance;
+    int alpha;
+    int m;
+    double terms;
+    double edf;
+};
+constexpr size_t SHORT_ENTRIES = 1024;
+
+double short_segment_edf(const EdfModel &model, Variance variance, int64_t lags, double terms) {
+    static ShortEntry entries[SHORT_ENTRIES];
+    const auto m = static_cast<int>(model.stride);
+    uint64_t bits = 0;
+    std::memcpy(&bits, &terms, sizeof bits);
+    const uint64_t key = (bits * 0x9E3779B97F4A7C15ULL) ^ (static_cast<uint64_t>(m) << 8) ^
+                         (static_cast<uint64_t>(model.alpha + 4) << 3) ^ static_cast<uint64_t>(variance);
+    ShortEntry &entry = entries[(key ^ (key >> 29)) % SHORT_ENTRIES];
+    if (!(entry.ready && entry.variance == variance && entry.alpha == model.alpha && entry.m == m &&
+          entry.terms == terms)) {
+        entry = {true, variance, model.alpha, m, terms, exact_segment_edf(model, lags, terms)};
+    }
+    return entry.edf;
 }
 
 }  // namespace
@@ -115,19 +196,33 @@ double segment_edf(Variance variance, int alpha, int m, double terms) {
     if (terms < 1 || m < 1 || alpha > EDF_ALPHA_MAX || alpha < edf_alpha_min(variance)) {
         return 0;
     }
-    long double filter = 1;
-    if (variance != Variance::modified_allan) {
-        filter = alpha <= 0 ? 0 : static_cast<long double>(m);
-    }
-    const EdfModel model = {alpha, variance == Variance::overlapping_hadamard ? 3 : 2, filter,
-                            static_cast<long double>(m)};
+    const EdfModel model = model_of(variance, alpha, m);
     const int64_t stride = m;
-    const int64_t lags = std::min(static_cast<int64_t>(terms), (model.d + 1) * stride);
-    const long double zero = sz(model, 0);
-    const long double last = sz(model, static_cast<long double>(lags) / model.stride);
-    const long double basic = zero * zero + 2 * lag_sum(model, lags, terms, stride) +
-                              (1 - static_cast<long double>(lags) / terms) * last * last;
-    return static_cast<double>(terms * zero * zero / basic);
+    const int64_t longest = (model.d + 1) * stride;
+    const int64_t lags = std::min(static_cast<int64_t>(terms), longest);
+    const bool power_of_two = (m & (m - 1)) == 0;
+    if (!power_of_two) {
+        return exact_segment_edf(model, lags, terms);
+    }
+    if (lags < longest) {
+        return short_segment_edf(model, variance, lags, terms);
+    }
+    static LongSums cache[VARIANCES][ALPHAS][CACHED_LOG2_M];
+    LongSums &sums = cache[static_cast<int>(variance)][alpha + 4][__builtin_ctz(static_cast<unsigned>(m))];
+    if (!sums.ready) {
+        sums = long_sums_of(model, lags);
+    }
+    const long double basic =
+        sums.zero + 2 * (sums.plain - sums.weighted / terms) + (1 - static_cast<long double>(lags) / terms) * sums.last;
+    return static_cast<double>(terms * sums.zero / basic);
+}
+
+double segment_edf_by_sum(Variance variance, int alpha, int m, double terms) {
+    if (terms < 1 || m < 1 || alpha > EDF_ALPHA_MAX || alpha < edf_alpha_min(variance)) {
+        return 0;
+    }
+    const EdfModel model = model_of(variance, alpha, m);
+    return exact_segment_edf(model, std::min(static_cast<int64_t>(terms), (model.d + 1) * int64_t{m}), terms);
 }
 
 double pooled_edf(Variance variance, int alpha, int m, double terms, double segments) {
