@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "analyze/accumulate/chi_squared.h"
 
@@ -87,31 +88,34 @@ long double weighted_square(const EdfModel &model, long double j, double terms) 
     return (1 - j / terms) * z * z;
 }
 
-// The lags j = 1 .. J − 1 as panels (at, count): exact up to lags of 256
-// from each multiple of S, beyond by the midpoint rule (see above).
+// The lags j = 1 .. J − 1 as panels of `width` lags from `start`: exact up
+// to lags of 256 from each multiple of S (width 1), beyond by the midpoint
+// rule (see above).
 template <typename Visit> void for_each_panel(int64_t lags, int64_t stride, Visit visit) {
     constexpr int64_t EXACT_WINDOW = 256;
     int64_t j = 1;
     while (j < lags) {
         const int64_t offset = j % stride;
         const int64_t distance = std::min(offset, stride - offset);
-        const int64_t width = std::min(distance / EXACT_WINDOW, lags - j);
-        if (width < 2) {
-            visit(static_cast<long double>(j), 1.0L);
-            ++j;
-        } else {
-            visit(static_cast<long double>(j) + static_cast<long double>(width - 1) / 2,
-                  static_cast<long double>(width));
-            j += width;
-        }
+        const int64_t width = std::max(int64_t{1}, std::min(distance / EXACT_WINDOW, lags - j));
+        visit(j, width);
+        j += width;
     }
 }
+
+// A panel's middle lag, and the lags it stands for.
+long double panel_at(int64_t start, int64_t width) {
+    return width < 2 ? static_cast<long double>(start)
+                     : static_cast<long double>(start) + static_cast<long double>(width - 1) / 2;
+}
+long double panel_count(int64_t width) { return width < 2 ? 1.0L : static_cast<long double>(width); }
 
 // Σ_{j=1}^{J−1} (1 − j/M) sz(j/S)².
 long double lag_sum(const EdfModel &model, int64_t lags, double terms, int64_t stride) {
     long double sum = 0;
-    for_each_panel(lags, stride,
-                   [&](long double at, long double count) { sum += count * weighted_square(model, at, terms); });
+    for_each_panel(lags, stride, [&](int64_t start, int64_t width) {
+        sum += panel_count(width) * weighted_square(model, panel_at(start, width), terms);
+    });
     return sum;
 }
 
@@ -153,7 +157,9 @@ LongSums long_sums_of(const EdfModel &model, int64_t lags) {
     const long double last = sz(model, static_cast<long double>(lags) / model.stride);
     sums.zero = zero * zero;
     sums.last = last * last;
-    for_each_panel(lags, static_cast<int64_t>(model.stride), [&](long double at, long double count) {
+    for_each_panel(lags, static_cast<int64_t>(model.stride), [&](int64_t start, int64_t width) {
+        const long double at = panel_at(start, width);
+        const long double count = panel_count(width);
         const long double z = sz(model, at / model.stride);
         sums.plain += count * z * z;
         sums.weighted += count * at * z * z;
@@ -161,8 +167,68 @@ LongSums long_sums_of(const EdfModel &model, int64_t lags) {
     return sums;
 }
 
-// Segments shorter than (d + 1) m (the longest τ of a run): their EDF by the
-// exact key, as runs of one length repeat it.
+// Segments shorter than J = (d + 1) m (the longest τ of a run) sum the
+// panels of their own M lags: all but the last are those of J lags, whose
+// sz are kept per (variance, α, m = 2^k), within a bound on their memory.
+struct Panels {
+    bool ready;
+    long double zero;  // sz(0)
+    std::vector<int32_t> starts;
+    std::vector<int32_t> widths;
+    std::vector<long double> z;  // sz(panel_at / S)
+};
+constexpr size_t KEPT_PANELS_MAX = size_t{1} << 19;  // some 12 MB at most
+
+// Or null, past the bound.
+const Panels *panels_of(const EdfModel &model, Variance variance) {
+    static Panels kept[VARIANCES][ALPHAS][CACHED_LOG2_M];
+    static size_t kept_count = 0;
+    const auto m = static_cast<unsigned>(model.stride);
+    Panels &panels = kept[static_cast<int>(variance)][model.alpha + 4][__builtin_ctz(m)];
+    if (panels.ready) {
+        return &panels;
+    }
+    const auto stride = static_cast<int64_t>(m);
+    const int64_t lags = (model.d + 1) * stride;
+    size_t count = 0;
+    for_each_panel(lags, stride, [&](int64_t, int64_t) { ++count; });
+    if (kept_count + count > KEPT_PANELS_MAX) {
+        return nullptr;
+    }
+    kept_count += count;
+    panels.zero = sz(model, 0);
+    panels.starts.reserve(count);
+    panels.widths.reserve(count);
+    panels.z.reserve(count);
+    for_each_panel(lags, stride, [&](int64_t start, int64_t width) {
+        panels.starts.push_back(static_cast<int32_t>(start));
+        panels.widths.push_back(static_cast<int32_t>(width));
+        panels.z.push_back(sz(model, panel_at(start, width) / model.stride));
+    });
+    panels.ready = true;
+    return &panels;
+}
+
+// exact_segment_edf, its sz taken from the panels kept: the same sums.
+double kept_segment_edf(const EdfModel &model, const Panels &panels, int64_t lags, double terms) {
+    long double sum = 0;
+    size_t i = 0;
+    for (; i < panels.z.size() && panels.starts[i] + panels.widths[i] <= lags; ++i) {
+        const long double z = panels.z[i];
+        sum += panel_count(panels.widths[i]) * ((1 - panel_at(panels.starts[i], panels.widths[i]) / terms) * z * z);
+    }
+    if (i < panels.z.size() && panels.starts[i] < lags) {
+        // The panel that M cuts short.
+        const int64_t width = lags - panels.starts[i];
+        sum += panel_count(width) * weighted_square(model, panel_at(panels.starts[i], width), terms);
+    }
+    const long double zero = panels.zero;
+    const long double last = sz(model, static_cast<long double>(lags) / model.stride);
+    const long double basic = zero * zero + 2 * sum + (1 - static_cast<long double>(lags) / terms) * last * last;
+    return static_cast<double>(terms * zero * zero / basic);
+}
+
+// And the EDF by the exact key, as runs of one length repeat it.
 struct ShortEntry {
     bool ready;
     Variance variance;
@@ -183,7 +249,10 @@ double short_segment_edf(const EdfModel &model, Variance variance, int64_t lags,
     ShortEntry &entry = entries[(key ^ (key >> 29)) % SHORT_ENTRIES];
     if (!(entry.ready && entry.variance == variance && entry.alpha == model.alpha && entry.m == m &&
           entry.terms == terms)) {
-        entry = {true, variance, model.alpha, m, terms, exact_segment_edf(model, lags, terms)};
+        const Panels *panels = panels_of(model, variance);
+        const double edf =
+            panels != nullptr ? kept_segment_edf(model, *panels, lags, terms) : exact_segment_edf(model, lags, terms);
+        entry = {true, variance, model.alpha, m, terms, edf};
     }
     return entry.edf;
 }

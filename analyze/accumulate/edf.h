@@ -21,8 +21,9 @@ int edf_alpha_min(Variance variance);  // −2; −4 for the Hadamard variance
 // N − 3m, N the segment's phase points), for noise α, by Greenhall and
 // Riley's algorithm (its sums to about 1e-6, see edf.cpp). 0 when
 // terms < 1, or α outside edf_alpha_min(variance) .. EDF_ALPHA_MAX.
-// Its sums are kept per (variance, α, m) between calls, so that the many
-// segments and runs of a log cost little more than one.
+// For m a power of two, what its sums need is kept per (variance, α, m)
+// between calls, so that the many segments and runs of a log cost little
+// more than one.
 double segment_edf(Variance variance, int alpha, int m, double terms);
 // The same summed afresh at every call, as segment_edf checks against.
 double segment_edf_by_sum(Variance variance, int alpha, int m, double terms);

@@ -65,7 +65,7 @@ TEST(Edf, MatchesTheDirectComputation) {
 // What is kept between calls gives the full sum's EDF, in whatever order
 // the (variance, α, m, M) come.
 TEST(Edf, KeptSumsGiveTheFullSum) {
-    for (const double scale : {1000.0, 4.0, 3.0, 10.5, 1.5}) {
+    for (const double scale : {1000.0, 4.0, 3.0, 10.5, 1.5, 2.7, 3.9}) {
         for (const Variance v :
              {Variance::overlapping_allan, Variance::modified_allan, Variance::overlapping_hadamard}) {
             for (int alpha = edf_alpha_min(v); alpha <= EDF_ALPHA_MAX; ++alpha) {
