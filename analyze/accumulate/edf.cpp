@@ -304,6 +304,22 @@ DeviationInterval deviation_interval(double deviation, double edf) {
     if (edf <= 0) {
         return {0, 0};
     }
-    return {deviation * std::sqrt(edf / chi_squared_quantile(INTERVAL_HIGH_P, edf)),
-            deviation * std::sqrt(edf / chi_squared_quantile(INTERVAL_LOW_P, edf))};
+    // The quantiles, some hundred steps of the incomplete gamma function
+    // each, kept by their EDF: runs of one length, and the τ whose noise is
+    // the same, repeat it.
+    struct Quantiles {
+        double edf;
+        double high;
+        double low;
+    };
+    constexpr size_t KEPT_QUANTILES = 4096;
+    static Quantiles kept[KEPT_QUANTILES];
+    uint64_t bits = 0;
+    std::memcpy(&bits, &edf, sizeof bits);
+    const uint64_t hash = bits * 0x9E3779B97F4A7C15ULL;
+    Quantiles &q = kept[(hash >> 32) % KEPT_QUANTILES];
+    if (!(q.edf == edf)) {
+        q = {edf, chi_squared_quantile(INTERVAL_HIGH_P, edf), chi_squared_quantile(INTERVAL_LOW_P, edf)};
+    }
+    return {deviation * std::sqrt(edf / q.high), deviation * std::sqrt(edf / q.low)};
 }
