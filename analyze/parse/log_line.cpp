@@ -66,8 +66,31 @@ bool take_time(Cursor &c, int64_t &utc_ms) {
         utc_ms = UNKNOWN_TIME_MS;
         return true;
     }
-    // A leap second is UTC's 23:59:60, which Windows gives as such.
-    return ms_from_civil(time, true, utc_ms);
+    // A leap second is UTC's 23:59:60, which Windows gives as such. The
+    // lines of a day share its date: its first millisecond is kept, and
+    // only the time of day checked and added, as ms_from_civil does.
+    struct Day {
+        bool known;
+        char date[10];
+        int64_t first_ms;
+    };
+    static thread_local Day day = {};
+    const int64_t ms_of_day = ((time.hour * 60 + time.minute) * 60 + time.second) * 1000 + time.millisecond;
+    if (day.known && std::memcmp(t, day.date, sizeof day.date) == 0) {
+        const bool leap = time.hour == 23 && time.minute == 59 && time.second == 60;
+        if (time.hour > 23 || time.minute > 59 || (time.second > 59 && !leap) || time.millisecond > 999) {
+            return false;
+        }
+        utc_ms = day.first_ms + ms_of_day;
+        return true;
+    }
+    if (!ms_from_civil(time, true, utc_ms)) {
+        return false;
+    }
+    day.known = true;
+    std::memcpy(day.date, t, sizeof day.date);
+    day.first_ms = utc_ms - ms_of_day;
+    return true;
 }
 
 // The sign printf writes: '-' for a negative value, and with sign_required
