@@ -192,7 +192,8 @@ const Panels *panels_of(const EdfModel &model, Variance variance) {
     const int64_t lags = (model.d + 1) * stride;
     size_t count = 0;
     for_each_panel(lags, stride, [&](int64_t, int64_t) { ++count; });
-    if (kept_count + count > KEPT_PANELS_MAX) {
+    // (Their lags are kept as 32-bit numbers.)
+    if (kept_count + count > KEPT_PANELS_MAX || lags > INT32_MAX) {
         return nullptr;
     }
     kept_count += count;
