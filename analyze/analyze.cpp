@@ -7,6 +7,7 @@
 
 #include "analyze/diagnostics.h"
 #include "analyze/files/log_input.h"
+#include "analyze/files/log_reader.h"
 #include "analyze/files/output_set.h"
 #include "analyze/files/system.h"
 #include "analyze/live.h"
@@ -87,7 +88,7 @@ bool Analysis::read_whole_log(int i) {
     const FileCounts counts = pipeline_.end_file();
     tell_file_counts(shown, counts);
     if (read && counts.reports == 0) {
-        report_problem(shown, "no report lines in it", counts.not_understood > 0 ? "not a tickwatch log?" : "");
+        report_problem(shown, "no report lines in it", counts.not_understood > 0 ? what_it_looks_like(reader) : "");
         return false;
     }
     return read;
@@ -112,8 +113,20 @@ bool Analysis::start_csv() {
     return true;
 }
 
-// With --follow: the rows as they come.
-void Analysis::lines_read() { csv_.flush(); }
+// With --follow: the rows as they come. Standard output that nobody reads
+// any more ends the run (a status line would tell it only at the next
+// interval, and none is written there with --csv -).
+void Analysis::lines_read() {
+    csv_.flush();
+    if (!failed_ && standard_output_gone()) {
+        // (A write that failed is told at the end.)
+        if (std::ferror(stdout) == 0) {
+            report_problem("standard output", "cannot write", "nobody reads it any more");
+        }
+        failed_ = true;
+        request_stop();
+    }
+}
 
 void Analysis::publish() {
     const AnalysisSnapshot &s = pipeline_.snapshot();
@@ -151,7 +164,13 @@ int Analysis::run() {
         return EXIT_TROUBLE;
     }
     const AnalysisSnapshot &s = pipeline_.snapshot();
-    summary_.write_total(s);
+    // No "Total: 0 runs" from a run that failed before any: a log that is
+    // none, a CSV on a standard output that cannot be written. (The JSON
+    // document is ended all the same.)
+    const bool failed_before_any_run = (failed_ || std::ferror(stdout) != 0) && s.runs == 0;
+    if (!failed_before_any_run || options_.json) {
+        summary_.write_total(s);
+    }
 
     // A write that failed is told by the temporary's commit, or by
     // standard output's check below; with --follow, the rows written in
@@ -182,6 +201,32 @@ bool check_logs(FileSystem &system, const AnalyzeOptions &options, const char *c
     return readable;
 }
 
+// An output is never written over a log, even one not read in this run:
+// "--svg a.log b.log" meant "--svg a.svg a.log b.log".
+bool check_outputs_are_not_logs(FileSystem &system, const AnalyzeOptions &options) {
+    const struct {
+        const char *option;
+        const char *target;
+    } outputs[] = {
+        {"--csv", csv_to_standard_output(options) ? nullptr : options.csv_file},
+        {"--svg", options.svg_file},
+        {"--html", options.html_file},
+        {"--metrics", options.metrics_file},
+    };
+    bool none = true;
+    for (const auto &output : outputs) {
+        if (output.target != nullptr && begins_as_log(system, output.target)) {
+            char given[OUTPUT_PATH_SIZE + 16];
+            char what[OUTPUT_PATH_SIZE + 64];
+            std::snprintf(given, sizeof given, "%s %s", output.option, output.target);
+            std::snprintf(what, sizeof what, "%s is a tickwatch log; not writing over it", output.target);
+            report_problem(given, what, "");
+            none = false;
+        }
+    }
+    return none;
+}
+
 }  // namespace
 
 int run_analyze(int argc, char **argv) {
@@ -209,7 +254,8 @@ int run_analyze(int argc, char **argv) {
     // Before anything is opened for writing; and every output before any
     // log is read, with --follow too.
     if (!check_output_names(system, targets, target_count, options.logs, options.log_count) ||
-        !check_logs(system, options, targets, target_count) || !outputs.open_all()) {
+        !check_outputs_are_not_logs(system, options) || !check_logs(system, options, targets, target_count) ||
+        !outputs.open_all()) {
         return EXIT_TROUBLE;
     }
     // Large: kept off the stack.

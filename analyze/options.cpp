@@ -23,8 +23,10 @@ const char *const ANALYZE_USAGE = "usage: tickwatch-analyze [options] LOG...\n"
                                   "  --metrics FILE      also write the figures as Prometheus metrics, for the\n"
                                   "                      textfile collector of node_exporter or windows_exporter\n"
                                   "  --from TIME         leave out the samples before TIME, UTC, written\n"
-                                  "                      2024-03-05T13:39:00 (a Z after it is allowed)\n"
-                                  "  --to TIME           leave out the samples after TIME, UTC, likewise; a run\n"
+                                  "                      2024-03-05T13:39:00 or as the log has it, to the\n"
+                                  "                      minute, the day or a fraction of the second\n"
+                                  "  --to TIME           leave out the samples after TIME (its whole second,\n"
+                                  "                      minute or day), likewise; a run\n"
                                   "                      is cut at either edge, and the lines left out are\n"
                                   "                      counted as outside the window\n"
                                   "  --follow            after reading the LOGs, keep reading the last one as it\n"
@@ -109,9 +111,11 @@ bool parse_options(int argc, char **argv, AnalyzeOptions &options) {
             }
             const bool from = argument[2] == 'f';
             int64_t &edge = from ? options.window.from_ms : options.window.to_ms;
-            if (!parse_window_time(argv[++i], edge)) {
-                char what[64];
-                std::snprintf(what, sizeof what, "%s takes a UTC time as 2024-03-05T13:39:00, not ", argument);
+            if (!parse_window_time(argv[++i], from ? WindowEdge::first : WindowEdge::last, edge)) {
+                char what[96];
+                std::snprintf(what, sizeof what,
+                              "%s takes a UTC time as 2024-03-05T13:39:00 (or to the minute, or a day), not ",
+                              argument);
                 return usage_error(what, argv[i]);
             }
             (from ? options.window.has_from : options.window.has_to) = true;

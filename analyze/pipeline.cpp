@@ -133,8 +133,10 @@ inline void Pipeline::take_sample(const ReportFields &sample, uint64_t number) {
     if (run_open_) {
         run_->run.last_line = number;
         const int64_t previous_ms = run_->run.statistics.phase.previous_utc_ms;
+        // (After a leap second, its second again.)
+        const int64_t leap_ms = has_last_sample_ && last_sample_.leap_second ? 1000 : 0;
         if (previous_ms != UNKNOWN_TIME_MS && sample.utc_ms != UNKNOWN_TIME_MS &&
-            static_cast<double>(sample.utc_ms - previous_ms) < sample.system_ms - OUT_OF_STEP_SLACK_MS) {
+            static_cast<double>(sample.utc_ms + leap_ms - previous_ms) < sample.system_ms - OUT_OF_STEP_SLACK_MS) {
             ++file_counts_.out_of_step;
             listener_.sample_out_of_step(OutOfStepSample{file_, number,
                                                          static_cast<double>(sample.utc_ms - previous_ms),

@@ -8,6 +8,7 @@ compression, so that the same exes and texts always give the same bytes.
 import argparse
 import hashlib
 import os
+import subprocess
 import sys
 import time
 import zipfile
@@ -68,6 +69,11 @@ def main():
             contents.append((top + arch + "/" + program, PROGRAM_MODE, image))
     contents.append((top + "README.txt", TEXT_MODE, crlf(readme.replace("@VERSION@", args.version))))
     contents.append((top + "LICENSE.txt", TEXT_MODE, crlf(read(os.path.join(args.source, "LICENSE")).decode())))
+    # The scheduled tasks' script, checked as far as can be without PowerShell.
+    script = os.path.join(args.source, "docs", "tickwatch-tasks.ps1")
+    if subprocess.run([sys.executable, os.path.join(args.source, "tools", "check_powershell.py"), script]).returncode:
+        sys.exit("tools/release: docs/tickwatch-tasks.ps1 does not pass tools/check_powershell.py")
+    contents.append((top + "tickwatch-tasks.ps1", TEXT_MODE, crlf(read(script).decode())))
 
     os.makedirs(args.dist, exist_ok=True)
     zip_name = "tickwatch-%s-windows.zip" % args.version

@@ -93,15 +93,16 @@ void add_lag1(Lag1Sums &into, const Lag1Sums &from) {
     }
 }
 
-int identify_noise(const Lag1Sums &sums) {
-    Lag1Sums closed = sums;
-    start_lag1_segment(closed);
+namespace {
+
+// α from the closed sums, differenced from first_d on until the series is
+// stationary enough (δ < 1/4); p = −2(δ + d) is then the phase's spectral
+// exponent, α = p + 2.
+int lag1_alpha(const Lag1Sums &closed, int first_d) {
     if (closed.points[0] < LAG1_MIN_POINTS) {
         return NOISE_UNKNOWN;
     }
-    // Difference until the series is stationary enough (δ < 1/4), then
-    // p = −2(δ + d) is the phase's spectral exponent, α = p + 2.
-    for (int d = 0;; ++d) {
+    for (int d = first_d;; ++d) {
         if (!(closed.squares[d] > 0)) {
             return NOISE_UNKNOWN;
         }
@@ -112,6 +113,28 @@ int identify_noise(const Lag1Sums &sums) {
             return static_cast<int>(std::clamp(alpha, -2.0, 2.0));
         }
     }
+}
+
+// Whether the once-differenced points are not stationary (δ ≥ 1/4): never
+// so for white or flicker PM alone, whose first differences are; a PM
+// verdict from the twice-differenced points is then PM under an FM wander,
+// which pulls the verdict down from white PM's.
+bool wanders(const Lag1Sums &sums) {
+    Lag1Sums closed = sums;
+    start_lag1_segment(closed);
+    if (!(closed.squares[1] > 0)) {
+        return false;
+    }
+    const double r1 = closed.lag_products[1] / closed.squares[1];
+    return r1 / (1 + r1) >= 0.25;
+}
+
+}  // namespace
+
+int identify_noise(const Lag1Sums &sums) {
+    Lag1Sums closed = sums;
+    start_lag1_segment(closed);
+    return lag1_alpha(closed, 0);
 }
 
 void start_noise_segment(NoiseSums &sums) {
@@ -132,16 +155,43 @@ void add_noise(NoiseSums &into, const NoiseSums &from) {
     }
 }
 
-void identify_noise_per_tau(const NoiseSums &sums, int count, int alpha_out[STABILITY_TAUS]) {
+void identify_noise_per_tau(const NoiseSums &sums, const double allan_ratio[STABILITY_TAUS], int count,
+                            int alpha_out[STABILITY_TAUS]) {
     int first_known = NOISE_UNKNOWN;
     int previous = NOISE_UNKNOWN;
     for (int k = 0; k < count; ++k) {
+        int alpha = identify_noise(sums.tau[k]);
+        // The second opinion, where the lag-1 verdict is known and R(n) is
+        // telling.
+        const double ratio = allan_ratio != nullptr ? allan_ratio[k] : NAN;
+        bool phase_noise = false;
+        if (alpha != NOISE_UNKNOWN && (1 << k) >= RATIO_MIN_M && std::isfinite(ratio)) {
+            if (alpha <= 0 && ratio < RATIO_PM_MAX) {
+                // A PM noise that a slow FM wander, too small to count in
+                // the Allan variance, hid from the once-differenced points:
+                // the twice-differenced points, in which it is lost, say
+                // which.
+                Lag1Sums closed = sums.tau[k];
+                start_lag1_segment(closed);
+                const int twice = lag1_alpha(closed, 2);
+                alpha = ratio * (1 << k) < RATIO_WHITE_PM_MAX_M
+                            ? 2
+                            : (twice == NOISE_UNKNOWN ? 1 : std::clamp(twice, 1, 2));
+                phase_noise = true;
+            } else if (alpha == 1 && (ratio * (1 << k) < RATIO_WHITE_PM_MAX_M || wanders(sums.tau[k]))) {
+                alpha = 2;
+            } else if (alpha == -2 && ratio < RATIO_FLICKER_FM_MAX) {
+                alpha = -1;
+            }
+        }
         // The noise with the lowest α takes over at long τ, never one with
         // a higher: a τ whose α comes out higher than the τ before it (as
         // flicker PM decimated, its aliasing whitening it, often does) keeps
-        // the earlier one.
-        const int alpha = identify_noise(sums.tau[k]);
-        previous = alpha == NOISE_UNKNOWN ? previous : (previous == NOISE_UNKNOWN ? alpha : std::min(alpha, previous));
+        // the earlier one; unless R(n) found a PM noise, which no aliasing
+        // makes of an FM noise.
+        if (alpha != NOISE_UNKNOWN) {
+            previous = previous == NOISE_UNKNOWN || phase_noise ? alpha : std::min(alpha, previous);
+        }
         first_known = first_known == NOISE_UNKNOWN ? alpha : first_known;
         alpha_out[k] = previous;
     }

@@ -53,11 +53,33 @@ void start_noise_segment(NoiseSums &sums);
 // The segment's point number `index` (0, 1, ...): to each τ whose m divides it.
 void add_noise_point(NoiseSums &sums, uint64_t index, double x);
 void add_noise(NoiseSums &into, const NoiseSums &from);
+// The second opinion on a τ's noise: R(n) = MVAR/AVAR, the modified over
+// the overlapping Allan variance at τ = m·τ0 (Howe, Allan and Barnes). From
+// m = 8 on it is about 1/m for white PM, 0.1 to 0.3 for flicker PM, 1/2 for
+// white FM, 2/3 for flicker FM and 0.82 for random-walk FM, each within a
+// few hundredths where the lag-1 method has its 30 points.
+constexpr int RATIO_MIN_M = 8;
+constexpr double RATIO_WHITE_PM_MAX_M = 1.5;   // R(n)·m: between white and flicker PM
+constexpr double RATIO_PM_MAX = 0.4;           // between flicker PM and white FM
+constexpr double RATIO_FLICKER_FM_MAX = 0.75;  // between flicker and random-walk FM
 // α for each of the first `count` τ, never above the previous τ's (the
 // noise with the lowest α dominates ever more as τ grows); where unknown,
 // the previous τ's; the τ before the first known one take its α; all
-// NOISE_UNKNOWN if none is known.
-void identify_noise_per_tau(const NoiseSums &sums, int count, int alpha_out[STABILITY_TAUS]);
+// NOISE_UNKNOWN if none is known. allan_ratio (NaN where unknown; nullptr:
+// none) overrules the lag-1 verdict where the two disagree outright:
+// - an FM α (≤ 0) where R(n) < RATIO_PM_MAX: a PM noise, which the
+//   once-differenced points miss when a slow FM wander hides it (white PM
+//   plus random-walk FM); its α, +1 or +2, from the twice-differenced
+//   points (white PM where R(n)·m < RATIO_WHITE_PM_MAX_M), and higher than
+//   the previous τ's if so;
+// - flicker PM where R(n)·m < RATIO_WHITE_PM_MAX_M, or where the verdict
+//   came from the twice-differenced points (flicker PM alone is stationary
+//   once differenced): white PM, the same wander having moved the verdict
+//   by one;
+// - random-walk FM where R(n) < RATIO_FLICKER_FM_MAX: flicker FM, whose
+//   decimated second differences sit on the lag-1 method's boundary.
+void identify_noise_per_tau(const NoiseSums &sums, const double allan_ratio[STABILITY_TAUS], int count,
+                            int alpha_out[STABILITY_TAUS]);
 
 // The uncertainty of the frequency offset (the pooled least-squares slope
 // of phase against time), 68 %-style, for any of the five noises.
@@ -74,10 +96,11 @@ struct FrequencyUncertaintyInputs {
     const StabilityWithNoise *stability;  // in order of τ
     int stability_count;
 };
-// The least EDF of an OADEV that may set the noise part: low, so that the
-// τ is long and the extrapolation short (flicker FM, often taken for
-// random-walk FM at long τ, is then overstated by 1.5x rather than 3x).
-constexpr double FREQUENCY_MIN_EDF = 2.5;
+// The least EDF of an OADEV that may set the noise part: enough that its
+// deviation is not often far below the truth (the median of χ²/EDF is 0.79
+// at EDF 2.5, 0.93 at 10: white FM's uncertainty came out 0.85x the RMS
+// error), few enough that the τ is long and the extrapolation short.
+constexpr double FREQUENCY_MIN_EDF = 10;
 // The larger of the classical standard error, right for white PM, and the
 // noise part: k(α)·σ_y(T), σ_y at the fit's span T = ∛(12 Σ(t − t̄)²/τ0²)·τ0
 // (one segment of N points: about N·τ0) extrapolated by α's power law from the

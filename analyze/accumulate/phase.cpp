@@ -159,8 +159,17 @@ void set_interval(double value, double edf, double &low, double &high) {
 
 int list_phase_stability(const RunPhase &phase, StabilityPoint out[STABILITY_TAUS], StabilityIntervals intervals) {
     const double tau0_s = phase_spacing_s(phase);
+    double ratio[STABILITY_TAUS];
+    for (int k = 0; k < STABILITY_TAUS; ++k) {
+        const TauSums &sums = phase.stability.tau[k];
+        const double md = 1 << k;
+        ratio[k] = sums.mdev_terms >= 2 && sums.oadev_sum > 0
+                       ? (sums.mdev_sum / (md * md * static_cast<double>(sums.mdev_terms))) /
+                             (sums.oadev_sum / static_cast<double>(sums.oadev_terms))
+                       : NAN;
+    }
     int alpha[STABILITY_TAUS];
-    identify_noise_per_tau(phase.noise, STABILITY_TAUS, alpha);
+    identify_noise_per_tau(phase.noise, ratio, STABILITY_TAUS, alpha);
     int count = 0;
     for (; count < STABILITY_TAUS; ++count) {
         const TauSums &sums = phase.stability.tau[count];

@@ -44,10 +44,12 @@ bool hash_prefix(File &file, uint64_t length, uint64_t &hash, uint64_t &line_end
 
 // Starts the reader at offset of file, dropping what it held back.
 void restart_reader(LogReader &r, uint64_t offset, uint64_t hash, uint64_t line_number) {
-    start_reading(r, nullptr, r.block);
+    // (The encoding stays what the file's start told, when read on from
+    // within it.)
+    restart_reading(r, offset);
+    r.file = nullptr;
     r.waits_for_line_end = true;
     r.hashes_content = true;
-    r.bytes_read = offset;
     r.content_hash = hash;
     r.line_number = line_number;
 }

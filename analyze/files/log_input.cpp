@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "analyze/files/log_reader.h"
 #include "analyze/files/output_file.h"
+#include "analyze/parse/log_line.h"
 
 void report_problem(const char *name, const char *problem, const char *reason) {
     std::fprintf(stderr, "tickwatch-analyze: %s: %s%s%s\n", name, problem, *reason != '\0' ? ": " : "", reason);
@@ -66,4 +68,35 @@ std::unique_ptr<File> open_log(FileSystem &system, const char *name) {
         report_problem(name, "cannot read", std::strerror(errno));
     }
     return file;
+}
+
+bool begins_as_log(FileSystem &system, const char *name) {
+    FileStatus status = {};
+    if (is_standard_input(name) || !system.status(name, status) || status.kind != FileKind::regular) {
+        return false;
+    }
+    std::unique_ptr<File> file = system.open_without_waiting(name);
+    if (file == nullptr) {
+        return false;
+    }
+    const auto block = std::make_unique<char[]>(READ_BLOCK_SIZE);
+    LogReader reader;
+    start_reading(reader, file.get(), block.get());
+    // A log begins with its banner, after an empty line or two at most; one
+    // cut at a rotation with report lines.
+    constexpr int LINES_LOOKED_AT = 4;
+    for (int i = 0; i < LINES_LOOKED_AT; ++i) {
+        const char *text = nullptr;
+        size_t length = 0;
+        const ReadResult result = read_line(reader, text, length);
+        if (result != ReadResult::line && result != ReadResult::cut_short) {
+            return false;
+        }
+        ReportFields report = {};
+        const LineKind kind = parse_log_line(text, length, report);
+        if (kind == LineKind::banner || kind == LineKind::cut_then_banner || kind == LineKind::report) {
+            return true;
+        }
+    }
+    return false;
 }

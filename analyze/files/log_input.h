@@ -20,6 +20,11 @@ bool check_readable(FileSystem &system, const char *name);
 // yet is no output either.
 bool check_followable(FileSystem &system, const char *name, const char *const *outputs, int output_count);
 
+// Whether the file by the name is there and begins as a tickwatch log
+// does (a banner or a report line among its first lines), in any encoding
+// the logs are read in: an output never replaces one.
+bool begins_as_log(FileSystem &system, const char *name);
+
 // Opens a log to read it through, standard input as it is; nullptr, with
 // the reason reported, if it cannot be.
 std::unique_ptr<File> open_log(FileSystem &system, const char *name);

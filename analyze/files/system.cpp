@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <string>
 #else
+#include <poll.h>
 #include <unistd.h>
 #endif
 
@@ -105,6 +106,9 @@ bool rename_over(const char *from, const char *to, char *reason, size_t reason_s
 
 bool link_target(const char * /*name*/, char * /*path*/, size_t /*size*/) { return false; }
 
+// (A pipe's reader that went away is seen only by a write there.)
+bool output_descriptor_gone(int /*descriptor*/) { return false; }
+
 void set_up_system() {
     // File names in the ANSI code page, as the run-time's own functions
     // take them, for std::filesystem too.
@@ -176,6 +180,12 @@ bool link_target(const char *name, char *path, size_t size) {
     }
     std::free(resolved);
     return fits;
+}
+
+// A pipe whose reader closed it: an error to poll, without writing.
+bool output_descriptor_gone(int descriptor) {
+    pollfd watched = {descriptor, 0, 0};
+    return poll(&watched, 1, 0) == 1 && (watched.revents & POLLERR) != 0;
 }
 
 void set_up_system() {
@@ -342,6 +352,8 @@ bool same_file_name(const char *a, const char *b) {
 void set_up_process() { set_up_system(); }
 
 void write_standard_output_as_is() { as_is(stdout); }
+
+bool standard_output_gone() { return std::ferror(stdout) != 0 || output_descriptor_gone(descriptor_of(stdout)); }
 
 extern "C" void on_stop_signal(int /*signal*/) { stop_signal_seen = 1; }
 

@@ -120,6 +120,9 @@ bool same_file_name(const char *a, const char *b);
 void set_up_process();
 // Standard output as it is written (LF, not CR LF), for a CSV on it.
 void write_standard_output_as_is();
+// Whether a write to standard output failed, or (on POSIX systems) the
+// pipe it is has no reader any more, seen before anything more is written.
+bool standard_output_gone();
 
 // Ctrl+C and SIGTERM (and Ctrl+Break on Windows) only set a flag, looked at
 // by whoever runs long; installed when the program starts.

@@ -49,7 +49,7 @@ bool take(Cursor &c, char expected) {
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 // "YYYY-MM-DD hh:mm:ss.0mmm: " as milliseconds since 1970.
-bool take_time(Cursor &c, int64_t &utc_ms) {
+bool take_time(Cursor &c, int64_t &utc_ms, bool &leap_second) {
     // Its length is checked once, then the fields are read in place.
     constexpr ptrdiff_t TIME_LENGTH = 25;  // up to the colon
     if (c.end - c.at < TIME_LENGTH) {
@@ -69,6 +69,7 @@ bool take_time(Cursor &c, int64_t &utc_ms) {
     // A leap second is UTC's 23:59:60, which Windows gives as such. The
     // lines of a day share its date: its first millisecond is kept, and
     // only the time of day checked and added, as ms_from_civil does.
+    leap_second = time.second == 60;
     struct Day {
         bool known;
         char date[10];
@@ -301,7 +302,8 @@ LineKind parse_usual_report_line(const char *text, size_t length, ReportFields &
     constexpr size_t TIME_LENGTH = 25;
     constexpr size_t FIELD = 1 + FIELD_WIDTH;
     Cursor c{text, text + length};
-    if (length < TIME_LENGTH + 3 * FIELD || !take_time(c, report.utc_ms)) {
+    report.leap_second = false;
+    if (length < TIME_LENGTH + 3 * FIELD || !take_time(c, report.utc_ms, report.leap_second)) {
         return LineKind::unknown;
     }
     const char *const f = text + TIME_LENGTH;
@@ -316,7 +318,8 @@ LineKind parse_usual_report_line(const char *text, size_t length, ReportFields &
 
 LineKind parse_general_report_line(const char *text, size_t length, ReportFields &report) {
     Cursor c{text, text + length};
-    if (!(take_time(c, report.utc_ms) && take_fixed(c, false, report.system_ms) &&
+    report.leap_second = false;
+    if (!(take_time(c, report.utc_ms, report.leap_second) && take_fixed(c, false, report.system_ms) &&
           take_fixed(c, false, report.counter_ms) && take_fixed(c, true, report.difference_ms))) {
         return LineKind::unknown;
     }

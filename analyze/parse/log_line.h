@@ -26,6 +26,9 @@ struct ReportFields {
     int32_t adjustment;
     int32_t adjustment_offset;  // the adjustment minus the increment
     bool marked;                // "><": beyond the threshold either way
+    // At 23:59:60: utc_ms is then the next day's first second's, as POSIX
+    // time counts it, and the sample after it a second later than its own.
+    bool leap_second = false;
 };
 
 // Sorts one line (without its LF; CRs before the LF are allowed, as a log

@@ -12,9 +12,16 @@ struct TimeWindow {
     int64_t to_ms;
 };
 
-// "2024-03-05T13:39:00" or "2024-03-05T13:39:00Z", UTC: false on anything
-// else, such as a date that does not exist.
-bool parse_window_time(const char *text, int64_t &utc_ms);
+enum class WindowEdge { first, last };
+
+// A UTC time as "2024-03-05T13:39:00", with 'T', 't' or a space (as the log
+// has it) between date and time, a 'Z' or 'z' after it or not; to the
+// minute ("2024-03-05T13:39"), the day ("2024-03-05"), or a fraction of
+// the second (".5", ".015", or the log's ".0015", its milliseconds after a
+// zero); 23:59:60 is a leap second. The first edge is the first instant of
+// what it names, the last edge its last: "--to 2024-03-05" keeps the whole
+// day. False on anything else, such as a date that does not exist.
+bool parse_window_time(const char *text, WindowEdge edge, int64_t &utc_ms);
 
 inline bool is_limited(const TimeWindow &window) { return window.has_from || window.has_to; }
 

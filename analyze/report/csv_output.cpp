@@ -16,7 +16,12 @@ const char CSV_HEADER[] =
 char *put_row(char *row, const ReportFields &sample, int32_t run, CivilDayCache &day) {
     char *p = row;
     // Nothing for a time not known.
-    if (sample.utc_ms != UNKNOWN_TIME_MS) {
+    if (sample.leap_second) {
+        // As the log has it, not as the next second's.
+        CivilTime time = civil_from_ms(sample.utc_ms - 1000, day);
+        time.second = 60;
+        p = put_iso_time(p, time);
+    } else if (sample.utc_ms != UNKNOWN_TIME_MS) {
         p = put_iso_time(p, civil_from_ms(sample.utc_ms, day));
     }
     *p++ = ',';

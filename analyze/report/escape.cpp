@@ -105,6 +105,24 @@ void write_json_string(std::FILE *out, const char *text) {
     std::fputc('"', out);
 }
 
+void write_terminal_text(std::FILE *out, const char *text) {
+    const auto *c = reinterpret_cast<const unsigned char *>(text);
+    while (*c != '\0') {
+        const int length = utf8_length(c);
+        const bool c1_control = length == 2 && c[0] == 0xC2 && c[1] < 0xA0;
+        if (length == 0 || *c < 0x20 || *c == 0x7F) {
+            std::fprintf(out, "\\x%02X", static_cast<unsigned>(*c));
+            ++c;
+        } else if (c1_control) {
+            std::fprintf(out, "\\x%02X\\x%02X", static_cast<unsigned>(c[0]), static_cast<unsigned>(c[1]));
+            c += length;
+        } else {
+            std::fwrite(c, 1, static_cast<size_t>(length), out);
+            c += length;
+        }
+    }
+}
+
 void write_label_value(std::FILE *out, const char *text) { write_escaped(out, text, false); }
 
 void printable_excerpt(char *buffer, size_t size, const char *text, size_t length) {

@@ -5,6 +5,7 @@
 
 #include "analyze/parse/utc_time.h"
 #include "analyze/report/escape.h"
+#include "analyze/report/number_text.h"
 #include "analyze/report/palette.h"
 #include "analyze/report/svg_chart.h"
 #include "analyze/report/svg_plots.h"
@@ -113,7 +114,7 @@ void write_figures_row(std::FILE *out, const LogRun *run, const RunStatistics &s
 
 // How a number is shown in a cell: significant digits for figures that
 // may be small.
-enum class Shown { signed_fixed, fixed, exponent, significant, signed_significant };
+enum class Shown { signed_fixed, fixed, significant };
 
 void write_optional_cell(std::FILE *out, bool known, double value, int decimals, Shown shown) {
     if (known) {
@@ -121,16 +122,23 @@ void write_optional_cell(std::FILE *out, bool known, double value, int decimals,
             std::fprintf(out, "<td class=\"n\">%+.*f</td>", decimals, value);
         } else if (shown == Shown::fixed) {
             std::fprintf(out, "<td class=\"n\">%.*f</td>", decimals, value);
-        } else if (shown == Shown::significant) {
-            std::fprintf(out, "<td class=\"n\">%.*g</td>", decimals, value);
-        } else if (shown == Shown::signed_significant) {
-            std::fprintf(out, "<td class=\"n\">%+.*g</td>", decimals, value);
         } else {
-            std::fprintf(out, "<td class=\"n\">%.*e</td>", decimals, value);
+            std::fprintf(out, "<td class=\"n\">%.*g</td>", decimals, value);
         }
     } else {
         std::fputs("<td class=\"n\">&ndash;</td>", out);
     }
+}
+
+// The frequency offset to its uncertainty's place, or to 4 significant
+// digits while that is unknown.
+void write_offset_cell(std::FILE *out, const FrequencyFigures &f) {
+    if (!f.has_offset) {
+        std::fputs("<td class=\"n\">&ndash;</td>", out);
+        return;
+    }
+    std::fprintf(out, "<td class=\"n\">%+.*g</td>",
+                 uncertainty_digits(f.offset_ppm, f.has_uncertainty ? f.uncertainty_ppm : 0, 4), f.offset_ppm);
 }
 
 void write_timekeeping_row(std::FILE *out, const LogRun *run, const RunFigures &f) {
@@ -139,7 +147,7 @@ void write_timekeeping_row(std::FILE *out, const LogRun *run, const RunFigures &
     for (int i = 0; i < PERCENTILE_COUNT; ++i) {
         write_optional_cell(out, f.percentiles.known[i], f.percentiles.ms[i], 4, Shown::signed_fixed);
     }
-    write_optional_cell(out, f.frequency.has_offset, f.frequency.offset_ppm, 4, Shown::signed_significant);
+    write_offset_cell(out, f.frequency);
     write_optional_cell(out, f.frequency.has_uncertainty, f.frequency.uncertainty_ppm, 2, Shown::significant);
     write_optional_cell(out, f.frequency.has_offset, f.frequency.residual_rms_ms, 3, Shown::significant);
     std::fputs("</tr>\n", out);
@@ -151,7 +159,8 @@ void write_interval_cell(std::FILE *out, bool known, double value, double low, d
         std::fputs("<td class=\"n\">&ndash;</td>", out);
         return;
     }
-    std::fprintf(out, "<td class=\"n\">%.4g", value);
+    const double uncertainty = std::isfinite(low) && std::isfinite(high) ? interval_uncertainty(value, low, high) : 0;
+    std::fprintf(out, "<td class=\"n\">%.*g", uncertainty_digits(value, uncertainty, 4), value);
     if (std::isfinite(low) && std::isfinite(high)) {
         std::fprintf(out, "<br><small>%.3g&ndash;%.3g</small>", low, high);
     }
@@ -398,13 +407,20 @@ void write_comparison(std::FILE *out, const AnalysisSnapshot &r) {
         write_optional_cell(out, percentiles.known[PERCENTILE_COUNT - 1], percentiles.ms[PERCENTILE_COUNT - 1], 4,
                             Shown::signed_fixed);
         const FrequencyFigures &frequency = f.figures.frequency;
-        write_optional_cell(out, frequency.has_offset, frequency.offset_ppm, 4, Shown::signed_significant);
+        write_offset_cell(out, frequency);
         write_optional_cell(out, frequency.has_uncertainty, frequency.uncertainty_ppm, 2, Shown::significant);
         std::fprintf(out, "<td class=\"n\">%llu</td>", static_cast<unsigned long long>(s.steps));
         write_optional_cell(out, true, f.episodes.commanded_abs_ms, 4, Shown::fixed);
         for (const int m : {1, 64, 1024}) {
             const StabilityPoint *p = stability_at(f, m);
-            write_optional_cell(out, p != nullptr, p != nullptr ? p->oadev : 0, 3, Shown::exponent);
+            if (p != nullptr) {
+                char text[NUMBER_TEXT_SIZE];
+                *put_scientific_to_uncertainty(text, p->oadev,
+                                               interval_uncertainty(p->oadev, p->oadev_low, p->oadev_high), 3) = '\0';
+                std::fprintf(out, "<td class=\"n\">%s</td>", text);
+            } else {
+                write_optional_cell(out, false, 0, 0, Shown::fixed);
+            }
         }
         const StabilityPoint *p = stability_at(f, 64);
         write_optional_cell(out, p != nullptr, p != nullptr ? p->mtie_ns : 0, 1, Shown::fixed);

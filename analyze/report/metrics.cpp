@@ -5,6 +5,7 @@
 
 #include "analyze/files/system.h"
 #include "analyze/report/escape.h"
+#include "analyze/report/number_text.h"
 
 namespace {
 
@@ -106,7 +107,9 @@ void write_metrics(std::FILE *out, const AnalysisSnapshot &s) {
             out, log, "tickwatch_frequency_offset_ratio",
             "The system time's frequency offset against the counter (positive: it runs fast): the least-squares "
             "slope of its phase.",
-            figures.frequency.offset_ppm / 1e6);
+            round_to_uncertainty(figures.frequency.offset_ppm,
+                                 figures.frequency.has_uncertainty ? figures.frequency.uncertainty_ppm : 0) /
+                1e6);
     }
     if (s.last_sample != nullptr) {
         const AdjustmentSetting setting = setting_of(*s.last_sample);
@@ -128,13 +131,16 @@ void write_metrics(std::FILE *out, const AnalysisSnapshot &s) {
     if (oadev_count > 0) {
         write_family(
             out, "tickwatch_oadev", "gauge",
-            "Overlapping Allan deviation of the system time against the counter at averaging time tau_seconds.");
+            "Overlapping Allan deviation of the system time against the counter at averaging time m times tau0, "
+            "tau0 the mean sample interval.");
         for (int i = 0; i < oadev_count; ++i) {
             write_sample_start(out, "tickwatch_oadev", log);
-            // Four digits (τ is at most 1024 τ0): a label that stays put
-            // while the mean interval settles in its last digits.
-            std::fprintf(out, ",tau_seconds=\"%.4g\"}", figures.stability[i].tau_s);
-            write_value(out, figures.stability[i].oadev);
+            // By the multiple of τ0, m = 2^i, not by τ in seconds: a label
+            // that stays put while the mean interval settles, so that a
+            // series neither breaks nor moves during a run.
+            std::fprintf(out, ",m=\"%d\"}", 1 << i);
+            const StabilityPoint &p = figures.stability[i];
+            write_value(out, round_to_uncertainty(p.oadev, interval_uncertainty(p.oadev, p.oadev_low, p.oadev_high)));
         }
     }
 }

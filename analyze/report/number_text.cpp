@@ -30,7 +30,21 @@ constexpr uint64_t POWERS_OF_TEN[] = {10ULL,
                                       1000000000000000000ULL,
                                       10000000000000000000ULL};
 // The powers that a number of decimals scales by.
-constexpr double DECIMAL_SCALES[] = {1, 10, 100, 1e3, 1e4, 1e5, 1e6};
+constexpr double DECIMAL_SCALES[MAX_DECIMALS + 1] = {1, 10, 100, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12};
+
+int clamped_decimals(int decimals) { return decimals < 0 ? 0 : (decimals > MAX_DECIMALS ? MAX_DECIMALS : decimals); }
+
+// The power of ten of |value|'s first significant digit; value finite, not 0.
+int leading_place(double value) {
+    int place = static_cast<int>(std::floor(std::log10(std::fabs(value))));
+    // log10 may be a little off at a power of ten.
+    if (std::fabs(value) < std::pow(10.0, place)) {
+        --place;
+    } else if (std::fabs(value) >= std::pow(10.0, place + 1)) {
+        ++place;
+    }
+    return place;
+}
 
 // The digits of value, at least minimum_digits of them, written from the
 // last, two at a time.
@@ -127,4 +141,53 @@ char *put_scientific(char *out, double value, int decimals) {
         *out++ = '0';
     }
     return put_integer(out, magnitude);
+}
+
+int uncertainty_place(double uncertainty) {
+    if (!(uncertainty > 0) || !std::isfinite(uncertainty)) {
+        return PLACE_UNKNOWN;
+    }
+    return leading_place(uncertainty) - 1;
+}
+
+double interval_uncertainty(double value, double low, double high) {
+    const double below = value - low;
+    const double above = high - value;
+    return below < above ? below : above;
+}
+
+double round_to_uncertainty(double value, double uncertainty) {
+    const int place = uncertainty_place(uncertainty);
+    if (place == PLACE_UNKNOWN || !std::isfinite(value)) {
+        return value;
+    }
+    // Divided by a power of ten rather than multiplied by its inverse,
+    // which is no exact double: 0.0001 * 10^4 would leave binary noise.
+    // + 0.0: a negative figure rounded to nothing is 0, not −0.
+    return (place < 0 ? std::round(value * std::pow(10.0, -place)) / std::pow(10.0, -place)
+                      : std::round(value / std::pow(10.0, place)) * std::pow(10.0, place)) +
+           0.0;
+}
+
+char *put_fixed_to_uncertainty(char *out, double value, double uncertainty, int fallback_decimals, bool plus) {
+    const int place = uncertainty_place(uncertainty);
+    return put_fixed(out, value, place == PLACE_UNKNOWN ? fallback_decimals : clamped_decimals(-place), plus);
+}
+
+char *put_scientific_to_uncertainty(char *out, double value, double uncertainty, int fallback_decimals) {
+    const int place = uncertainty_place(uncertainty);
+    if (place == PLACE_UNKNOWN || !std::isfinite(value) || value == 0) {
+        return put_scientific(out, value, fallback_decimals);
+    }
+    return put_scientific(out, value, clamped_decimals(leading_place(value) - place));
+}
+
+int uncertainty_digits(double value, double uncertainty, int fallback) {
+    const int place = uncertainty_place(uncertainty);
+    if (place == PLACE_UNKNOWN || !std::isfinite(value) || value == 0) {
+        return fallback;
+    }
+    const int leading = leading_place(value);
+    const int digits = leading - (place < 0 ? place : 0) + 1;
+    return digits < 1 ? 1 : (digits > 17 ? 17 : digits);
 }

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "analyze/parse/utc_time.h"
+#include "analyze/report/number_text.h"
 #include "analyze/report/palette.h"
 #include "analyze/report/svg_chart.h"
 #include "analyze/report/svg_time_axis.h"
@@ -60,7 +61,10 @@ void write_frequency_view(std::FILE *out, int top, const ChartData &chart, const
     add_legend_line(legend, SLEW_COLOUR, 2, "", "commanded slew");
     char text[96];
     if (frequency.has_offset) {
-        std::snprintf(text, sizeof text, "fitted frequency offset %+.4f ppm", frequency.offset_ppm);
+        char offset[NUMBER_TEXT_SIZE];
+        *put_fixed_to_uncertainty(offset, frequency.offset_ppm,
+                                  frequency.has_uncertainty ? frequency.uncertainty_ppm : 0, 4, true) = '\0';
+        std::snprintf(text, sizeof text, "fitted frequency offset %s ppm", offset);
         add_legend_line(legend, OFFSET_COLOUR, 1.5, "6 4", text);
     }
     write_panel_axes(out, "frequency", chart, scale, step, "rate, ppm");
@@ -165,7 +169,10 @@ void write_detrended_chart(std::FILE *out, const ChartData &chart, const ChartDa
     Legend legend = {out, PLOT_LEFT, 44};
     std::fputs("<g id=\"detrended-legend\" font-size=\"12\">\n", out);
     char text[128];
-    std::snprintf(text, sizeof text, "time error less %+.4f ppm, mean per column", frequency.offset_ppm);
+    char offset[NUMBER_TEXT_SIZE];
+    *put_fixed_to_uncertainty(offset, frequency.offset_ppm, frequency.has_uncertainty ? frequency.uncertainty_ppm : 0,
+                              4, true) = '\0';
+    std::snprintf(text, sizeof text, "time error less %s ppm, mean per column", offset);
     add_legend_line(legend, PHASE_COLOUR, 2, "", text);
     write_line(out, legend.x, legend.y - 11, legend.x, legend.y + 2, STEP_COLOUR, 1.2, "2 2");
     add_legend_text(legend, 6, "step");

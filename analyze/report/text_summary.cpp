@@ -4,6 +4,7 @@
 #include <initializer_list>
 
 #include "analyze/parse/utc_time.h"
+#include "analyze/report/escape.h"
 #include "analyze/report/number_text.h"
 
 void write_setting(std::FILE *out, AdjustmentSetting setting) {
@@ -41,7 +42,9 @@ void write_frequency(std::FILE *out, const FrequencyFigures &f) {
         std::fputs("  frequency        none (no segment of two samples)\n", out);
         return;
     }
-    std::fprintf(out, "  frequency        offset %+.6f ppm", f.offset_ppm);
+    char offset[NUMBER_TEXT_SIZE];
+    *put_fixed_to_uncertainty(offset, f.offset_ppm, f.has_uncertainty ? f.uncertainty_ppm : 0, 6, true) = '\0';
+    std::fprintf(out, "  frequency        offset %s ppm", offset);
     if (f.has_uncertainty) {
         char uncertainty[NUMBER_TEXT_SIZE];
         *put_scientific(uncertainty, f.uncertainty_ppm, 2) = '\0';
@@ -62,7 +65,7 @@ void write_stability(std::FILE *out, const RunFigures &f) {
     std::fprintf(out, "  stability        tau0 %.7g s; noise alpha, OADEV with its 68 %% interval\n", f.tau0_s);
     std::fprintf(out, "                 %9s %11s  %5s", "tau s", "n", "alpha");
     for (const char *name : {"OADEV", "68 % low", "high", "MDEV", "TDEV ns", "HDEV", "MTIE ns"}) {
-        std::fprintf(out, "  %10s", name);
+        std::fprintf(out, "  %11s", name);
     }
     std::fputc('\n', out);
     for (int i = 0; i < count; ++i) {
@@ -85,12 +88,22 @@ void write_stability(std::FILE *out, const RunFigures &f) {
                               true};
         const double figures[] = {point.oadev,   point.oadev_low, point.oadev_high, point.mdev,
                                   point.tdev_ns, point.hdev,      point.mtie_ns};
+        // Each to its interval's place, the OADEV's bounds to the OADEV's;
+        // MTIE has none.
+        const double oadev_uncertainty = interval_uncertainty(point.oadev, point.oadev_low, point.oadev_high);
+        const double uncertainties[] = {oadev_uncertainty,
+                                        oadev_uncertainty,
+                                        oadev_uncertainty,
+                                        interval_uncertainty(point.mdev, point.mdev_low, point.mdev_high),
+                                        interval_uncertainty(point.tdev_ns, point.tdev_low_ns, point.tdev_high_ns),
+                                        interval_uncertainty(point.hdev, point.hdev_low, point.hdev_high),
+                                        0};
         for (int j = 0; j < 7; ++j) {
             char text[NUMBER_TEXT_SIZE] = "-";
             if (known[j]) {
-                *put_scientific(text, figures[j], 4) = '\0';
+                *put_scientific_to_uncertainty(text, figures[j], uncertainties[j], 4) = '\0';
             }
-            std::fprintf(out, "  %10s", text);
+            std::fprintf(out, "  %11s", text);
         }
         std::fputc('\n', out);
     }
@@ -218,8 +231,10 @@ void write_episode_table(std::FILE *out, const RunEpisodes &episodes) {
 
 void write_run_text(std::FILE *out, const RunRecord &record) {
     const LogRun &run = record.run;
-    std::fprintf(out, "Run %ld: %s, lines %llu to %llu\n", static_cast<long>(run.number), run.file,
-                 static_cast<unsigned long long>(run.first_line), static_cast<unsigned long long>(run.last_line));
+    std::fprintf(out, "Run %ld: ", static_cast<long>(run.number));
+    write_terminal_text(out, run.file);
+    std::fprintf(out, ", lines %llu to %llu\n", static_cast<unsigned long long>(run.first_line),
+                 static_cast<unsigned long long>(run.last_line));
     if (run.statistics.samples == 0) {
         std::fputs("  no samples\n\n", out);
         return;
@@ -250,8 +265,11 @@ void write_compared_row(std::FILE *out, const AnalysisSnapshot &s, const char *l
 
 void write_deviation_cell(char *text, size_t size, const FileSummary &file, int m, bool mtie) {
     const StabilityPoint *point = stability_at(file, m);
-    if (point != nullptr) {
-        *put_scientific(text, mtie ? point->mtie_ns : point->oadev, 3) = '\0';
+    if (point != nullptr && mtie) {
+        *put_scientific(text, point->mtie_ns, 3) = '\0';
+    } else if (point != nullptr) {
+        *put_scientific_to_uncertainty(
+            text, point->oadev, interval_uncertainty(point->oadev, point->oadev_low, point->oadev_high), 3) = '\0';
     } else {
         std::snprintf(text, size, "-");
     }
@@ -260,7 +278,9 @@ void write_deviation_cell(char *text, size_t size, const FileSummary &file, int 
 void write_side_by_side(std::FILE *out, const AnalysisSnapshot &s) {
     std::fputs("Side by side:\n", out);
     for (int i = 0; i < s.file_count; ++i) {
-        std::fprintf(out, "  file %d: %s\n", i + 1, s.files[i].name);
+        std::fprintf(out, "  file %d: ", i + 1);
+        write_terminal_text(out, s.files[i].name);
+        std::fputc('\n', out);
     }
     std::fprintf(out, "  %-26s", "");
     for (int i = 0; i < s.file_count; ++i) {
@@ -289,8 +309,10 @@ void write_side_by_side(std::FILE *out, const AnalysisSnapshot &s) {
         }
     });
     write_compared_row(out, s, "frequency offset, ppm", [](char *t, size_t n, const FileSummary &f) {
-        if (f.figures.frequency.has_offset) {
-            std::snprintf(t, n, "%+.4f", f.figures.frequency.offset_ppm);
+        const FrequencyFigures &frequency = f.figures.frequency;
+        if (frequency.has_offset && n >= NUMBER_TEXT_SIZE) {
+            *put_fixed_to_uncertainty(t, frequency.offset_ppm,
+                                      frequency.has_uncertainty ? frequency.uncertainty_ppm : 0, 4, true) = '\0';
         }
     });
     write_compared_row(out, s, "  its uncertainty (68 %), ppm", [](char *t, size_t, const FileSummary &f) {

@@ -4,6 +4,7 @@ failed runs, pipes, lines not understood, the usage and the manual page."""
 import os
 import random
 import re
+import shutil
 import signal
 import subprocess
 import threading
@@ -26,11 +27,30 @@ class BadInput(AnalyzeTestCase):
         _, err = self.analyze(self.write("empty.log", b""), status=2)
         self.assertIn("empty.log: no report lines in it\n", err)
         garbage = random.Random(6).randbytes(200_000)
-        _, err = self.analyze(self.write("garbage.bin", garbage), "--svg", self.path("g.svg"), status=2)
-        self.assertIn("garbage.bin: no report lines in it: not a tickwatch log?", err)
+        out, err = self.analyze(self.write("garbage.bin", garbage), "--svg", self.path("g.svg"), status=2)
+        self.assertEqual(out, "", "no summary of nothing")
+        self.assertIn("garbage.bin: no report lines in it: binary data, not a tickwatch log?", err)
         self.assertRegex(err, r"garbage\.bin: \d+ lines not understood, the first 5 named above")
         self.assertEqual(len(re.findall(r"garbage\.bin:\d+: not a report line", err)), 5)
         self.assertFalse(os.path.exists(self.path("g.svg")), "a run that fails writes no output")
+
+    def test_a_log_as_windows_keeps_it_gives_the_same_summary(self):
+        data = open(os.path.join(ROOT, "docs", "clock.log"), "rb").read()
+        expected, _ = self.analyze(self.write("clock.log", data))
+        text = data.decode()
+        for name, encoded in (("utf16.log", b"\xff\xfe" + text.encode("utf-16-le")),
+                              ("cr.log", data.replace(b"\r\n", b"\r"))):
+            out, _ = self.analyze(self.write(name, encoded))
+            self.assertEqual(out.replace(self.path(name), self.path("clock.log")), expected, name)
+        _, err = self.analyze(self.write("nomark.log", text.encode("utf-16-le")), status=2)
+        self.assertIn("nomark.log: no report lines in it: UTF-16 without a byte order mark?", err)
+
+    def test_control_characters_in_a_name_never_reach_the_terminal(self):
+        log = self.write("a\x1b[2J\nRun 9: \x9b.log", crafted_log()[0].bytes())
+        out, _ = self.analyze(log, log)
+        self.assertIn("Run 1: %s/a\\x1B[2J\\x0ARun 9: \\xC2\\x9B.log, lines 1 to " % self.dir, out)
+        self.assertIn("  file 2: %s/a\\x1B[2J\\x0ARun 9: \\xC2\\x9B.log\n" % self.dir, out)
+        self.assertNotRegex(out, "[\x00-\x09\x0b-\x1f\x7f\x80-\x9f]")
 
     def big_log(self, name):
         log = Log()
@@ -51,6 +71,11 @@ class BadInput(AnalyzeTestCase):
                           done.stderr.decode())
             self.assertEqual(done.stdout, b"")
             self.assertEqual(open(log, "rb").read(), data, args)
+        # A log not read in the run: "--svg a.log in.log" meant "--svg a.svg a.log in.log".
+        shutil.copy(log, a)
+        _, err = self.analyze("--svg", a, log, status=2)
+        self.assertEqual(err, "tickwatch-analyze: --svg %s: %s is a tickwatch log; not writing over it\n" % (a, a))
+        self.assertEqual(open(a, "rb").read(), data)
 
     def test_a_run_that_fails_leaves_existing_outputs_as_they_were(self):
         log = self.big_log("in.log")
@@ -111,6 +136,10 @@ class BadInput(AnalyzeTestCase):
             done = subprocess.run([ANALYZE, log], stdout=full, stderr=subprocess.PIPE, timeout=60)
         self.assertEqual((done.returncode, done.stderr.decode()),
                          (2, "tickwatch-analyze: standard output: cannot write: No space left on device\n"))
+        with open("/dev/full", "wb") as full:  # the summary on standard error: none of nothing
+            done = subprocess.run([ANALYZE, "--csv", "-", log], stdout=full, stderr=subprocess.PIPE, timeout=60)
+        self.assertEqual((done.returncode, done.stderr.decode()),
+                         (2, "tickwatch-analyze: standard output: cannot write: a write failed\n"))
         # A pipe that stops reading: said too, and no output left half done.
         reader = subprocess.Popen([ANALYZE, log, log, "--csv", self.path("out.csv")], stdout=subprocess.PIPE,
                                   stderr=subprocess.PIPE)
@@ -175,7 +204,7 @@ class BadInput(AnalyzeTestCase):
                               (("--interval", "5", "a.log"), "--interval is for --follow"),
                               (("--follow", "a.log", "-"), "--follow follows a file by its name"),
                               (("--from", "2024-02-30T00:00:00", "a.log"), "--from takes a UTC time"),
-                              (("--to", "2024-03-05 13:39:00", "a.log"), "--to takes a UTC time"),
+                              (("--to", "2024-03-05 13:39:00+01", "a.log"), "--to takes a UTC time"),
                               (("a.log", "--from"), "a UTC time must follow --from"),
                               (("--from", "2024-03-05T13:40:00", "--to", "2024-03-05T13:39:59", "a.log"),
                                "--from is later than --to")):

@@ -2,6 +2,7 @@
 and gaps: the summary, the JSON, the CSV and the chart."""
 
 import json
+import math
 import os
 import re
 import xml.etree.ElementTree as ElementTree
@@ -85,11 +86,18 @@ class CraftedLogs(AnalyzeTestCase):
         # And the text.
         text, _ = self.analyze(self.path("clock.log"))
         self.assertIn("  percentiles      p1 -0.1000, p5 -0.1000, p50 +0.0000, p95 +0.0187, p99 +0.0187 ms", text)
+        # Figures with an uncertainty to the place of its second significant
+        # digit: OADEV and its bounds by the nearer bound, the offset by its
+        # uncertainty.
+        place = math.floor(math.log10(min(tau1["oadev"] - tau1["oadev_lo"], tau1["oadev_hi"] - tau1["oadev"]))) - 1
+        oadev = ["%.*e" % (math.floor(math.log10(v)) - place, v) for v in (tau1["oadev"], tau1["oadev_lo"], tau1["oadev_hi"])]
         self.assertRegex(text, r"\n  stability        tau0 0.9999969 s; noise alpha, OADEV with its 68 %% interval\n"
                                r" +tau s +n +alpha +OADEV +68 %% low +high +MDEV +TDEV ns +HDEV +MTIE ns\n"
-                               r" +0.999997 +3 +- +%.4e +%.4e +%.4e +%.4e +[0-9.e+]+ +- +1.0000e\+05\n"
-                               % (tau1["oadev"], tau1["oadev_lo"], tau1["oadev_hi"], tau1["mdev"]))
-        self.assertIn("  frequency        offset %+.6f ppm" % run1["frequency"]["offset_ppm"], text)
+                               r" +0.999997 +3 +- +%s +%s +%s +%.4e +[0-9.e+]+ +- +1.0000e\+05\n"
+                               % (*oadev, tau1["mdev"]))
+        frequency = run1["frequency"]
+        decimals = max(0, 1 - math.floor(math.log10(frequency["uncertainty_ppm"])))
+        self.assertIn("  frequency        offset %+.*f ppm +- " % (decimals, frequency["offset_ppm"]), text)
 
     def test_the_frequency_offset_is_per_second_of_the_counter(self):
         # Paced by a sleep that overshoots: intervals of 1000, 1015.6 and

@@ -134,15 +134,15 @@ class TimeWindow(AnalyzeTestCase):
         log = Log()
         t = log.run(10, T0) + log.run(5, T0 + 60_000)
         name = self.write("window.log", log.bytes())
-        # From 13:39:03 (the sample at 03.015 is in) to 13:39:07 (07.015 is out).
+        # From 13:39:03 (the sample at 03.015 is in) to 13:39:07, the whole second (07.015 is in, 08.015 out).
         summary, err = self.analyze_json("--from", "2024-03-05T13:39:03", "--to", "2024-03-05T13:39:07Z", name)
         self.assertEqual(err, "")
         (run,) = summary["runs"]
-        self.assertEqual((run["samples"], run["first_sample"], run["last_sample"]), (4, iso(t[3]), iso(t[6])))
-        self.assertEqual((run["first_line"], run["last_line"]), (6, 9))
-        self.assertEqual((summary["outside_window"], summary["unrecognised_lines"]), (11, 0))
-        self.assertEqual(summary["window"], {"from": "2024-03-05T13:39:03.000Z", "to": "2024-03-05T13:39:07.000Z"})
+        self.assertEqual((run["samples"], run["first_sample"], run["last_sample"]), (5, iso(t[3]), iso(t[7])))
+        self.assertEqual((run["first_line"], run["last_line"]), (6, 10))
+        self.assertEqual((summary["outside_window"], summary["unrecognised_lines"]), (10, 0))
+        self.assertEqual(summary["window"], {"from": "2024-03-05T13:39:03.000Z", "to": "2024-03-05T13:39:07.999Z"})
         # Before the first sample (at 13:39:00.015): nothing within, which is
         # no failure.
-        text, _ = self.analyze("--to", "2024-03-05T13:39:00", name)
+        text, _ = self.analyze("--to", "2024-03-05T13:38:59", name)
         self.assertEqual(text, "Total: 0 runs in 1 file, 15 report lines outside the window\n  no samples\n")

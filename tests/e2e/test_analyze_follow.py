@@ -108,8 +108,7 @@ class Follow(AnalyzeTestCase):
         self.assertEqual(samples['tickwatch_difference_seconds{log="clock.log"}'], 0)
         # The stability figures, published where they are known.
         self.assertIn('tickwatch_frequency_offset_ratio{log="clock.log"}', samples)
-        # τ = m τ0, τ0 the mean interval (999.9813 ms once, else 1000 ms).
-        self.assertIn('tickwatch_oadev{log="clock.log",tau_seconds="0.9999"}', samples)
+        self.assertIn('tickwatch_oadev{log="clock.log",m="1"}', samples)
         self.assertEqual(samples["node_textfile_scrape_error"], 0)
 
         status, out, err = self.stop(analyze)
@@ -175,3 +174,16 @@ class Follow(AnalyzeTestCase):
         self.assertIn("Total: 1 run in 2 files", out)
         read = int(re.search(r"earlier.log, lines 1 to (\d+)\n", out).group(1))
         self.assertLess(read, lines, "stopped while the earlier log was read")
+
+    def test_a_csv_on_standard_output_nobody_reads_any_more_ends_it(self):
+        # As "tickwatch-analyze --follow --csv - clock.log | head -2".
+        log = Log()
+        log.run(20, T0)
+        with open(self.path("err"), "wb") as err:
+            analyze = subprocess.Popen([ANALYZE, "--follow", "--csv", "-", self.write("clock.log", log.bytes())],
+                                       stdout=subprocess.PIPE, stderr=err)
+        self.addCleanup(lambda: analyze.poll() is None and (analyze.kill(), analyze.wait()))
+        analyze.stdout.readline()
+        analyze.stdout.close()
+        self.assertEqual(analyze.wait(15), 2)
+        self.assertIn("tickwatch-analyze: standard output: cannot write: ", self.read("err"))

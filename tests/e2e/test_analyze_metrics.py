@@ -20,6 +20,7 @@ STEP_SAMPLE = 720  # in the 12th minute
 SLEW_FROM = 901  # the 16th minute on
 LAST_SAMPLE = 1800  # then silence: the 30th minute is the last with samples
 MINUTES = 50
+PACE_MS = 1009.0  # a sleep that overshoots: τ0 is not a whole second
 
 
 def difference_ms(i):
@@ -61,7 +62,7 @@ class Metrics(AnalyzeTestCase):
         log = Log()
         for i in range(1, LAST_SAMPLE + 1):
             d = difference_ms(i)
-            log.sample(1000.0 + d, 1000.0, 156001 if i >= SLEW_FROM else 156250, at=1000 if i == 1 else None)
+            log.sample(PACE_MS + d, PACE_MS, 156001 if i >= SLEW_FROM else 156250, at=1000 if i == 1 else None)
         lines = log.bytes().splitlines(keepends=True)
         scrapes = []
         for minute in range(1, MINUTES + 1):
@@ -86,6 +87,13 @@ class Metrics(AnalyzeTestCase):
         input_series = [{"series": key.replace("{", '{instance="clockhost",', 1), "values": " ".join(v)}
                         for key, v in values.items()]
 
+        # The stability series keep their labels from the first scrape that
+        # has them to the last, whatever τ0 settles to.
+        oadev = [{k for k in metric_samples(text) if k.startswith("tickwatch_oadev{")} for text in scrapes]
+        self.assertTrue(oadev[0])
+        for labels in oadev:
+            self.assertLessEqual(labels, oadev[-1])
+
         # The recording rules over (10 min, 25 min], from the log's own differences.
         window = [difference_ms(i) for i in range(600 + 1, 1500 + 1)]
         rms = math.sqrt(sum(d * d for d in window) / len(window)) / 1000
@@ -108,6 +116,10 @@ class Metrics(AnalyzeTestCase):
                  "exp_samples": [{"labels": '{instance="clockhost",log="clock.log"}', "value": 1}]}
                 for record, expected in (("tickwatch:difference_rms_seconds:15m", rms),
                                          ("tickwatch:difference_abs_seconds:p99_15m", p99))
+            ] + [
+                # docs/live.md's query of the stability at τ0, from start to end.
+                {"expr": 'count(tickwatch_oadev{m="1"})', "eval_time": "%dm" % minute, "exp_samples": [{"value": 1}]}
+                for minute in (1, 30)
             ],
             "alert_rule_test": [
                 alert(11, "ClockStepped"),

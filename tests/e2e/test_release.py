@@ -95,7 +95,7 @@ class Release(unittest.TestCase):
             self.assertEqual([i.filename for i in infos], [
                 top, top + "x86/", top + "x86/tickwatch.exe", top + "x86/tickwatch-analyze.exe", top + "x64/",
                 top + "x64/tickwatch.exe", top + "x64/tickwatch-analyze.exe", top + "README.txt",
-                top + "LICENSE.txt"
+                top + "LICENSE.txt", top + "tickwatch-tasks.ps1"
             ])
             for info in infos:
                 # In UTC, to the 2 s a zip's times can hold.
@@ -103,7 +103,7 @@ class Release(unittest.TestCase):
                 mode = info.external_attr >> 16
                 expected = 0o40755 if info.is_dir() else 0o100755 if info.filename.endswith(".exe") else 0o100644
                 self.assertEqual(mode, expected, info.filename)
-            for text in ("README.txt", "LICENSE.txt"):
+            for text in ("README.txt", "LICENSE.txt", "tickwatch-tasks.ps1"):
                 data = archive.read(top + text)
                 self.assertEqual(data.count(b"\n"), data.count(b"\r\n"), "%s in CR LF" % text)
                 self.assertTrue(data.endswith(b"\r\n"))

@@ -9,6 +9,7 @@ The environment names the program and how to run it:
 """
 
 import os
+import random
 import re
 import shutil
 import signal
@@ -146,7 +147,21 @@ class Run:
         return True
 
     def interrupt(self):
-        """Ctrl+C: SIGINT to the program's own Wine process."""
+        """Ctrl+C: SIGINT to the program's own Wine process, 200 to 400 ms
+        after a line arrived, while tickwatch waits for its next second: not
+        when Wine's handler can crash Wine itself (docs/robustness.md)."""
+        delay = random.uniform(0.2, 0.4)
+        deadline = time.monotonic() + 3
+        with self._arrived:
+            while self.lines and time.monotonic() < deadline:
+                since = time.monotonic() - self.lines[-1][0]
+                if delay <= since <= 0.4:
+                    break
+                count = len(self.lines)
+                # Too soon: wait out the delay; too late: for the next line.
+                self._arrived.wait(delay - since if since < delay else 1.5)
+                if len(self.lines) == count and since > 0.4 and self.process.poll() is not None:
+                    break
         self.process.send_signal(signal.SIGINT)
         return self.finish()
 

@@ -79,7 +79,8 @@ void check_paths_agree(const char *text, size_t length) {
     if (parse_general_report_line(text, length, general) != kind || usual.utc_ms != general.utc_ms ||
         !same_bits(usual.system_ms, general.system_ms) || !same_bits(usual.counter_ms, general.counter_ms) ||
         !same_bits(usual.difference_ms, general.difference_ms) || usual.adjustment != general.adjustment ||
-        usual.adjustment_offset != general.adjustment_offset || usual.marked != general.marked) {
+        usual.adjustment_offset != general.adjustment_offset || usual.marked != general.marked ||
+        usual.leap_second != general.leap_second) {
         std::fprintf(stderr, "read otherwise by the general reader: \"%.*s\"\n", static_cast<int>(length), text);
         std::abort();
     }

@@ -163,7 +163,7 @@ TEST(NoiseIdentification, PoolsSegmentsAndRuns) {
         add_noise_point(sums, i, phase[i]);
     }
     int alpha[STABILITY_TAUS];
-    identify_noise_per_tau(sums, 12, alpha);
+    identify_noise_per_tau(sums, nullptr, 12, alpha);
     EXPECT_EQ(identify_noise(sums.tau[3]), identify_noise(lag1_of(phase, 8, 0)));
     EXPECT_EQ(identify_noise(sums.tau[11]), NOISE_UNKNOWN);  // 3 points
     EXPECT_EQ(alpha[11], alpha[7]);

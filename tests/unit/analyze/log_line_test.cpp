@@ -143,6 +143,7 @@ TEST(AnalyzeLogLine, ReportLinesMustBeExactlyAsTickwatchWritesThem) {
     // A leap second (UTC 23:59:60), counted as POSIX time counts it.
     ASSERT_EQ(parse("2016-12-31 23:59:60.0500: 1000.0000 1000.0000   +0.0000  156250 (+0) ", fields), LineKind::report);
     EXPECT_EQ(fields.utc_ms, 1483228800500);
+    EXPECT_TRUE(fields.leap_second);
     EXPECT_EQ(parse(good + "\r\r", fields), LineKind::report);
     EXPECT_EQ(kind_of("0000-00-00 00:00:00.0001: 1031.2500 1000.0012  +31.2488  156001 (-249) ><"), LineKind::unknown);
     // Every cut of a good line.

@@ -1,6 +1,7 @@
 // Reading a log in blocks: every line whole, whatever the block edges.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <random>
 #include <string>
@@ -16,6 +17,7 @@ namespace {
 struct ReadBack {
     std::vector<std::pair<ReadResult, std::string>> lines;
     std::vector<uint64_t> numbers;
+    const char *looks_like;  // what_it_looks_like
 };
 
 ReadBack read_back(const std::string &text) {
@@ -36,6 +38,7 @@ ReadBack read_back(const std::string &text) {
         back.lines.emplace_back(result, result == ReadResult::too_long ? "" : std::string(line, length));
         back.numbers.push_back(reader.line_number);
     }
+    back.looks_like = what_it_looks_like(reader);
     return back;
 }
 
@@ -71,6 +74,38 @@ TEST(AnalyzeLogReader, ReturnsEveryLineWholeAcrossBlocksSkippingOverlongOnes) {
     EXPECT_TRUE(read_back("").lines.empty());
     EXPECT_EQ(read_back("\n\n").lines.size(), 2U);
     EXPECT_EQ(read_back(std::string(MAX_LINE_LENGTH + 1, 'x')).lines[0].first, ReadResult::too_long);
+}
+
+TEST(AnalyzeLogReader, ReadsWhatWindowsWritesAsTheSameLines) {
+    // Across blocks, in UTF-16 with either byte order after its mark, with
+    // characters of every UTF-8 length; and with CR alone as line ends.
+    const std::pair<const char *, std::u16string> pieces[] = {{"Kestivar ", u"Kestivar "},
+                                                              {"\xC3\xA9", u"\u00E9"},
+                                                              {"\xE2\x82\xAC", u"\u20AC"},
+                                                              {"\xF0\x9F\x98\x80", u"\U0001F600"}};
+    std::string utf8;
+    std::u16string utf16;
+    for (size_t i = 0; utf8.size() < READ_BLOCK_SIZE + READ_BLOCK_SIZE / 4; ++i) {
+        utf8 += pieces[i % 4].first + std::string(i % 41 == 0 ? "\n" : "");
+        utf16 += pieces[i % 4].second + std::u16string(i % 41 == 0 ? u"\n" : u"");
+    }
+    std::string little = "\xFF\xFE";
+    std::string big = "\xFE\xFF";
+    for (const char16_t unit : utf16) {
+        little += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+        big += {static_cast<char>(unit >> 8), static_cast<char>(unit & 0xFF)};
+    }
+    std::string cr_only = utf8;
+    std::replace(cr_only.begin(), cr_only.end(), '\n', '\r');
+    const ReadBack expected = read_back(utf8);
+    EXPECT_EQ(read_back(little).lines, expected.lines);
+    EXPECT_EQ(read_back(big).lines, expected.lines);
+    EXPECT_EQ(read_back(cr_only).lines, expected.lines);
+    EXPECT_EQ(read_back("a\rb\nc\n").lines.size(), 2U) << "a stray CR among LF lines";
+    EXPECT_EQ(read_back(std::string("\xFF\xFE\x3D\xD8\n\x00", 6)).lines[0].second, "\xEF\xBF\xBD")
+        << "a surrogate alone";
+
+    EXPECT_STREQ(read_back(little.substr(2)).looks_like, "UTF-16 without a byte order mark?");
 }
 
 }  // namespace

@@ -81,11 +81,16 @@ TEST(AnalyzeMetrics, EveryMetricIsDescribedAndFiguresNotKnownAreLeftOut) {
     figures = figures_of(total, nullptr, StabilityIntervals::oadev);
     snapshot.last_sample = &sample;
     figures.frequency.has_offset = true;
-    figures.frequency.offset_ppm = -0.15;
+    // Figures with an uncertainty to the place of its second significant digit.
+    figures.frequency.offset_ppm = -0.15321;
+    figures.frequency.has_uncertainty = true;
+    figures.frequency.uncertainty_ppm = 0.012;
     figures.stability_count = 2;
     figures.stability[0].tau_s = 1;
-    figures.stability[0].oadev = 2.5e-7;
-    figures.stability[1].tau_s = 1024;
+    figures.stability[0].oadev = 2.5123e-7;
+    figures.stability[0].oadev_low = 2.4e-7;
+    figures.stability[0].oadev_high = 2.7e-7;
+    figures.stability[1].tau_s = 2;
     figures.stability[1].oadev = 3e-9;
     samples = checked_samples(metrics_text(snapshot));
     const std::vector<std::string> expected = {
@@ -114,12 +119,12 @@ TEST(AnalyzeMetrics, EveryMetricIsDescribedAndFiguresNotKnownAreLeftOut) {
         R"(tickwatch_last_sample_timestamp_seconds{log="clock.log"} 1709645941.015)",
         R"(tickwatch_difference_seconds{log="clock.log"} -0.0003)",
         R"(tickwatch_difference_rms_seconds{log="clock.log"} 0.000223606797749979)",
-        R"(tickwatch_frequency_offset_ratio{log="clock.log"} -1.5e-07)",
+        R"(tickwatch_frequency_offset_ratio{log="clock.log"} -1.53e-07)",
         R"(tickwatch_time_adjustment_seconds{log="clock.log"} 0.0156001)",
         R"(tickwatch_time_increment_seconds{log="clock.log"} 0.015625)",
         R"(tickwatch_adjustment_slew_ratio{log="clock.log"} -0.0015936)",
-        R"(tickwatch_oadev{log="clock.log",tau_seconds="1"} 2.5e-07)",
-        R"(tickwatch_oadev{log="clock.log",tau_seconds="1024"} 3e-09)",
+        R"(tickwatch_oadev{log="clock.log",m="1"} 2.51e-07)",
+        R"(tickwatch_oadev{log="clock.log",m="2"} 3e-09)",
     };
     EXPECT_EQ(samples, expected);
 

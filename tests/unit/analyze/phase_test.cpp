@@ -7,6 +7,7 @@
 #include "analyze/accumulate/phase.h"
 #include "analyze/parse/log_line.h"
 #include "analyze/parse/utc_time.h"
+#include "tests/support/power_law_noise.h"
 
 namespace {
 
@@ -105,6 +106,34 @@ TEST(AnalyzePhase, DeviationsCarryIntervalsAndNoiseAndTheOffsetItsUncertainty) {
     EXPECT_GT(f.uncertainty_ppm, 0.7 * expected_ppm);
     EXPECT_LT(f.uncertainty_ppm, 1.4 * expected_ppm);
     EXPECT_LT(f.fit_stderr * 1e6, 0.5 * expected_ppm) << "the classical error alone";
+}
+
+TEST(AnalyzePhase, WhitePmOverAFrequencyWanderIsNotTakenForFm) {
+    // White PM of 20 µs and random-walk FM 9x below it in the Allan variance
+    // at m = 256: the wander, too small to count there, makes the
+    // once-differenced points read as white FM from m = 32 on.
+    static PhaseSegment segment;
+    RunPhase phase;
+    start_phase(phase);
+    const size_t n = 200'000;
+    const std::vector<double> white = power_law_phase(2, n, 31);
+    const std::vector<double> walk = power_law_phase(-2, n, 32);
+    double previous = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const double x = std::nearbyint(200 * white[i] + 0.0488 * walk[i]);  // 0.1 µs units
+        const double difference = (x - previous) * 1e-4;                     // ms
+        if (i > 0) {
+            add_to_phase(phase, &segment,
+                         ReportFields{UNKNOWN_TIME_MS, 1000 + difference, 1000, difference, 0, 0, false});
+        }
+        previous = x;
+    }
+    StabilityPoint points[STABILITY_TAUS];
+    ASSERT_GT(list_phase_stability(phase, points), 11);
+    for (const int k : {4, 5, 6, 7}) {
+        EXPECT_EQ(points[k].alpha, 2) << "m = " << (1 << k);
+    }
+    EXPECT_EQ(points[11].alpha, -2) << "m = 2048, the random walk";
 }
 
 }  // namespace

@@ -251,6 +251,11 @@ TEST(AnalyzePipeline, SamplesOutOfStepAreToldAndCountedPerFile) {
     feed(pipeline, "one.log",
          {LOG_BANNER_PREFIX "1.6", report(0, 0.0), report(5, 0.0), report(1, -5000.0), report(2, 0.0)});
     EXPECT_EQ(pipeline.end_file().out_of_step, 0U);
+    // A leap second: 23:59:60 and the next day's first second, one after the other.
+    feed(pipeline, "leap.log",
+         {LOG_BANNER_PREFIX "1.6", "2016-12-31 23:59:60.0500: 1000.0000 1000.0000   +0.0000  156250 (+0) ",
+          "2017-01-01 00:00:00.0500: 1000.0000 1000.0000   +0.0000  156250 (+0) "});
+    EXPECT_EQ(pipeline.end_file().out_of_step, 0U);
     std::vector<std::string> lines = {LOG_BANNER_PREFIX "1.6"};
     for (int i = 0; i < 3; ++i) {
         lines.push_back(report_at(i * 1000, 0.0));
@@ -262,7 +267,7 @@ TEST(AnalyzePipeline, SamplesOutOfStepAreToldAndCountedPerFile) {
     ASSERT_EQ(told.out_of_step.size(), 5U);
     EXPECT_EQ(told.out_of_step[0], "mixed.log:3 500 1000 1");
     EXPECT_EQ(told.out_of_step[1], "mixed.log:4 500 1000 2");
-    EXPECT_EQ(pipeline.snapshot().total->samples, 4U + 6U) << "taken all the same";
+    EXPECT_EQ(pipeline.snapshot().total->samples, 4U + 2U + 6U) << "taken all the same";
 }
 
 // Ctrl+C while a log is read whole: the reading stops at the next line, and

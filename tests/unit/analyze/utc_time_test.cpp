@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "analyze/parse/time_window.h"
 #include "analyze/parse/utc_time.h"
@@ -32,19 +33,37 @@ TEST(AnalyzeUtcTime, WritesIsoTimesOfAnyYearWithOrWithoutTheDayCache) {
     }
 }
 
-TEST(AnalyzeTimeWindow, ReadsUtcTimesWithOrWithoutZ) {
-    int64_t ms = 0;
-    ASSERT_TRUE(parse_window_time("2024-03-05T13:39:00", ms));
-    EXPECT_EQ(ms, 1'709'645'940'000);
-    ASSERT_TRUE(parse_window_time("2024-02-29T23:59:59Z", ms));
-    EXPECT_EQ(ms, days_from_civil(2024, 3, 1) * MS_PER_DAY - 1000);
-    ASSERT_TRUE(parse_window_time("1970-01-01T00:00:00Z", ms));
-    EXPECT_EQ(ms, 0);
+// The first and the last instant of what text names, or NO_TIME.
+const std::pair<int64_t, int64_t> NO_TIME = {1, 0};
+std::pair<int64_t, int64_t> edges(const char *text) {
+    int64_t first = 0;
+    int64_t last = 0;
+    const bool read = parse_window_time(text, WindowEdge::first, first);
+    return read && parse_window_time(text, WindowEdge::last, last) ? std::pair(first, last) : NO_TIME;
+}
+
+// Each form: the last instant takes the whole second, minute or day named.
+TEST(AnalyzeTimeWindow, ReadsUtcTimesInEveryFormToTheirFirstAndLastInstant) {
+    const int64_t t = 1'709'645'940'000;  // 2024-03-05 13:39:00
+    const int64_t day = days_from_civil(2024, 3, 5) * MS_PER_DAY;
+    const int64_t new_year = days_from_civil(2017, 1, 1) * MS_PER_DAY;
+    for (const char *second :
+         {"2024-03-05T13:39:00", "2024-03-05T13:39:00Z", "2024-03-05t13:39:00z", "2024-03-05 13:39:00"}) {
+        EXPECT_EQ(edges(second), std::pair(t, t + 999)) << second;
+    }
+    EXPECT_EQ(edges("2024-03-05T13:39"), std::pair(t, t + 59'999));
+    EXPECT_EQ(edges("2024-03-05"), std::pair(day, day + MS_PER_DAY - 1));
+    EXPECT_EQ(edges("2024-03-05T13:39:00.5"), std::pair(t + 500, t + 599));
+    EXPECT_EQ(edges("2024-03-05T13:39:00.015Z"), std::pair(t + 15, t + 15));
+    EXPECT_EQ(edges("2024-03-05 13:39:00.0015"), std::pair(t + 15, t + 15)) << "as the log writes 15 ms";
+    EXPECT_EQ(edges("2016-12-31T23:59:60"), std::pair(new_year, new_year + 999));
+    EXPECT_EQ(edges("1970-01-01T00:00:00Z"), std::pair(int64_t{0}, int64_t{999}));
     for (const char *bad :
-         {"", "2024-03-05", "2024-03-05 13:39:00", "2024-03-05T13:39", "2024-03-05T13:39:00.5",
-          "2024-03-05T13:39:00+01:00", "2024-03-05T13:39:00z", "2023-02-29T00:00:00", "2024-03-05T13:39:60",
-          "2024-3-05T13:39:00", "+024-03-05T13:39:00", "2024-03-05T13:39:00ZZ"}) {
-        EXPECT_FALSE(parse_window_time(bad, ms)) << bad;
+         {"", "2024-03-05Z", "2024-03-05T", "2024-03-05T13", "2024-03-05T13:3", "2024-03-05T13:39:0",
+          "2024-03-05T13:39:00.", "2024-03-05T13:39:00.1234", "2024-03-05T13:39:00,5", "2024-03-05T13:39:00+01:00",
+          "2023-02-29T00:00:00", "2024-03-05T13:39:60", "2024-03-05_13:39:00", "2024-3-05T13:39:00",
+          "+024-03-05T13:39:00", "2024-03-05T13:39:00ZZ"}) {
+        EXPECT_EQ(edges(bad), NO_TIME) << bad;
     }
 }
 
