@@ -4,6 +4,7 @@
 # built for Windows too), clang for the fuzzers, Wine (32- and 64-bit) to
 # run the Windows builds, node_exporter to collect the analyzer's metrics,
 # Prometheus for promtool, which checks them and tests the alerting rules,
+# mawk, which tools/bench-analyze measures the analyzer against, and GNU time,
 # git and groff for the release and its manual page, and Chromium, which
 # prints the report for the page count in docs/report.md (tools/docs-examples).
 # Does nothing when everything is already there.
@@ -11,7 +12,7 @@ set -eu
 
 packages="cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev googletest
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
-  wine wine32:i386 wine64 python3 clang-format clang-tidy prometheus-node-exporter prometheus git groff-base
+  wine wine32:i386 wine64 python3 mawk clang-format clang-tidy prometheus-node-exporter prometheus git groff-base time
   chromium nagios4-core"
 
 missing=""

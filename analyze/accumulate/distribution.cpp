@@ -3,15 +3,41 @@
 #include <algorithm>
 #include <cmath>
 
+namespace {
+
+bool is_listed(const DifferenceCounts &counts) { return counts.listed_count <= DIFFERENCE_LISTED; }
+
+// A count that was zero: its index in use.
+void list_index(DifferenceCounts &counts, int index) {
+    if (counts.listed_count < DIFFERENCE_LISTED) {
+        counts.listed[counts.listed_count] = index;
+    }
+    counts.listed_count += counts.listed_count <= DIFFERENCE_LISTED ? 1 : 0;
+}
+
+// Whether walking the indexes listed, sorted, costs less than the range.
+bool walk_listed(const DifferenceCounts &counts) {
+    return is_listed(counts) && counts.listed_count * 16 < counts.highest - counts.lowest;
+}
+
+}  // namespace
+
 void start_counts(DifferenceCounts &counts) {
-    for (int i = counts.lowest; i <= counts.highest; ++i) {
-        counts.counts[i] = 0;
+    if (is_listed(counts)) {
+        for (int i = 0; i < counts.listed_count; ++i) {
+            counts.counts[counts.listed[i]] = 0;
+        }
+    } else {
+        for (int i = counts.lowest; i <= counts.highest; ++i) {
+            counts.counts[i] = 0;
+        }
     }
     counts.values = 0;
     counts.below = 0;
     counts.above = 0;
     counts.lowest = DIFFERENCE_VALUES;
     counts.highest = -1;
+    counts.listed_count = 0;
 }
 
 void count_difference(DifferenceCounts &counts, double difference_ms) {
@@ -30,12 +56,24 @@ void count_difference(DifferenceCounts &counts, double difference_ms) {
     if (counts.counts[index]++ == 0) {
         counts.lowest = index < counts.lowest ? index : counts.lowest;
         counts.highest = index > counts.highest ? index : counts.highest;
+        list_index(counts, index);
     }
 }
 
 void add_counts(DifferenceCounts &into, const DifferenceCounts &from) {
-    for (int i = from.lowest; i <= from.highest; ++i) {
-        into.counts[i] += from.counts[i];
+    if (is_listed(from)) {
+        for (int j = 0; j < from.listed_count; ++j) {
+            const int i = from.listed[j];
+            if (into.counts[i] == 0) {
+                list_index(into, i);
+            }
+            into.counts[i] += from.counts[i];
+        }
+    } else {
+        for (int i = from.lowest; i <= from.highest; ++i) {
+            into.counts[i] += from.counts[i];
+        }
+        into.listed_count = DIFFERENCE_LISTED + 1;
     }
     into.values += from.values;
     into.below += from.below;
@@ -60,7 +98,17 @@ Percentiles difference_percentiles(const DifferenceCounts &counts) {
     while (next < PERCENTILE_COUNT && ranks[next] <= at_or_below) {
         ++next;  // among the values short of -20 ms
     }
-    for (int i = counts.lowest; i <= counts.highest && next < PERCENTILE_COUNT; ++i) {
+    // The indexes in use in order: those listed, sorted, or the range
+    // (where the zero counts change nothing).
+    int sorted[DIFFERENCE_LISTED];
+    const bool listed = walk_listed(counts);
+    if (listed) {
+        std::copy(counts.listed, counts.listed + counts.listed_count, sorted);
+        std::sort(sorted, sorted + counts.listed_count);
+    }
+    const int steps = listed ? counts.listed_count : counts.highest - counts.lowest + 1;
+    for (int k = 0; k < steps && next < PERCENTILE_COUNT; ++k) {
+        const int i = listed ? sorted[k] : counts.lowest + k;
         at_or_below += counts.counts[i];
         while (next < PERCENTILE_COUNT && ranks[next] <= at_or_below) {
             found.known[next] = true;

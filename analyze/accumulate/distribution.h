@@ -9,6 +9,8 @@ constexpr int DIFFERENCE_STEPS_PER_MS = 10000;
 constexpr int DIFFERENCE_LIMIT_STEPS = 20 * DIFFERENCE_STEPS_PER_MS;
 constexpr int DIFFERENCE_VALUES = 2 * DIFFERENCE_LIMIT_STEPS + 1;
 
+constexpr int DIFFERENCE_LISTED = 1024;
+
 constexpr int PERCENTILE_COUNT = 5;
 constexpr int PERCENTILE_LEVELS[PERCENTILE_COUNT] = {1, 5, 50, 95, 99};
 
@@ -20,6 +22,11 @@ struct DifferenceCounts {
     uint64_t above;   // apart (no unmarked line of tickwatch's is)
     int lowest;       // the index range in use
     int highest;
+    // The indexes in use, in the order first counted, while there are at
+    // most DIFFERENCE_LISTED of them (more: DIFFERENCE_LISTED + 1, and the
+    // range is walked): a short run's few values among a wide range.
+    int listed_count;
+    int listed[DIFFERENCE_LISTED];
     uint64_t counts[DIFFERENCE_VALUES];  // index: difference / 0.0001 ms + 200000
 };
 

@@ -21,7 +21,12 @@ int edf_alpha_min(Variance variance);  // −2; −4 for the Hadamard variance
 // N − 3m, N the segment's phase points), for noise α, by Greenhall and
 // Riley's algorithm (its sums to about 1e-6, see edf.cpp). 0 when
 // terms < 1, or α outside edf_alpha_min(variance) .. EDF_ALPHA_MAX.
+// For m a power of two, what its sums need is kept per (variance, α, m)
+// between calls, so that the many segments and runs of a log cost little
+// more than one.
 double segment_edf(Variance variance, int alpha, int m, double terms);
+// The same summed afresh at every call, as segment_edf checks against.
+double segment_edf_by_sum(Variance variance, int alpha, int m, double terms);
 // The same pooled over `segments` segments with `terms` terms in all (the
 // sums of stability.h): taken as that many segments of equal length, which
 // is exact while every segment has at least (d + 1)·m terms (d = 3 for

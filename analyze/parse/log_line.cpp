@@ -16,7 +16,7 @@ namespace {
 // The parser below reads exactly this format; it has to change with it.
 constexpr bool same_text(const char *a, const char *b) { return *a == *b && (*a == '\0' || same_text(a + 1, b + 1)); }
 static_assert(same_text(REPORT_LINE_FORMAT, "%04u-%02u-%02u %02u:%02u:%02u.%04u: %9.4f %9.4f %+9.4f  %i (%+i) %s"),
-              "the report line changed: teach parse_report_line the new one");
+              "the report line changed: teach the parsers below the new one");
 
 // Printed %9.4f fields are at least this wide, padded with spaces in front.
 constexpr ptrdiff_t FIELD_WIDTH = 9;
@@ -66,9 +66,32 @@ bool take_time(Cursor &c, int64_t &utc_ms, bool &leap_second) {
         utc_ms = UNKNOWN_TIME_MS;
         return true;
     }
-    // A leap second is UTC's 23:59:60, which Windows gives as such.
+    // A leap second is UTC's 23:59:60, which Windows gives as such. The
+    // lines of a day share its date: its first millisecond is kept, and
+    // only the time of day checked and added, as ms_from_civil does.
     leap_second = time.second == 60;
-    return ms_from_civil(time, true, utc_ms);
+    struct Day {
+        bool known;
+        char date[10];
+        int64_t first_ms;
+    };
+    static thread_local Day day = {};
+    const int64_t ms_of_day = ((time.hour * 60 + time.minute) * 60 + time.second) * 1000 + time.millisecond;
+    if (day.known && std::memcmp(t, day.date, sizeof day.date) == 0) {
+        const bool leap = time.hour == 23 && time.minute == 59 && time.second == 60;
+        if (time.hour > 23 || time.minute > 59 || (time.second > 59 && !leap) || time.millisecond > 999) {
+            return false;
+        }
+        utc_ms = day.first_ms + ms_of_day;
+        return true;
+    }
+    if (!ms_from_civil(time, true, utc_ms)) {
+        return false;
+    }
+    day.known = true;
+    std::memcpy(day.date, t, sizeof day.date);
+    day.first_ms = utc_ms - ms_of_day;
+    return true;
 }
 
 // The sign printf writes: '-' for a negative value, and with sign_required
@@ -215,11 +238,9 @@ LineKind check_values(const ReportFields &r) {
     return LineKind::report;
 }
 
-LineKind parse_report_line(Cursor c, ReportFields &report) {
-    report.leap_second = false;
-    if (!(take_time(c, report.utc_ms, report.leap_second) && take_fixed(c, false, report.system_ms) &&
-          take_fixed(c, false, report.counter_ms) && take_fixed(c, true, report.difference_ms) && take_text(c, "  ") &&
-          take_integer(c, false, report.adjustment) && take_text(c, " (") &&
+// What follows the three values: "  %i (%+i)" and the marker or nothing.
+LineKind take_report_tail(Cursor c, ReportFields &report) {
+    if (!(take_text(c, "  ") && take_integer(c, false, report.adjustment) && take_text(c, " (") &&
           take_integer(c, true, report.adjustment_offset) && take(c, ')'))) {
         return LineKind::unknown;
     }
@@ -234,6 +255,78 @@ LineKind parse_report_line(Cursor c, ReportFields &report) {
     }
     return check_values(report);
 }
+
+// A "%9.4f" (with sign_required, "%+9.4f") field of nine characters at f:
+// padding, the sign, one to four whole digits, the point at f[4] and four
+// decimals, as take_fixed reads it. False for any other (which take_fixed
+// reads, or refuses).
+bool take_usual_fixed(const char *f, bool sign_required, double &value) {
+    constexpr int POINT = 4;
+    int at = 0;
+    while (at < POINT && f[at] == ' ') {
+        ++at;
+    }
+    const bool negative = f[at] == '-';
+    if (negative || (sign_required && f[at] == '+')) {
+        ++at;
+    } else if (sign_required) {
+        return false;
+    }
+    // One digit at least, and no leading zero.
+    if (at >= POINT || (f[at] == '0' && at + 1 < POINT) || f[POINT] != '.') {
+        return false;
+    }
+    unsigned units = 0;
+    for (; at < POINT; ++at) {
+        if (!is_digit(f[at])) {
+            return false;
+        }
+        units = units * 10 + static_cast<unsigned>(f[at] - '0');
+    }
+    for (int i = POINT + 1; i < FIELD_WIDTH; ++i) {
+        if (!is_digit(f[i])) {
+            return false;
+        }
+        units = units * 10 + static_cast<unsigned>(f[i] - '0');
+    }
+    // As take_fixed: one correctly rounded division.
+    value = static_cast<double>(units) / 10000.0;
+    value = negative ? -value : value;
+    return true;
+}
+
+}  // namespace
+
+LineKind parse_usual_report_line(const char *text, size_t length, ReportFields &report) {
+    // The time (25), and three fields of a space and nine characters each.
+    constexpr size_t TIME_LENGTH = 25;
+    constexpr size_t FIELD = 1 + FIELD_WIDTH;
+    Cursor c{text, text + length};
+    report.leap_second = false;
+    if (length < TIME_LENGTH + 3 * FIELD || !take_time(c, report.utc_ms, report.leap_second)) {
+        return LineKind::unknown;
+    }
+    const char *const f = text + TIME_LENGTH;
+    if (!(f[0] == ' ' && take_usual_fixed(f + 1, false, report.system_ms) && f[FIELD] == ' ' &&
+          take_usual_fixed(f + FIELD + 1, false, report.counter_ms) && f[2 * FIELD] == ' ' &&
+          take_usual_fixed(f + 2 * FIELD + 1, true, report.difference_ms))) {
+        return LineKind::unknown;
+    }
+    c.at = f + 3 * FIELD;
+    return take_report_tail(c, report);
+}
+
+LineKind parse_general_report_line(const char *text, size_t length, ReportFields &report) {
+    Cursor c{text, text + length};
+    report.leap_second = false;
+    if (!(take_time(c, report.utc_ms, report.leap_second) && take_fixed(c, false, report.system_ms) &&
+          take_fixed(c, false, report.counter_ms) && take_fixed(c, true, report.difference_ms))) {
+        return LineKind::unknown;
+    }
+    return take_report_tail(c, report);
+}
+
+namespace {
 
 bool starts_with(const char *text, size_t length, const char *prefix) {
     const size_t prefix_length = std::strlen(prefix);
@@ -269,7 +362,10 @@ LineKind parse_log_line(const char *text, size_t length, ReportFields &report) {
         return LineKind::empty;
     }
     if (is_digit(text[0])) {
-        const LineKind kind = parse_report_line(Cursor{text, text + length}, report);
+        LineKind kind = parse_usual_report_line(text, length, report);
+        if (kind == LineKind::unknown) {
+            kind = parse_general_report_line(text, length, report);
+        }
         if (kind != LineKind::unknown) {
             return kind;
         }

@@ -35,6 +35,12 @@ struct ReportFields {
 // converted to CR LF twice has them) and, for a report line, fills report.
 // The text need not end in a zero.
 LineKind parse_log_line(const char *text, size_t length, ReportFields &report);
+// The two ways parse_log_line reads a report line (text without CRs at its
+// end): the first for the layout of nearly every line, each value nine
+// characters wide, and LineKind::unknown for any other; the second for any
+// line, the first's ones included, and both read them alike.
+LineKind parse_usual_report_line(const char *text, size_t length, ReportFields &report);
+LineKind parse_general_report_line(const char *text, size_t length, ReportFields &report);
 
 // The time increment that the line implies, in the 32-bit arithmetic that
 // the offset was computed in.

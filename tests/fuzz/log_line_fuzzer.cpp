@@ -1,5 +1,6 @@
 // Fuzzes the reading of a log: the input is the log file. A line taken for a
-// report line must be the very line tickwatch writes for the values read;
+// report line must be the very line tickwatch writes for the values read,
+// and read alike by the reader of the usual layout and the general one;
 // and nothing that follows in the analyzer's own pipeline (statistics,
 // stability, episodes, charts, figures, the file's summary) nor in its
 // outputs (CSV, text and JSON summary, chart, report, metrics) may go wrong on whatever values such
@@ -7,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -61,6 +63,29 @@ void check_read_back(const char *text, size_t length) {
     }
 }
 
+bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// A line the usual layout's reader takes is read alike by the general one.
+void check_paths_agree(const char *text, size_t length) {
+    while (length > 0 && text[length - 1] == '\r') {
+        --length;
+    }
+    ReportFields usual;
+    const LineKind kind = parse_usual_report_line(text, length, usual);
+    if (kind == LineKind::unknown) {
+        return;
+    }
+    ReportFields general;
+    if (parse_general_report_line(text, length, general) != kind || usual.utc_ms != general.utc_ms ||
+        !same_bits(usual.system_ms, general.system_ms) || !same_bits(usual.counter_ms, general.counter_ms) ||
+        !same_bits(usual.difference_ms, general.difference_ms) || usual.adjustment != general.adjustment ||
+        usual.adjustment_offset != general.adjustment_offset || usual.marked != general.marked ||
+        usual.leap_second != general.leap_second) {
+        std::fprintf(stderr, "read otherwise by the general reader: \"%.*s\"\n", static_cast<int>(length), text);
+        std::abort();
+    }
+}
+
 void write_outputs(const AnalysisSnapshot &s) {
     end_json(discard, s);
     write_total_text(discard, s);
@@ -95,6 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     for (ReadResult result; (result = read_line(reader, text, length)) != ReadResult::end;) {
         if (result == ReadResult::line) {
             check_read_back(text, length);
+            check_paths_agree(text, length);
             pipeline->feed_line(std::string_view(text, length), reader.line_number);
         } else if (result == ReadResult::cut_short) {
             check_read_back(text, length);

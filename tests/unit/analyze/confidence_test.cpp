@@ -62,6 +62,22 @@ TEST(Edf, MatchesTheDirectComputation) {
     }
 }
 
+// What is kept between calls gives the full sum's EDF, in whatever order
+// the (variance, α, m, M) come.
+TEST(Edf, KeptSumsGiveTheFullSum) {
+    for (const double scale : {1000.0, 4.0, 3.0, 10.5, 1.5, 2.7, 3.9}) {
+        for (const Variance v :
+             {Variance::overlapping_allan, Variance::modified_allan, Variance::overlapping_hadamard}) {
+            for (int alpha = edf_alpha_min(v); alpha <= EDF_ALPHA_MAX; ++alpha) {
+                for (const int m : {1, 4, 64, 2048}) {
+                    const double exact = segment_edf_by_sum(v, alpha, m, scale * m);
+                    EXPECT_NEAR(segment_edf(v, alpha, m, scale * m), exact, 1e-9 * exact) << alpha << " " << m;
+                }
+            }
+        }
+    }
+}
+
 // NIST SP 1065's closed-form approximations for the OADEV's EDF, N phase
 // points: the white-FM one within 2 %, the others (fits) within 10 %.
 TEST(Edf, AgreesWithTheClosedFormsForOadev) {

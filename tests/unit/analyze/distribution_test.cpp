@@ -53,6 +53,15 @@ TEST(AnalyzeDistribution, PercentilesByNearestRankExactToTheLastDecimalAndSizesB
     p = difference_percentiles(*counts);
     EXPECT_EQ(std::make_tuple(p.known[0], p.ms[0], p.ms[4]), std::make_tuple(true, 0.0001, 0.0001));
     EXPECT_EQ(counts->counts[0], 0U) << "cleared";
+    // More values in use than are listed, 0.01 ms apart: the range is
+    // walked, and cleared whole.
+    for (int i = 0; i <= DIFFERENCE_LISTED; ++i) {
+        count_difference(*counts, -19 + i * 0.01);
+    }
+    p = difference_percentiles(*counts);
+    EXPECT_NEAR(p.ms[2], -19 + 512 * 0.01, 1e-12) << "rank 513 of 1026, 0.0001 ms among them";
+    start_counts(*counts);
+    EXPECT_EQ(counts->counts[DIFFERENCE_LIMIT_STEPS - 190000 + DIFFERENCE_LISTED * 100], 0U) << "the last one";
 
     // Its size: on a bound counted at or below it (le); a step beyond all of them.
     DifferenceSizeBuckets sizes = {};

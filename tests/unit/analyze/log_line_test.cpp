@@ -130,6 +130,8 @@ TEST(AnalyzeLogLine, ReportLinesMustBeExactlyAsTickwatchWritesThem) {
         "2024-03-05 13:39:01.0046: 12345678901234567890123.0000 1000.0012  +31.2488  156001 (-249) ><",
     };
     for (const char *line : bad) {
+        // (After a line of that day, whose date is then known.)
+        ASSERT_EQ(kind_of(good), LineKind::report);
         EXPECT_EQ(kind_of(line), LineKind::unknown) << line;
     }
     // What tickwatch writes when it cannot tell the time, and a log whose
