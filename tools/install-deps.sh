@@ -6,7 +6,8 @@
 # Prometheus for promtool, which checks them and tests the alerting rules,
 # mawk, which tools/bench-analyze measures the analyzer against, and GNU time,
 # git and groff for the release and its manual page, and Chromium, which
-# prints the report for the page count in docs/report.md (tools/docs-examples).
+# prints the report for the page count in docs/report.md (tools/docs-examples),
+# and Nagios, the monitoring core the --check test runs the analyzer under.
 # Does nothing when everything is already there.
 set -eu
 
