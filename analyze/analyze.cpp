@@ -90,7 +90,8 @@ bool Analysis::read_whole_log(int i) {
     file.reset();
     const FileCounts counts = pipeline_.end_file();
     tell_file_counts(shown, counts);
-    if (read && counts.reports == 0) {
+    // Stopped before its first report line: not read, so not judged.
+    if (read && counts.reports == 0 && !stop_requested()) {
         report_problem(shown, "no report lines in it", counts.not_understood > 0 ? what_it_looks_like(reader) : "");
         return false;
     }

@@ -13,6 +13,19 @@ import urllib.request
 from analyze_e2e import ANALYZE, NODE_EXPORTER, BANNER, T0, Log, AnalyzeTestCase, crafted_log, metric_samples, wait_for
 
 
+def reading_position(pid, name):
+    """Where the process reads the file it holds open by that name; 0 before."""
+    fds = "/proc/%d/fd" % pid
+    try:
+        for fd in os.listdir(fds):
+            if os.readlink(os.path.join(fds, fd)).endswith(name):
+                with open("/proc/%d/fdinfo/%s" % (pid, fd)) as info:
+                    return int(re.search(r"pos:\s*(\d+)", info.read()).group(1))
+    except OSError:  # the process or the descriptor has just gone
+        pass
+    return 0
+
+
 class Follow(AnalyzeTestCase):
     """--follow on a log that grows and is rotated, its metrics read by a
     real node_exporter's textfile collector, on 127.0.0.1 only."""
@@ -167,7 +180,7 @@ class Follow(AnalyzeTestCase):
         lines = 600_000  # seconds of reading for the sanitized build
         self.write("earlier.log", log.bytes() * lines)
         analyze = self.start_follow("--interval", "1", self.path("earlier.log"), self.path("clock.log"))
-        wait_for(lambda: analyze.poll() is None and os.path.exists(self.path("err")), 5, "the analyzer started")
+        wait_for(lambda: reading_position(analyze.pid, "earlier.log") > 0, 15, "the earlier log being read")
         time.sleep(0.3)
         status, out, err = self.stop(analyze)
         self.assertEqual(status, 0, err)
