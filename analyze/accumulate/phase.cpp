@@ -362,3 +362,17 @@ SegmentFigures open_segment_figures(const RunPhase &phase) {
     f.frequency = with_uncertainty(open_segment_frequency(phase.frequency, PHASE_UNIT_S), points, count, tau0_s);
     return f;
 }
+
+const char *segment_boundary_name(SegmentBoundary boundary) {
+    switch (boundary) {
+    case SegmentBoundary::run_start:
+        return "run start";
+    case SegmentBoundary::step:
+        return "step";
+    case SegmentBoundary::lost_lines:
+        return "lost lines";
+    case SegmentBoundary::gap:
+        return "gap";
+    }
+    return "";
+}

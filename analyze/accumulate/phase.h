@@ -56,6 +56,9 @@ enum class SegmentBoundary {
     gap,         // a gap line longer than the longest τ
 };
 
+// Its name in every output: "run start", "step", "lost lines", "gap".
+const char *segment_boundary_name(SegmentBoundary boundary);
+
 // The few τ a segment's own OADEV is given at: m = 2^k = 1, 16, 256.
 constexpr int SEGMENT_OADEV_TAUS = 3;
 constexpr int SEGMENT_OADEV_K[SEGMENT_OADEV_TAUS] = {0, 4, 8};

@@ -275,20 +275,6 @@ void write_stability_table(std::FILE *out, const RunFigures &f, const char *id) 
     std::fputs("</table></div>\n", out);
 }
 
-const char *boundary_name(SegmentBoundary boundary) {
-    switch (boundary) {
-    case SegmentBoundary::run_start:
-        return "run start";
-    case SegmentBoundary::step:
-        return "step";
-    case SegmentBoundary::lost_lines:
-        return "lost lines";
-    case SegmentBoundary::gap:
-        return "gap";
-    }
-    return "";
-}
-
 // A run's segments, each fitted apart, where it has more than one.
 void write_segment_table(std::FILE *out, const RunRecord &run) {
     const RunFigures &f = run.figures;
@@ -303,7 +289,7 @@ void write_segment_table(std::FILE *out, const RunRecord &run) {
                  static_cast<long>(run.run.number));
     for (int i = 0; i < f.segment_count; ++i) {
         const SegmentFigures &g = f.segment[i];
-        std::fprintf(out, "<tr><td>%s</td>", boundary_name(g.boundary));
+        std::fprintf(out, "<tr><td>%s</td>", segment_boundary_name(g.boundary));
         write_time_cell(out, g.start_utc_ms);
         write_time_cell(out, g.end_utc_ms);
         std::fprintf(out, "<td class=\"n\">%llu</td>", static_cast<unsigned long long>(g.points));

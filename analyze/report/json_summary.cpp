@@ -111,27 +111,14 @@ void write_stability_and_frequency(std::FILE *out, const RunFigures &figures) {
 
 void write_time(std::FILE *out, int64_t utc_ms);
 
-const char *boundary_key(SegmentBoundary boundary) {
-    switch (boundary) {
-    case SegmentBoundary::run_start:
-        return "run start";
-    case SegmentBoundary::step:
-        return "step";
-    case SegmentBoundary::lost_lines:
-        return "lost lines";
-    case SegmentBoundary::gap:
-        return "gap";
-    }
-    return "";
-}
-
 void write_segments(std::FILE *out, const RunFigures &figures) {
     std::fprintf(out, ",\n     \"segment_count\": %llu, \"segments\": [",
                  static_cast<unsigned long long>(figures.segments));
     for (int i = 0; i < figures.segment_count; ++i) {
         const SegmentFigures &g = figures.segment[i];
         const FrequencyFigures &f = g.frequency;
-        std::fprintf(out, R"(%s{"boundary": "%s", "start": )", i == 0 ? "" : ",\n       ", boundary_key(g.boundary));
+        std::fprintf(out, R"(%s{"boundary": "%s", "start": )", i == 0 ? "" : ",\n       ",
+                     segment_boundary_name(g.boundary));
         write_time(out, g.start_utc_ms);
         std::fputs(", \"end\": ", out);
         write_time(out, g.end_utc_ms);

@@ -73,20 +73,6 @@ void write_offset_caveat(std::FILE *out, const RunFigures &f) {
     }
 }
 
-const char *boundary_name(SegmentBoundary boundary) {
-    switch (boundary) {
-    case SegmentBoundary::run_start:
-        return "run start";
-    case SegmentBoundary::step:
-        return "step";
-    case SegmentBoundary::lost_lines:
-        return "lost lines";
-    case SegmentBoundary::gap:
-        return "gap";
-    }
-    return "";
-}
-
 // One line a segment, where a run has more than one.
 void write_segments(std::FILE *out, const RunFigures &f) {
     if (f.segments < 2) {
@@ -103,7 +89,7 @@ void write_segments(std::FILE *out, const RunFigures &f) {
         if (g.start_utc_ms != UNKNOWN_TIME_MS) {
             format_iso_time(when, sizeof when, g.start_utc_ms);
         }
-        std::fprintf(out, "                   %-10s  %-24s  %9llu", boundary_name(g.boundary), when,
+        std::fprintf(out, "                   %-10s  %-24s  %9llu", segment_boundary_name(g.boundary), when,
                      static_cast<unsigned long long>(g.points));
         char offset[NUMBER_TEXT_SIZE] = "-";
         char uncertainty[NUMBER_TEXT_SIZE] = "-";
