@@ -139,10 +139,12 @@ void format_duration(char *buffer, size_t size, int64_t ms) {
     }
 }
 
-void format_span(char *buffer, size_t size, int64_t first_ms, int64_t last_ms, int file_count) {
+void format_span(char *buffer, size_t size, int64_t first_ms, int64_t last_ms, int file_count, const char *note_start,
+                 const char *note_end) {
     format_duration(buffer, size, last_ms - first_ms);
     const size_t length = std::strlen(buffer);
     if (file_count > 1 && length < size) {
-        std::snprintf(buffer + length, size - length, " first to last, over %d files", file_count);
+        std::snprintf(buffer + length, size - length, "%sfirst to last, over %d files%s", note_start, file_count,
+                      note_end);
     }
 }

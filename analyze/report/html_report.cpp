@@ -139,7 +139,7 @@ void write_runs_row(std::FILE *out, const LogRun *run, const RunStatistics &s, i
     }
     char span[SPAN_TEXT_SIZE] = "unknown";
     if (s.first_utc_ms != UNKNOWN_TIME_MS) {
-        format_span(span, sizeof span, s.first_utc_ms, s.last_utc_ms, file_count);
+        format_span(span, sizeof span, s.first_utc_ms, s.last_utc_ms, file_count, "<br><small>", "</small>");
     }
     char covered[64];
     format_duration(covered, sizeof covered, static_cast<int64_t>(std::fmin(s.covered_ms, 9e18)));
