@@ -69,8 +69,12 @@ void Pipeline::restart() {
     }
     for (size_t i = 0; i < file_chart_capacity_; ++i) {
         FileCharts &charts = file_charts_.get()[i];
+        // (Its phase only with the report's: untouched, calloc's pages stay
+        // out of memory.)
         for (ChartData *chart : {&charts.difference, &charts.rate, &charts.phase, &charts.phase_time}) {
-            start_chart(*chart);
+            if (phase_chart_ || (chart != &charts.phase && chart != &charts.phase_time)) {
+                start_chart(*chart);
+            }
         }
         charts.segments.count = 0;
         charts.segments.left_out = 0;
