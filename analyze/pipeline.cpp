@@ -29,15 +29,16 @@ Pipeline::Pipeline(const PipelineSettings &settings, PipelineListener &listener)
         rate_chart_ = zeroed<ChartData>();
         chart_segments_ = zeroed<ChartSegments>();
         snapshot_segments_ = zeroed<ChartSegments>();
+        if (settings.log_count > 1) {
+            file_chart_capacity_ = static_cast<size_t>(std::min(settings.log_count, REPORT_FILE_CHARTS));
+            file_charts_ = zeroed<FileCharts>(file_chart_capacity_);
+            snapshot_file_segments_ = zeroed<ChartSegments>();
+        }
     }
     if (settings.keep_report) {
         phase_chart_ = zeroed<ChartData>();
         phase_time_chart_ = zeroed<ChartData>();
         listed_runs_ = zeroed<RunRecord>(REPORT_LISTED_RUNS);
-        if (settings.log_count > 1) {
-            file_chart_capacity_ = static_cast<size_t>(std::min(settings.log_count, REPORT_FILE_CHARTS));
-            file_charts_ = zeroed<ChartData>(file_chart_capacity_);
-        }
     }
     restart();
 }
@@ -67,7 +68,16 @@ void Pipeline::restart() {
         }
     }
     for (size_t i = 0; i < file_chart_capacity_; ++i) {
-        start_chart(file_charts_.get()[i]);
+        FileCharts &charts = file_charts_.get()[i];
+        // (Its phase only with the report's: untouched, calloc's pages stay
+        // out of memory.)
+        for (ChartData *chart : {&charts.difference, &charts.rate, &charts.phase, &charts.phase_time}) {
+            if (phase_chart_ || (chart != &charts.phase && chart != &charts.phase_time)) {
+                start_chart(*chart);
+            }
+        }
+        charts.segments.count = 0;
+        charts.segments.left_out = 0;
     }
 }
 
@@ -93,6 +103,19 @@ void Pipeline::open_run(uint64_t number) {
     start_episodes(run_->episodes);
 }
 
+namespace {
+
+// The open segment's figures, as a chart draws it.
+SegmentFigures open_segment(const RunPhase &phase) {
+    return phase.kept_segment_count < MAX_KEPT_SEGMENTS ? open_segment_figures(phase) : segment_fit(phase);
+}
+
+}  // namespace
+
+FileCharts *Pipeline::open_file_charts() {
+    return !files_.empty() && files_.size() <= file_chart_capacity_ ? &file_charts_.get()[files_.size() - 1] : nullptr;
+}
+
 void Pipeline::close_run() {
     if (!run_open_) {
         return;
@@ -105,8 +128,12 @@ void Pipeline::close_run() {
         // Its last segment, as the figures give it where they list it.
         const RunPhase &phase = run_->run.statistics.phase;
         const bool listed = phase.segment_open && phase.kept_segment_count < MAX_KEPT_SEGMENTS;
-        add_chart_segment(*chart_segments_,
-                          listed ? run_->figures.segment[run_->figures.segment_count - 1] : segment_fit(phase));
+        const SegmentFigures last =
+            listed ? run_->figures.segment[run_->figures.segment_count - 1] : segment_fit(phase);
+        add_chart_segment(*chart_segments_, last);
+        if (FileCharts *charts = open_file_charts()) {
+            add_chart_segment(charts->segments, last);
+        }
     }
     listener_.run_ended(*run_);
     add_run_to_total(total_, run_->run.statistics);
@@ -171,8 +198,12 @@ inline void Pipeline::take_sample(const ReportFields &sample, uint64_t number) {
     const uint64_t segments_closed = run_->run.statistics.phase.segments_closed;
     add_sample(run_->run.statistics, sample);
     const RunPhase &phase = run_->run.statistics.phase;
+    FileCharts *file_charts = open_file_charts();
     if (chart_segments_ && phase.segments_closed != segments_closed) {
         add_chart_segment(*chart_segments_, phase.last_closed);
+        if (file_charts != nullptr) {
+            add_chart_segment(file_charts->segments, phase.last_closed);
+        }
     }
     add_to_episodes(run_->episodes, sample, phase.last_line.missing_points,
                     static_cast<double>(phase.last_line.lost_points) * phase_spacing_s(phase) * 1000);
@@ -182,22 +213,32 @@ inline void Pipeline::take_sample(const ReportFields &sample, uint64_t number) {
     listener_.sample_taken(sample, run_->run.number);
     if (difference_chart_) {
         add_to_chart(*difference_chart_, sample, run_->run.number, starts_run);
-        if (files_.size() <= file_chart_capacity_) {
-            add_to_chart(file_charts_.get()[files_.size() - 1], sample, run_->run.number, starts_run);
-        }
         double rate_ppm = 0;
-        if (!sample.marked && sample_rate_ppm(sample, rate_ppm)) {
+        const bool has_rate = !sample.marked && sample_rate_ppm(sample, rate_ppm);
+        if (has_rate) {
             add_value_to_chart(*rate_chart_, sample.utc_ms, rate_ppm, starts_run, false, false);
+        }
+        if (file_charts != nullptr) {
+            add_to_chart(file_charts->difference, sample, run_->run.number, starts_run);
+            if (has_rate) {
+                add_value_to_chart(file_charts->rate, sample.utc_ms, rate_ppm, starts_run, false, false);
+            }
         }
     }
     if (phase_chart_) {
         // The phase at the sample, in ms; a segment's first point is 0.
         const bool starts_segment = phase.last_line.starts_segment;
-        add_value_to_chart(*phase_chart_, sample.utc_ms, phase.x * PHASE_UNIT_S * 1e3, starts_segment, sample.marked,
-                           phase.last_line.missing_points > 0);
+        const double phase_ms = phase.x * PHASE_UNIT_S * 1e3;
+        const bool gap = phase.last_line.missing_points > 0;
+        add_value_to_chart(*phase_chart_, sample.utc_ms, phase_ms, starts_segment, sample.marked, gap);
         // The sample's time in its segment as the fit takes it: the
         // counter's elapsed time, s.
-        add_value_to_chart(*phase_time_chart_, sample.utc_ms, phase.t * PHASE_UNIT_S, starts_segment, false, false);
+        const double time_s = phase.t * PHASE_UNIT_S;
+        add_value_to_chart(*phase_time_chart_, sample.utc_ms, time_s, starts_segment, false, false);
+        if (file_charts != nullptr) {
+            add_value_to_chart(file_charts->phase, sample.utc_ms, phase_ms, starts_segment, sample.marked, gap);
+            add_value_to_chart(file_charts->phase_time, sample.utc_ms, time_s, starts_segment, false, false);
+        }
     }
 }
 
@@ -360,10 +401,22 @@ const AnalysisSnapshot &Pipeline::snapshot() {
         std::copy_n(chart_segments_->segment, segments.count, segments.segment);
         if (run_open_) {
             const RunPhase &phase = run_->run.statistics.phase;
-            add_chart_segment(segments, phase.kept_segment_count < MAX_KEPT_SEGMENTS ? open_segment_figures(phase)
-                                                                                     : segment_fit(phase));
+            add_chart_segment(segments, open_segment(phase));
         }
         snapshot_.segments = &segments;
+    }
+    for (size_t i = 0; i < file_chart_capacity_; ++i) {
+        FileCharts &charts = file_charts_.get()[i];
+        charts.shown = &charts.segments;
+    }
+    FileCharts *open_charts = open_file_charts();
+    if (open_charts != nullptr && run_open_) {
+        ChartSegments &segments = *snapshot_file_segments_;
+        segments.count = open_charts->segments.count;
+        segments.left_out = open_charts->segments.left_out;
+        std::copy_n(open_charts->segments.segment, segments.count, segments.segment);
+        add_chart_segment(segments, open_segment(run_->run.statistics.phase));
+        open_charts->shown = &segments;
     }
     snapshot_.listed_runs = listed_runs_.get();
     snapshot_.listed_run_count = listed;

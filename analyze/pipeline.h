@@ -133,6 +133,8 @@ class Pipeline {
   private:
     void open_run(uint64_t number);
     void close_run();
+    // The open file's charts, or nullptr when it has none.
+    FileCharts *open_file_charts();
     // The open file's summary, its open run counted in when there is one
     // (with the episodes that snapshot ended).
     void summarise_open_file();
@@ -169,7 +171,8 @@ class Pipeline {
     Buffer<ChartSegments> snapshot_segments_;  // those and the open run's open one
     Buffer<RunRecord> listed_runs_;            // REPORT_LISTED_RUNS
     int listed_run_count_ = 0;
-    Buffer<ChartData> file_charts_;  // up to REPORT_FILE_CHARTS, with several logs
+    Buffer<FileCharts> file_charts_;                // up to REPORT_FILE_CHARTS, with several logs
+    Buffer<ChartSegments> snapshot_file_segments_;  // the open file's, with its open run's open one
     size_t file_chart_capacity_ = 0;
 
     TimeWindow window_;

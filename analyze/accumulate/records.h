@@ -16,9 +16,20 @@
 // The runs kept whole for the report's tables, the first ones; the rest
 // are counted.
 constexpr int REPORT_LISTED_RUNS = 20;
-// Of several logs, the first ones get a difference chart of their own,
-// each on its own time axis (unrelated logs may be years apart).
+// Of several logs, the first ones get time charts of their own, each on
+// its own time axis (unrelated logs may be years apart), in the report
+// and the picture.
 constexpr int REPORT_FILE_CHARTS = 8;
+
+// One file's charts over time, as the pooled ones are drawn.
+struct FileCharts {
+    ChartData difference;
+    ChartData rate;
+    ChartData phase;
+    ChartData phase_time;
+    ChartSegments segments;      // the ended segments
+    const ChartSegments *shown;  // those, and an open run's open one: set by the snapshot
+};
 
 // A run: its statistics, figures_of them and its differences, and its
 // correction episodes.
@@ -56,8 +67,9 @@ struct AnalysisSnapshot {
     const ChartSegments *segments;      // with keep_chart: each segment's fitted offset
     const RunRecord *listed_runs;       // with keep_report: the first REPORT_LISTED_RUNS
     int listed_run_count;
-    // With keep_report and several logs: the difference chart of each of
-    // the first REPORT_FILE_CHARTS files begun, in order; else nullptr.
-    const ChartData *file_charts;
+    // With keep_chart and several logs: the charts of each of the first
+    // REPORT_FILE_CHARTS files begun, in order (their phase with
+    // keep_report); else nullptr.
+    const FileCharts *file_charts;
     int file_chart_count;
 };

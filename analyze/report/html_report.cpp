@@ -12,6 +12,7 @@
 #include "analyze/report/number_text.h"
 #include "analyze/report/palette.h"
 #include "analyze/report/svg_chart.h"
+#include "analyze/report/svg_drawing.h"
 #include "analyze/report/svg_plots.h"
 #include "analyze/report/text_summary.h"
 
@@ -119,8 +120,9 @@ void write_more_row(std::FILE *out, int columns, uint64_t more, const char *what
                  static_cast<unsigned long long>(more), what);
 }
 
-// Where the runs are and what they hold.
-void write_runs_row(std::FILE *out, const LogRun *run, const RunStatistics &s) {
+// Where the runs are and what they hold; file_count: the files s is
+// pooled over.
+void write_runs_row(std::FILE *out, const LogRun *run, const RunStatistics &s, int file_count) {
     std::fputs(run == nullptr ? "<tr class=\"total\">" : "<tr>", out);
     write_run_cell(out, run);
     if (run != nullptr) {
@@ -135,9 +137,9 @@ void write_runs_row(std::FILE *out, const LogRun *run, const RunStatistics &s) {
         std::fputs("<td class=\"n\">0</td><td colspan=\"6\">no samples</td></tr>\n", out);
         return;
     }
-    char span[64] = "unknown";
+    char span[SPAN_TEXT_SIZE] = "unknown";
     if (s.first_utc_ms != UNKNOWN_TIME_MS) {
-        format_duration(span, sizeof span, s.last_utc_ms - s.first_utc_ms);
+        format_span(span, sizeof span, s.first_utc_ms, s.last_utc_ms, file_count, "<br><small>", "</small>");
     }
     char covered[64];
     format_duration(covered, sizeof covered, static_cast<int64_t>(std::fmin(s.covered_ms, 9e18)));
@@ -347,12 +349,12 @@ void write_summary(std::FILE *out, const AnalysisSnapshot &r) {
                "samples</th><th>steps</th></tr>\n",
                out);
     for (int i = 0; i < r.listed_run_count; ++i) {
-        write_runs_row(out, &r.listed_runs[i].run, r.listed_runs[i].run.statistics);
+        write_runs_row(out, &r.listed_runs[i].run, r.listed_runs[i].run.statistics, 1);
     }
     if (unlisted > 0) {
         write_more_row(out, 10, unlisted, "runs");
     }
-    write_runs_row(out, nullptr, *r.total);
+    write_runs_row(out, nullptr, *r.total, r.file_count);
     std::fputs("</table></div>\n<div class=\"wide\"><table id=\"figure-table\">\n"
                "<tr><th>run</th><th>mean difference, ms</th><th>RMS, ms</th><th>min, ms</th><th>max, ms</th>"
                "<th>lines' mean rate, ppm</th><th>single lines, ppm</th><th>adjustment changes</th></tr>\n",
@@ -445,8 +447,53 @@ void write_events(std::FILE *out, const AnalysisSnapshot &r) {
     std::fputs("</table></div>\n", out);
 }
 
+// Several logs, each on its own time axis: logs of different machines or
+// years pooled on one axis would be slivers at its edges. draw(out, i)
+// draws file i's chart, for the files that shown(i) takes; caption says
+// what they all show.
+template <typename Shown, typename Draw>
+void write_file_charts(std::FILE *out, const AnalysisSnapshot &r, const char *caption, const Shown &shown,
+                       const Draw &draw) {
+    for (int i = 0; i < r.file_chart_count; ++i) {
+        if (!shown(i)) {
+            continue;
+        }
+        std::fputs("<figure>\n", out);
+        char prefix[24];
+        std::snprintf(prefix, sizeof prefix, "file%d-", i + 1);
+        write_with_prefixed_ids(out, prefix, [&](std::FILE *to) { draw(to, i); });
+        std::fprintf(out, "<figcaption>File %d, ", i + 1);
+        write_xml_text(out, r.files[i].name);
+        std::fputs(", on its own time axis.</figcaption>\n</figure>\n", out);
+    }
+    std::fputs("<p class=\"note\">", out);
+    if (r.file_count > r.file_chart_count) {
+        std::fprintf(out, "The first %d files are drawn; the other %d are in the tables. ", r.file_chart_count,
+                     r.file_count - r.file_chart_count);
+    }
+    std::fprintf(out, "%s</p>\n", caption);
+}
+template <typename Draw>
+void write_file_charts(std::FILE *out, const AnalysisSnapshot &r, const char *caption, const Draw &draw) {
+    write_file_charts(
+        out, r, caption, [](int) { return true; }, draw);
+}
+
 void write_figure(std::FILE *out, const char *caption) {
     std::fprintf(out, "<figcaption>%s</figcaption></figure>\n", caption);
+}
+
+// The listed runs with episodes kept, of the file named file (the same
+// pointer), or of any when it is nullptr: the lanes of a timeline.
+int timeline_lanes(const AnalysisSnapshot &r, const char *file, TimelineRun *lanes) {
+    int lane_count = 0;
+    for (int i = 0; i < r.listed_run_count; ++i) {
+        const RunRecord &run = r.listed_runs[i];
+        if (run.episodes.kept_count > 0 && (file == nullptr || run.run.file == file)) {
+            lanes[lane_count++] = TimelineRun{run.run.number, &run.episodes};
+        }
+    }
+    return lane_count;
 }
 
 void write_corrections(std::FILE *out, const AnalysisSnapshot &r) {
@@ -466,17 +513,24 @@ void write_corrections(std::FILE *out, const AnalysisSnapshot &r) {
     if (episode_count(t) == 0) {
         return;
     }
-    TimelineRun lanes[REPORT_LISTED_RUNS];
-    int lane_count = 0;
-    for (int i = 0; i < r.listed_run_count; ++i) {
-        if (r.listed_runs[i].episodes.kept_count > 0) {
-            lanes[lane_count++] = TimelineRun{r.listed_runs[i].run.number, &r.listed_runs[i].episodes};
-        }
+    static const char TIMELINE[] =
+        "Each run's steps and slews along the time axis of the difference chart; hover over one for its figures.";
+    if (r.file_charts != nullptr) {
+        TimelineRun lanes[REPORT_LISTED_RUNS];
+        // (A file without episodes listed draws none.)
+        write_file_charts(
+            out, r, TIMELINE, [&](int i) { return timeline_lanes(r, r.files[i].name, lanes) > 0; },
+            [&](std::FILE *to, int i) {
+                write_episode_timeline(to, r.file_charts[i].difference, lanes,
+                                       timeline_lanes(r, r.files[i].name, lanes));
+            });
+    } else {
+        TimelineRun lanes[REPORT_LISTED_RUNS];
+        const int lane_count = timeline_lanes(r, nullptr, lanes);
+        std::fputs("<figure>\n", out);
+        write_episode_timeline(out, *r.difference_chart, lanes, lane_count);
+        write_figure(out, TIMELINE);
     }
-    std::fputs("<figure>\n", out);
-    write_episode_timeline(out, *r.difference_chart, lanes, lane_count);
-    write_figure(out, "Each run's steps and slews along the time axis of the difference chart; hover over one for "
-                      "its figures.");
     std::fputs("<div class=\"wide\"><table id=\"episode-table\">\n<tr><th>run</th><th>kind</th><th>start "
                "(UTC)</th><th>end (UTC)</th><th>duration, s</th><th>slew, ppm</th><th>commanded, ms</th>"
                "<th>measured, ms</th><th>residual, ms</th></tr>\n",
@@ -515,44 +569,67 @@ void write_corrections(std::FILE *out, const AnalysisSnapshot &r) {
                out);
 }
 
-// The chart drawn into a temporary file, then copied with each id="X"
-// made id="fileN-X": ids stay unique in the page. (Quotes in text are
-// written as &quot;.) Without a temporary file, as it is.
-void write_file_chart(std::FILE *out, const ChartData &chart, const char *name, int number) {
-    std::FILE *drawn = temporary_stream();
-    if (drawn == nullptr) {
-        write_difference_chart(out, chart, name, false);
-        return;
-    }
-    write_difference_chart(drawn, chart, name, false);
-    std::rewind(drawn);
-    constexpr std::string_view ID = " id=\"";
-    size_t matched = 0;
-    for (int c = std::fgetc(drawn); c != EOF; c = std::fgetc(drawn)) {
-        std::fputc(c, out);
-        matched = c == ID[matched] ? matched + 1 : c == ID[0] ? 1 : 0;
-        if (matched == ID.size()) {
-            std::fprintf(out, "file%d-", number);
-            matched = 0;
-        }
-    }
-    std::fclose(drawn);
-}
-
-// Several logs, each on its own time axis: logs of different machines or
-// years pooled on one axis would be slivers at its edges.
-void write_file_charts(std::FILE *out, const AnalysisSnapshot &r) {
-    for (int i = 0; i < r.file_chart_count; ++i) {
+// The time charts: of each file, or of the one log.
+void write_time_charts(std::FILE *out, const AnalysisSnapshot &r, const char *title_name) {
+    static const char DIFFERENCE[] =
+        "Each pixel column spans the lowest to the highest difference of the samples it holds.";
+    static const char PHASE[] =
+        "The time error accumulated from the differences. A new run, a step (red dashes), lines lost from the log "
+        "or a gap beyond the longest \xcf\x84 start a segment at 0, and the line breaks there; across a shorter gap "
+        "of the counter (orange) the time error runs on.";
+    static const char FREQUENCY[] =
+        "The rate the clock ran at against the counter (each line's difference over its counter interval, in ppm, "
+        "the mean per pixel column), the slew the adjustment commanded, the frequency offset fitted over %s "
+        "(dashed) and each segment's own (solid, across the segment), on one scale. Where the segments' offsets "
+        "differ, the pooled one describes none of them.";
+    char frequency[sizeof FREQUENCY + 16];
+    std::snprintf(frequency, sizeof frequency, FREQUENCY, r.file_charts != nullptr ? "the file's runs" : "all runs");
+    static const char DETRENDED[] =
+        "The time error of each segment less its own fitted offset (the one drawn across it in the frequency view) "
+        "times the time into the segment, where that offset is significant; a segment whose offset is not keeps its "
+        "raw time error. What is left is wander, and the slews. Each pixel column shows its mean; a segment's start "
+        "breaks the line.";
+    const bool per_file = r.file_charts != nullptr;
+    std::fputs("<h2 id=\"section-difference\">Difference per sample</h2>\n", out);
+    if (per_file) {
+        write_file_charts(out, r, DIFFERENCE, [&](std::FILE *to, int i) {
+            write_difference_chart(to, r.file_charts[i].difference, r.files[i].name, false);
+        });
+    } else {
         std::fputs("<figure>\n", out);
-        write_file_chart(out, r.file_charts[i], r.files[i].name, i + 1);
-        std::fprintf(out,
-                     "<figcaption>File %d on its own time axis. Each pixel column spans the lowest to the "
-                     "highest difference of the samples it holds.</figcaption>\n</figure>\n",
-                     i + 1);
+        write_difference_chart(out, *r.difference_chart, title_name, false);
+        write_figure(out, DIFFERENCE);
     }
-    if (r.file_count > r.file_chart_count) {
-        std::fprintf(out, "<p class=\"note\">The first %d files are drawn; the other %d are in the tables.</p>\n",
-                     r.file_chart_count, r.file_count - r.file_chart_count);
+    std::fputs("<h2 id=\"section-phase\">Time error per segment</h2>\n", out);
+    if (per_file) {
+        write_file_charts(out, r, PHASE, [&](std::FILE *to, int i) { write_phase_chart(to, r.file_charts[i].phase); });
+    } else {
+        std::fputs("<figure>\n", out);
+        write_phase_chart(out, *r.phase_chart);
+        write_figure(out, PHASE);
+    }
+    std::fputs("<h2 id=\"section-frequency\">Frequency</h2>\n", out);
+    if (per_file) {
+        write_file_charts(out, r, frequency, [&](std::FILE *to, int i) {
+            const FileCharts &c = r.file_charts[i];
+            write_frequency_chart(to, c.difference, c.rate, r.files[i].figures.frequency, c.shown);
+        });
+    } else {
+        std::fputs("<figure>\n", out);
+        write_frequency_chart(out, *r.difference_chart, *r.rate_chart, r.figures->frequency, r.segments);
+        write_figure(out, frequency);
+    }
+    std::fputs("<h2 id=\"section-detrended\">Time error less each segment's fitted offset</h2>\n", out);
+    if (per_file) {
+        write_file_charts(out, r, DETRENDED, [&](std::FILE *to, int i) {
+            const FileCharts &c = r.file_charts[i];
+            write_detrended_chart(to, c.difference, c.phase, c.phase_time, r.files[i].figures.frequency, c.shown);
+        });
+    } else {
+        std::fputs("<figure>\n", out);
+        write_detrended_chart(out, *r.difference_chart, *r.phase_chart, *r.phase_time_chart, r.figures->frequency,
+                              r.segments);
+        write_figure(out, DETRENDED);
     }
 }
 
@@ -640,34 +717,7 @@ void write_html_report(std::FILE *out, const AnalysisSnapshot &snapshot) {
     std::fputs(".</p>\n", out);
     write_summary(out, snapshot);
 
-    std::fputs("<h2 id=\"section-difference\">Difference per sample</h2>\n", out);
-    if (snapshot.file_charts != nullptr) {
-        write_file_charts(out, snapshot);
-    } else {
-        std::fputs("<figure>\n", out);
-        write_difference_chart(out, *snapshot.difference_chart, title_name, false);
-        write_figure(out, "Each pixel column spans the lowest to the highest difference of the samples it holds.");
-    }
-    std::fputs("<h2 id=\"section-phase\">Time error per segment</h2>\n<figure>\n", out);
-    write_phase_chart(out, *snapshot.phase_chart);
-    write_figure(out, "The time error accumulated from the differences. A new run, a step (red dashes), lines lost "
-                      "from the log or a gap beyond the longest \xcf\x84 start a segment at 0, and the line breaks "
-                      "there; across a shorter gap of the counter (orange) the time error runs on.");
-    std::fputs("<h2 id=\"section-frequency\">Frequency</h2>\n<figure>\n", out);
-    write_frequency_chart(out, *snapshot.difference_chart, *snapshot.rate_chart, snapshot.figures->frequency,
-                          snapshot.segments);
-    write_figure(out, "The rate the clock ran at against the counter (each line's difference over its counter "
-                      "interval, in ppm, the mean per pixel column), the slew the adjustment commanded, the "
-                      "frequency offset fitted over all runs (dashed) and each segment's own (solid, across the "
-                      "segment), on one scale. Where the segments' offsets differ, the pooled one describes none of "
-                      "them.");
-    std::fputs("<h2 id=\"section-detrended\">Time error less each segment's fitted offset</h2>\n<figure>\n", out);
-    write_detrended_chart(out, *snapshot.difference_chart, *snapshot.phase_chart, *snapshot.phase_time_chart,
-                          snapshot.figures->frequency, snapshot.segments);
-    write_figure(out, "The time error of each segment less its own fitted offset (the one drawn across it in the "
-                      "frequency view) times the time into the segment, where that offset is significant; a segment "
-                      "whose offset is not keeps its raw time error. What is left is wander, and the slews. Each "
-                      "pixel column shows its mean; a segment's start breaks the line.");
+    write_time_charts(out, snapshot, title_name);
     write_stability(out, snapshot);
     std::fputs("<h2 id=\"section-distribution\">Distribution of the difference</h2>\n<figure>\n", out);
     write_difference_histogram(out, *snapshot.differences);

@@ -7,6 +7,7 @@
 #include "analyze/report/escape.h"
 #include "analyze/report/palette.h"
 #include "analyze/report/svg_chart.h"
+#include "analyze/report/svg_drawing.h"
 #include "analyze/report/svg_time_axis.h"
 #include "clock/log_format.h"
 
@@ -257,15 +258,49 @@ void write_difference_chart(std::FILE *out, const ChartData &chart, const char *
 }
 
 void write_svg_chart(std::FILE *out, const AnalysisSnapshot &snapshot) {
-    const ChartData &chart = *snapshot.difference_chart;
     char title[TITLE_SIZE];
     format_title(title, sizeof title, snapshot);
-    char label[TITLE_SIZE + 160];
-    chart_label(label, sizeof label, title, chart.samples > 0);
-    begin_svg(out, WIDTH, HEIGHT + FREQUENCY_HEIGHT, true, label);
-    write_difference_content(out, chart, title);
-    if (chart.samples > 0) {
-        write_frequency_view(out, HEIGHT, chart, *snapshot.rate_chart, snapshot.figures->frequency, snapshot.segments);
+    char label[TITLE_SIZE + 200];
+    if (snapshot.file_charts == nullptr) {
+        const ChartData &chart = *snapshot.difference_chart;
+        chart_label(label, sizeof label, title, chart.samples > 0);
+        begin_svg(out, WIDTH, HEIGHT + FREQUENCY_HEIGHT, true, label);
+        write_difference_content(out, chart, title);
+        if (chart.samples > 0) {
+            write_frequency_view(out, HEIGHT, chart, *snapshot.rate_chart, snapshot.figures->frequency,
+                                 snapshot.segments);
+        }
+        end_svg(out);
+        return;
+    }
+    // Several logs: each its own panels on its own time axis, one under
+    // another (logs years apart on one axis would be slivers at its edges).
+    constexpr int PANEL_HEIGHT = HEIGHT + FREQUENCY_HEIGHT;
+    constexpr int NOTE_HEIGHT = 30;
+    const int drawn = snapshot.file_chart_count;
+    const int left_out = snapshot.file_count - drawn;
+    char named[TITLE_SIZE + 40];
+    std::snprintf(named, sizeof named, "%s, each file on its own time axis", title);
+    chart_label(label, sizeof label, named, true);
+    begin_svg(out, WIDTH, drawn * PANEL_HEIGHT + (left_out > 0 ? NOTE_HEIGHT : 0), true, label);
+    for (int i = 0; i < drawn; ++i) {
+        const FileCharts &charts = snapshot.file_charts[i];
+        const FileSummary &file = snapshot.files[i];
+        std::fprintf(out, "<g id=\"file%d\" transform=\"translate(0 %d)\">\n", i + 1, i * PANEL_HEIGHT);
+        char prefix[24];
+        std::snprintf(prefix, sizeof prefix, "file%d-", i + 1);
+        write_with_prefixed_ids(out, prefix, [&](std::FILE *to) {
+            write_difference_content(to, charts.difference, file.name);
+            if (charts.difference.samples > 0) {
+                write_frequency_view(to, HEIGHT, charts.difference, charts.rate, file.figures.frequency, charts.shown);
+            }
+        });
+        std::fputs("</g>\n", out);
+    }
+    if (left_out > 0) {
+        char note[96];
+        std::snprintf(note, sizeof note, "The first %d files are drawn; the other %d are not.", drawn, left_out);
+        write_text(out, PLOT_LEFT, drawn * PANEL_HEIGHT + 20, "start", 13, NOTE_COLOUR, note);
     }
     end_svg(out);
 }

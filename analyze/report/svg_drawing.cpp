@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <string_view>
 
 #include "analyze/report/escape.h"
 #include "analyze/report/palette.h"
@@ -81,4 +82,17 @@ double nice_step(double range) {
     const double power = std::pow(10.0, std::floor(std::log10(rough)));
     const double mantissa = rough / power;
     return (mantissa < 1.5 ? 1 : mantissa < 3.5 ? 2 : mantissa < 7.5 ? 5 : 10) * power;
+}
+
+void copy_with_prefixed_ids(std::FILE *from, std::FILE *out, const char *prefix) {
+    constexpr std::string_view ID = " id=\"";
+    size_t matched = 0;
+    for (int c = std::fgetc(from); c != EOF; c = std::fgetc(from)) {
+        std::fputc(c, out);
+        matched = c == ID[matched] ? matched + 1 : c == ID[0] ? 1 : 0;
+        if (matched == ID.size()) {
+            std::fputs(prefix, out);
+            matched = 0;
+        }
+    }
 }

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "analyze/files/system.h"
+
 // Marks at a plot's extremes keep this far from its frame.
 constexpr int PLOT_PADDING = 6;
 
@@ -37,3 +39,20 @@ double text_width(const char *text, int size);
 
 // 1, 2 or 5 times a power of ten, giving about five ticks over the range.
 double nice_step(double range);
+
+// Several charts in one page or picture keep their ids apart: what
+// draw(to) writes, drawn into a temporary file, then copied with each
+// id="X" made id="<prefix>X". (Quotes in text are written as &quot;.)
+// Without a temporary file, as it is.
+void copy_with_prefixed_ids(std::FILE *from, std::FILE *out, const char *prefix);
+template <typename Draw> void write_with_prefixed_ids(std::FILE *out, const char *prefix, const Draw &draw) {
+    std::FILE *drawn = temporary_stream();
+    if (drawn == nullptr) {
+        draw(out);
+        return;
+    }
+    draw(drawn);
+    std::rewind(drawn);
+    copy_with_prefixed_ids(drawn, out, prefix);
+    std::fclose(drawn);
+}

@@ -187,16 +187,17 @@ void write_stability(std::FILE *out, const RunFigures &f) {
     }
 }
 
-void write_statistics(std::FILE *out, const RunStatistics &s, const RunFigures &f, bool list_events) {
+// file_count: the files s is pooled over.
+void write_statistics(std::FILE *out, const RunStatistics &s, const RunFigures &f, bool list_events, int file_count) {
     char first[ISO_TIME_SIZE];
     char last[ISO_TIME_SIZE];
-    char span[64];
+    char span[SPAN_TEXT_SIZE];
     if (s.first_utc_ms == UNKNOWN_TIME_MS) {
         std::fprintf(out, "  samples          %llu, at unknown times\n", static_cast<unsigned long long>(s.samples));
     } else {
         format_iso_time(first, sizeof first, s.first_utc_ms);
         format_iso_time(last, sizeof last, s.last_utc_ms);
-        format_duration(span, sizeof span, s.last_utc_ms - s.first_utc_ms);
+        format_span(span, sizeof span, s.first_utc_ms, s.last_utc_ms, file_count);
         std::fprintf(out, "  samples          %llu, %s to %s (%s)\n", static_cast<unsigned long long>(s.samples), first,
                      last, span);
     }
@@ -344,7 +345,7 @@ void write_run_text(std::FILE *out, const RunRecord &record) {
         std::fputs("  no samples\n\n", out);
         return;
     }
-    write_statistics(out, run.statistics, record.figures, true);
+    write_statistics(out, run.statistics, record.figures, true, 1);
     write_episode_totals(out, record.episodes.totals);
     write_episode_table(out, record.episodes);
     std::fputc('\n', out);
@@ -462,7 +463,7 @@ void write_total_text(std::FILE *out, const AnalysisSnapshot &s) {
     if (s.total->samples == 0) {
         std::fputs("  no samples\n", out);
     } else if (runs > 1) {
-        write_statistics(out, *s.total, *s.figures, false);
+        write_statistics(out, *s.total, *s.figures, false, s.file_count);
         write_episode_totals(out, s.episodes);
     }
     if (s.file_count > 1) {
