@@ -20,14 +20,15 @@ double point_back(const PhaseSegment &segment, int back) { return segment.ring[s
 // A NaN, and only a NaN, differs from itself: a term of a missing point.
 bool present(double value) { return value == value; }  // NOLINT(misc-redundant-expression)
 
-// The MDEV inner sum of the window ending at the newest point: its present
-// second differences, and how many are missing.
-double window_sum(const PhaseSegment &segment, int m, int &missing) {
+// The MDEV inner sum of the window ending at the point in slot newest: its
+// present second differences, and how many are missing.
+double window_sum_at(const double *ring, int newest, int m, int &missing) {
     double sum = 0;
     missing = 0;
     for (int back = 0; back < m; ++back) {
-        const double s =
-            point_back(segment, back) - 2 * point_back(segment, back + m) + point_back(segment, back + 2 * m);
+        const double s = ring[(newest - back) & (PHASE_RING_SIZE - 1)] -
+                         2 * ring[(newest - back - m) & (PHASE_RING_SIZE - 1)] +
+                         ring[(newest - back - 2 * m) & (PHASE_RING_SIZE - 1)];
         if (present(s)) {
             sum += s;
         } else {
@@ -35,6 +36,10 @@ double window_sum(const PhaseSegment &segment, int m, int &missing) {
         }
     }
     return sum;
+}
+
+double window_sum(const PhaseSegment &segment, int m, int &missing) {
+    return window_sum_at(segment.ring, segment.head, m, missing);
 }
 
 // The terms that point p = x completes, given x1 = x_{p-m} and x2 =
@@ -128,10 +133,30 @@ void add_deviation_terms(const PhaseSegment &segment, int m, double &window, int
 namespace {
 
 void add_point(PhaseSegment &segment, StabilitySums *sums, double x) {
-    const uint64_t p = segment.points++;
-    if (!present(x)) {
-        segment.present_from = p + 1;
+    const uint64_t p = segment.points;
+    const uint64_t present_from = present(x) ? segment.present_from : p + 1;
+    // Mostly every point x_{p-3m} to x_p is there, and so were the last
+    // terms: the terms of those m wait in the block, to be summed there
+    // τ by τ. The m with 3m <= present_span: up to the highest bit of
+    // present_span / 3.
+    const uint64_t present_span = p >= present_from ? p - present_from : 0;
+    const int span_taus = present_span >= 3 ? 64 - __builtin_clzll(present_span / 3) : 0;
+    const int steady_taus = sums == nullptr ? 0 : span_taus < STABILITY_TAUS ? span_taus : STABILITY_TAUS;
+    int block_taus = 0;
+    while (block_taus < steady_taus && segment.last_terms[block_taus] == 7) {
+        ++block_taus;
     }
+    const uint64_t waiting = p - segment.block_from;
+    if (waiting > 0 &&
+        (block_taus != segment.block_taus || sums != segment.block_sums || waiting == uint64_t{PHASE_BLOCK})) {
+        flush_phase_points(segment);
+    }
+    if (p == segment.block_from) {
+        segment.block_taus = block_taus;
+        segment.block_sums = sums;
+    }
+    segment.points = p + 1;
+    segment.present_from = present_from;
     segment.head = p == 0 ? 0 : (segment.head + 1) & (PHASE_RING_SIZE - 1);
     segment.ring[segment.head] = x;
     // The extremes of the 2^k points ending at p, for k = 0, 1, ...; of
@@ -140,52 +165,7 @@ void add_point(PhaseSegment &segment, StabilitySums *sums, double x) {
     double block_max = present(x) ? x : -none;
     double block_min = present(x) ? x : none;
     double x1 = p >= 1 ? point_back(segment, 1) : 0;  // x_{p-m}
-    int k = 0;
-    // Mostly every point x_{p-3m} to x_p is there, and so were the last
-    // terms: the short m then take the same steps as add_terms' first case
-    // and the loop below, without its checks. (All but the longest m, which
-    // has no level to pass on.)
-    const uint64_t present_span = p >= segment.present_from ? p - segment.present_from : 0;
-    // The m with 3m <= present_span: up to the highest bit of present_span / 3.
-    const int span_taus = present_span >= 3 ? 64 - __builtin_clzll(present_span / 3) : 0;
-    const int steady_taus = span_taus < STABILITY_TAUS - 1 ? span_taus : STABILITY_TAUS - 1;
-    const uint64_t resum_phase = (p + 1) % WINDOW_RESUM_PERIOD;  // p + 1 - 3m is a multiple: resum
-    const double *const ring = segment.ring;
-    const int head = segment.head;
-    for (uint64_t mu = 1; k < steady_taus; ++k, mu += mu) {
-        const int m = static_cast<int>(mu);
-        if (segment.last_terms[k] != 7) {
-            break;
-        }
-        TauSums &tau = sums->tau[k];
-        const double high = x1 > block_max ? x1 : block_max;
-        const double low = x1 < block_min ? x1 : block_min;
-        tau.mtie = high - low > tau.mtie ? high - low : tau.mtie;
-        const double x2 = ring[(head - 2 * m) & (PHASE_RING_SIZE - 1)];
-        const double x3 = ring[(head - 3 * m) & (PHASE_RING_SIZE - 1)];
-        const double s = x - 2 * x1 + x2;
-        tau.oadev_sum += s * s;
-        ++tau.oadev_terms;
-        double window = segment.window[k] + (s - (x1 - 2 * x2 + x3));
-        const double h = x - 3 * x1 + 3 * x2 - x3;
-        tau.hdev_sum += h * h;
-        ++tau.hdev_terms;
-        if (resum_phase == 3 * mu) {
-            window = window_sum(segment, m, segment.window_missing[k]);
-        }
-        segment.window[k] = window;
-        tau.mdev_sum += window * window;
-        ++tau.mdev_terms;
-        x1 = x2;
-        PhaseSegment::Extremes &level = segment.levels[mu + (p & (mu - 1))];
-        const double old_max = level.max;
-        const double old_min = level.min;
-        level.max = block_max;
-        level.min = block_min;
-        block_max = old_max > block_max ? old_max : block_max;
-        block_min = old_min < block_min ? old_min : block_min;
-    }
-    for (; k < STABILITY_TAUS; ++k) {
+    for (int k = 0; k < STABILITY_TAUS; ++k) {
         const int m = 1 << k;
         const auto mu = static_cast<uint64_t>(m);
         if (p + 1 < mu) {
@@ -199,8 +179,10 @@ void add_point(PhaseSegment &segment, StabilitySums *sums, double x) {
             tau.mtie = high - low > tau.mtie ? high - low : tau.mtie;
             if (p >= 2 * mu) {
                 const double x2 = point_back(segment, 2 * m);
-                add_terms(segment, p, m, x, x1, x2, segment.window[k], segment.window_missing[k], segment.last_terms[k],
-                          tau);
+                if (k >= block_taus) {
+                    add_terms(segment, p, m, x, x1, x2, segment.window[k], segment.window_missing[k],
+                              segment.last_terms[k], tau);
+                }
                 x1 = x2;  // x_{p-m} of the next m
             }
         }
@@ -224,6 +206,9 @@ void add_point(PhaseSegment &segment, StabilitySums *sums, double x) {
 void start_segment(PhaseSegment &segment) {
     segment.points = 0;
     segment.present_from = 0;
+    segment.block_from = 0;
+    segment.block_taus = 0;
+    segment.block_sums = nullptr;
     for (unsigned char &terms : segment.last_terms) {
         terms = 0;
     }
@@ -231,6 +216,52 @@ void start_segment(PhaseSegment &segment) {
 }
 
 void add_phase_point(PhaseSegment &segment, StabilitySums &sums, double x) { add_point(segment, &sums, x); }
+
+void flush_phase_points(PhaseSegment &segment) {
+    const uint64_t from = segment.block_from;
+    const uint64_t count = segment.points - from;
+    segment.block_from = segment.points;
+    if (count == 0 || segment.block_taus == 0) {
+        return;
+    }
+    const double *const ring = segment.ring;
+    constexpr int MASK = PHASE_RING_SIZE - 1;
+    const int first = (segment.head - static_cast<int>(count - 1)) & MASK;  // slot of x_from
+    for (int k = 0; k < segment.block_taus; ++k) {
+        const int m = 1 << k;
+        const auto mu = static_cast<uint64_t>(m);
+        TauSums &tau = segment.block_sums->tau[k];
+        // The same steps, in the same order, as add_terms' first case:
+        // the same sums to the last bit.
+        double oadev = tau.oadev_sum;
+        double hdev = tau.hdev_sum;
+        double mdev = tau.mdev_sum;
+        double window = segment.window[k];
+        for (uint64_t i = 0; i < count; ++i) {
+            const int slot = (first + static_cast<int>(i)) & MASK;
+            const double x = ring[slot];
+            const double x1 = ring[(slot - m) & MASK];
+            const double x2 = ring[(slot - 2 * m) & MASK];
+            const double x3 = ring[(slot - 3 * m) & MASK];
+            const double s = x - 2 * x1 + x2;
+            oadev += s * s;
+            window += s - (x1 - 2 * x2 + x3);
+            const double h = x - 3 * x1 + 3 * x2 - x3;
+            hdev += h * h;
+            if ((from + i + 1) % WINDOW_RESUM_PERIOD == 3 * mu) {
+                window = window_sum_at(ring, slot, m, segment.window_missing[k]);
+            }
+            mdev += window * window;
+        }
+        tau.oadev_sum = oadev;
+        tau.hdev_sum = hdev;
+        tau.mdev_sum = mdev;
+        tau.oadev_terms += count;
+        tau.hdev_terms += count;
+        tau.mdev_terms += count;
+        segment.window[k] = window;
+    }
+}
 
 void add_stability(StabilitySums &into, const StabilitySums &from) {
     for (int k = 0; k < STABILITY_TAUS; ++k) {

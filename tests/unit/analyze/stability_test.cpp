@@ -26,6 +26,7 @@ DirectStability stability_of(const std::vector<std::vector<double>> &segments, c
     std::vector<double> windows(other_m.size());
     std::vector<int> missing(other_m.size());
     for (const auto &x : segments) {
+        flush_phase_points(segment);
         start_segment(segment);
         for (size_t i = 1; i < x.size(); ++i) {
             add_phase_point(segment, sums, x[i]);
@@ -34,6 +35,7 @@ DirectStability stability_of(const std::vector<std::vector<double>> &segments, c
             }
         }
     }
+    flush_phase_points(segment);
     DirectStability got;
     for (int k = 0; k < STABILITY_TAUS && sums.tau[k].oadev_terms >= 2; ++k) {
         got.listed.push_back(stability_point(sums.tau[k], 1 << k, 1e-9, 1.0));
