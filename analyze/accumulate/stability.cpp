@@ -1,5 +1,6 @@
 #include "analyze/accumulate/stability.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -165,7 +166,28 @@ void add_point(PhaseSegment &segment, StabilitySums *sums, double x) {
     double block_max = present(x) ? x : -none;
     double block_min = present(x) ? x : none;
     double x1 = p >= 1 ? point_back(segment, 1) : 0;  // x_{p-m}
-    for (int k = 0; k < STABILITY_TAUS; ++k) {
+    int k = 0;
+    // The block's m have every point back to x_{p-3m}: their time-error
+    // swing and levels without the checks below. (All but the longest m,
+    // which has no level to pass on.)
+    const int steady_levels = block_taus < STABILITY_TAUS - 1 ? block_taus : STABILITY_TAUS - 1;
+    const double *const ring = segment.ring;
+    const int head = segment.head;
+    for (uint64_t mu = 1; k < steady_levels; ++k, mu += mu) {
+        TauSums &tau = sums->tau[k];
+        const double high = x1 > block_max ? x1 : block_max;
+        const double low = x1 < block_min ? x1 : block_min;
+        tau.mtie = high - low > tau.mtie ? high - low : tau.mtie;
+        x1 = ring[(head - 2 * static_cast<int>(mu)) & (PHASE_RING_SIZE - 1)];
+        PhaseSegment::Extremes &level = segment.levels[mu + (p & (mu - 1))];
+        const double old_max = level.max;
+        const double old_min = level.min;
+        level.max = block_max;
+        level.min = block_min;
+        block_max = old_max > block_max ? old_max : block_max;
+        block_min = old_min < block_min ? old_min : block_min;
+    }
+    for (; k < STABILITY_TAUS; ++k) {
         const int m = 1 << k;
         const auto mu = static_cast<uint64_t>(m);
         if (p + 1 < mu) {
@@ -217,6 +239,32 @@ void start_segment(PhaseSegment &segment) {
 
 void add_phase_point(PhaseSegment &segment, StabilitySums &sums, double x) { add_point(segment, &sums, x); }
 
+namespace {
+
+// add_terms' first case for n points in a row, x_p, x_{p-m}, x_{p-2m} and
+// x_{p-3m} from x, x1, x2 and x3 (the window not summed afresh).
+inline void sum_steady(const double *x, const double *x1, const double *x2, const double *x3, int n, double &oadev,
+                       double &hdev, double &mdev, double &window) {
+    double o = oadev;
+    double h = hdev;
+    double d = mdev;
+    double w = window;
+    for (int i = 0; i < n; ++i) {
+        const double s = x[i] - 2 * x1[i] + x2[i];
+        o += s * s;
+        w += s - (x1[i] - 2 * x2[i] + x3[i]);
+        const double third = x[i] - 3 * x1[i] + 3 * x2[i] - x3[i];
+        h += third * third;
+        d += w * w;
+    }
+    oadev = o;
+    hdev = h;
+    mdev = d;
+    window = w;
+}
+
+}  // namespace
+
 void flush_phase_points(PhaseSegment &segment) {
     const uint64_t from = segment.block_from;
     const uint64_t count = segment.points - from;
@@ -237,21 +285,33 @@ void flush_phase_points(PhaseSegment &segment) {
         double hdev = tau.hdev_sum;
         double mdev = tau.mdev_sum;
         double window = segment.window[k];
-        for (uint64_t i = 0; i < count; ++i) {
-            const int slot = (first + static_cast<int>(i)) & MASK;
-            const double x = ring[slot];
-            const double x1 = ring[(slot - m) & MASK];
-            const double x2 = ring[(slot - 2 * m) & MASK];
-            const double x3 = ring[(slot - 3 * m) & MASK];
-            const double s = x - 2 * x1 + x2;
-            oadev += s * s;
-            window += s - (x1 - 2 * x2 + x3);
-            const double h = x - 3 * x1 + 3 * x2 - x3;
-            hdev += h * h;
-            if ((from + i + 1) % WINDOW_RESUM_PERIOD == 3 * mu) {
+        // The point whose window is summed afresh, if the block has it (at
+        // most one: the block is shorter than the period).
+        const uint64_t resum = (3 * mu + WINDOW_RESUM_PERIOD - (from + 1) % WINDOW_RESUM_PERIOD) % WINDOW_RESUM_PERIOD;
+        const int n = static_cast<int>(count);
+        int i = 0;
+        while (i < n) {
+            const int slot = (first + i) & MASK;
+            if (static_cast<uint64_t>(i) == resum) {
+                // Its terms as the others', its window afresh.
+                const double mdev_before = mdev;
+                sum_steady(ring + slot, ring + ((slot - m) & MASK), ring + ((slot - 2 * m) & MASK),
+                           ring + ((slot - 3 * m) & MASK), 1, oadev, hdev, mdev, window);
                 window = window_sum_at(ring, slot, m, segment.window_missing[k]);
+                mdev = mdev_before + window * window;
+                ++i;
+                continue;
             }
-            mdev += window * window;
+            // A stretch in which none of x_p, x_{p-m}, x_{p-2m}, x_{p-3m}
+            // wraps round the ring, ending before the resum.
+            int end = resum > static_cast<uint64_t>(i) && resum < count ? static_cast<int>(resum) : n;
+            for (int back = 0; back <= 3 * m; back += m) {
+                const int start = (slot - back) & MASK;
+                end = std::min(end, i + (PHASE_RING_SIZE - start));
+            }
+            sum_steady(ring + slot, ring + ((slot - m) & MASK), ring + ((slot - 2 * m) & MASK),
+                       ring + ((slot - 3 * m) & MASK), end - i, oadev, hdev, mdev, window);
+            i = end;
         }
         tau.oadev_sum = oadev;
         tau.hdev_sum = hdev;
