@@ -24,6 +24,15 @@ double nearest_whole(double value) {
     return std::fabs(value) < 0x1p51 ? (value + SHIFT) - SHIFT : value;
 }
 
+// The open segment's terms waiting in its block go to the sums, where
+// they are this phase's (another's left in a shared storage are its own).
+void settle_stability(const RunPhase &phase) {
+    PhaseSegment *const segment = phase.segment_storage;
+    if (segment != nullptr && segment->block_sums == &phase.stability) {
+        flush_phase_points(*segment);
+    }
+}
+
 bool has_term(const StabilitySums &now, const StabilitySums &before, int k) {
     return now.tau[k].oadev_terms > before.tau[k].oadev_terms;
 }
@@ -51,6 +60,7 @@ void close_segment(RunPhase &phase) {
 }
 
 void open_segment(RunPhase &phase, PhaseSegment *segment, SegmentBoundary boundary, int64_t utc_ms) {
+    settle_stability(phase);
     close_segment(phase);
     phase.segment = SegmentFigures{};
     phase.segment.boundary = boundary;
@@ -62,6 +72,7 @@ void open_segment(RunPhase &phase, PhaseSegment *segment, SegmentBoundary bounda
     phase.x = 0;
     phase.t = 0;
     phase.point_index = 0;
+    phase.segment_storage = segment;
     if (segment != nullptr) {
         start_segment(*segment);
     }
@@ -168,6 +179,7 @@ PhaseLine add_to_phase(RunPhase &phase, PhaseSegment *segment, const ReportField
 }
 
 void add_phase_to_total(RunPhase &total, const RunPhase &run) {
+    settle_stability(run);
     const bool open = run.segment_open;
     total.closed_points += run.closed_points + (open ? run.segment.points : 0);
     for (int k = 0; k < STABILITY_TAUS; ++k) {
@@ -289,6 +301,7 @@ FrequencyFigures with_uncertainty(FrequencyFigures f, const StabilityPoint *poin
 }  // namespace
 
 int list_phase_stability(const RunPhase &phase, StabilityPoint out[STABILITY_TAUS], StabilityIntervals intervals) {
+    settle_stability(phase);
     int alpha[STABILITY_TAUS];
     identify_alpha(phase.noise, phase.stability, alpha);
     const int count = list_stability(phase.stability, alpha, phase_spacing_s(phase), out, intervals);
@@ -303,6 +316,7 @@ FrequencyFigures phase_frequency(const RunPhase &phase, const StabilityPoint *po
 }
 
 double stability_share(const RunPhase &phase, int k) {
+    settle_stability(phase);
     const bool open = phase.segment_open;
     const uint64_t points = phase.closed_points + (open ? phase.segment.points : 0);
     if (points == 0) {
@@ -328,6 +342,7 @@ SegmentFigures segment_fit(const RunPhase &phase) {
 }
 
 SegmentFigures open_segment_figures(const RunPhase &phase) {
+    settle_stability(phase);
     SegmentFigures f = segment_fit(phase);
     if (f.points == 0) {
         return f;

@@ -99,7 +99,10 @@ struct RunPhase {
     uint64_t regular_lines;
     PhaseLine last_line;
     uint64_t point_index;  // of the open segment's last point, missing ones counted
+    // The sums over every segment; the open one's last terms may still
+    // wait in its storage's block (the readers below flush them).
     StabilitySums stability;
+    PhaseSegment *segment_storage;  // the open segment's, or none
     NoiseSums noise;
     FrequencySums frequency;
 };

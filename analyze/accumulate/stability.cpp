@@ -1,5 +1,6 @@
 #include "analyze/accumulate/stability.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -20,14 +21,15 @@ double point_back(const PhaseSegment &segment, int back) { return segment.ring[s
 // A NaN, and only a NaN, differs from itself: a term of a missing point.
 bool present(double value) { return value == value; }  // NOLINT(misc-redundant-expression)
 
-// The MDEV inner sum of the window ending at the newest point: its present
-// second differences, and how many are missing.
-double window_sum(const PhaseSegment &segment, int m, int &missing) {
+// The MDEV inner sum of the window ending at the point in slot newest: its
+// present second differences, and how many are missing.
+double window_sum_at(const double *ring, int newest, int m, int &missing) {
     double sum = 0;
     missing = 0;
     for (int back = 0; back < m; ++back) {
-        const double s =
-            point_back(segment, back) - 2 * point_back(segment, back + m) + point_back(segment, back + 2 * m);
+        const double s = ring[(newest - back) & (PHASE_RING_SIZE - 1)] -
+                         2 * ring[(newest - back - m) & (PHASE_RING_SIZE - 1)] +
+                         ring[(newest - back - 2 * m) & (PHASE_RING_SIZE - 1)];
         if (present(s)) {
             sum += s;
         } else {
@@ -35,6 +37,10 @@ double window_sum(const PhaseSegment &segment, int m, int &missing) {
         }
     }
     return sum;
+}
+
+double window_sum(const PhaseSegment &segment, int m, int &missing) {
+    return window_sum_at(segment.ring, segment.head, m, missing);
 }
 
 // The terms that point p = x completes, given x1 = x_{p-m} and x2 =
@@ -128,10 +134,30 @@ void add_deviation_terms(const PhaseSegment &segment, int m, double &window, int
 namespace {
 
 void add_point(PhaseSegment &segment, StabilitySums *sums, double x) {
-    const uint64_t p = segment.points++;
-    if (!present(x)) {
-        segment.present_from = p + 1;
+    const uint64_t p = segment.points;
+    const uint64_t present_from = present(x) ? segment.present_from : p + 1;
+    // Mostly every point x_{p-3m} to x_p is there, and so were the last
+    // terms: the terms of those m wait in the block, to be summed there
+    // τ by τ. The m with 3m <= present_span: up to the highest bit of
+    // present_span / 3.
+    const uint64_t present_span = p >= present_from ? p - present_from : 0;
+    const int span_taus = present_span >= 3 ? 64 - __builtin_clzll(present_span / 3) : 0;
+    const int steady_taus = sums == nullptr ? 0 : span_taus < STABILITY_TAUS ? span_taus : STABILITY_TAUS;
+    int block_taus = 0;
+    while (block_taus < steady_taus && segment.last_terms[block_taus] == 7) {
+        ++block_taus;
     }
+    const uint64_t waiting = p - segment.block_from;
+    if (waiting > 0 &&
+        (block_taus != segment.block_taus || sums != segment.block_sums || waiting == uint64_t{PHASE_BLOCK})) {
+        flush_phase_points(segment);
+    }
+    if (p == segment.block_from) {
+        segment.block_taus = block_taus;
+        segment.block_sums = sums;
+    }
+    segment.points = p + 1;
+    segment.present_from = present_from;
     segment.head = p == 0 ? 0 : (segment.head + 1) & (PHASE_RING_SIZE - 1);
     segment.ring[segment.head] = x;
     // The extremes of the 2^k points ending at p, for k = 0, 1, ...; of
@@ -141,42 +167,18 @@ void add_point(PhaseSegment &segment, StabilitySums *sums, double x) {
     double block_min = present(x) ? x : none;
     double x1 = p >= 1 ? point_back(segment, 1) : 0;  // x_{p-m}
     int k = 0;
-    // Mostly every point x_{p-3m} to x_p is there, and so were the last
-    // terms: the short m then take the same steps as add_terms' first case
-    // and the loop below, without its checks. (All but the longest m, which
-    // has no level to pass on.)
-    const uint64_t present_span = p >= segment.present_from ? p - segment.present_from : 0;
-    // The m with 3m <= present_span: up to the highest bit of present_span / 3.
-    const int span_taus = present_span >= 3 ? 64 - __builtin_clzll(present_span / 3) : 0;
-    const int steady_taus = span_taus < STABILITY_TAUS - 1 ? span_taus : STABILITY_TAUS - 1;
-    const uint64_t resum_phase = (p + 1) % WINDOW_RESUM_PERIOD;  // p + 1 - 3m is a multiple: resum
+    // The block's m have every point back to x_{p-3m}: their time-error
+    // swing and levels without the checks below. (All but the longest m,
+    // which has no level to pass on.)
+    const int steady_levels = block_taus < STABILITY_TAUS - 1 ? block_taus : STABILITY_TAUS - 1;
     const double *const ring = segment.ring;
     const int head = segment.head;
-    for (uint64_t mu = 1; k < steady_taus; ++k, mu += mu) {
-        const int m = static_cast<int>(mu);
-        if (segment.last_terms[k] != 7) {
-            break;
-        }
+    for (uint64_t mu = 1; k < steady_levels; ++k, mu += mu) {
         TauSums &tau = sums->tau[k];
         const double high = x1 > block_max ? x1 : block_max;
         const double low = x1 < block_min ? x1 : block_min;
         tau.mtie = high - low > tau.mtie ? high - low : tau.mtie;
-        const double x2 = ring[(head - 2 * m) & (PHASE_RING_SIZE - 1)];
-        const double x3 = ring[(head - 3 * m) & (PHASE_RING_SIZE - 1)];
-        const double s = x - 2 * x1 + x2;
-        tau.oadev_sum += s * s;
-        ++tau.oadev_terms;
-        double window = segment.window[k] + (s - (x1 - 2 * x2 + x3));
-        const double h = x - 3 * x1 + 3 * x2 - x3;
-        tau.hdev_sum += h * h;
-        ++tau.hdev_terms;
-        if (resum_phase == 3 * mu) {
-            window = window_sum(segment, m, segment.window_missing[k]);
-        }
-        segment.window[k] = window;
-        tau.mdev_sum += window * window;
-        ++tau.mdev_terms;
-        x1 = x2;
+        x1 = ring[(head - 2 * static_cast<int>(mu)) & (PHASE_RING_SIZE - 1)];
         PhaseSegment::Extremes &level = segment.levels[mu + (p & (mu - 1))];
         const double old_max = level.max;
         const double old_min = level.min;
@@ -199,8 +201,10 @@ void add_point(PhaseSegment &segment, StabilitySums *sums, double x) {
             tau.mtie = high - low > tau.mtie ? high - low : tau.mtie;
             if (p >= 2 * mu) {
                 const double x2 = point_back(segment, 2 * m);
-                add_terms(segment, p, m, x, x1, x2, segment.window[k], segment.window_missing[k], segment.last_terms[k],
-                          tau);
+                if (k >= block_taus) {
+                    add_terms(segment, p, m, x, x1, x2, segment.window[k], segment.window_missing[k],
+                              segment.last_terms[k], tau);
+                }
                 x1 = x2;  // x_{p-m} of the next m
             }
         }
@@ -224,6 +228,9 @@ void add_point(PhaseSegment &segment, StabilitySums *sums, double x) {
 void start_segment(PhaseSegment &segment) {
     segment.points = 0;
     segment.present_from = 0;
+    segment.block_from = 0;
+    segment.block_taus = 0;
+    segment.block_sums = nullptr;
     for (unsigned char &terms : segment.last_terms) {
         terms = 0;
     }
@@ -231,6 +238,90 @@ void start_segment(PhaseSegment &segment) {
 }
 
 void add_phase_point(PhaseSegment &segment, StabilitySums &sums, double x) { add_point(segment, &sums, x); }
+
+namespace {
+
+// add_terms' first case for n points in a row, x_p, x_{p-m}, x_{p-2m} and
+// x_{p-3m} from x, x1, x2 and x3 (the window not summed afresh).
+inline void sum_steady(const double *x, const double *x1, const double *x2, const double *x3, int n, double &oadev,
+                       double &hdev, double &mdev, double &window) {
+    double o = oadev;
+    double h = hdev;
+    double d = mdev;
+    double w = window;
+    for (int i = 0; i < n; ++i) {
+        const double s = x[i] - 2 * x1[i] + x2[i];
+        o += s * s;
+        w += s - (x1[i] - 2 * x2[i] + x3[i]);
+        const double third = x[i] - 3 * x1[i] + 3 * x2[i] - x3[i];
+        h += third * third;
+        d += w * w;
+    }
+    oadev = o;
+    hdev = h;
+    mdev = d;
+    window = w;
+}
+
+}  // namespace
+
+void flush_phase_points(PhaseSegment &segment) {
+    const uint64_t from = segment.block_from;
+    const uint64_t count = segment.points - from;
+    segment.block_from = segment.points;
+    if (count == 0 || segment.block_taus == 0) {
+        return;
+    }
+    const double *const ring = segment.ring;
+    constexpr int MASK = PHASE_RING_SIZE - 1;
+    const int first = (segment.head - static_cast<int>(count - 1)) & MASK;  // slot of x_from
+    for (int k = 0; k < segment.block_taus; ++k) {
+        const int m = 1 << k;
+        const auto mu = static_cast<uint64_t>(m);
+        TauSums &tau = segment.block_sums->tau[k];
+        // The same steps, in the same order, as add_terms' first case:
+        // the same sums to the last bit.
+        double oadev = tau.oadev_sum;
+        double hdev = tau.hdev_sum;
+        double mdev = tau.mdev_sum;
+        double window = segment.window[k];
+        // The point whose window is summed afresh, if the block has it (at
+        // most one: the block is shorter than the period).
+        const uint64_t resum = (3 * mu + WINDOW_RESUM_PERIOD - (from + 1) % WINDOW_RESUM_PERIOD) % WINDOW_RESUM_PERIOD;
+        const int n = static_cast<int>(count);
+        int i = 0;
+        while (i < n) {
+            const int slot = (first + i) & MASK;
+            if (static_cast<uint64_t>(i) == resum) {
+                // Its terms as the others', its window afresh.
+                const double mdev_before = mdev;
+                sum_steady(ring + slot, ring + ((slot - m) & MASK), ring + ((slot - 2 * m) & MASK),
+                           ring + ((slot - 3 * m) & MASK), 1, oadev, hdev, mdev, window);
+                window = window_sum_at(ring, slot, m, segment.window_missing[k]);
+                mdev = mdev_before + window * window;
+                ++i;
+                continue;
+            }
+            // A stretch in which none of x_p, x_{p-m}, x_{p-2m}, x_{p-3m}
+            // wraps round the ring, ending before the resum.
+            int end = resum > static_cast<uint64_t>(i) && resum < count ? static_cast<int>(resum) : n;
+            for (int back = 0; back <= 3 * m; back += m) {
+                const int start = (slot - back) & MASK;
+                end = std::min(end, i + (PHASE_RING_SIZE - start));
+            }
+            sum_steady(ring + slot, ring + ((slot - m) & MASK), ring + ((slot - 2 * m) & MASK),
+                       ring + ((slot - 3 * m) & MASK), end - i, oadev, hdev, mdev, window);
+            i = end;
+        }
+        tau.oadev_sum = oadev;
+        tau.hdev_sum = hdev;
+        tau.mdev_sum = mdev;
+        tau.oadev_terms += count;
+        tau.hdev_terms += count;
+        tau.mdev_terms += count;
+        segment.window[k] = window;
+    }
+}
 
 void add_stability(StabilitySums &into, const StabilitySums &from) {
     for (int k = 0; k < STABILITY_TAUS; ++k) {

@@ -13,7 +13,10 @@ constexpr int LONGEST_M = 1 << (STABILITY_TAUS - 1);
 // Enough for x_{p-3m} of the longest m (MDEV's window, HDEV's term), a
 // power of two so that a slot wraps by masking.
 constexpr int PHASE_RING_SIZE = 4 * LONGEST_M;
-static_assert(PHASE_RING_SIZE >= 3 * LONGEST_M + 1, "the ring holds x_{p-3m} of the longest m");
+// The points whose OADEV, MDEV and HDEV terms are summed together, τ by τ,
+// where every point they need is there: at most this many.
+constexpr int PHASE_BLOCK = 2048;
+static_assert(PHASE_RING_SIZE >= 3 * LONGEST_M + PHASE_BLOCK, "the ring holds x_{p-3m} of a block's first point");
 
 // The sums of one m over the segments so far, in phase units. They add up
 // over segments and runs (mtie by the largest).
@@ -48,6 +51,11 @@ struct PhaseSegment {
     int window_missing[STABILITY_TAUS];  // the second differences missing from it
     // Whether the last OADEV (1), MDEV (2) and HDEV (4) term was summed.
     unsigned char last_terms[STABILITY_TAUS];
+    // The block: the last points, from block_from, whose terms at the
+    // block_taus shortest m are not yet in *block_sums.
+    uint64_t block_from;
+    int block_taus;
+    StabilitySums *block_sums;
     double ring[PHASE_RING_SIZE];  // NaN: missing
     // Level k (slots 2^k to 2^(k+1) - 1) holds the extremes of the 2^k
     // points ending at each of the last 2^k points; max and min side by
@@ -83,10 +91,14 @@ struct StabilityPoint {
     bool has_hdev;  // n'' >= 2
 };
 
-// A new segment, with its first point x_0 = 0.
+// A new segment, with its first point x_0 = 0. (Flush the last one's
+// terms first: they are dropped.)
 void start_segment(PhaseSegment &segment);
-// The segment's next point x_k, or NaN for a missing one.
+// The segment's next point x_k, or NaN for a missing one. Its terms may
+// wait in the segment's block: flush_phase_points before reading sums.
 void add_phase_point(PhaseSegment &segment, StabilitySums &sums, double x);
+// Adds the block's waiting terms to the sums add_phase_point was given.
+void flush_phase_points(PhaseSegment &segment);
 void add_stability(StabilitySums &into, const StabilitySums &from);
 
 // What add_phase_point does for each m = 2^k, here for any m up to

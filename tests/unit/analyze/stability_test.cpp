@@ -26,6 +26,7 @@ DirectStability stability_of(const std::vector<std::vector<double>> &segments, c
     std::vector<double> windows(other_m.size());
     std::vector<int> missing(other_m.size());
     for (const auto &x : segments) {
+        flush_phase_points(segment);
         start_segment(segment);
         for (size_t i = 1; i < x.size(); ++i) {
             add_phase_point(segment, sums, x[i]);
@@ -34,6 +35,7 @@ DirectStability stability_of(const std::vector<std::vector<double>> &segments, c
             }
         }
     }
+    flush_phase_points(segment);
     DirectStability got;
     for (int k = 0; k < STABILITY_TAUS && sums.tau[k].oadev_terms >= 2; ++k) {
         got.listed.push_back(stability_point(sums.tau[k], 1 << k, 1e-9, 1.0));
@@ -188,3 +190,41 @@ TEST(AnalyzeStability, StreamingSumsMatchADirectComputationOverLongSegmentsWithH
 }
 
 }  // namespace
+
+TEST(AnalyzeStability, BlockSumsEqualThePointByPointSumsToTheBit) {
+    // A whole-unit random walk in two segments, its blocks cut by missing
+    // points, the first segment's end and reads in mid-block; the terms
+    // of each m as add_deviation_terms adds them one point at a time.
+    static PhaseSegment segment;
+    StabilitySums sums = {};
+    TauSums each[STABILITY_TAUS] = {};
+    double windows[STABILITY_TAUS] = {};
+    int missing[STABILITY_TAUS] = {};
+    std::mt19937_64 random(5);
+    std::normal_distribution<double> step(0.0, 100.0);
+    for (const int length : {3 * PHASE_BLOCK + 17, 9000}) {
+        flush_phase_points(segment);
+        start_segment(segment);
+        double x = 0;
+        for (int i = 1; i < length; ++i) {
+            x += std::nearbyint(step(random));
+            const bool hole = i % 2500 == 0 || (i > 7000 && i < 7004);
+            add_phase_point(segment, sums, hole ? NAN : x);
+            for (int k = 0; k < STABILITY_TAUS; ++k) {
+                add_deviation_terms(segment, 1 << k, windows[k], missing[k], each[k]);
+            }
+            if (i % 1000 == 999) {
+                flush_phase_points(segment);
+            }
+        }
+    }
+    flush_phase_points(segment);
+    for (int k = 0; k < STABILITY_TAUS; ++k) {
+        EXPECT_EQ(sums.tau[k].oadev_terms, each[k].oadev_terms) << k;
+        EXPECT_EQ(sums.tau[k].oadev_sum, each[k].oadev_sum) << k;
+        EXPECT_EQ(sums.tau[k].mdev_terms, each[k].mdev_terms) << k;
+        EXPECT_EQ(sums.tau[k].mdev_sum, each[k].mdev_sum) << k;
+        EXPECT_EQ(sums.tau[k].hdev_terms, each[k].hdev_terms) << k;
+        EXPECT_EQ(sums.tau[k].hdev_sum, each[k].hdev_sum) << k;
+    }
+}
