@@ -105,3 +105,11 @@ FrequencyFigures open_segment_frequency(const FrequencySums &sums, double unit_s
     open.closed = FrequencyFit{};
     return frequency_figures(open, unit_s);
 }
+
+const char *offset_caveat(const FrequencyFigures &f, bool across_slews) {
+    const bool insignificant = f.has_uncertainty && !offset_significant(f);
+    if (across_slews) {
+        return insignificant ? "fitted across slews, not significant" : "fitted across slews";
+    }
+    return insignificant ? "not significant" : "";
+}

@@ -63,3 +63,8 @@ inline bool offset_significant(const FrequencyFigures &f) {
     return f.has_offset && f.has_uncertainty &&
            (f.offset_ppm > 0 ? f.offset_ppm : -f.offset_ppm) > SIGNIFICANT_UNCERTAINTIES * f.uncertainty_ppm;
 }
+
+// What an offset is worth, when little, in the words of every writer:
+// "fitted across slews", "not significant" (only where an uncertainty says
+// so), both, or "" for a plain figure.
+const char *offset_caveat(const FrequencyFigures &f, bool across_slews);

@@ -213,10 +213,9 @@ void write_offset_cell(std::FILE *out, const FrequencyFigures &f, bool across_sl
     }
     std::fprintf(out, "<td class=\"n\">%+.*g",
                  uncertainty_digits(f.offset_ppm, f.has_uncertainty ? f.uncertainty_ppm : 0, 4), f.offset_ppm);
-    const bool insignificant = f.has_uncertainty && !offset_significant(f);
-    if (across_slews || insignificant) {
-        std::fprintf(out, "<br><small>%s%s%s</small>", across_slews ? "fitted across slews" : "",
-                     across_slews && insignificant ? ", " : "", insignificant ? "not significant" : "");
+    const char *caveat = offset_caveat(f, across_slews);
+    if (*caveat != '\0') {
+        std::fprintf(out, "<br><small>%s</small>", caveat);
     }
     std::fputs("</td>", out);
 }

@@ -55,14 +55,6 @@ void write_frequency(std::FILE *out, const FrequencyFigures &f) {
     std::fprintf(out, ", %s, residual RMS %.6f ms\n", a_day, f.residual_rms_ms);
 }
 
-// What the offset is worth, when little: "" where it is a plain figure.
-const char *offset_caveat(const FrequencyFigures &f, bool across_slews) {
-    if (across_slews) {
-        return offset_significant(f) ? "fitted across slews" : "fitted across slews, not significant";
-    }
-    return f.has_uncertainty && !offset_significant(f) ? "not significant" : "";
-}
-
 void write_offset_caveat(std::FILE *out, const RunFigures &f) {
     const char *caveat = offset_caveat(f.frequency, f.fitted_across_slews);
     if (f.frequency.has_offset && *caveat != '\0') {

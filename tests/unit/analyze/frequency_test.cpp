@@ -124,3 +124,18 @@ TEST(AnalyzeFrequency, ALargeOffsetCancelsNoDigitsOfTheResiduals) {
 }
 
 }  // namespace
+
+// Without an uncertainty an offset is told neither way, slews or not.
+TEST(AnalyzeFrequency, ACaveatSaysNotSignificantOnlyWhereAnUncertaintySaysSo) {
+    FrequencyFigures f{};
+    f.has_offset = true;
+    f.offset_ppm = 0.5;
+    EXPECT_STREQ(offset_caveat(f, false), "");
+    EXPECT_STREQ(offset_caveat(f, true), "fitted across slews");
+    f.has_uncertainty = true;
+    f.uncertainty_ppm = 0.3;
+    EXPECT_STREQ(offset_caveat(f, false), "not significant");
+    EXPECT_STREQ(offset_caveat(f, true), "fitted across slews, not significant");
+    f.uncertainty_ppm = 0.2;
+    EXPECT_STREQ(offset_caveat(f, true), "fitted across slews");
+}
