@@ -74,9 +74,11 @@ class Running(TickwatchTestCase):
             for arrival, line in seen:
                 self.assertLess(arrival - sample_time(line), 0.5, "%s: %r came late" % (where, line))
 
-    def test_ctrl_c_at_once_still_ends_with_status_0(self):
+    def test_ctrl_c_right_after_the_banner_still_ends_with_status_0(self):
+        # After the banner: a SIGINT while Wine still loads its own DLLs can
+        # hang Wine itself, before any of tickwatch's code (docs/robustness.md).
         run = self.start()
-        time.sleep(0.3)
+        self.assertTrue(run.wait_for_output(timeout=15))
         self.assertEqual(run.interrupt(), 0)
 
 

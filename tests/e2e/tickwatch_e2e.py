@@ -146,6 +146,18 @@ class Run:
                 self._arrived.wait(min(left, 0.2))
         return True
 
+    def wait_for_output(self, timeout):
+        """Waits until the first line has arrived; False on time-out or if
+        the program ended first."""
+        deadline = time.monotonic() + timeout
+        with self._arrived:
+            while not self.lines:
+                left = deadline - time.monotonic()
+                if left <= 0 or (self.process.poll() is not None and not self._reader.is_alive()):
+                    return False
+                self._arrived.wait(min(left, 0.2))
+        return True
+
     def interrupt(self):
         """Ctrl+C: SIGINT to the program's own Wine process, 200 to 400 ms
         after a line arrived, while tickwatch waits for its next second: not
