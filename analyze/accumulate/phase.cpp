@@ -109,8 +109,11 @@ uint64_t grid_steps(double interval_ms, double spacing_ms) {
     return steps > 0 ? static_cast<uint64_t>(std::fmin(steps, 1e15)) : 0;
 }
 
-PhaseLine place_line(RunPhase &phase, PhaseSegment *segment, const ReportFields &sample) {
-    PhaseLine line = {};
+// (Written in place: a line built aside and copied whole costs a stalled
+// load per line, its fields stored one by one and read back together.)
+void place_line(RunPhase &phase, PhaseSegment *segment, const ReportFields &sample) {
+    PhaseLine &line = phase.last_line;
+    line = PhaseLine{};
     const bool regular = sample.counter_ms >= REGULAR_INTERVAL_MIN_MS && sample.counter_ms <= REGULAR_INTERVAL_MAX_MS;
     line.kind = sample.marked ? PhaseLineKind::marked : regular ? PhaseLineKind::regular : PhaseLineKind::gap;
     // (τ0 only where a line is not one of the regular, next to each other.)
@@ -141,7 +144,7 @@ PhaseLine place_line(RunPhase &phase, PhaseSegment *segment, const ReportFields 
                      sample.utc_ms);
         line.starts_segment = true;
         line.ends_on_point = true;
-        return line;
+        return;
     }
     if (!phase.segment_open || line.lost_lines) {
         open_segment(phase, segment, phase.segment_open ? SegmentBoundary::lost_lines : SegmentBoundary::run_start,
@@ -168,13 +171,12 @@ PhaseLine place_line(RunPhase &phase, PhaseSegment *segment, const ReportFields 
         add_point(phase, segment, steps - 1);
         line.ends_on_point = true;
     }
-    return line;
 }
 
 }  // namespace
 
-PhaseLine add_to_phase(RunPhase &phase, PhaseSegment *segment, const ReportFields &sample) {
-    phase.last_line = place_line(phase, segment, sample);
+const PhaseLine &add_to_phase(RunPhase &phase, PhaseSegment *segment, const ReportFields &sample) {
+    place_line(phase, segment, sample);
     return phase.last_line;
 }
 

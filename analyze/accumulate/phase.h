@@ -110,7 +110,7 @@ struct RunPhase {
 void start_phase(RunPhase &phase);
 // segment: the working storage of the run's open segment for the
 // stability; none, and the phase, counts and frequency are still kept.
-PhaseLine add_to_phase(RunPhase &phase, PhaseSegment *segment, const ReportFields &sample);
+const PhaseLine &add_to_phase(RunPhase &phase, PhaseSegment *segment, const ReportFields &sample);
 // Pools the run's stability, noise and frequency (and the shares) into the
 // total; its segments are its own.
 void add_phase_to_total(RunPhase &total, const RunPhase &run);

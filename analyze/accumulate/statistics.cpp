@@ -91,7 +91,7 @@ void add_sample(RunStatistics &run, const ReportFields &sample) {
 
     // Where the line leaves the phase: missing samples, and whether its
     // difference is one of the regular ones.
-    const PhaseLine line = add_to_phase(run.phase, run.phase_segment, sample);
+    const PhaseLine &line = add_to_phase(run.phase, run.phase_segment, sample);
     if (line.missing_points > 0) {
         ++run.gaps;
         run.missing_samples = add_counts(run.missing_samples, line.missing_points);
