@@ -143,10 +143,7 @@ void add_point(PhaseSegment &segment, StabilitySums *sums, double x) {
     const uint64_t present_span = p >= present_from ? p - present_from : 0;
     const int span_taus = present_span >= 3 ? 64 - __builtin_clzll(present_span / 3) : 0;
     const int steady_taus = sums == nullptr ? 0 : span_taus < STABILITY_TAUS ? span_taus : STABILITY_TAUS;
-    int block_taus = 0;
-    while (block_taus < steady_taus && segment.last_terms[block_taus] == 7) {
-        ++block_taus;
-    }
+    const int block_taus = steady_taus < segment.complete_taus ? steady_taus : segment.complete_taus;
     const uint64_t waiting = p - segment.block_from;
     if (waiting > 0 &&
         (block_taus != segment.block_taus || sums != segment.block_sums || waiting == uint64_t{PHASE_BLOCK})) {
@@ -187,6 +184,7 @@ void add_point(PhaseSegment &segment, StabilitySums *sums, double x) {
         block_max = old_max > block_max ? old_max : block_max;
         block_min = old_min < block_min ? old_min : block_min;
     }
+    bool terms_changed = false;
     for (; k < STABILITY_TAUS; ++k) {
         const int m = 1 << k;
         const auto mu = static_cast<uint64_t>(m);
@@ -202,8 +200,10 @@ void add_point(PhaseSegment &segment, StabilitySums *sums, double x) {
             if (p >= 2 * mu) {
                 const double x2 = point_back(segment, 2 * m);
                 if (k >= block_taus) {
+                    const unsigned char last_terms = segment.last_terms[k];
                     add_terms(segment, p, m, x, x1, x2, segment.window[k], segment.window_missing[k],
                               segment.last_terms[k], tau);
+                    terms_changed = terms_changed || segment.last_terms[k] != last_terms;
                 }
                 x1 = x2;  // x_{p-m} of the next m
             }
@@ -221,6 +221,13 @@ void add_point(PhaseSegment &segment, StabilitySums *sums, double x) {
             block_min = old_min < block_min ? old_min : block_min;
         }
     }
+    if (terms_changed) {
+        int complete = 0;
+        while (complete < STABILITY_TAUS && segment.last_terms[complete] == 7) {
+            ++complete;
+        }
+        segment.complete_taus = complete;
+    }
 }
 
 }  // namespace
@@ -234,6 +241,7 @@ void start_segment(PhaseSegment &segment) {
     for (unsigned char &terms : segment.last_terms) {
         terms = 0;
     }
+    segment.complete_taus = 0;
     add_point(segment, nullptr, 0);
 }
 

@@ -51,6 +51,7 @@ struct PhaseSegment {
     int window_missing[STABILITY_TAUS];  // the second differences missing from it
     // Whether the last OADEV (1), MDEV (2) and HDEV (4) term was summed.
     unsigned char last_terms[STABILITY_TAUS];
+    int complete_taus;  // the leading m whose last terms were all summed
     // The block: the last points, from block_from, whose terms at the
     // block_taus shortest m are not yet in *block_sums.
     uint64_t block_from;
