@@ -20,6 +20,40 @@ bool walk_listed(const DifferenceCounts &counts) {
     return is_listed(counts) && counts.listed_count * 16 < counts.highest - counts.lowest;
 }
 
+// The listed indexes in increasing order. Beyond a few, by two counting
+// passes over ten bits of the index each: a sort by comparisons
+// mispredicts about every other branch on them, and took a tenth of the
+// time of a log of short runs.
+void sort_listed(const DifferenceCounts &counts, int sorted[DIFFERENCE_LISTED]) {
+    const int n = counts.listed_count;
+    if (n < 64) {
+        std::copy(counts.listed, counts.listed + n, sorted);
+        std::sort(sorted, sorted + n);
+        return;
+    }
+    constexpr int BITS = 10;
+    constexpr int BUCKETS = 1 << BITS;
+    static_assert(DIFFERENCE_VALUES <= BUCKETS * BUCKETS, "two passes take a whole index");
+    int first_pass[DIFFERENCE_LISTED];
+    const int *from = counts.listed;
+    int *const passes[2] = {first_pass, sorted};
+    for (int pass = 0; pass < 2; ++pass) {
+        const int shift = pass * BITS;
+        int start[BUCKETS + 1] = {};
+        for (int j = 0; j < n; ++j) {
+            ++start[((from[j] >> shift) & (BUCKETS - 1)) + 1];
+        }
+        for (int b = 0; b < BUCKETS; ++b) {
+            start[b + 1] += start[b];
+        }
+        int *const to = passes[pass];
+        for (int j = 0; j < n; ++j) {
+            to[start[(from[j] >> shift) & (BUCKETS - 1)]++] = from[j];
+        }
+        from = to;
+    }
+}
+
 }  // namespace
 
 void start_counts(DifferenceCounts &counts) {
@@ -103,8 +137,7 @@ Percentiles difference_percentiles(const DifferenceCounts &counts) {
     int sorted[DIFFERENCE_LISTED];
     const bool listed = walk_listed(counts);
     if (listed) {
-        std::copy(counts.listed, counts.listed + counts.listed_count, sorted);
-        std::sort(sorted, sorted + counts.listed_count);
+        sort_listed(counts, sorted);
     }
     const int steps = listed ? counts.listed_count : counts.highest - counts.lowest + 1;
     for (int k = 0; k < steps && next < PERCENTILE_COUNT; ++k) {

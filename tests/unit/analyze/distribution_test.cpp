@@ -1,8 +1,11 @@
 // The difference's distribution and its exact percentiles.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <random>
 #include <tuple>
+#include <vector>
 
 #include "analyze/accumulate/distribution.h"
 
@@ -62,6 +65,28 @@ TEST(AnalyzeDistribution, PercentilesByNearestRankExactToTheLastDecimalAndSizesB
     EXPECT_NEAR(p.ms[2], -19 + 512 * 0.01, 1e-12) << "rank 513 of 1026, 0.0001 ms among them";
     start_counts(*counts);
     EXPECT_EQ(counts->counts[DIFFERENCE_LIMIT_STEPS - 190000 + DIFFERENCE_LISTED * 100], 0U) << "the last one";
+
+    // Runs of a few to all the listed values in random order, each with
+    // the nearest ranks of its values sorted directly.
+    std::mt19937 random(7);
+    for (const int distinct : {5, 63, 64, 700, DIFFERENCE_LISTED}) {
+        start_counts(*counts);
+        std::vector<double> values;
+        std::uniform_int_distribution<int> steps(-195000, 195000);
+        for (int i = 0; i < distinct; ++i) {
+            const double ms = steps(random) * 0.0001;
+            for (int repeat = i % 3; repeat >= 0; --repeat) {
+                values.push_back(ms);
+                count_difference(*counts, ms);
+            }
+        }
+        std::sort(values.begin(), values.end());
+        p = difference_percentiles(*counts);
+        for (int j = 0; j < PERCENTILE_COUNT; ++j) {
+            const size_t rank = (PERCENTILE_LEVELS[j] * values.size() + 99) / 100;
+            EXPECT_NEAR(p.ms[j], values[rank - 1], 1e-9) << distinct << " values, " << PERCENTILE_LEVELS[j] << " %";
+        }
+    }
 
     // Its size: on a bound counted at or below it (le); a step beyond all of them.
     DifferenceSizeBuckets sizes = {};
