@@ -205,8 +205,9 @@ inline void Pipeline::take_sample(const ReportFields &sample, uint64_t number) {
             add_chart_segment(file_charts->segments, phase.last_closed);
         }
     }
-    add_to_episodes(run_->episodes, sample, phase.last_line.missing_points,
-                    static_cast<double>(phase.last_line.lost_points) * phase_spacing_s(phase) * 1000);
+    const uint64_t lost_points = phase.last_line.lost_points;
+    const double lost_ms = lost_points > 0 ? static_cast<double>(lost_points) * phase_spacing_s(phase) * 1000 : 0;
+    add_to_episodes(run_->episodes, sample, phase.last_line.missing_points, lost_ms);
     count_difference_size(difference_sizes_, sample.difference_ms);
     has_last_sample_ = true;
     last_sample_ = sample;
