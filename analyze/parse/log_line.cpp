@@ -64,7 +64,29 @@ bool take_time(Cursor &c, int64_t &utc_ms, bool &leap_second) {
         int64_t first_ms;
     };
     static thread_local Day day = {};
+    // And the lines of a minute its first millisecond, and whether it is
+    // 23:59, which may have a leap second.
+    struct Minute {
+        bool known;
+        bool may_leap;
+        char date_time[16];
+        int64_t first_ms;
+    };
+    static thread_local Minute minute = {};
     CivilTime time;
+    if (minute.known && std::memcmp(t, minute.date_time, sizeof minute.date_time) == 0) {
+        if (!(t[16] == ':' && read_digits(t + 17, 2, time.second) && t[19] == '.' &&
+              read_digits(t + 20, 4, time.millisecond) && t[24] == ':')) {
+            return false;
+        }
+        if ((time.second > 59 && !(time.second == 60 && minute.may_leap)) || time.millisecond > 999) {
+            return false;
+        }
+        c.at += TIME_LENGTH;
+        leap_second = time.second == 60;
+        utc_ms = minute.first_ms + time.second * 1000 + time.millisecond;
+        return true;
+    }
     if (day.known && std::memcmp(t, day.date, sizeof day.date) == 0) {
         if (!(t[10] == ' ' && read_digits(t + 11, 2, time.hour) && t[13] == ':' &&
               read_digits(t + 14, 2, time.minute) && t[16] == ':' && read_digits(t + 17, 2, time.second) &&
@@ -79,6 +101,10 @@ bool take_time(Cursor &c, int64_t &utc_ms, bool &leap_second) {
         }
         const int64_t ms_of_day = ((time.hour * 60 + time.minute) * 60 + time.second) * 1000 + time.millisecond;
         utc_ms = day.first_ms + ms_of_day;
+        minute.known = true;
+        minute.may_leap = time.hour == 23 && time.minute == 59;
+        std::memcpy(minute.date_time, t, sizeof minute.date_time);
+        minute.first_ms = utc_ms - (time.second * 1000 + time.millisecond);
         return true;
     }
     if (!(read_date_time(t, ' ', time) && t[19] == '.' && read_digits(t + 20, 4, time.millisecond) && t[24] == ':')) {
