@@ -78,7 +78,7 @@ class Running(TickwatchTestCase):
         # After the banner: a SIGINT while Wine still loads its own DLLs can
         # hang Wine itself, before any of tickwatch's code (docs/robustness.md).
         run = self.start()
-        self.assertTrue(run.wait_for_output(timeout=15))
+        self.assertTrue(run.wait_for_report_lines(1, timeout=15, only_report_lines=False))
         self.assertEqual(run.interrupt(), 0)
 
 

@@ -134,24 +134,12 @@ class Run:
         with self._arrived:
             return [(t, line) for t, line in self.lines if REPORT_LINE.fullmatch(line)]
 
-    def wait_for_report_lines(self, count, timeout):
-        """Waits until count report lines have arrived; False on time-out or
-        if the program ended first."""
+    def wait_for_report_lines(self, count, timeout, only_report_lines=True):
+        """Waits until count report lines (or lines of any kind) have
+        arrived; False on time-out or if the program ended first."""
         deadline = time.monotonic() + timeout
         with self._arrived:
-            while len([1 for _, line in self.lines if REPORT_LINE.fullmatch(line)]) < count:
-                left = deadline - time.monotonic()
-                if left <= 0 or (self.process.poll() is not None and not self._reader.is_alive()):
-                    return False
-                self._arrived.wait(min(left, 0.2))
-        return True
-
-    def wait_for_output(self, timeout):
-        """Waits until the first line has arrived; False on time-out or if
-        the program ended first."""
-        deadline = time.monotonic() + timeout
-        with self._arrived:
-            while not self.lines:
+            while len([1 for _, line in self.lines if REPORT_LINE.fullmatch(line) or not only_report_lines]) < count:
                 left = deadline - time.monotonic()
                 if left <= 0 or (self.process.poll() is not None and not self._reader.is_alive()):
                     return False

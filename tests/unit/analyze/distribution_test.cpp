@@ -66,15 +66,13 @@ TEST(AnalyzeDistribution, PercentilesByNearestRankExactToTheLastDecimalAndSizesB
     start_counts(*counts);
     EXPECT_EQ(counts->counts[DIFFERENCE_LIMIT_STEPS - 190000 + DIFFERENCE_LISTED * 100], 0U) << "the last one";
 
-    // Runs of a few to all the listed values in random order, each with
-    // the nearest ranks of its values sorted directly.
+    // A few to all the listed values in random order, against them sorted.
     std::mt19937 random(7);
     for (const int distinct : {5, 63, 64, 700, DIFFERENCE_LISTED}) {
         start_counts(*counts);
         std::vector<double> values;
-        std::uniform_int_distribution<int> steps(-195000, 195000);
         for (int i = 0; i < distinct; ++i) {
-            const double ms = steps(random) * 0.0001;
+            const double ms = std::uniform_int_distribution<int>(-195000, 195000)(random) * 0.0001;
             for (int repeat = i % 3; repeat >= 0; --repeat) {
                 values.push_back(ms);
                 count_difference(*counts, ms);
