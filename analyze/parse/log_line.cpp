@@ -84,7 +84,7 @@ bool take_time(Cursor &c, int64_t &utc_ms, bool &leap_second) {
         }
         c.at += TIME_LENGTH;
         leap_second = time.second == 60;
-        utc_ms = minute.first_ms + time.second * 1000 + time.millisecond;
+        utc_ms = minute.first_ms + int64_t{time.second} * 1000 + time.millisecond;
         return true;
     }
     if (day.known && std::memcmp(t, day.date, sizeof day.date) == 0) {
