@@ -56,16 +56,9 @@ bool take_time(Cursor &c, int64_t &utc_ms, bool &leap_second) {
         return false;
     }
     const char *const t = c.at;
-    // The lines of a day share its date: its first millisecond is kept, and
-    // only the time of day read, checked and added, as ms_from_civil does.
-    struct Day {
-        bool known;
-        char date[10];
-        int64_t first_ms;
-    };
-    static thread_local Day day = {};
-    // And the lines of a minute its first millisecond, and whether it is
-    // 23:59, which may have a leap second.
+    // The lines of a minute share its date, hour and minute: its first
+    // millisecond is kept, and whether it is 23:59, which may have a leap
+    // second; only the seconds are read.
     struct Minute {
         bool known;
         bool may_leap;
@@ -87,26 +80,6 @@ bool take_time(Cursor &c, int64_t &utc_ms, bool &leap_second) {
         utc_ms = minute.first_ms + int64_t{time.second} * 1000 + time.millisecond;
         return true;
     }
-    if (day.known && std::memcmp(t, day.date, sizeof day.date) == 0) {
-        if (!(t[10] == ' ' && read_digits(t + 11, 2, time.hour) && t[13] == ':' &&
-              read_digits(t + 14, 2, time.minute) && t[16] == ':' && read_digits(t + 17, 2, time.second) &&
-              t[19] == '.' && read_digits(t + 20, 4, time.millisecond) && t[24] == ':')) {
-            return false;
-        }
-        c.at += TIME_LENGTH;
-        leap_second = time.second == 60;
-        const bool leap = time.hour == 23 && time.minute == 59 && time.second == 60;
-        if (time.hour > 23 || time.minute > 59 || (time.second > 59 && !leap) || time.millisecond > 999) {
-            return false;
-        }
-        const int64_t ms_of_day = ((time.hour * 60 + time.minute) * 60 + time.second) * 1000 + time.millisecond;
-        utc_ms = day.first_ms + ms_of_day;
-        minute.known = true;
-        minute.may_leap = time.hour == 23 && time.minute == 59;
-        std::memcpy(minute.date_time, t, sizeof minute.date_time);
-        minute.first_ms = utc_ms - (time.second * 1000 + time.millisecond);
-        return true;
-    }
     if (!(read_date_time(t, ' ', time) && t[19] == '.' && read_digits(t + 20, 4, time.millisecond) && t[24] == ':')) {
         return false;
     }
@@ -118,13 +91,13 @@ bool take_time(Cursor &c, int64_t &utc_ms, bool &leap_second) {
     }
     // A leap second is UTC's 23:59:60, which Windows gives as such.
     leap_second = time.second == 60;
-    const int64_t ms_of_day = ((time.hour * 60 + time.minute) * 60 + time.second) * 1000 + time.millisecond;
     if (!ms_from_civil(time, true, utc_ms)) {
         return false;
     }
-    day.known = true;
-    std::memcpy(day.date, t, sizeof day.date);
-    day.first_ms = utc_ms - ms_of_day;
+    minute.known = true;
+    minute.may_leap = time.hour == 23 && time.minute == 59;
+    std::memcpy(minute.date_time, t, sizeof minute.date_time);
+    minute.first_ms = utc_ms - (int64_t{time.second} * 1000 + time.millisecond);
     return true;
 }
 
