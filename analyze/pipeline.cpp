@@ -103,15 +103,6 @@ void Pipeline::open_run(uint64_t number) {
     start_episodes(run_->episodes);
 }
 
-namespace {
-
-// The open segment's figures, as a chart draws it.
-SegmentFigures open_segment(const RunPhase &phase) {
-    return phase.kept_segment_count < MAX_KEPT_SEGMENTS ? open_segment_figures(phase) : segment_fit(phase);
-}
-
-}  // namespace
-
 FileCharts *Pipeline::open_file_charts() {
     return !files_.empty() && files_.size() <= file_chart_capacity_ ? &file_charts_.get()[files_.size() - 1] : nullptr;
 }
@@ -402,7 +393,7 @@ const AnalysisSnapshot &Pipeline::snapshot() {
         std::copy_n(chart_segments_->segment, segments.count, segments.segment);
         if (run_open_) {
             const RunPhase &phase = run_->run.statistics.phase;
-            add_chart_segment(segments, open_segment(phase));
+            add_chart_segment(segments, open_segment_as_kept(phase));
         }
         snapshot_.segments = &segments;
     }
@@ -416,7 +407,7 @@ const AnalysisSnapshot &Pipeline::snapshot() {
         segments.count = open_charts->segments.count;
         segments.left_out = open_charts->segments.left_out;
         std::copy_n(open_charts->segments.segment, segments.count, segments.segment);
-        add_chart_segment(segments, open_segment(run_->run.statistics.phase));
+        add_chart_segment(segments, open_segment_as_kept(run_->run.statistics.phase));
         open_charts->shown = &segments;
     }
     snapshot_.listed_runs = listed_runs_.get();

@@ -105,10 +105,9 @@ template <typename Visit> void for_each_panel(int64_t lags, int64_t stride, Visi
 
 // A panel's middle lag, and the lags it stands for.
 long double panel_at(int64_t start, int64_t width) {
-    return width < 2 ? static_cast<long double>(start)
-                     : static_cast<long double>(start) + static_cast<long double>(width - 1) / 2;
+    return static_cast<long double>(start) + static_cast<long double>(width - 1) / 2;
 }
-long double panel_count(int64_t width) { return width < 2 ? 1.0L : static_cast<long double>(width); }
+long double panel_count(int64_t width) { return static_cast<long double>(width); }
 
 // Σ_{j=1}^{J−1} (1 − j/M) sz(j/S)².
 long double lag_sum(const EdfModel &model, int64_t lags, double terms, int64_t stride) {
@@ -127,13 +126,17 @@ EdfModel model_of(Variance variance, int alpha, int m) {
     return {alpha, variance == Variance::overlapping_hadamard ? 3 : 2, filter, static_cast<long double>(m)};
 }
 
+// The EDF from the lag sum of a segment of M = terms, given sz at lag 0
+// and at its last lag.
+double edf_of_lag_sum(const EdfModel &model, long double zero, long double sum, int64_t lags, double terms) {
+    const long double last = sz(model, static_cast<long double>(lags) / model.stride);
+    const long double basic = zero * zero + 2 * sum + (1 - static_cast<long double>(lags) / terms) * last * last;
+    return static_cast<double>(terms * zero * zero / basic);
+}
+
 double exact_segment_edf(const EdfModel &model, int64_t lags, double terms) {
     const auto stride = static_cast<int64_t>(model.stride);
-    const long double zero = sz(model, 0);
-    const long double last = sz(model, static_cast<long double>(lags) / model.stride);
-    const long double basic = zero * zero + 2 * lag_sum(model, lags, terms, stride) +
-                              (1 - static_cast<long double>(lags) / terms) * last * last;
-    return static_cast<double>(terms * zero * zero / basic);
+    return edf_of_lag_sum(model, sz(model, 0), lag_sum(model, lags, terms, stride), lags, terms);
 }
 
 // Once M >= J = (d + 1) S, the lags summed no longer depend on M, and the
@@ -223,10 +226,7 @@ double kept_segment_edf(const EdfModel &model, const Panels &panels, int64_t lag
         const int64_t width = lags - panels.starts[i];
         sum += panel_count(width) * weighted_square(model, panel_at(panels.starts[i], width), terms);
     }
-    const long double zero = panels.zero;
-    const long double last = sz(model, static_cast<long double>(lags) / model.stride);
-    const long double basic = zero * zero + 2 * sum + (1 - static_cast<long double>(lags) / terms) * last * last;
-    return static_cast<double>(terms * zero * zero / basic);
+    return edf_of_lag_sum(model, panels.zero, sum, lags, terms);
 }
 
 // And the EDF by the exact key, as runs of one length repeat it.

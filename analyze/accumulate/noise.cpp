@@ -119,9 +119,7 @@ int lag1_alpha(const Lag1Sums &closed, int first_d) {
 // so for white or flicker PM alone, whose first differences are; a PM
 // verdict from the twice-differenced points is then PM under an FM wander,
 // which pulls the verdict down from white PM's.
-bool wanders(const Lag1Sums &sums) {
-    Lag1Sums closed = sums;
-    start_lag1_segment(closed);
+bool wanders(const Lag1Sums &closed) {
     if (!(closed.squares[1] > 0)) {
         return false;
     }
@@ -160,7 +158,10 @@ void identify_noise_per_tau(const NoiseSums &sums, const double allan_ratio[STAB
     int first_known = NOISE_UNKNOWN;
     int previous = NOISE_UNKNOWN;
     for (int k = 0; k < count; ++k) {
-        int alpha = identify_noise(sums.tau[k]);
+        // The sums with the open segment closed, as the verdicts read them.
+        Lag1Sums closed = sums.tau[k];
+        start_lag1_segment(closed);
+        int alpha = lag1_alpha(closed, 0);
         // The second opinion, where the lag-1 verdict is known and R(n) is
         // telling.
         const double ratio = allan_ratio != nullptr ? allan_ratio[k] : NAN;
@@ -171,14 +172,12 @@ void identify_noise_per_tau(const NoiseSums &sums, const double allan_ratio[STAB
                 // the Allan variance, hid from the once-differenced points:
                 // the twice-differenced points, in which it is lost, say
                 // which.
-                Lag1Sums closed = sums.tau[k];
-                start_lag1_segment(closed);
                 const int twice = lag1_alpha(closed, 2);
                 alpha = ratio * (1 << k) < RATIO_WHITE_PM_MAX_M
                             ? 2
                             : (twice == NOISE_UNKNOWN ? 1 : std::clamp(twice, 1, 2));
                 phase_noise = true;
-            } else if (alpha == 1 && (ratio * (1 << k) < RATIO_WHITE_PM_MAX_M || wanders(sums.tau[k]))) {
+            } else if (alpha == 1 && (ratio * (1 << k) < RATIO_WHITE_PM_MAX_M || wanders(closed))) {
                 alpha = 2;
             } else if (alpha == -2 && ratio < RATIO_FLICKER_FM_MAX) {
                 alpha = -1;

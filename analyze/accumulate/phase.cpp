@@ -50,11 +50,9 @@ void close_segment(RunPhase &phase) {
             phase.contributing_points[k] += points;
         }
     }
+    phase.last_closed = open_segment_as_kept(phase);
     if (phase.kept_segment_count < MAX_KEPT_SEGMENTS) {
-        phase.last_closed = open_segment_figures(phase);
         phase.kept_segments[phase.kept_segment_count++] = phase.last_closed;
-    } else {
-        phase.last_closed = segment_fit(phase);
     }
     ++phase.segments_closed;
 }
@@ -180,17 +178,29 @@ const PhaseLine &add_to_phase(RunPhase &phase, PhaseSegment *segment, const Repo
     return phase.last_line;
 }
 
+namespace {
+
+// The points of the closed segments and the open one; of those, the
+// points of segments with a term at m = 2^k.
+uint64_t points_so_far(const RunPhase &phase) {
+    return phase.closed_points + (phase.segment_open ? phase.segment.points : 0);
+}
+
+uint64_t contributing_so_far(const RunPhase &phase, int k) {
+    const bool open_contributes = phase.segment_open && has_term(phase.stability, phase.segment_start, k);
+    return phase.contributing_points[k] + (open_contributes ? phase.segment.points : 0);
+}
+
+}  // namespace
+
 void add_phase_to_total(RunPhase &total, const RunPhase &run) {
     settle_stability(run);
-    const bool open = run.segment_open;
-    total.closed_points += run.closed_points + (open ? run.segment.points : 0);
+    total.closed_points += points_so_far(run);
     for (int k = 0; k < STABILITY_TAUS; ++k) {
-        total.contributing_points[k] +=
-            run.contributing_points[k] +
-            (open && has_term(run.stability, run.segment_start, k) ? run.segment.points : 0);
+        total.contributing_points[k] += contributing_so_far(run, k);
     }
     total.slewed_lines += run.slewed_lines;
-    total.segments_closed += run.segments_closed + (open ? 1 : 0);
+    total.segments_closed += run.segments_closed + (run.segment_open ? 1 : 0);
     total.regular_interval_sum_ms += run.regular_interval_sum_ms;
     total.regular_lines += run.regular_lines;
     add_stability(total.stability, run.stability);
@@ -319,15 +329,8 @@ FrequencyFigures phase_frequency(const RunPhase &phase, const StabilityPoint *po
 
 double stability_share(const RunPhase &phase, int k) {
     settle_stability(phase);
-    const bool open = phase.segment_open;
-    const uint64_t points = phase.closed_points + (open ? phase.segment.points : 0);
-    if (points == 0) {
-        return 0;
-    }
-    const uint64_t contributing =
-        phase.contributing_points[k] +
-        (open && has_term(phase.stability, phase.segment_start, k) ? phase.segment.points : 0);
-    return static_cast<double>(contributing) / static_cast<double>(points);
+    const uint64_t points = points_so_far(phase);
+    return points == 0 ? 0 : static_cast<double>(contributing_so_far(phase, k)) / static_cast<double>(points);
 }
 
 SegmentFigures segment_fit(const RunPhase &phase) {
@@ -378,6 +381,10 @@ SegmentFigures open_segment_figures(const RunPhase &phase) {
     const int count = list_stability(own, alpha, tau0_s, points, StabilityIntervals::oadev);
     f.frequency = with_uncertainty(open_segment_frequency(phase.frequency, PHASE_UNIT_S), points, count, tau0_s);
     return f;
+}
+
+SegmentFigures open_segment_as_kept(const RunPhase &phase) {
+    return phase.kept_segment_count < MAX_KEPT_SEGMENTS ? open_segment_figures(phase) : segment_fit(phase);
 }
 
 const char *segment_boundary_name(SegmentBoundary boundary) {

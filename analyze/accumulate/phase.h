@@ -119,6 +119,9 @@ void add_phase_to_total(RunPhase &total, const RunPhase &run);
 SegmentFigures segment_fit(const RunPhase &phase);
 // The open segment's figures so far (none open: its points are 0).
 SegmentFigures open_segment_figures(const RunPhase &phase);
+// The open segment as it is kept once closed: all its figures while the
+// run has room for them, its fit alone after.
+SegmentFigures open_segment_as_kept(const RunPhase &phase);
 // The share of the phase's points whose segments have a term at m = 2^k:
 // 1 where they all have, 0 without points.
 double stability_share(const RunPhase &phase, int k);
