@@ -24,10 +24,9 @@ Pipeline::Pipeline(const PipelineSettings &settings, PipelineListener &listener)
       run_differences_(zeroed<DifferenceCounts>()), total_differences_(zeroed<DifferenceCounts>()),
       file_differences_(zeroed<DifferenceCounts>()), window_(settings.window), intervals_(settings.intervals),
       log_names_(settings.log_names), log_count_(settings.log_count) {
-    if (settings.keep_chart) {
-        difference_chart_ = zeroed<ChartData>();
-        rate_chart_ = zeroed<ChartData>();
-        chart_segments_ = zeroed<ChartSegments>();
+    if (settings.keep_chart || settings.keep_report) {
+        pooled_charts_ = zeroed<FileCharts>();
+        keep_phase_charts_ = settings.keep_report;
         snapshot_segments_ = zeroed<ChartSegments>();
         if (settings.log_count > 1) {
             file_chart_capacity_ = static_cast<size_t>(std::min(settings.log_count, REPORT_FILE_CHARTS));
@@ -36,12 +35,36 @@ Pipeline::Pipeline(const PipelineSettings &settings, PipelineListener &listener)
         }
     }
     if (settings.keep_report) {
-        phase_chart_ = zeroed<ChartData>();
-        phase_time_chart_ = zeroed<ChartData>();
         listed_runs_ = zeroed<RunRecord>(REPORT_LISTED_RUNS);
     }
     restart();
 }
+
+namespace {
+
+// Charts to be drawn anew; the phase's only where they are kept (left
+// untouched, calloc's pages stay out of memory).
+void start_charts(FileCharts &charts, bool phase) {
+    for (ChartData *chart : {&charts.difference, &charts.rate, &charts.phase, &charts.phase_time}) {
+        if (phase || (chart != &charts.phase && chart != &charts.phase_time)) {
+            start_chart(*chart);
+        }
+    }
+    charts.segments.count = 0;
+    charts.segments.left_out = 0;
+}
+
+// The ended segments, and the open run's open one, as a snapshot shows them.
+const ChartSegments *shown_with(const ChartSegments &ended, const SegmentFigures &open, ChartSegments &shown) {
+    // (Copied only as far as used.)
+    shown.count = ended.count;
+    shown.left_out = ended.left_out;
+    std::copy_n(ended.segment, shown.count, shown.segment);
+    add_chart_segment(shown, open);
+    return &shown;
+}
+
+}  // namespace
 
 Pipeline::~Pipeline() = default;
 
@@ -58,26 +81,11 @@ void Pipeline::restart() {
     listed_run_count_ = 0;
     files_.clear();
     start_statistics(total_, nullptr, total_differences_.get());
-    if (chart_segments_) {
-        chart_segments_->count = 0;
-        chart_segments_->left_out = 0;
-    }
-    for (ChartData *chart : {difference_chart_.get(), rate_chart_.get(), phase_chart_.get(), phase_time_chart_.get()}) {
-        if (chart != nullptr) {
-            start_chart(*chart);
-        }
+    if (pooled_charts_) {
+        start_charts(*pooled_charts_, keep_phase_charts_);
     }
     for (size_t i = 0; i < file_chart_capacity_; ++i) {
-        FileCharts &charts = file_charts_.get()[i];
-        // (Its phase only with the report's: untouched, calloc's pages stay
-        // out of memory.)
-        for (ChartData *chart : {&charts.difference, &charts.rate, &charts.phase, &charts.phase_time}) {
-            if (phase_chart_ || (chart != &charts.phase && chart != &charts.phase_time)) {
-                start_chart(*chart);
-            }
-        }
-        charts.segments.count = 0;
-        charts.segments.left_out = 0;
+        start_charts(file_charts_.get()[i], keep_phase_charts_);
     }
 }
 
@@ -107,6 +115,13 @@ FileCharts *Pipeline::open_file_charts() {
     return !files_.empty() && files_.size() <= file_chart_capacity_ ? &file_charts_.get()[files_.size() - 1] : nullptr;
 }
 
+void Pipeline::add_segment_to_charts(const SegmentFigures &segment) {
+    add_chart_segment(pooled_charts_->segments, segment);
+    if (FileCharts *charts = open_file_charts()) {
+        add_chart_segment(charts->segments, segment);
+    }
+}
+
 void Pipeline::close_run() {
     if (!run_open_) {
         return;
@@ -115,16 +130,11 @@ void Pipeline::close_run() {
     RunEpisodes &episodes = run_->episodes;
     end_episodes(episodes);
     run_->figures = figures_of(run_->run.statistics, run_differences_.get(), intervals_);
-    if (chart_segments_) {
+    if (pooled_charts_) {
         // Its last segment, as the figures give it where they list it.
         const RunPhase &phase = run_->run.statistics.phase;
         const bool listed = phase.segment_open && phase.kept_segment_count < MAX_KEPT_SEGMENTS;
-        const SegmentFigures last =
-            listed ? run_->figures.segment[run_->figures.segment_count - 1] : segment_fit(phase);
-        add_chart_segment(*chart_segments_, last);
-        if (FileCharts *charts = open_file_charts()) {
-            add_chart_segment(charts->segments, last);
-        }
+        add_segment_to_charts(listed ? run_->figures.segment[run_->figures.segment_count - 1] : segment_fit(phase));
     }
     listener_.run_ended(*run_);
     add_run_to_total(total_, run_->run.statistics);
@@ -189,12 +199,8 @@ inline void Pipeline::take_sample(const ReportFields &sample, uint64_t number) {
     const uint64_t segments_closed = run_->run.statistics.phase.segments_closed;
     add_sample(run_->run.statistics, sample);
     const RunPhase &phase = run_->run.statistics.phase;
-    FileCharts *file_charts = open_file_charts();
-    if (chart_segments_ && phase.segments_closed != segments_closed) {
-        add_chart_segment(*chart_segments_, phase.last_closed);
-        if (file_charts != nullptr) {
-            add_chart_segment(file_charts->segments, phase.last_closed);
-        }
+    if (pooled_charts_ && phase.segments_closed != segments_closed) {
+        add_segment_to_charts(phase.last_closed);
     }
     const uint64_t lost_points = phase.last_line.lost_points;
     const double lost_ms = lost_points > 0 ? static_cast<double>(lost_points) * phase_spacing_s(phase) * 1000 : 0;
@@ -203,33 +209,29 @@ inline void Pipeline::take_sample(const ReportFields &sample, uint64_t number) {
     has_last_sample_ = true;
     last_sample_ = sample;
     listener_.sample_taken(sample, run_->run.number);
-    if (difference_chart_) {
-        add_to_chart(*difference_chart_, sample, run_->run.number, starts_run);
-        double rate_ppm = 0;
-        const bool has_rate = !sample.marked && sample_rate_ppm(sample, rate_ppm);
-        if (has_rate) {
-            add_value_to_chart(*rate_chart_, sample.utc_ms, rate_ppm, starts_run, false, false);
-        }
-        if (file_charts != nullptr) {
-            add_to_chart(file_charts->difference, sample, run_->run.number, starts_run);
-            if (has_rate) {
-                add_value_to_chart(file_charts->rate, sample.utc_ms, rate_ppm, starts_run, false, false);
-            }
-        }
+    if (!pooled_charts_) {
+        return;
     }
-    if (phase_chart_) {
-        // The phase at the sample, in ms; a segment's first point is 0.
-        const bool starts_segment = phase.last_line.starts_segment;
-        const double phase_ms = phase.x * PHASE_UNIT_S * 1e3;
-        const bool gap = phase.last_line.missing_points > 0;
-        add_value_to_chart(*phase_chart_, sample.utc_ms, phase_ms, starts_segment, sample.marked, gap);
-        // The sample's time in its segment as the fit takes it: the
-        // counter's elapsed time, s.
-        const double time_s = phase.t * PHASE_UNIT_S;
-        add_value_to_chart(*phase_time_chart_, sample.utc_ms, time_s, starts_segment, false, false);
-        if (file_charts != nullptr) {
-            add_value_to_chart(file_charts->phase, sample.utc_ms, phase_ms, starts_segment, sample.marked, gap);
-            add_value_to_chart(file_charts->phase_time, sample.utc_ms, time_s, starts_segment, false, false);
+    double rate_ppm = 0;
+    const bool has_rate = !sample.marked && sample_rate_ppm(sample, rate_ppm);
+    // The phase at the sample, in ms; a segment's first point is 0. And the
+    // sample's time in its segment as the fit takes it: the counter's
+    // elapsed time, s.
+    const bool starts_segment = phase.last_line.starts_segment;
+    const double phase_ms = phase.x * PHASE_UNIT_S * 1e3;
+    const bool gap = phase.last_line.missing_points > 0;
+    const double time_s = phase.t * PHASE_UNIT_S;
+    for (FileCharts *charts : {pooled_charts_.get(), open_file_charts()}) {
+        if (charts == nullptr) {
+            continue;
+        }
+        add_to_chart(charts->difference, sample, run_->run.number, starts_run);
+        if (has_rate) {
+            add_value_to_chart(charts->rate, sample.utc_ms, rate_ppm, starts_run, false, false);
+        }
+        if (keep_phase_charts_) {
+            add_value_to_chart(charts->phase, sample.utc_ms, phase_ms, starts_segment, sample.marked, gap);
+            add_value_to_chart(charts->phase_time, sample.utc_ms, time_s, starts_segment, false, false);
         }
     }
 }
@@ -379,36 +381,26 @@ const AnalysisSnapshot &Pipeline::snapshot() {
     snapshot_.outside_window = outside_window_ + file_counts_.outside_window;
     snapshot_.files = files_.data();
     snapshot_.file_count = static_cast<int>(files_.size());
-    snapshot_.difference_chart = difference_chart_.get();
     snapshot_.file_charts = file_charts_.get();
     snapshot_.file_chart_count = static_cast<int>(std::min(files_.size(), file_chart_capacity_));
-    snapshot_.rate_chart = rate_chart_.get();
-    snapshot_.phase_chart = phase_chart_.get();
-    snapshot_.phase_time_chart = phase_time_chart_.get();
-    if (chart_segments_) {
-        // (Copied only as far as used: the ended ones, and the open one.)
-        ChartSegments &segments = *snapshot_segments_;
-        segments.count = chart_segments_->count;
-        segments.left_out = chart_segments_->left_out;
-        std::copy_n(chart_segments_->segment, segments.count, segments.segment);
-        if (run_open_) {
-            const RunPhase &phase = run_->run.statistics.phase;
-            add_chart_segment(segments, open_segment_as_kept(phase));
+    if (pooled_charts_) {
+        FileCharts &pooled = *pooled_charts_;
+        snapshot_.difference_chart = &pooled.difference;
+        snapshot_.rate_chart = &pooled.rate;
+        snapshot_.phase_chart = keep_phase_charts_ ? &pooled.phase : nullptr;
+        snapshot_.phase_time_chart = keep_phase_charts_ ? &pooled.phase_time : nullptr;
+        snapshot_.segments = &pooled.segments;
+        for (size_t i = 0; i < file_chart_capacity_; ++i) {
+            FileCharts &charts = file_charts_.get()[i];
+            charts.shown = &charts.segments;
         }
-        snapshot_.segments = &segments;
-    }
-    for (size_t i = 0; i < file_chart_capacity_; ++i) {
-        FileCharts &charts = file_charts_.get()[i];
-        charts.shown = &charts.segments;
-    }
-    FileCharts *open_charts = open_file_charts();
-    if (open_charts != nullptr && run_open_) {
-        ChartSegments &segments = *snapshot_file_segments_;
-        segments.count = open_charts->segments.count;
-        segments.left_out = open_charts->segments.left_out;
-        std::copy_n(open_charts->segments.segment, segments.count, segments.segment);
-        add_chart_segment(segments, open_segment_as_kept(run_->run.statistics.phase));
-        open_charts->shown = &segments;
+        if (run_open_) {
+            const SegmentFigures open = open_segment_as_kept(run_->run.statistics.phase);
+            snapshot_.segments = shown_with(pooled.segments, open, *snapshot_segments_);
+            if (FileCharts *charts = open_file_charts()) {
+                charts->shown = shown_with(charts->segments, open, *snapshot_file_segments_);
+            }
+        }
     }
     snapshot_.listed_runs = listed_runs_.get();
     snapshot_.listed_run_count = listed;

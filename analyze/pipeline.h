@@ -30,7 +30,7 @@
 
 struct PipelineSettings {
     bool keep_chart;    // the difference and the rate over time (for --svg and --html)
-    bool keep_report;   // the first runs with their figures, and the phase over time (for --html)
+    bool keep_report;   // the first runs with their figures, and the charts with the phase over time (for --html)
     TimeWindow window;  // the samples outside it are left out, and counted
     // The stability intervals the figures give: all of them for an output
     // that shows them (JSON, HTML), else the OADEV's alone, which are cheaper.
@@ -135,6 +135,7 @@ class Pipeline {
     void close_run();
     // The open file's charts, or nullptr when it has none.
     FileCharts *open_file_charts();
+    void add_segment_to_charts(const SegmentFigures &segment);
     // The open file's summary, its open run counted in when there is one
     // (with the episodes that snapshot ended).
     void summarise_open_file();
@@ -163,13 +164,9 @@ class Pipeline {
     Buffer<DifferenceCounts> file_differences_;           // the open file's ended runs'
     Buffer<DifferenceCounts> snapshot_file_differences_;  // those with the open run's
     Buffer<RunEpisodes> snapshot_episodes_;               // the open run's, ended there
-    Buffer<ChartData> difference_chart_;
-    Buffer<ChartData> rate_chart_;
-    Buffer<ChartData> phase_chart_;            // ms within each segment
-    Buffer<ChartData> phase_time_chart_;       // s within each segment
-    Buffer<ChartSegments> chart_segments_;     // with the charts: the ended segments
-    Buffer<ChartSegments> snapshot_segments_;  // those and the open run's open one
-    Buffer<RunRecord> listed_runs_;            // REPORT_LISTED_RUNS
+    Buffer<FileCharts> pooled_charts_;                    // with the charts: all the logs' (the phase's if kept)
+    Buffer<ChartSegments> snapshot_segments_;             // the ended segments and the open run's open one
+    Buffer<RunRecord> listed_runs_;                       // REPORT_LISTED_RUNS
     int listed_run_count_ = 0;
     Buffer<FileCharts> file_charts_;                // up to REPORT_FILE_CHARTS, with several logs
     Buffer<ChartSegments> snapshot_file_segments_;  // the open file's, with its open run's open one
@@ -184,6 +181,7 @@ class Pipeline {
     uint64_t unrecognised_lines_ = 0;  // of the files ended
     uint64_t outside_window_ = 0;      // likewise
     bool run_open_ = false;
+    bool keep_phase_charts_ = false;  // the phase over time, ms and s within each segment
     int32_t runs_ = 0;
     RunStatistics total_ = {};
     EpisodeTotals total_episodes_ = {};
