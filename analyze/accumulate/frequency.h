@@ -64,6 +64,10 @@ inline bool offset_significant(const FrequencyFigures &f) {
            (f.offset_ppm > 0 ? f.offset_ppm : -f.offset_ppm) > SIGNIFICANT_UNCERTAINTIES * f.uncertainty_ppm;
 }
 
+// The uncertainty to round the offset to, 0 where none is known (the
+// writers then keep a fixed number of decimals).
+inline double known_uncertainty_ppm(const FrequencyFigures &f) { return f.has_uncertainty ? f.uncertainty_ppm : 0; }
+
 // What an offset is worth, when little, in the words of every writer:
 // "fitted across slews", "not significant" (only where an uncertainty says
 // so), both, or "" for a plain figure.

@@ -211,8 +211,8 @@ void write_offset_cell(std::FILE *out, const FrequencyFigures &f, bool across_sl
         std::fputs("<td class=\"n\">&ndash;</td>", out);
         return;
     }
-    std::fprintf(out, "<td class=\"n\">%+.*g",
-                 uncertainty_digits(f.offset_ppm, f.has_uncertainty ? f.uncertainty_ppm : 0, 4), f.offset_ppm);
+    std::fprintf(out, "<td class=\"n\">%+.*g", uncertainty_digits(f.offset_ppm, known_uncertainty_ppm(f), 4),
+                 f.offset_ppm);
     const char *caveat = offset_caveat(f, across_slews);
     if (*caveat != '\0') {
         std::fprintf(out, "<br><small>%s</small>", caveat);

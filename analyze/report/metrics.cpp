@@ -107,9 +107,7 @@ void write_metrics(std::FILE *out, const AnalysisSnapshot &s) {
             out, log, "tickwatch_frequency_offset_ratio",
             "The system time's frequency offset against the counter (positive: it runs fast): the least-squares "
             "slope of its phase.",
-            round_to_uncertainty(figures.frequency.offset_ppm,
-                                 figures.frequency.has_uncertainty ? figures.frequency.uncertainty_ppm : 0) /
-                1e6);
+            round_to_uncertainty(figures.frequency.offset_ppm, known_uncertainty_ppm(figures.frequency)) / 1e6);
     }
     if (s.last_sample != nullptr) {
         const AdjustmentSetting setting = setting_of(*s.last_sample);

@@ -67,10 +67,9 @@ void write_frequency_view(std::FILE *out, int top, const ChartData &chart, const
     char text[96];
     if (frequency.has_offset) {
         char offset[NUMBER_TEXT_SIZE];
-        *put_fixed_to_uncertainty(offset, frequency.offset_ppm,
-                                  frequency.has_uncertainty ? frequency.uncertainty_ppm : 0, 4, true) = '\0';
-        std::snprintf(text, sizeof text, "fitted offset %s ppm%s", offset,
-                      frequency.has_uncertainty && !offset_significant(frequency) ? ", not significant" : "");
+        *put_fixed_to_uncertainty(offset, frequency.offset_ppm, known_uncertainty_ppm(frequency), 4, true) = '\0';
+        const char *caveat = offset_caveat(frequency, false);
+        std::snprintf(text, sizeof text, "fitted offset %s ppm%s%s", offset, *caveat != '\0' ? ", " : "", caveat);
         add_legend_line(legend, OFFSET_COLOUR, 1.5, "6 4", text);
     }
     if (segment_count > 1) {
@@ -213,8 +212,7 @@ void write_detrended_chart(std::FILE *out, const ChartData &chart, const ChartDa
         std::snprintf(text, sizeof text, "time error less each segment's significant offset, mean per column");
     } else {
         char offset[NUMBER_TEXT_SIZE];
-        *put_fixed_to_uncertainty(offset, frequency.offset_ppm,
-                                  frequency.has_uncertainty ? frequency.uncertainty_ppm : 0, 4, true) = '\0';
+        *put_fixed_to_uncertainty(offset, frequency.offset_ppm, known_uncertainty_ppm(frequency), 4, true) = '\0';
         std::snprintf(text, sizeof text, "time error less %s ppm, mean per column", offset);
     }
     add_legend_line(legend, PHASE_COLOUR, 2, "", text);

@@ -45,7 +45,7 @@ void write_frequency(std::FILE *out, const FrequencyFigures &f) {
     char a_day[64];
     format_ms_a_day(a_day, sizeof a_day, f.offset_ppm);
     char offset[NUMBER_TEXT_SIZE];
-    *put_fixed_to_uncertainty(offset, f.offset_ppm, f.has_uncertainty ? f.uncertainty_ppm : 0, 6, true) = '\0';
+    *put_fixed_to_uncertainty(offset, f.offset_ppm, known_uncertainty_ppm(f), 6, true) = '\0';
     std::fprintf(out, "  frequency        offset %s ppm", offset);
     if (f.has_uncertainty) {
         char uncertainty[NUMBER_TEXT_SIZE];
@@ -87,8 +87,8 @@ void write_segments(std::FILE *out, const RunFigures &f) {
         char uncertainty[NUMBER_TEXT_SIZE] = "-";
         char rms[NUMBER_TEXT_SIZE] = "-";
         if (g.frequency.has_offset) {
-            *put_fixed_to_uncertainty(offset, g.frequency.offset_ppm,
-                                      g.frequency.has_uncertainty ? g.frequency.uncertainty_ppm : 0, 6, true) = '\0';
+            *put_fixed_to_uncertainty(offset, g.frequency.offset_ppm, known_uncertainty_ppm(g.frequency), 6, true) =
+                '\0';
             std::snprintf(rms, sizeof rms, "%.6f", g.frequency.residual_rms_ms);
         }
         if (g.frequency.has_uncertainty) {
@@ -411,8 +411,7 @@ void write_side_by_side(std::FILE *out, const AnalysisSnapshot &s) {
     write_compared_row(out, s, "frequency offset, ppm", [](char *t, size_t n, const FileSummary &f) {
         const FrequencyFigures &frequency = f.figures.frequency;
         if (frequency.has_offset && n >= NUMBER_TEXT_SIZE) {
-            *put_fixed_to_uncertainty(t, frequency.offset_ppm,
-                                      frequency.has_uncertainty ? frequency.uncertainty_ppm : 0, 4, true) = '\0';
+            *put_fixed_to_uncertainty(t, frequency.offset_ppm, known_uncertainty_ppm(frequency), 4, true) = '\0';
         }
     });
     write_compared_row(out, s, "  its uncertainty (68 %), ppm", [](char *t, size_t, const FileSummary &f) {
