@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <memory>
 
 #include "analyze/diagnostics.h"
@@ -200,8 +199,7 @@ int Analysis::check_status(int status) {
         write_check_unknown(stdout, *first_problem() != '\0' ? first_problem() : "the logs could not be read");
         return EXIT_CHECK_UNKNOWN;
     }
-    const Verdict verdict =
-        judge(pipeline_.snapshot(), options_.thresholds, static_cast<int64_t>(std::time(nullptr)) * 1000);
+    const Verdict verdict = judge(pipeline_.snapshot(), options_.thresholds, now_utc_ms());
     write_check_line(stdout, verdict, options_.thresholds);
     if (!standard_output_written()) {
         return EXIT_CHECK_UNKNOWN;

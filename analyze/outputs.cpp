@@ -77,7 +77,7 @@ bool Summary::write_total(const AnalysisSnapshot &snapshot) {
         return true;
     }
     const CheckThresholds thresholds = default_thresholds();
-    write_verdict_text(text_, judge(snapshot, thresholds, static_cast<int64_t>(std::time(nullptr)) * 1000), thresholds);
+    write_verdict_text(text_, judge(snapshot, thresholds, now_utc_ms()), thresholds);
     bool written = true;
     if (held_runs_ != nullptr) {
         std::rewind(held_runs_);
@@ -100,13 +100,15 @@ bool Summary::write_total(const AnalysisSnapshot &snapshot) {
 bool Summary::write_status(const AnalysisSnapshot &snapshot) const {
     // Standard output is the JSON document's, or the CSV's, alone.
     std::FILE *out = json_ ? stderr : text_;
-    write_status_line(out, static_cast<int64_t>(std::time(nullptr)) * 1000, snapshot);
+    write_status_line(out, now_utc_ms(), snapshot);
     if (std::fflush(out) != 0 || std::ferror(out) != 0) {
         report_problem(out == stdout ? "standard output" : "standard error", "cannot write", std::strerror(errno));
         return false;
     }
     return true;
 }
+
+int64_t now_utc_ms() { return static_cast<int64_t>(std::time(nullptr)) * 1000; }
 
 bool standard_output_written() {
     if (std::fflush(stdout) != 0) {
@@ -130,7 +132,7 @@ void write_output(OutputKind kind, std::FILE *out, const AnalysisSnapshot &snaps
         write_svg_chart(out, snapshot);
         break;
     case OutputKind::html:
-        write_html_report(out, snapshot);
+        write_html_report(out, snapshot, now_utc_ms());
         break;
     case OutputKind::metrics:
         write_metrics(out, snapshot);

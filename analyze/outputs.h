@@ -4,6 +4,7 @@
 // whole.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 
 #include "analyze/accumulate/records.h"
@@ -56,3 +57,5 @@ void write_whole_outputs(OutputSet &outputs, const AnalysisSnapshot &snapshot);
 bool rewrite_outputs(OutputSet &outputs, const AnalysisSnapshot &snapshot);
 // Standard output flushed at the end: false, told, if a write to it failed.
 bool standard_output_written();
+// Now, ms since 1970: the time verdicts and status lines are judged at.
+int64_t now_utc_ms();

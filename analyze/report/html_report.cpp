@@ -1,11 +1,8 @@
 #include "analyze/report/html_report.h"
 
 #include <cmath>
-#include <ctime>
 #include <initializer_list>
-#include <string_view>
 
-#include "analyze/files/system.h"
 #include "analyze/parse/utc_time.h"
 #include "analyze/report/check.h"
 #include "analyze/report/escape.h"
@@ -23,9 +20,9 @@ constexpr int MIN_CHART_WIDTH = 900;
 
 // The verdict of --check on the default ranges, in its state's colour,
 // and what it measures.
-void write_verdict(std::FILE *out, const AnalysisSnapshot &snapshot) {
+void write_verdict(std::FILE *out, const AnalysisSnapshot &snapshot, int64_t now_ms) {
     const CheckThresholds thresholds = default_thresholds();
-    const Verdict verdict = judge(snapshot, thresholds, static_cast<int64_t>(std::time(nullptr)) * 1000);
+    const Verdict verdict = judge(snapshot, thresholds, now_ms);
     if (!verdict.known[static_cast<int>(Finding::steps)]) {
         return;  // no sample: the note below says so
     }
@@ -686,7 +683,7 @@ void write_comparison(std::FILE *out, const AnalysisSnapshot &r) {
 
 }  // namespace
 
-void write_html_report(std::FILE *out, const AnalysisSnapshot &snapshot) {
+void write_html_report(std::FILE *out, const AnalysisSnapshot &snapshot, int64_t now_ms) {
     char title_name[TITLE_SIZE];
     format_title(title_name, sizeof title_name, snapshot);
     std::fputs("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
@@ -698,7 +695,7 @@ void write_html_report(std::FILE *out, const AnalysisSnapshot &snapshot) {
     std::fputs("</style>\n</head>\n<body>\n<h1>tickwatch report: ", out);
     write_xml_text(out, title_name);
     std::fputs("</h1>\n", out);
-    write_verdict(out, snapshot);
+    write_verdict(out, snapshot, now_ms);
     std::fputs("<p class=\"note\">", out);
     for (int i = 0; i < snapshot.log_count; ++i) {
         std::fputs(i == 0 ? "From " : ", ", out);

@@ -4,6 +4,7 @@
 // A4. Written at the end from the records kept while reading.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 
 #include "analyze/accumulate/records.h"
@@ -12,5 +13,6 @@
 // ones (of the runs listed: REPORT_LISTED_RUNS); the rest are counted.
 constexpr int REPORT_LISTED_EVENTS = 100;
 
-// snapshot: with the charts and the runs listed (keep_chart, keep_report).
-void write_html_report(std::FILE *out, const AnalysisSnapshot &snapshot);
+// snapshot: with the charts and the runs listed (keep_chart, keep_report);
+// now_ms: the time its verdict is judged at, as --check's.
+void write_html_report(std::FILE *out, const AnalysisSnapshot &snapshot, int64_t now_ms);

@@ -93,7 +93,7 @@ void write_outputs(const AnalysisSnapshot &s) {
         return;
     }
     write_svg_chart(discard, s);
-    write_html_report(discard, s);
+    write_html_report(discard, s, 0);
     write_metrics(discard, s);
 }
 
