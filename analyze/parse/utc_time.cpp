@@ -1,7 +1,6 @@
 #include "analyze/parse/utc_time.h"
 
 #include <cstdio>
-#include <cstring>
 
 // The civil-date conversions count in eras of 400 years, which repeat
 // exactly in the Gregorian calendar; years start in March so that the leap
@@ -136,15 +135,5 @@ void format_duration(char *buffer, size_t size, int64_t ms) {
         std::snprintf(buffer, size, "%s%llu min %llu s", sign, seconds / 60, seconds % 60);
     } else {
         std::snprintf(buffer, size, "%s%llu.%03llu s", sign, seconds, magnitude % 1000);
-    }
-}
-
-void format_span(char *buffer, size_t size, int64_t first_ms, int64_t last_ms, int file_count, const char *note_start,
-                 const char *note_end) {
-    format_duration(buffer, size, last_ms - first_ms);
-    const size_t length = std::strlen(buffer);
-    if (file_count > 1 && length < size) {
-        std::snprintf(buffer + length, size - length, "%sfirst to last, over %d files%s", note_start, file_count,
-                      note_end);
     }
 }

@@ -74,10 +74,3 @@ void format_iso_time(char *buffer, size_t size, int64_t utc_ms);
 
 // A span as "3 d 4 h", "2 h 5 min", "7 min 12 s" or "1.250 s".
 void format_duration(char *buffer, size_t size, int64_t ms);
-// The span from the first sample to the last, as format_duration. Over
-// several files, which may be years apart, it is no stretch watched, and
-// says so: "1007 d 14 h first to last, over 2 files", the note between
-// note_start and note_end (markup in a page).
-constexpr size_t SPAN_TEXT_SIZE = 96;
-void format_span(char *buffer, size_t size, int64_t first_ms, int64_t last_ms, int file_count,
-                 const char *note_start = " ", const char *note_end = "");

@@ -1,11 +1,22 @@
 #include "analyze/report/text_summary.h"
 
 #include <cmath>
+#include <cstring>
 #include <initializer_list>
 
 #include "analyze/parse/utc_time.h"
 #include "analyze/report/escape.h"
 #include "analyze/report/number_text.h"
+
+void format_span(char *buffer, size_t size, int64_t first_ms, int64_t last_ms, int file_count, const char *note_start,
+                 const char *note_end) {
+    format_duration(buffer, size, last_ms - first_ms);
+    const size_t length = std::strlen(buffer);
+    if (file_count > 1 && length < size) {
+        std::snprintf(buffer + length, size - length, "%sfirst to last, over %d files%s", note_start, file_count,
+                      note_end);
+    }
+}
 
 void write_setting(std::FILE *out, AdjustmentSetting setting) {
     std::fprintf(out, "%ld (increment %lu, ", static_cast<long>(setting.adjustment),
