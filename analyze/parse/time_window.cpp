@@ -2,46 +2,24 @@
 
 #include <cstring>
 
-namespace {
-
-// Digits of a date's or time's field at text, between its separators.
-bool read_field(const char *text, size_t length, size_t at, int count, unsigned &value) {
-    return at + static_cast<size_t>(count) <= length && read_digits(text + at, count, value);
-}
-
-}  // namespace
-
 bool parse_window_time(const char *text, WindowEdge edge, int64_t &utc_ms) {
     size_t length = std::strlen(text);
-    if (length > 0 && (text[length - 1] == 'Z' || text[length - 1] == 'z')) {
-        --length;  // UTC, as every time here is; only after a time of day
-        if (length <= 10) {
-            return false;
-        }
+    // UTC, as every time here is: a Z only after a time of day.
+    if (length > 11 && (text[length - 1] == 'Z' || text[length - 1] == 'z')) {
+        --length;
     }
-    CivilTime time = {};
-    unsigned year = 0;
-    if (!(read_field(text, length, 0, 4, year) && length >= 10 && text[4] == '-' &&
-          read_field(text, length, 5, 2, time.month) && text[7] == '-' && read_field(text, length, 8, 2, time.day))) {
+    // A date, to the minute or to the second, read as the whole with what
+    // it leaves out at its start; the last edge takes the whole of it.
+    if (!(length == 10 || length == 16 || length >= 19)) {
         return false;
     }
-    time.year = year;
-    // What the text leaves out: the last edge takes the whole of it.
-    int64_t unit_ms = MS_PER_DAY;
-    if (length > 10) {
-        const char separator = text[10];
-        if (!(separator == 'T' || separator == 't' || separator == ' ') || length < 16 ||
-            !read_field(text, length, 11, 2, time.hour) || text[13] != ':' ||
-            !read_field(text, length, 14, 2, time.minute)) {
-            return false;
-        }
-        unit_ms = 60'000;
-    }
-    if (length > 16) {
-        if (text[16] != ':' || length < 19 || !read_field(text, length, 17, 2, time.second)) {
-            return false;
-        }
-        unit_ms = 1000;
+    int64_t unit_ms = length == 10 ? MS_PER_DAY : length == 16 ? 60'000 : 1000;
+    char full[] = "0000-01-01T00:00:00";
+    std::memcpy(full, text, length < 19 ? length : 19);
+    const char separator = full[10];
+    CivilTime time = {};
+    if (!(separator == 'T' || separator == 't' || separator == ' ') || !read_date_time(full, separator, time)) {
+        return false;
     }
     if (length > 19) {
         // A decimal fraction to the millisecond, or the log's own
@@ -49,8 +27,7 @@ bool parse_window_time(const char *text, WindowEdge edge, int64_t &utc_ms) {
         const size_t digits = length - 20;
         const bool logs_form = digits == 4 && text[20] == '0';
         if (text[19] != '.' || digits == 0 || (digits > 3 && !logs_form) ||
-            !read_field(text, length, logs_form ? 21 : 20, logs_form ? 3 : static_cast<int>(digits),
-                        time.millisecond)) {
+            !read_digits(text + (logs_form ? 21 : 20), logs_form ? 3 : static_cast<int>(digits), time.millisecond)) {
             return false;
         }
         unit_ms = 1;
