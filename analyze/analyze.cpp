@@ -224,23 +224,16 @@ bool check_logs(FileSystem &system, const AnalyzeOptions &options, const char *c
 
 // An output is never written over a log, even one not read in this run:
 // "--svg a.log b.log" meant "--svg a.svg a.log b.log".
-bool check_outputs_are_not_logs(FileSystem &system, const AnalyzeOptions &options) {
-    const struct {
-        const char *option;
-        const char *target;
-    } outputs[] = {
-        {"--csv", csv_to_standard_output(options) ? nullptr : options.csv_file},
-        {"--svg", options.svg_file},
-        {"--html", options.html_file},
-        {"--metrics", options.metrics_file},
-    };
+bool check_outputs_are_not_logs(FileSystem &system, const OutputSet &outputs) {
     bool none = true;
-    for (const auto &output : outputs) {
-        if (output.target != nullptr && begins_as_log(system, output.target)) {
+    for (int i = 0; i < OUTPUT_KINDS; ++i) {
+        const auto kind = static_cast<OutputKind>(i);
+        const char *const target = outputs.target(kind);
+        if (target != nullptr && begins_as_log(system, target)) {
             char given[OUTPUT_PATH_SIZE + 16];
             char what[OUTPUT_PATH_SIZE + 64];
-            std::snprintf(given, sizeof given, "%s %s", output.option, output.target);
-            std::snprintf(what, sizeof what, "%s is a tickwatch log; not writing over it", output.target);
+            std::snprintf(given, sizeof given, "%s %s", output_option(kind), target);
+            std::snprintf(what, sizeof what, "%s is a tickwatch log; not writing over it", target);
             report_problem(given, what, "");
             none = false;
         }
@@ -281,7 +274,7 @@ int run_analyze(int argc, char **argv) {
     // Before anything is opened for writing; and every output before any
     // log is read, with --follow too.
     if (!check_output_names(system, targets, target_count, options.logs, options.log_count) ||
-        !check_outputs_are_not_logs(system, options) || !check_logs(system, options, targets, target_count) ||
+        !check_outputs_are_not_logs(system, outputs) || !check_logs(system, options, targets, target_count) ||
         !outputs.open_all()) {
         if (options.check) {
             write_check_unknown(stdout, first_problem());

@@ -98,6 +98,10 @@ bool parse_interval(const char *text, int &seconds) {
 
 }  // namespace
 
+bool csv_to_standard_output(const AnalyzeOptions &options) {
+    return options.csv_file != nullptr && std::strcmp(options.csv_file, "-") == 0;
+}
+
 bool parse_options(int argc, char **argv, AnalyzeOptions &options) {
     options = AnalyzeOptions{};
     options.interval_seconds = DEFAULT_INTERVAL_SECONDS;
@@ -188,10 +192,10 @@ bool parse_options(int argc, char **argv, AnalyzeOptions &options) {
     if (options.check && (options.json || options.follow)) {
         return usage_error("--check prints one line of its own, not with ", options.json ? "--json" : "--follow");
     }
-    if (options.check && options.csv_file != nullptr && std::strcmp(options.csv_file, "-") == 0) {
+    if (options.check && csv_to_standard_output(options)) {
         return usage_error("--check prints one line of its own on standard output, not with --csv -", "");
     }
-    if (options.json && options.csv_file != nullptr && std::strcmp(options.csv_file, "-") == 0) {
+    if (options.json && csv_to_standard_output(options)) {
         return usage_error("--csv - and --json would both write to standard output", "");
     }
     if (options.follow && std::strcmp(options.logs[options.log_count - 1], "-") == 0) {

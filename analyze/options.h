@@ -33,6 +33,8 @@ struct AnalyzeOptions {
 
 // False on a usage error, which has been reported on standard error.
 bool parse_options(int argc, char **argv, AnalyzeOptions &options);
+// "-" for the CSV: standard output, which then is the CSV's alone.
+bool csv_to_standard_output(const AnalyzeOptions &options);
 // The last usage error parse_options reported, without its hint.
 const char *usage_error_text();
 // Whether --check is among the options: its usage errors are UNKNOWN.

@@ -15,8 +15,18 @@
 #include "analyze/report/svg_chart.h"
 #include "analyze/report/text_summary.h"
 
-bool csv_to_standard_output(const AnalyzeOptions &options) {
-    return options.csv_file != nullptr && std::strcmp(options.csv_file, "-") == 0;
+const char *output_option(OutputKind kind) {
+    switch (kind) {
+    case OutputKind::csv:
+        return "--csv";
+    case OutputKind::svg:
+        return "--svg";
+    case OutputKind::html:
+        return "--html";
+    case OutputKind::metrics:
+        return "--metrics";
+    }
+    return "";
 }
 
 void name_outputs(const AnalyzeOptions &options, OutputSet &outputs) {

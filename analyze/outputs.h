@@ -12,8 +12,8 @@
 #include "analyze/options.h"
 #include "analyze/pipeline.h"
 
-// "-" for the CSV: standard output, which then is the CSV's alone.
-bool csv_to_standard_output(const AnalyzeOptions &options);
+// The option that names an output: "--csv", "--svg", ...
+const char *output_option(OutputKind kind);
 // The files the options name, each by its kind.
 void name_outputs(const AnalyzeOptions &options, OutputSet &outputs);
 // What the pipeline keeps for the outputs asked for: the charts and the

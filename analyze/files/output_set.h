@@ -24,6 +24,7 @@ class OutputSet {
     // for an output not asked for.
     void name(OutputKind kind, const char *target);
     [[nodiscard]] bool wanted(OutputKind kind) const { return targets_[index(kind)] != nullptr; }
+    [[nodiscard]] const char *target(OutputKind kind) const { return targets_[index(kind)]; }
     // The targets of the outputs asked for, in OutputKind's order; returns
     // how many.
     int targets(const char *out[OUTPUT_KINDS]) const;
