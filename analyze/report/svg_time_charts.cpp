@@ -211,9 +211,14 @@ void write_detrended_chart(std::FILE *out, const ChartData &chart, const ChartDa
     if (segments != nullptr && segments->count > 1) {
         std::snprintf(text, sizeof text, "time error less each segment's significant offset, mean per column");
     } else {
+        // One segment: its offset taken off only where significant, as above.
         char offset[NUMBER_TEXT_SIZE];
         *put_fixed_to_uncertainty(offset, frequency.offset_ppm, known_uncertainty_ppm(frequency), 4, true) = '\0';
-        std::snprintf(text, sizeof text, "time error less %s ppm, mean per column", offset);
+        const bool taken_off = segments == nullptr || segments->count == 0 || segments->segment[0].significant;
+        std::snprintf(text, sizeof text,
+                      taken_off ? "time error less %s ppm, mean per column"
+                                : "time error, mean per column (its offset, %s ppm, not significant: not taken off)",
+                      offset);
     }
     add_legend_line(legend, PHASE_COLOUR, 2, "", text);
     write_line(out, legend.x, legend.y - 11, legend.x, legend.y + 2, STEP_COLOUR, 1.2, "2 2");

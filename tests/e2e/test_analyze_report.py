@@ -120,6 +120,9 @@ class HtmlReport(AnalyzeTestCase):
         for line in charts["stability-axes"].iter(SVG + "line"):
             for y in (float(line.get("y1")), float(line.get("y2"))):
                 self.assertTrue(top <= y <= top + height, line.attrib)
+        # Its one segment's offset (+0.032 ppm +- 0.071) is not significant:
+        # the time error is drawn as measured, and its legend says so.
+        self.assertIn("time error, mean per column (its offset, +0.032 ppm, not significant: not taken off)", page)
 
     def test_many_runs_list_the_first_and_count_the_rest(self):
         log = Log()
