@@ -479,6 +479,20 @@ void write_figure(std::FILE *out, const char *caption) {
     std::fprintf(out, "<figcaption>%s</figcaption></figure>\n", caption);
 }
 
+// With several logs, a chart per file (draw_file(to, i)) on its own time
+// axis; with one, the total's (draw_total(to)).
+template <typename DrawFile, typename DrawTotal>
+void write_charts(std::FILE *out, const AnalysisSnapshot &r, const char *caption, const DrawFile &draw_file,
+                  const DrawTotal &draw_total) {
+    if (r.file_charts != nullptr) {
+        write_file_charts(out, r, caption, draw_file);
+        return;
+    }
+    std::fputs("<figure>\n", out);
+    draw_total(out);
+    write_figure(out, caption);
+}
+
 // The listed runs with episodes kept, of the file named file (the same
 // pointer), or of any when it is nullptr: the lanes of a timeline.
 int timeline_lanes(const AnalysisSnapshot &r, const char *file, TimelineRun *lanes) {
@@ -585,48 +599,36 @@ void write_time_charts(std::FILE *out, const AnalysisSnapshot &r, const char *ti
         "times the time into the segment, where that offset is significant; a segment whose offset is not keeps its "
         "raw time error. What is left is wander, and the slews. Each pixel column shows its mean; a segment's start "
         "breaks the line.";
-    const bool per_file = r.file_charts != nullptr;
     std::fputs("<h2 id=\"section-difference\">Difference per sample</h2>\n", out);
-    if (per_file) {
-        write_file_charts(out, r, DIFFERENCE, [&](std::FILE *to, int i) {
-            write_difference_chart(to, r.file_charts[i].difference, r.files[i].name, false);
-        });
-    } else {
-        std::fputs("<figure>\n", out);
-        write_difference_chart(out, *r.difference_chart, title_name, false);
-        write_figure(out, DIFFERENCE);
-    }
+    write_charts(
+        out, r, DIFFERENCE,
+        [&](std::FILE *to, int i) { write_difference_chart(to, r.file_charts[i].difference, r.files[i].name, false); },
+        [&](std::FILE *to) { write_difference_chart(to, *r.difference_chart, title_name, false); });
     std::fputs("<h2 id=\"section-phase\">Time error per segment</h2>\n", out);
-    if (per_file) {
-        write_file_charts(out, r, PHASE, [&](std::FILE *to, int i) { write_phase_chart(to, r.file_charts[i].phase); });
-    } else {
-        std::fputs("<figure>\n", out);
-        write_phase_chart(out, *r.phase_chart);
-        write_figure(out, PHASE);
-    }
+    write_charts(
+        out, r, PHASE, [&](std::FILE *to, int i) { write_phase_chart(to, r.file_charts[i].phase); },
+        [&](std::FILE *to) { write_phase_chart(to, *r.phase_chart); });
     std::fputs("<h2 id=\"section-frequency\">Frequency</h2>\n", out);
-    if (per_file) {
-        write_file_charts(out, r, frequency, [&](std::FILE *to, int i) {
+    write_charts(
+        out, r, frequency,
+        [&](std::FILE *to, int i) {
             const FileCharts &c = r.file_charts[i];
             write_frequency_chart(to, c.difference, c.rate, r.files[i].figures.frequency, c.shown);
+        },
+        [&](std::FILE *to) {
+            write_frequency_chart(to, *r.difference_chart, *r.rate_chart, r.figures->frequency, r.segments);
         });
-    } else {
-        std::fputs("<figure>\n", out);
-        write_frequency_chart(out, *r.difference_chart, *r.rate_chart, r.figures->frequency, r.segments);
-        write_figure(out, frequency);
-    }
     std::fputs("<h2 id=\"section-detrended\">Time error less each segment's fitted offset</h2>\n", out);
-    if (per_file) {
-        write_file_charts(out, r, DETRENDED, [&](std::FILE *to, int i) {
+    write_charts(
+        out, r, DETRENDED,
+        [&](std::FILE *to, int i) {
             const FileCharts &c = r.file_charts[i];
             write_detrended_chart(to, c.difference, c.phase, c.phase_time, r.files[i].figures.frequency, c.shown);
+        },
+        [&](std::FILE *to) {
+            write_detrended_chart(to, *r.difference_chart, *r.phase_chart, *r.phase_time_chart, r.figures->frequency,
+                                  r.segments);
         });
-    } else {
-        std::fputs("<figure>\n", out);
-        write_detrended_chart(out, *r.difference_chart, *r.phase_chart, *r.phase_time_chart, r.figures->frequency,
-                              r.segments);
-        write_figure(out, DETRENDED);
-    }
 }
 
 void write_comparison(std::FILE *out, const AnalysisSnapshot &r) {
