@@ -14,6 +14,7 @@
 #include "analyze/options.h"
 #include "analyze/outputs.h"
 #include "analyze/pipeline.h"
+#include "analyze/read_ahead.h"
 #include "analyze/report/check.h"
 #include "analyze/report/csv_output.h"
 #include "app/version.h"
@@ -82,7 +83,8 @@ bool Analysis::read_whole_log(int i) {
     pipeline_.begin_file(shown);
     // Ctrl+C with --follow while an earlier log is read: what was read is
     // the summary.
-    const bool read = pipeline_.read_lines(reader, stop_requested);
+    const bool read = reading_ahead_pays() ? pipeline_.read_lines_ahead(reader, stop_requested)
+                                           : pipeline_.read_lines(reader, stop_requested);
     if (!read) {
         report_problem(shown, "cannot read", std::strerror(errno));
     }

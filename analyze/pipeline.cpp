@@ -1,10 +1,13 @@
 #include "analyze/pipeline.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <initializer_list>
 #include <type_traits>
+
+#include "analyze/read_ahead.h"
 
 void Pipeline::FreeMemory::operator()(void *memory) const { std::free(memory); }
 
@@ -248,6 +251,11 @@ void Pipeline::count_skipped(LineIssue issue, uint64_t number, std::string_view 
 inline void Pipeline::sort_line(std::string_view text, uint64_t number) {
     ReportFields sample;
     const LineKind kind = parse_log_line(text.data(), text.size(), sample);
+    sort_parsed_line(kind, sample, text, number);
+}
+
+inline void Pipeline::sort_parsed_line(LineKind kind, const ReportFields &sample, std::string_view text,
+                                       uint64_t number) {
     // (A report line's, by take_sample: not when outside the window.)
     if (run_open_ && kind != LineKind::report && kind != LineKind::banner && kind != LineKind::cut_then_banner) {
         run_->run.last_line = number;
@@ -316,6 +324,37 @@ bool Pipeline::read_lines(LogReader &reader, bool (*stop)()) {
             return true;
         case ReadResult::error:
             return false;
+        }
+    }
+}
+
+bool Pipeline::read_lines_ahead(LogReader &reader, bool (*stop)()) {
+    ReadAhead ahead(reader);
+    for (;;) {
+        const LineBatch &batch = ahead.next();
+        for (int i = 0; i < batch.count; ++i) {
+            if (stop != nullptr && stop()) {
+                return true;
+            }
+            const ParsedLine &line = batch.lines[i];
+            switch (line.result) {
+            case ReadResult::line:
+                sort_parsed_line(line.kind, line.sample, text_of(batch, line), line.number);
+                break;
+            case ReadResult::too_long:
+                skip_line(LineIssue::too_long, line.number);
+                break;
+            case ReadResult::cut_short:
+                skip_line(LineIssue::no_line_end, line.number);
+                break;
+            case ReadResult::end:
+            case ReadResult::error:
+                break;
+            }
+        }
+        if (batch.at_end) {
+            errno = batch.error_number;
+            return !batch.failed;
         }
     }
 }

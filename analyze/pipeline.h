@@ -121,6 +121,9 @@ class Pipeline {
     // asked before each line, says to stop (what was fed counts). False at a
     // read error, which errno tells.
     bool read_lines(LogReader &reader, bool (*stop)() = nullptr);
+    // As read_lines, the lines read and parsed ahead in a thread of their
+    // own (read_ahead.h); up to its end, or until stop says to.
+    bool read_lines_ahead(LogReader &reader, bool (*stop)() = nullptr);
     // The file's last run ends with it.
     FileCounts end_file();
 
@@ -141,6 +144,7 @@ class Pipeline {
     void summarise_open_file();
     // feed_line's work, inlined into the reading loop.
     void sort_line(std::string_view text, uint64_t number);
+    void sort_parsed_line(LineKind kind, const ReportFields &sample, std::string_view text, uint64_t number);
     void take_sample(const ReportFields &sample, uint64_t number);
     void tell_skipped(LineIssue issue, uint64_t number, std::string_view text);
     void count_skipped(LineIssue issue, uint64_t number, std::string_view text);

@@ -29,15 +29,17 @@ set(UNIT_TEST_SOURCES
   analyze/output_set_test.cpp
   analyze/phase_test.cpp
   analyze/pipeline_test.cpp
+  analyze/read_ahead_test.cpp
   analyze/stability_test.cpp
   analyze/utc_time_test.cpp
 )
 
-# The tests in which console control events arrive on threads of their own:
-# built a second time on the host, under ThreadSanitizer.
+# The tests with threads of their own (console control events, a log read
+# ahead): built a second time on the host, under ThreadSanitizer.
 set(THREADED_UNIT_TEST_SOURCES
   tickwatch/interruption_test.cpp
   tickwatch/output_test.cpp
+  analyze/read_ahead_test.cpp
 )
 
 # Left out of the Windows builds. interruption_test.cpp picks each child run

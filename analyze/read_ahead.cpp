@@ -1,0 +1,106 @@
+#include "analyze/read_ahead.h"
+
+#include <cerrno>
+#include <cstring>
+
+bool is_quoted(LineKind kind) {
+    switch (kind) {
+    case LineKind::cut_then_banner:
+    case LineKind::unknown:
+    case LineKind::wrong_difference:
+    case LineKind::wrong_marker:
+    case LineKind::out_of_range:
+        return true;
+    case LineKind::report:
+    case LineKind::banner:
+    case LineKind::message:
+    case LineKind::empty:
+        return false;
+    }
+    return false;
+}
+
+void fill_batch(LogReader &reader, LineBatch &batch) {
+    batch.count = 0;
+    batch.text_used = 0;
+    batch.at_end = false;
+    batch.failed = false;
+    batch.error_number = 0;
+    // (Stops while a line of the longest still fits its text.)
+    while (batch.count < BATCH_LINES && batch.text_used + MAX_LINE_LENGTH <= BATCH_TEXT) {
+        const char *text = nullptr;
+        size_t length = 0;
+        const ReadResult result = read_line(reader, text, length);
+        if (result == ReadResult::end || result == ReadResult::error) {
+            batch.at_end = true;
+            batch.failed = result == ReadResult::error;
+            batch.error_number = batch.failed ? errno : 0;
+            return;
+        }
+        ParsedLine &line = batch.lines[batch.count++];
+        line.number = reader.line_number;
+        line.result = result;
+        line.text_offset = 0;
+        line.text_length = 0;
+        if (result != ReadResult::line) {
+            continue;
+        }
+        line.kind = parse_log_line(text, length, line.sample);
+        if (is_quoted(line.kind)) {
+            std::memcpy(batch.text + batch.text_used, text, length);
+            line.text_offset = static_cast<uint32_t>(batch.text_used);
+            line.text_length = static_cast<uint32_t>(length);
+            batch.text_used += length;
+        }
+    }
+}
+
+bool reading_ahead_pays() { return std::thread::hardware_concurrency() >= 2; }
+
+ReadAhead::ReadAhead(LogReader &reader)
+    : reader_(reader), batches_(std::make_unique<LineBatch[]>(BATCHES)), thread_([this] { read(); }) {}
+
+ReadAhead::~ReadAhead() {
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    emptied_.notify_one();
+    thread_.join();
+}
+
+void ReadAhead::read() {
+    for (;;) {
+        LineBatch *batch = nullptr;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            // Room while fewer than all are filled and not given back (the
+            // one being taken counts as not given back).
+            emptied_.wait(lock, [this] { return stopping_ || filled_count_ - taken_count_ < BATCHES; });
+            if (stopping_) {
+                return;
+            }
+            batch = &batches_[filled_count_ % BATCHES];
+        }
+        fill_batch(reader_, *batch);
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            ++filled_count_;
+        }
+        filled_.notify_one();
+        if (batch->at_end) {
+            return;
+        }
+    }
+}
+
+const LineBatch &ReadAhead::next() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (taking_) {
+        ++taken_count_;
+        emptied_.notify_one();
+    }
+    taking_ = true;
+    filled_.wait(lock, [this] { return filled_count_ > taken_count_; });
+    return batches_[taken_count_ % BATCHES];
+}

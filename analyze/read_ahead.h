@@ -1,0 +1,86 @@
+// A log read and its lines parsed a batch ahead, in a thread of its own,
+// while the pipeline takes the lines before: on two processors the reading
+// costs the pipeline no time of its own. The lines come in the order read,
+// parsed by the same code as one at a time, so that nothing the pipeline
+// makes of them depends on the thread.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string_view>
+#include <thread>
+
+#include "analyze/files/log_reader.h"
+#include "analyze/parse/log_line.h"
+
+struct ParsedLine {
+    ReportFields sample;  // with kind report
+    uint64_t number;
+    ReadResult result;  // line, too_long or cut_short
+    LineKind kind;      // with ReadResult::line
+    // Where the batch keeps its text: only for the kinds the pipeline
+    // quotes (the lines it leaves out), else empty.
+    uint32_t text_offset;
+    uint32_t text_length;
+};
+
+constexpr int BATCH_LINES = 4096;
+// Room for the quoted lines' text: at least one line of the longest.
+constexpr size_t BATCH_TEXT = 16 * MAX_LINE_LENGTH;
+
+struct LineBatch {
+    int count;
+    // The reader's end follows the lines: the file's end, or a read error
+    // (error_number its errno).
+    bool at_end;
+    bool failed;
+    int error_number;
+    size_t text_used;
+    ParsedLine lines[BATCH_LINES];
+    char text[BATCH_TEXT];
+};
+
+inline std::string_view text_of(const LineBatch &batch, const ParsedLine &line) {
+    return {batch.text + line.text_offset, line.text_length};
+}
+
+// Whether a line of this kind is quoted when it is left out.
+bool is_quoted(LineKind kind);
+
+// Reads and parses the reader's next lines into batch, until it is full or
+// the reader is at its end.
+void fill_batch(LogReader &reader, LineBatch &batch);
+
+// Whether reading ahead pays: where there are two processors or more.
+bool reading_ahead_pays();
+
+// Reads ahead from its making to its end (or its unmaking, which stops and
+// waits for the thread): the reader is the thread's meanwhile.
+class ReadAhead {
+  public:
+    explicit ReadAhead(LogReader &reader);
+    ReadAhead(const ReadAhead &) = delete;
+    ReadAhead &operator=(const ReadAhead &) = delete;
+    ~ReadAhead();
+
+    // The next batch, giving back the one before; the last has at_end.
+    const LineBatch &next();
+
+  private:
+    void read();
+
+    static constexpr int BATCHES = 3;
+    LogReader &reader_;
+    std::unique_ptr<LineBatch[]> batches_;
+    std::mutex mutex_;
+    std::condition_variable filled_;
+    std::condition_variable emptied_;
+    uint64_t filled_count_ = 0;  // batches filled so far
+    uint64_t taken_count_ = 0;   // of those, given back
+    bool taking_ = false;        // one is being taken now
+    bool stopping_ = false;
+    std::thread thread_;
+};
