@@ -31,7 +31,17 @@ std::string varied_log() {
             text += "garbage " + std::string(static_cast<size_t>(i % 3000), 'g') + "\n";
         }
         if (i == 5000) {
+            // One line of each kind left out.
             text += std::string(MAX_LINE_LENGTH + 10, 'x') + "\n";
+            text += "2024-03-05 13:39:0" LOG_BANNER_PREFIX "1.6\n";
+            text += "2024-03-05 13:39:01.0015:  999.8502  999.8496  +31.2488  156250 (+0) ><\n";
+            text += "2024-03-05 13:39:01.0015: 1000.0000  999.9813   +0.0187  156250 (+0) ><\n";
+            ReportFields huge = {};
+            huge.counter_ms = 1e300;
+            huge.difference_ms = -1e300;
+            huge.adjustment = 156250;
+            huge.marked = true;
+            text += format_parsed_report_line(huge) + "\n";
         }
         ReportFields fields = {};
         const double difference_ms = i % 700 == 0 ? 500.0 : 0.0001 * ((i * 7919) % 301 - 150);
