@@ -4,6 +4,20 @@
 #include <cstddef>
 #include <cstdio>
 
+double power_of_ten(int exponent) {
+    // 10^n is exact in a double up to 10^22 (5^22 < 2^53), and one division
+    // of exact values is correctly rounded.
+    constexpr int EXACT_MAX = 22;
+    if (exponent < -EXACT_MAX || exponent > EXACT_MAX) {
+        return std::pow(10.0, exponent);
+    }
+    double power = 1;
+    for (int i = 0; i < (exponent < 0 ? -exponent : exponent); ++i) {
+        power *= 10;
+    }
+    return exponent < 0 ? 1 / power : power;
+}
+
 namespace {
 
 // The decimal pairs 00 to 99, and 10^1 to 10^19.
@@ -38,9 +52,9 @@ int clamped_decimals(int decimals) { return decimals < 0 ? 0 : (decimals > MAX_D
 int leading_place(double value) {
     int place = static_cast<int>(std::floor(std::log10(std::fabs(value))));
     // log10 may be a little off at a power of ten.
-    if (std::fabs(value) < std::pow(10.0, place)) {
+    if (std::fabs(value) < power_of_ten(place)) {
         --place;
-    } else if (std::fabs(value) >= std::pow(10.0, place + 1)) {
+    } else if (std::fabs(value) >= power_of_ten(place + 1)) {
         ++place;
     }
     return place;
@@ -124,7 +138,7 @@ char *put_scientific(char *out, double value, int decimals) {
         return out;
     }
     auto exponent = static_cast<int>(std::floor(std::log10(std::fabs(value))));
-    auto mantissa_of = [value](int e) { return e < 0 ? value * std::pow(10.0, -e) : value / std::pow(10.0, e); };
+    auto mantissa_of = [value](int e) { return e < 0 ? value * power_of_ten(-e) : value / power_of_ten(e); };
     double mantissa = mantissa_of(exponent);
     // log10 may be a little off, and the rounding may reach 10.
     if (std::fabs(mantissa) < 1) {
@@ -164,8 +178,8 @@ double round_to_uncertainty(double value, double uncertainty) {
     // Divided by a power of ten rather than multiplied by its inverse,
     // which is no exact double: 0.0001 * 10^4 would leave binary noise.
     // + 0.0: a negative figure rounded to nothing is 0, not −0.
-    return (place < 0 ? std::round(value * std::pow(10.0, -place)) / std::pow(10.0, -place)
-                      : std::round(value / std::pow(10.0, place)) * std::pow(10.0, place)) +
+    return (place < 0 ? std::round(value * power_of_ten(-place)) / power_of_ten(-place)
+                      : std::round(value / power_of_ten(place)) * power_of_ten(place)) +
            0.0;
 }
 

@@ -10,6 +10,13 @@ constexpr int NUMBER_TEXT_SIZE = 48;
 // The most decimals the functions below write.
 constexpr int MAX_DECIMALS = 12;
 
+// 10^exponent, correctly rounded for exponents -22 to 22, and so the same
+// in every build; beyond them the C library's pow. (The library's need not
+// be exact: MinGW-w64's is off by some units in the last place for
+// negative exponents, which put the Windows builds' chart coordinates and
+// rounding boundaries a hair from the Linux build's.)
+double power_of_ten(int exponent);
+
 // value with decimals (0 to MAX_DECIMALS) places, rounded; with a leading '+' for
 // positive values when plus is set. Returns the end of what was written
 // (no terminating zero).

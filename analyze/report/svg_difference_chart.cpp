@@ -5,6 +5,7 @@
 
 #include "analyze/parse/utc_time.h"
 #include "analyze/report/escape.h"
+#include "analyze/report/number_text.h"
 #include "analyze/report/palette.h"
 #include "analyze/report/svg_chart.h"
 #include "analyze/report/svg_drawing.h"
@@ -25,9 +26,9 @@ constexpr Panel PANELS[] = {{DIFFERENCE_TOP, DIFFERENCE_HEIGHT}, {SLEW_TOP, SLEW
 void format_difference_tick(char *buffer, size_t size, int sign, int decade) {
     const char *s = sign < 0 ? "-" : "+";
     if (decade < 0) {
-        std::snprintf(buffer, size, "%s%.*f", s, -decade, std::pow(10.0, decade));
+        std::snprintf(buffer, size, "%s%.*f", s, -decade, power_of_ten(decade));
     } else if (decade <= 4) {
-        std::snprintf(buffer, size, "%s%.0f", s, std::pow(10.0, decade));
+        std::snprintf(buffer, size, "%s%.0f", s, power_of_ten(decade));
     } else {
         std::snprintf(buffer, size, "%s1e%d", s, decade);
     }
@@ -46,7 +47,7 @@ void write_difference_panel(std::FILE *out, const Columns &columns, const ChartD
     for (int sign = -1; sign <= 1; sign += 2) {
         double last_label_y = y_of(scale, 0);
         for (int decade = first_decade; decade <= top_decade; decade += every) {
-            const double y = y_of(scale, scaled_difference(sign * std::pow(10.0, decade)));
+            const double y = y_of(scale, scaled_difference(sign * power_of_ten(decade)));
             write_grid_line(out, y, GRID_COLOUR, "");
             if (std::fabs(y - last_label_y) >= 13) {
                 char label[32];

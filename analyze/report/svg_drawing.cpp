@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "analyze/report/escape.h"
+#include "analyze/report/number_text.h"
 #include "analyze/report/palette.h"
 
 double y_of(const Scale &scale, double value) {
@@ -79,7 +80,7 @@ double text_width(const char *text, int size) {
 
 double nice_step(double range) {
     const double rough = range / 5;
-    const double power = std::pow(10.0, std::floor(std::log10(rough)));
+    const double power = power_of_ten(static_cast<int>(std::floor(std::log10(rough))));
     const double mantissa = rough / power;
     return (mantissa < 1.5 ? 1 : mantissa < 3.5 ? 2 : mantissa < 7.5 ? 5 : 10) * power;
 }

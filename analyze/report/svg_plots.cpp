@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "analyze/report/escape.h"
+#include "analyze/report/number_text.h"
 #include "analyze/report/palette.h"
 #include "analyze/report/svg_drawing.h"
 
@@ -38,7 +39,7 @@ double along(const LogScale &scale, double value) {
 
 void format_power(char *buffer, size_t size, int decade) {
     if (decade >= 0 && decade <= 3) {
-        std::snprintf(buffer, size, "%.0f", std::pow(10.0, decade));
+        std::snprintf(buffer, size, "%.0f", power_of_ten(decade));
     } else {
         std::snprintf(buffer, size, "1e%d", decade);
     }
@@ -143,10 +144,10 @@ void write_deviation_axes(std::FILE *out, const char *group_id, const LogScale &
     std::fprintf(out, "<g id=\"%s\">\n", group_id);
     char label[32];
     for (int d = x.low_decade; d <= x.high_decade; ++d) {
-        const double at = along(x, std::pow(10.0, d));
+        const double at = along(x, power_of_ten(d));
         write_line(out, at, TOP, at, TOP + PLOT_HEIGHT, AXIS_COLOUR, 1, "");
         for (int k = 2; k <= 9 && minor_lines && d < x.high_decade; ++k) {
-            const double minor = along(x, k * std::pow(10.0, d));
+            const double minor = along(x, k * power_of_ten(d));
             write_line(out, minor, TOP, minor, TOP + PLOT_HEIGHT, GRID_COLOUR, 1, "");
         }
         format_power(label, sizeof label, d);
@@ -155,10 +156,10 @@ void write_deviation_axes(std::FILE *out, const char *group_id, const LogScale &
     // At most about eight labelled decades, however wide the range.
     const int every = (y.high_decade - y.low_decade + 7) / 8;
     for (int d = y.low_decade; d <= y.high_decade; d += every) {
-        const double at = along(y, std::pow(10.0, d));
+        const double at = along(y, power_of_ten(d));
         write_line(out, LEFT - PLOT_PADDING, at, LEFT + PLOT_WIDTH + PLOT_PADDING, at, AXIS_COLOUR, 1, "");
         for (int k = 2; k <= 9 && minor_lines && d < y.high_decade && y.high_decade - y.low_decade <= 6; ++k) {
-            const double minor = along(y, k * std::pow(10.0, d));
+            const double minor = along(y, k * power_of_ten(d));
             write_line(out, LEFT - PLOT_PADDING, minor, LEFT + PLOT_WIDTH + PLOT_PADDING, minor, GRID_COLOUR, 1, "");
         }
         format_power(label, sizeof label, d);

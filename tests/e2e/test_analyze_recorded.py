@@ -4,13 +4,14 @@ Windows builds of tickwatch-analyze."""
 import json
 import os
 import re
+import shutil
 import signal
 import subprocess
 import time
 import unittest
 
 import tickwatch_e2e
-from tickwatch_e2e import LOADER, TickwatchTestCase, wine_env
+from tickwatch_e2e import LOADER, ROOT, TickwatchTestCase, wine_env
 from analyze_e2e import ANALYZE, ANALYZE_WINDOWS, metric_samples, wait_for
 
 
@@ -60,6 +61,17 @@ class RecordedLog(TickwatchTestCase):
         self.assertIn(checks[0].stdout[:12], (b"TICKWATCH OK", b"TICKWATCH WA", b"TICKWATCH CR"))
         self.assertEqual([(c.returncode, c.stdout.replace(b"\r\n", b"\n")) for c in checks][1], (checks[0].returncode,
                                                                                               checks[0].stdout))
+
+    def test_both_builds_draw_the_same_report(self):
+        # The docs' log, whose charts have coordinates at a rounding tie: the
+        # powers of ten their scales are made of must be the same bits.
+        shutil.copy(os.path.join(ROOT, "docs", "clock.log"), self.dir)
+        for exe, html in ((ANALYZE, "host.html"), (ANALYZE_WINDOWS, "windows.html")):
+            self.analyze(exe, "--html", html, "--svg", html + ".svg", "clock.log")
+        for name in ("%s", "%s.svg"):
+            with open(os.path.join(self.dir, name % "host.html"), "rb") as host, \
+                 open(os.path.join(self.dir, name % "windows.html"), "rb") as windows:
+                self.assertEqual(windows.read(), host.read(), name % "windows.html")
 
     def test_the_windows_build_follows_the_log_tickwatch_writes_across_a_rename(self):
         tickwatch = self.start("-o", "clock.log")
