@@ -374,16 +374,34 @@ void write_compared_row(std::FILE *out, const AnalysisSnapshot &s, const char *l
     std::fputc('\n', out);
 }
 
+// The τ of the table's deviations, in τ0: each a row.
+constexpr int COMPARED_OADEV_M[] = {1, 64, 1024};
+constexpr int COMPARED_MTIE_M = 64;
+
+// Whether the file's deviations at m·τ0 come from the few segments long
+// enough for it: marked, as in a run's listing.
+bool from_few_points(const FileSummary &file, int m) {
+    const StabilityPoint *point = stability_at(file, m);
+    return point != nullptr && point->share < STABILITY_MIN_SHARE;
+}
+
 void write_deviation_cell(char *text, size_t size, const FileSummary &file, int m, bool mtie) {
     const StabilityPoint *point = stability_at(file, m);
+    char *end = text;
     if (point != nullptr && mtie) {
-        *put_scientific(text, point->mtie_ns / 1e6, 3) = '\0';
+        end = put_scientific(text, point->mtie_ns / 1e6, 3);
     } else if (point != nullptr) {
-        *put_scientific_to_uncertainty(
-            text, point->oadev, interval_uncertainty(point->oadev, point->oadev_low, point->oadev_high), 3) = '\0';
+        end = put_scientific_to_uncertainty(text, point->oadev,
+                                            interval_uncertainty(point->oadev, point->oadev_low, point->oadev_high), 3);
     } else {
         std::snprintf(text, size, "-");
+        return;
     }
+    if (from_few_points(file, m)) {
+        *end++ = ' ';
+        *end++ = '*';
+    }
+    *end = '\0';
 }
 
 void write_side_by_side(std::FILE *out, const AnalysisSnapshot &s) {
@@ -436,14 +454,28 @@ void write_side_by_side(std::FILE *out, const AnalysisSnapshot &s) {
     write_compared_row(out, s, "commanded, sum of sizes, ms", [](char *t, size_t n, const FileSummary &f) {
         std::snprintf(t, n, "%.4f", f.episodes.commanded_abs_ms);
     });
-    write_compared_row(out, s, "OADEV at tau0",
-                       [](char *t, size_t n, const FileSummary &f) { write_deviation_cell(t, n, f, 1, false); });
-    write_compared_row(out, s, "OADEV at 64 tau0",
-                       [](char *t, size_t n, const FileSummary &f) { write_deviation_cell(t, n, f, 64, false); });
-    write_compared_row(out, s, "OADEV at 1024 tau0",
-                       [](char *t, size_t n, const FileSummary &f) { write_deviation_cell(t, n, f, 1024, false); });
-    write_compared_row(out, s, "MTIE at 64 tau0, ms",
-                       [](char *t, size_t n, const FileSummary &f) { write_deviation_cell(t, n, f, 64, true); });
+    write_compared_row(out, s, "OADEV at tau0", [](char *t, size_t n, const FileSummary &f) {
+        write_deviation_cell(t, n, f, COMPARED_OADEV_M[0], false);
+    });
+    write_compared_row(out, s, "OADEV at 64 tau0", [](char *t, size_t n, const FileSummary &f) {
+        write_deviation_cell(t, n, f, COMPARED_OADEV_M[1], false);
+    });
+    write_compared_row(out, s, "OADEV at 1024 tau0", [](char *t, size_t n, const FileSummary &f) {
+        write_deviation_cell(t, n, f, COMPARED_OADEV_M[2], false);
+    });
+    write_compared_row(out, s, "MTIE at 64 tau0, ms", [](char *t, size_t n, const FileSummary &f) {
+        write_deviation_cell(t, n, f, COMPARED_MTIE_M, true);
+    });
+    bool any_few = false;
+    for (int i = 0; i < s.file_count; ++i) {
+        for (const int m : COMPARED_OADEV_M) {
+            any_few = any_few || (s.files[i].statistics.samples > 0 && from_few_points(s.files[i], m));
+        }
+    }
+    if (any_few) {
+        std::fputs("  * only the few segments long enough for this tau: it tells of them, not of the whole file\n",
+                   out);
+    }
 }
 
 }  // namespace

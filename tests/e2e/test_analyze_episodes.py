@@ -105,6 +105,22 @@ class CorrectionEpisodes(AnalyzeTestCase):
         for row in rows:
             self.assertEqual([e for e in ends if row[e - 1] != " " and row[e:e + 1] in ("", " ")], ends, row)
 
+    def test_the_files_side_by_side_mark_a_tau_only_a_few_segments_reach(self):
+        # b.log: a segment of 200 points, then five of 100 between steps; a
+        # term at 64 tau0 takes 129 points: 200 of its 700 points have one.
+        a, b = Log(), Log()
+        a.run(1, T0)
+        for i in range(700):
+            a.sample(1000.0005 if i % 3 else 999.9990, 1000.0)
+        b.run(1, T0)
+        for i in range(700):
+            b.sample(1050.0 if i % 100 == 99 and i > 200 else 1000.0005 if i % 3 else 999.9990, 1000.0)
+        text, _ = self.analyze(self.write("a.log", a.bytes()), self.write("b.log", b.bytes()))
+        self.assertRegex(text, r"\n  OADEV at tau0 +[^ *]+ +[^ *]+\n")
+        self.assertRegex(text, r"\n  OADEV at 64 tau0 +[^ *]+ +[^ *]+ \*\n")
+        self.assertIn("\n  * only the few segments long enough for this tau: it tells of them, not of the whole file\n",
+                      text)
+
     def test_a_run_lists_its_first_twenty_in_text_and_counts_the_rest(self):
         log = Log()
         log.sample(at=T0)
