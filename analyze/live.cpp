@@ -9,6 +9,7 @@
 #include "analyze/diagnostics.h"
 #include "analyze/files/follow.h"
 #include "analyze/files/log_input.h"
+#include "analyze/files/terminal_text.h"
 
 namespace {
 
@@ -81,15 +82,16 @@ bool follow_log(FileSystem &system, const char *name, const char *shown, int int
         if (poll == PollResult::unavailable) {
             // Once per cause: a rotation leaves the name free for a moment.
             if (followed.error != reported_error) {
-                std::fprintf(stderr, "tickwatch-analyze: %s: cannot read: %s; waiting for it\n", name,
-                             std::strerror(followed.error));
+                std::fprintf(stderr, "tickwatch-analyze: %s: cannot read: %s; waiting for it\n",
+                             terminal_text(name).c_str(), std::strerror(followed.error));
             }
             reported_error = followed.error;
             reported_not_regular = false;
         } else if (poll == PollResult::not_regular) {
             // Never opened to be read: a pipe would block, a device never end.
             if (!reported_not_regular) {
-                std::fprintf(stderr, "tickwatch-analyze: %s: not a regular file, skipped; waiting for one\n", name);
+                std::fprintf(stderr, "tickwatch-analyze: %s: not a regular file, skipped; waiting for one\n",
+                             terminal_text(name).c_str());
             }
             reported_not_regular = true;
             reported_error = 0;
@@ -98,12 +100,14 @@ bool follow_log(FileSystem &system, const char *name, const char *shown, int int
             reported_not_regular = false;
             if (poll == PollResult::new_file && read_before) {
                 reading.end_file(dropped_partial_line);
-                std::fprintf(stderr, "tickwatch-analyze: %s: a new file by this name, read from its start\n", name);
+                std::fprintf(stderr, "tickwatch-analyze: %s: a new file by this name, read from its start\n",
+                             terminal_text(name).c_str());
             } else if (poll == PollResult::truncated) {
                 if (dropped_partial_line) {
                     tell_partial_line_left_out(name);
                 }
-                std::fprintf(stderr, "tickwatch-analyze: %s: truncated, read on from its new end\n", name);
+                std::fprintf(stderr, "tickwatch-analyze: %s: truncated, read on from its new end\n",
+                             terminal_text(name).c_str());
             }
             reading.read(followed.reader);
             analysis.lines_read();

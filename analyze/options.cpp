@@ -1,4 +1,5 @@
 #include "analyze/options.h"
+#include "analyze/files/terminal_text.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -54,7 +55,8 @@ char last_usage_error[256];
 
 bool usage_error(const char *what, const char *argument) {
     std::snprintf(last_usage_error, sizeof last_usage_error, "%s%s", what, argument);
-    std::fprintf(stderr, "tickwatch-analyze: %s\nTry 'tickwatch-analyze --help'.\n", last_usage_error);
+    std::fprintf(stderr, "tickwatch-analyze: %s\nTry 'tickwatch-analyze --help'.\n",
+                 terminal_text(last_usage_error).c_str());
     return false;
 }
 

@@ -1,4 +1,5 @@
 #include "analyze/files/live_csv.h"
+#include "analyze/files/terminal_text.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -28,7 +29,8 @@ bool LiveCsv::begin(FileSystem &system, const char *target, const char *path, st
 
 void LiveCsv::report_once(int error, const char *what) {
     if (error != reported_error_) {
-        std::fprintf(stderr, "tickwatch-analyze: %s: cannot write: %s; %s\n", target_, std::strerror(error), what);
+        std::fprintf(stderr, "tickwatch-analyze: %s: cannot write: %s; %s\n", terminal_text(target_).c_str(),
+                     std::strerror(error), what);
     }
     reported_error_ = error;
 }
@@ -100,11 +102,11 @@ bool LiveCsv::flush() {
         return false;
     }
     if (rows_lost_ > 0) {
-        std::fprintf(stderr, "tickwatch-analyze: %s: written again; %llu rows lost while it could not be\n", target_,
-                     static_cast<unsigned long long>(rows_lost_));
+        std::fprintf(stderr, "tickwatch-analyze: %s: written again; %llu rows lost while it could not be\n",
+                     terminal_text(target_).c_str(), static_cast<unsigned long long>(rows_lost_));
         incomplete_ = true;
     } else if (reported_error_ != 0) {
-        std::fprintf(stderr, "tickwatch-analyze: %s: written again, no row lost\n", target_);
+        std::fprintf(stderr, "tickwatch-analyze: %s: written again, no row lost\n", terminal_text(target_).c_str());
     }
     reported_error_ = 0;
     rows_lost_ = 0;
@@ -114,8 +116,8 @@ bool LiveCsv::flush() {
 bool LiveCsv::end() {
     const bool written = flush();
     if (!written) {
-        std::fprintf(stderr, "tickwatch-analyze: %s: cannot write: %llu bytes of rows never written\n", target_,
-                     static_cast<unsigned long long>(kept_length_));
+        std::fprintf(stderr, "tickwatch-analyze: %s: cannot write: %llu bytes of rows never written\n",
+                     terminal_text(target_).c_str(), static_cast<unsigned long long>(kept_length_));
     }
     file_.reset();
     return written && !incomplete_;

@@ -3,9 +3,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "analyze/files/log_reader.h"
 #include "analyze/files/output_file.h"
+#include "analyze/files/terminal_text.h"
 #include "analyze/parse/log_line.h"
 
 namespace {
@@ -15,10 +17,12 @@ char first_problem_text[512];
 }  // namespace
 
 void report_problem(const char *name, const char *problem, const char *reason) {
+    // (Each part may hold a name: the whole is shown as safe.)
     const char *separator = *reason != '\0' ? ": " : "";
-    std::fprintf(stderr, "tickwatch-analyze: %s: %s%s%s\n", name, problem, separator, reason);
+    const std::string shown = terminal_text((std::string(name) + ": " + problem + separator + reason).c_str());
+    std::fprintf(stderr, "tickwatch-analyze: %s\n", shown.c_str());
     if (first_problem_text[0] == '\0') {
-        std::snprintf(first_problem_text, sizeof first_problem_text, "%s: %s%s%s", name, problem, separator, reason);
+        std::snprintf(first_problem_text, sizeof first_problem_text, "%s", shown.c_str());
     }
 }
 

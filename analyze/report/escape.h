@@ -7,9 +7,7 @@
 
 void write_xml_text(std::FILE *out, const char *text);
 void write_json_string(std::FILE *out, const char *text);  // with its quotes
-// Text for a terminal: control characters (C0, DEL and C1: an ESC
-// sequence, a line break) and bytes that are not UTF-8 as \xNN, so that a
-// file name can neither move the cursor nor pass for another line.
+// Text for a terminal, as terminal_text (files/terminal_text.h) gives it.
 void write_terminal_text(std::FILE *out, const char *text);
 // A label value of a metric, without its quotes.
 void write_label_value(std::FILE *out, const char *text);

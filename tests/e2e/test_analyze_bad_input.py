@@ -46,11 +46,19 @@ class BadInput(AnalyzeTestCase):
         self.assertIn("nomark.log: no report lines in it: UTF-16 without a byte order mark?", err)
 
     def test_control_characters_in_a_name_never_reach_the_terminal(self):
-        log = self.write("a\x1b[2J\nRun 9: \x9b.log", crafted_log()[0].bytes())
-        out, _ = self.analyze(log, log)
-        self.assertIn("Run 1: %s/a\\x1B[2J\\x0ARun 9: \\xC2\\x9B.log, lines 1 to " % self.dir, out)
-        self.assertIn("  file 2: %s/a\\x1B[2J\\x0ARun 9: \\xC2\\x9B.log\n" % self.dir, out)
-        self.assertNotRegex(out, "[\x00-\x09\x0b-\x1f\x7f\x80-\x9f]")
+        log = self.write("a\x1b[2J\nRun 9: \x9b.log", crafted_log()[0].bytes() + b"garbage\r\n")
+        out, err = self.analyze(log, log)
+        shown = "%s/a\\x1B[2J\\x0ARun 9: \\xC2\\x9B.log" % self.dir
+        self.assertIn("Run 1: %s, lines 1 to " % shown, out)
+        self.assertIn("  file 2: %s\n" % shown, out)
+        # The messages about its lines too, and a problem named in --check's line.
+        self.assertIn("tickwatch-analyze: %s:%d: not a report line" % (shown, len(crafted_log()[0].lines) + 1), err)
+        _, err = self.analyze(log, log + "\x1b", status=2)
+        self.assertIn("tickwatch-analyze: %s\\x1B: cannot read: " % shown, err)
+        check, _ = self.analyze("--check", log + "\x1b", status=3)
+        self.assertIn(shown + "\\x1B: cannot read", check)
+        for text in (out, err, check):
+            self.assertNotRegex(text, "[\x00-\x09\x0b-\x1f\x7f\x80-\x9f]")
 
     def big_log(self, name):
         log = Log()
