@@ -17,7 +17,7 @@ char first_problem_text[512];
 }  // namespace
 
 void report_problem(const char *name, const char *problem, const char *reason) {
-    // (Each part may hold a name: the whole is shown as safe.)
+    // (The problem and its reason may name files too: the whole is shown as safe.)
     const char *separator = *reason != '\0' ? ": " : "";
     const std::string shown = terminal_text((std::string(name) + ": " + problem + separator + reason).c_str());
     std::fprintf(stderr, "tickwatch-analyze: %s\n", shown.c_str());
