@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 // How often the sliding MDEV window is summed afresh, in windows: its
 // running sum gathers rounding errors (none while the phase is in whole
@@ -157,69 +158,18 @@ void add_point(PhaseSegment &segment, StabilitySums *sums, double x) {
     segment.present_from = present_from;
     segment.head = p == 0 ? 0 : (segment.head + 1) & (PHASE_RING_SIZE - 1);
     segment.ring[segment.head] = x;
-    // The extremes of the 2^k points ending at p, for k = 0, 1, ...; of
-    // none present, -inf and +inf.
-    const double none = std::numeric_limits<double>::infinity();
-    double block_max = present(x) ? x : -none;
-    double block_min = present(x) ? x : none;
-    double x1 = p >= 1 ? point_back(segment, 1) : 0;  // x_{p-m}
-    int k = 0;
-    // The block's m have every point back to x_{p-3m}: their time-error
-    // swing and levels without the checks below. (All but the longest m,
-    // which has no level to pass on.)
-    const int steady_levels = block_taus < STABILITY_TAUS - 1 ? block_taus : STABILITY_TAUS - 1;
-    const double *const ring = segment.ring;
-    const int head = segment.head;
-    for (uint64_t mu = 1; k < steady_levels; ++k, mu += mu) {
-        TauSums &tau = sums->tau[k];
-        const double high = x1 > block_max ? x1 : block_max;
-        const double low = x1 < block_min ? x1 : block_min;
-        tau.mtie = high - low > tau.mtie ? high - low : tau.mtie;
-        x1 = ring[(head - 2 * static_cast<int>(mu)) & (PHASE_RING_SIZE - 1)];
-        PhaseSegment::Extremes &level = segment.levels[mu + (p & (mu - 1))];
-        const double old_max = level.max;
-        const double old_min = level.min;
-        level.max = block_max;
-        level.min = block_min;
-        block_max = old_max > block_max ? old_max : block_max;
-        block_min = old_min < block_min ? old_min : block_min;
-    }
+    // The terms of the m not in the block, one point at a time.
     bool terms_changed = false;
-    for (; k < STABILITY_TAUS; ++k) {
+    for (int k = block_taus; k < STABILITY_TAUS; ++k) {
         const int m = 1 << k;
         const auto mu = static_cast<uint64_t>(m);
-        if (p + 1 < mu) {
+        if (p < 2 * mu) {
             break;
         }
-        if (p >= mu) {
-            TauSums &tau = sums->tau[k];
-            // (A missing x1 fails both comparisons and is passed over.)
-            const double high = x1 > block_max ? x1 : block_max;
-            const double low = x1 < block_min ? x1 : block_min;
-            tau.mtie = high - low > tau.mtie ? high - low : tau.mtie;
-            if (p >= 2 * mu) {
-                const double x2 = point_back(segment, 2 * m);
-                if (k >= block_taus) {
-                    const unsigned char last_terms = segment.last_terms[k];
-                    add_terms(segment, p, m, x, x1, x2, segment.window[k], segment.window_missing[k],
-                              segment.last_terms[k], tau);
-                    terms_changed = terms_changed || segment.last_terms[k] != last_terms;
-                }
-                x1 = x2;  // x_{p-m} of the next m
-            }
-        }
-        if (k + 1 < STABILITY_TAUS) {
-            // The block of 2^(k+1) ending at p: this one and the one 2^k
-            // back, whose slot this one takes.
-            const auto slot = static_cast<size_t>(mu + (p & (mu - 1)));
-            PhaseSegment::Extremes &level = segment.levels[slot];
-            const double old_max = level.max;
-            const double old_min = level.min;
-            level.max = block_max;
-            level.min = block_min;
-            block_max = old_max > block_max ? old_max : block_max;
-            block_min = old_min < block_min ? old_min : block_min;
-        }
+        const unsigned char last_terms = segment.last_terms[k];
+        add_terms(segment, p, m, x, point_back(segment, m), point_back(segment, 2 * m), segment.window[k],
+                  segment.window_missing[k], segment.last_terms[k], sums->tau[k]);
+        terms_changed = terms_changed || segment.last_terms[k] != last_terms;
     }
     if (terms_changed) {
         int complete = 0;
@@ -271,18 +221,162 @@ inline void sum_steady(const double *x, const double *x1, const double *x2, cons
     window = w;
 }
 
+// The largest of max(x_i, high_i) - min(x_i, low_i) and largest, over n
+// points: as one at a time, the swings first (which the compiler takes two
+// or four at a time), then the largest, each of eight lanes taking every
+// eighth swing. A largest value is the same whichever comes first: none is
+// NaN, and none -0, each being h - l with h >= l.
+double largest_swing(const double *__restrict x, const double *__restrict high, const double *__restrict low, int n,
+                     double largest) {
+    constexpr int LANES = 8;
+    double lanes[LANES];
+    for (double &lane : lanes) {
+        lane = largest;
+    }
+    double swings[PHASE_BLOCK];
+    for (int i = 0; i < n; ++i) {
+        const double h = x[i] > high[i] ? x[i] : high[i];
+        const double l = x[i] < low[i] ? x[i] : low[i];
+        swings[i] = h - l;
+    }
+    int i = 0;
+    for (; i + LANES <= n; i += LANES) {
+        for (int j = 0; j < LANES; ++j) {
+            lanes[j] = swings[i + j] > lanes[j] ? swings[i + j] : lanes[j];
+        }
+    }
+    for (; i < n; ++i) {
+        largest = swings[i] > largest ? swings[i] : largest;
+    }
+    for (const double lane : lanes) {
+        largest = lane > largest ? lane : largest;
+    }
+    return largest;
+}
+
+// The extremes of each pair: out_high = max(a_high, b_high), out_low =
+// min(a_low, b_low), with the comparisons of one at a time.
+void combine_extremes(const double *__restrict a_high, const double *__restrict a_low, const double *__restrict b_high,
+                      const double *__restrict b_low, double *__restrict out_high, double *__restrict out_low, int n) {
+    for (int i = 0; i < n; ++i) {
+        out_high[i] = a_high[i] > b_high[i] ? a_high[i] : b_high[i];
+        out_low[i] = a_low[i] < b_low[i] ? a_low[i] : b_low[i];
+    }
+}
+
+// Level k's swing and next level for a block's points whose x_{p-3m} to
+// x_p are all there (m = 2^k): as add_block_swings' general case, the
+// extremes 2^k back taken from the block where they are in it, and the
+// level written for its last points alone.
+void add_steady_level(PhaseSegment &segment, int k, uint64_t from, int count, int first, const double *high,
+                      const double *low, double *next_high, double *next_low, double &mtie) {
+    constexpr int MASK = PHASE_RING_SIZE - 1;
+    const int mu = 1 << k;
+    for (int i = 0; i < count;) {
+        // A stretch in which x_{p-m} does not wrap round the ring.
+        const int back = (first + i - mu) & MASK;
+        const int n = std::min(count - i, PHASE_RING_SIZE - back);
+        mtie = largest_swing(segment.ring + back, high + i, low + i, n, mtie);
+        i += n;
+    }
+    if (k + 1 == STABILITY_TAUS) {
+        return;
+    }
+    double *const level_max = segment.level_max + mu;
+    double *const level_min = segment.level_min + mu;
+    const int in_level = std::min(mu, count);
+    for (int i = 0; i < in_level;) {
+        // A stretch of the level's slots that does not wrap round it.
+        const auto slot = static_cast<int>((from + static_cast<uint64_t>(i)) & static_cast<uint64_t>(mu - 1));
+        const int n = std::min(in_level - i, mu - slot);
+        combine_extremes(level_max + slot, level_min + slot, high + i, low + i, next_high + i, next_low + i, n);
+        i += n;
+    }
+    if (count > mu) {
+        combine_extremes(high, low, high + mu, low + mu, next_high + mu, next_low + mu, count - mu);
+    }
+    for (int i = count - in_level; i < count;) {
+        const auto slot = static_cast<int>((from + static_cast<uint64_t>(i)) & static_cast<uint64_t>(mu - 1));
+        const int n = std::min(count - i, mu - slot);
+        std::copy(high + i, high + i + n, level_max + slot);
+        std::copy(low + i, low + i + n, level_min + slot);
+        i += n;
+    }
+}
+
+// The swings and the levels of the block's points, level by level: for each
+// m = 2^k, the largest max - min of the points present among x_{p-m} to
+// x_p, into the block's sums; and from the extremes of the 2^k points
+// ending at each p (high, low) those of the 2^(k+1), with the 2^k ending at
+// p - 2^k, kept in the level's slots. The same steps as add_point took them
+// one point at a time.
+void add_block_swings(PhaseSegment &segment, uint64_t from, int count, int first) {
+    constexpr int MASK = PHASE_RING_SIZE - 1;
+    const double none = std::numeric_limits<double>::infinity();
+    double *high = segment.block_max[0];
+    double *low = segment.block_min[0];
+    double *next_high = segment.block_max[1];
+    double *next_low = segment.block_min[1];
+    for (int i = 0; i < count; ++i) {
+        const double x = segment.ring[(first + i) & MASK];
+        high[i] = present(x) ? x : -none;
+        low[i] = present(x) ? x : none;
+    }
+    StabilitySums *const sums = segment.block_sums;
+    for (int k = 0; k < STABILITY_TAUS; ++k) {
+        const int mu = 1 << k;
+        if (k < segment.block_taus) {
+            // Every point of the block is at least 3m into its present ones.
+            add_steady_level(segment, k, from, count, first, high, low, next_high, next_low, sums->tau[k].mtie);
+        } else {
+            const auto mask = static_cast<uint64_t>(mu - 1);
+            double mtie = sums != nullptr ? sums->tau[k].mtie : 0;
+            for (int i = 0; i < count; ++i) {
+                const uint64_t p = from + static_cast<uint64_t>(i);
+                if (p + 1 < static_cast<uint64_t>(mu)) {
+                    continue;
+                }
+                if (p >= static_cast<uint64_t>(mu)) {
+                    // (A missing x_{p-m} fails both comparisons and is passed over.)
+                    const double x1 = segment.ring[(first + i - mu) & MASK];
+                    const double h = x1 > high[i] ? x1 : high[i];
+                    const double l = x1 < low[i] ? x1 : low[i];
+                    mtie = h - l > mtie ? h - l : mtie;
+                }
+                if (k + 1 < STABILITY_TAUS) {
+                    const auto slot = static_cast<size_t>(static_cast<uint64_t>(mu) + (p & mask));
+                    double &slot_max = segment.level_max[slot];
+                    double &slot_min = segment.level_min[slot];
+                    const double old_max = slot_max;
+                    const double old_min = slot_min;
+                    slot_max = high[i];
+                    slot_min = low[i];
+                    next_high[i] = old_max > high[i] ? old_max : high[i];
+                    next_low[i] = old_min < low[i] ? old_min : low[i];
+                }
+            }
+            if (sums != nullptr) {
+                sums->tau[k].mtie = mtie;
+            }
+        }
+        std::swap(high, next_high);
+        std::swap(low, next_low);
+    }
+}
+
 }  // namespace
 
 void flush_phase_points(PhaseSegment &segment) {
     const uint64_t from = segment.block_from;
     const uint64_t count = segment.points - from;
     segment.block_from = segment.points;
-    if (count == 0 || segment.block_taus == 0) {
+    if (count == 0) {
         return;
     }
     const double *const ring = segment.ring;
     constexpr int MASK = PHASE_RING_SIZE - 1;
     const int first = (segment.head - static_cast<int>(count - 1)) & MASK;  // slot of x_from
+    add_block_swings(segment, from, static_cast<int>(count), first);
     for (int k = 0; k < segment.block_taus; ++k) {
         const int m = 1 << k;
         const auto mu = static_cast<uint64_t>(m);

@@ -53,18 +53,22 @@ struct PhaseSegment {
     unsigned char last_terms[STABILITY_TAUS];
     int complete_taus;  // the leading m whose last terms were all summed
     // The block: the last points, from block_from, whose terms at the
-    // block_taus shortest m are not yet in *block_sums.
+    // block_taus shortest m, and whose time-error swings at every m, are
+    // not yet in *block_sums.
     uint64_t block_from;
     int block_taus;
     StabilitySums *block_sums;
     double ring[PHASE_RING_SIZE];  // NaN: missing
     // Level k (slots 2^k to 2^(k+1) - 1) holds the extremes of the 2^k
-    // points ending at each of the last 2^k points; max and min side by
-    // side, read together.
-    struct Extremes {
-        double max;
-        double min;
-    } levels[LONGEST_M];
+    // points ending at each of the last 2^k points. (Maxima and minima
+    // each in a row of their own, here and below, for the loops over them
+    // to take two points at a time.)
+    double level_max[LONGEST_M];
+    double level_min[LONGEST_M];
+    // A block's extremes of the 2^k points ending at each of its points,
+    // for one k and the next.
+    double block_max[2][PHASE_BLOCK];
+    double block_min[2][PHASE_BLOCK];
 };
 
 // One τ as reported. The 68 % intervals (…_low, …_high) are NaN where

@@ -65,7 +65,9 @@ Outcome read_log(File &file, bool ahead, bool (*stop)() = nullptr) {
     Pipeline pipeline(PipelineSettings{}, record);
     pipeline.begin_file("x.log");
     errno = 0;
-    Outcome out = {ahead ? pipeline.read_lines_ahead(reader, stop) : pipeline.read_lines(reader, stop), errno};
+    Outcome out = {};
+    out.read = ahead ? pipeline.read_lines_ahead(reader, stop) : pipeline.read_lines(reader, stop);
+    out.error_number = errno;
     out.reports = pipeline.end_file().reports;
     out.told = record.told;
     const StabilitySums &sums = pipeline.snapshot().total->phase.stability;
