@@ -83,8 +83,8 @@ bool Analysis::read_whole_log(int i) {
     pipeline_.begin_file(shown);
     // Ctrl+C with --follow while an earlier log is read: what was read is
     // the summary.
-    const bool read = reading_ahead_pays() ? pipeline_.read_lines_ahead(reader, stop_requested)
-                                           : pipeline_.read_lines(reader, stop_requested);
+    const bool read = reading_ahead_pays(*file) ? pipeline_.read_lines_ahead(reader, stop_requested)
+                                                : pipeline_.read_lines(reader, stop_requested);
     if (!read) {
         report_problem(shown, "cannot read", std::strerror(errno));
     }

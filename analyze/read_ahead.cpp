@@ -55,7 +55,11 @@ void fill_batch(LogReader &reader, LineBatch &batch) {
     }
 }
 
-bool reading_ahead_pays() { return std::thread::hardware_concurrency() >= 2; }
+bool reading_ahead_pays(File &file) {
+    FileStatus status = {};
+    const bool small = file.status(status) && status.kind == FileKind::regular && status.size <= READ_BLOCK_SIZE;
+    return !small && std::thread::hardware_concurrency() >= 2;
+}
 
 ReadAhead::ReadAhead(LogReader &reader)
     : reader_(reader), batches_(std::make_unique<LineBatch[]>(BATCHES)), thread_([this] { read(); }) {}

@@ -54,8 +54,10 @@ bool is_quoted(LineKind kind);
 // the reader is at its end.
 void fill_batch(LogReader &reader, LineBatch &batch);
 
-// Whether reading ahead pays: where there are two processors or more.
-bool reading_ahead_pays();
+// Whether reading ahead pays: where there are two processors or more, for
+// a file larger than one block of the reader (a thread costs about as much
+// as reading a few thousand lines), or one whose size is not known.
+bool reading_ahead_pays(File &file);
 
 // Reads ahead from its making to its end (or its unmaking, which stops and
 // waits for the thread): the reader is the thread's meanwhile.
