@@ -330,6 +330,9 @@ bool Pipeline::read_lines(LogReader &reader, bool (*stop)()) {
 
 bool Pipeline::read_lines_ahead(LogReader &reader, bool (*stop)()) {
     ReadAhead ahead(reader);
+    if (!ahead.started()) {
+        return read_lines(reader, stop);
+    }
     for (;;) {
         const LineBatch &batch = ahead.next();
         for (int i = 0; i < batch.count; ++i) {

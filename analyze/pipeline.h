@@ -122,7 +122,8 @@ class Pipeline {
     // read error, which errno tells.
     bool read_lines(LogReader &reader, bool (*stop)() = nullptr);
     // As read_lines, the lines read and parsed ahead in a thread of their
-    // own (read_ahead.h); up to its end, or until stop says to.
+    // own (read_ahead.h), or in this one if the system gives none; up to
+    // its end, or until stop says to.
     bool read_lines_ahead(LogReader &reader, bool (*stop)() = nullptr);
     // The file's last run ends with it.
     FileCounts end_file();

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <thread>
 
 bool is_quoted(LineKind kind) {
     switch (kind) {
@@ -61,16 +62,25 @@ bool reading_ahead_pays(File &file) {
     return !small && std::thread::hardware_concurrency() >= 2;
 }
 
-ReadAhead::ReadAhead(LogReader &reader)
-    : reader_(reader), batches_(std::make_unique<LineBatch[]>(BATCHES)), thread_([this] { read(); }) {}
+ReadAhead::ReadAhead(LogReader &reader) : reader_(reader), batches_(std::make_unique<LineBatch[]>(BATCHES)) {
+    started_ = pthread_create(&thread_, nullptr, &ReadAhead::run, this) == 0;
+}
 
 ReadAhead::~ReadAhead() {
+    if (!started_) {
+        return;
+    }
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = true;
     }
     emptied_.notify_one();
-    thread_.join();
+    pthread_join(thread_, nullptr);
+}
+
+void *ReadAhead::run(void *self) {
+    static_cast<ReadAhead *>(self)->read();
+    return nullptr;
 }
 
 void ReadAhead::read() {
@@ -84,7 +94,7 @@ void ReadAhead::read() {
             if (stopping_) {
                 return;
             }
-            batch = &batches_[filled_count_ % BATCHES];
+            batch = &batches_[static_cast<size_t>(filled_count_ % BATCHES)];
         }
         fill_batch(reader_, *batch);
         {
@@ -106,5 +116,5 @@ const LineBatch &ReadAhead::next() {
     }
     taking_ = true;
     filled_.wait(lock, [this] { return filled_count_ > taken_count_; });
-    return batches_[taken_count_ % BATCHES];
+    return batches_[static_cast<size_t>(taken_count_ % BATCHES)];
 }

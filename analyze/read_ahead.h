@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <pthread.h>
 #include <string_view>
-#include <thread>
 
 #include "analyze/files/log_reader.h"
 #include "analyze/parse/log_line.h"
@@ -60,7 +60,8 @@ void fill_batch(LogReader &reader, LineBatch &batch);
 bool reading_ahead_pays(File &file);
 
 // Reads ahead from its making to its end (or its unmaking, which stops and
-// waits for the thread): the reader is the thread's meanwhile.
+// waits for the thread): the reader is the thread's meanwhile, if the
+// system gave one.
 class ReadAhead {
   public:
     explicit ReadAhead(LogReader &reader);
@@ -68,10 +69,14 @@ class ReadAhead {
     ReadAhead &operator=(const ReadAhead &) = delete;
     ~ReadAhead();
 
+    // Whether the thread runs: the system may have none to give (a limit
+    // on processes), and the reader is then the caller's.
+    [[nodiscard]] bool started() const { return started_; }
     // The next batch, giving back the one before; the last has at_end.
     const LineBatch &next();
 
   private:
+    static void *run(void *self);
     void read();
 
     static constexpr int BATCHES = 3;
@@ -84,5 +89,8 @@ class ReadAhead {
     uint64_t taken_count_ = 0;   // of those, given back
     bool taking_ = false;        // one is being taken now
     bool stopping_ = false;
-    std::thread thread_;
+    // (Started by pthread_create, which says when it cannot, where
+    // std::thread would throw: the analyzer has no exceptions.)
+    pthread_t thread_ = {};
+    bool started_ = false;
 };

@@ -60,6 +60,25 @@ class BadInput(AnalyzeTestCase):
         for text in (out, err, check):
             self.assertNotRegex(text, "[\x00-\x09\x0b-\x1f\x7f\x80-\x9f]")
 
+    def test_a_system_that_gives_no_thread_still_gets_its_summary(self):
+        # One process for the user it runs as, as a service's or a
+        # container's limit on tasks can leave it: a log over 1 MiB from a
+        # pipe, read ahead where a thread can be had, is read in the
+        # program's own thread.
+        if os.geteuid() != 0 or not (shutil.which("setpriv") and shutil.which("prlimit")):
+            self.skipTest("running as another user with a process limit needs root, setpriv and prlimit")
+        log = Log()
+        log.run(20_000, T0, system_ms=1000.0010)
+        data = log.bytes()
+        expected, _ = self.analyze("-", stdin=data)
+        os.chmod(self.dir, 0o755)
+        exe = shutil.copy(ANALYZE, self.path("analyze"))
+        # (LeakSanitizer needs a thread of its own to look for leaks at the end.)
+        env = dict(os.environ, ASAN_OPTIONS=os.environ.get("ASAN_OPTIONS", "") + ":detect_leaks=0")
+        done = subprocess.run(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "prlimit",
+                               "--nproc=1", exe, "-"], input=data, capture_output=True, env=env, timeout=120)
+        self.assertEqual((done.returncode, done.stdout.decode(), done.stderr), (0, expected, b""))
+
     def big_log(self, name):
         log = Log()
         log.run(701, T0)
