@@ -174,7 +174,7 @@ void Pipeline::summarise_open_file() {
 constexpr double OUT_OF_STEP_SLACK_MS = 2;
 
 // Every report line passes here, and only the samples within the window
-// go on. (Inline, as sort_line: both are used in this file alone.)
+// go on. (Inline, as the line's sorting: both are used in this file alone.)
 inline void Pipeline::take_sample(const ReportFields &sample, uint64_t number) {
     if (!is_within(window_, sample.utc_ms)) {
         // The run is cut at the window's edge.
@@ -248,10 +248,30 @@ void Pipeline::count_skipped(LineIssue issue, uint64_t number, std::string_view 
     tell_skipped(issue, number, text);
 }
 
-inline void Pipeline::sort_line(std::string_view text, uint64_t number) {
-    ReportFields sample;
-    const LineKind kind = parse_log_line(text.data(), text.size(), sample);
-    sort_parsed_line(kind, sample, text, number);
+bool left_out_for(LineKind kind, LineIssue &issue) {
+    switch (kind) {
+    case LineKind::cut_then_banner:
+        issue = LineIssue::cut_then_banner;
+        return true;
+    case LineKind::unknown:
+        issue = LineIssue::not_understood;
+        return true;
+    case LineKind::wrong_difference:
+        issue = LineIssue::wrong_difference;
+        return true;
+    case LineKind::wrong_marker:
+        issue = LineIssue::wrong_marker;
+        return true;
+    case LineKind::out_of_range:
+        issue = LineIssue::out_of_range;
+        return true;
+    case LineKind::report:
+    case LineKind::banner:
+    case LineKind::message:
+    case LineKind::empty:
+        return false;
+    }
+    return false;
 }
 
 inline void Pipeline::sort_parsed_line(LineKind kind, const ReportFields &sample, std::string_view text,
@@ -260,40 +280,37 @@ inline void Pipeline::sort_parsed_line(LineKind kind, const ReportFields &sample
     if (run_open_ && kind != LineKind::report && kind != LineKind::banner && kind != LineKind::cut_then_banner) {
         run_->run.last_line = number;
     }
-    switch (kind) {
-    case LineKind::report:
+    LineIssue issue = {};
+    if (left_out_for(kind, issue)) {
+        count_skipped(issue, number, text);
+    }
+    if (kind == LineKind::report) {
         ++file_counts_.reports;
         take_sample(sample, number);
-        break;
-    case LineKind::cut_then_banner:
-        count_skipped(LineIssue::cut_then_banner, number, text);
-        [[fallthrough]];
-    case LineKind::banner:
+    } else if (kind == LineKind::banner || kind == LineKind::cut_then_banner) {
         close_run();
         // With a window, a run starts at its first sample within it.
         if (!is_limited(window_)) {
             open_run(number);
         }
-        break;
-    case LineKind::unknown:
-        count_skipped(LineIssue::not_understood, number, text);
-        break;
-    case LineKind::wrong_difference:
-        count_skipped(LineIssue::wrong_difference, number, text);
-        break;
-    case LineKind::wrong_marker:
-        count_skipped(LineIssue::wrong_marker, number, text);
-        break;
-    case LineKind::out_of_range:
-        count_skipped(LineIssue::out_of_range, number, text);
-        break;
-    case LineKind::message:
-    case LineKind::empty:
-        break;
     }
 }
 
-void Pipeline::feed_line(std::string_view text, uint64_t number) { sort_line(text, number); }
+inline void Pipeline::take_read_line(ReadResult result, LineKind kind, const ReportFields &sample,
+                                     std::string_view text, uint64_t number) {
+    if (result == ReadResult::line) {
+        sort_parsed_line(kind, sample, text, number);
+    } else if (result == ReadResult::too_long) {
+        skip_line(LineIssue::too_long, number);
+    } else if (result == ReadResult::cut_short) {
+        skip_line(LineIssue::no_line_end, number);
+    }
+}
+
+void Pipeline::feed_line(std::string_view text, uint64_t number) {
+    ReportFields sample;
+    sort_parsed_line(parse_log_line(text.data(), text.size(), sample), sample, text, number);
+}
 
 void Pipeline::skip_line(LineIssue issue, uint64_t number) {
     if (issue == LineIssue::no_line_end) {
@@ -310,21 +327,13 @@ bool Pipeline::read_lines(LogReader &reader, bool (*stop)()) {
         }
         const char *text = nullptr;
         size_t length = 0;
-        switch (read_line(reader, text, length)) {
-        case ReadResult::line:
-            sort_line(std::string_view(text, length), reader.line_number);
-            break;
-        case ReadResult::too_long:
-            skip_line(LineIssue::too_long, reader.line_number);
-            break;
-        case ReadResult::cut_short:
-            skip_line(LineIssue::no_line_end, reader.line_number);
-            break;
-        case ReadResult::end:
-            return true;
-        case ReadResult::error:
-            return false;
+        const ReadResult result = read_line(reader, text, length);
+        if (result == ReadResult::end || result == ReadResult::error) {
+            return result == ReadResult::end;
         }
+        ReportFields sample;
+        const LineKind kind = result == ReadResult::line ? parse_log_line(text, length, sample) : LineKind::empty;
+        take_read_line(result, kind, sample, std::string_view(text, length), reader.line_number);
     }
 }
 
@@ -340,20 +349,7 @@ bool Pipeline::read_lines_ahead(LogReader &reader, bool (*stop)()) {
                 return true;
             }
             const ParsedLine &line = batch.lines[i];
-            switch (line.result) {
-            case ReadResult::line:
-                sort_parsed_line(line.kind, line.sample, text_of(batch, line), line.number);
-                break;
-            case ReadResult::too_long:
-                skip_line(LineIssue::too_long, line.number);
-                break;
-            case ReadResult::cut_short:
-                skip_line(LineIssue::no_line_end, line.number);
-                break;
-            case ReadResult::end:
-            case ReadResult::error:
-                break;
-            }
+            take_read_line(line.result, line.kind, line.sample, text_of(batch, line), line.number);
         }
         if (batch.at_end) {
             errno = batch.error_number;

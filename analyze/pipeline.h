@@ -52,6 +52,10 @@ enum class LineIssue {
     no_line_end,       // the file's last line, which has no line end (not counted)
 };
 
+// Whether a line of this kind is left out of the analysis (and told, with
+// its text), and why.
+bool left_out_for(LineKind kind, LineIssue &issue);
+
 struct SkippedLine {
     const char *file;
     uint64_t number;
@@ -143,9 +147,12 @@ class Pipeline {
     // The open file's summary, its open run counted in when there is one
     // (with the episodes that snapshot ended).
     void summarise_open_file();
-    // feed_line's work, inlined into the reading loop.
-    void sort_line(std::string_view text, uint64_t number);
+    // A line read and parsed, and one as the reader gave it (a whole line
+    // parsed, or one too long or cut short): the reading loops' work, inlined
+    // into them.
     void sort_parsed_line(LineKind kind, const ReportFields &sample, std::string_view text, uint64_t number);
+    void take_read_line(ReadResult result, LineKind kind, const ReportFields &sample, std::string_view text,
+                        uint64_t number);
     void take_sample(const ReportFields &sample, uint64_t number);
     void tell_skipped(LineIssue issue, uint64_t number, std::string_view text);
     void count_skipped(LineIssue issue, uint64_t number, std::string_view text);

@@ -4,22 +4,7 @@
 #include <cstring>
 #include <thread>
 
-bool is_quoted(LineKind kind) {
-    switch (kind) {
-    case LineKind::cut_then_banner:
-    case LineKind::unknown:
-    case LineKind::wrong_difference:
-    case LineKind::wrong_marker:
-    case LineKind::out_of_range:
-        return true;
-    case LineKind::report:
-    case LineKind::banner:
-    case LineKind::message:
-    case LineKind::empty:
-        return false;
-    }
-    return false;
-}
+#include "analyze/pipeline.h"
 
 void fill_batch(LogReader &reader, LineBatch &batch) {
     batch.count = 0;
@@ -47,7 +32,8 @@ void fill_batch(LogReader &reader, LineBatch &batch) {
             continue;
         }
         line.kind = parse_log_line(text, length, line.sample);
-        if (is_quoted(line.kind)) {
+        LineIssue issue = {};
+        if (left_out_for(line.kind, issue)) {
             std::memcpy(batch.text + batch.text_used, text, length);
             line.text_offset = static_cast<uint32_t>(batch.text_used);
             line.text_length = static_cast<uint32_t>(length);

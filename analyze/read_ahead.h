@@ -21,8 +21,8 @@ struct ParsedLine {
     uint64_t number;
     ReadResult result;  // line, too_long or cut_short
     LineKind kind;      // with ReadResult::line
-    // Where the batch keeps its text: only for the kinds the pipeline
-    // quotes (the lines it leaves out), else empty.
+    // Where the batch keeps its text: only for the lines the pipeline
+    // leaves out (left_out_for), which it quotes; else empty.
     uint32_t text_offset;
     uint32_t text_length;
 };
@@ -46,9 +46,6 @@ struct LineBatch {
 inline std::string_view text_of(const LineBatch &batch, const ParsedLine &line) {
     return {batch.text + line.text_offset, line.text_length};
 }
-
-// Whether a line of this kind is quoted when it is left out.
-bool is_quoted(LineKind kind);
 
 // Reads and parses the reader's next lines into batch, until it is full or
 // the reader is at its end.
