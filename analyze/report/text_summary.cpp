@@ -378,12 +378,9 @@ void write_compared_row(std::FILE *out, const AnalysisSnapshot &s, const char *l
 constexpr int COMPARED_OADEV_M[] = {1, 64, 1024};
 constexpr int COMPARED_MTIE_M = 64;
 
-// Whether the file's deviations at m·τ0 come from the few segments long
-// enough for it: marked, as in a run's listing.
-bool from_few_points(const FileSummary &file, int m) {
-    const StabilityPoint *point = stability_at(file, m);
-    return point != nullptr && point->share < STABILITY_MIN_SHARE;
-}
+// Whether a file's deviations at a τ (none: nullptr) come from the few
+// segments long enough for it: marked, as in a run's listing.
+bool from_few_points(const StabilityPoint *point) { return point != nullptr && point->share < STABILITY_MIN_SHARE; }
 
 void write_deviation_cell(char *text, size_t size, const FileSummary &file, int m, bool mtie) {
     const StabilityPoint *point = stability_at(file, m);
@@ -397,7 +394,7 @@ void write_deviation_cell(char *text, size_t size, const FileSummary &file, int 
         std::snprintf(text, size, "-");
         return;
     }
-    if (from_few_points(file, m)) {
+    if (from_few_points(point)) {
         *end++ = ' ';
         *end++ = '*';
     }
@@ -469,7 +466,7 @@ void write_side_by_side(std::FILE *out, const AnalysisSnapshot &s) {
     bool any_few = false;
     for (int i = 0; i < s.file_count; ++i) {
         for (const int m : COMPARED_OADEV_M) {
-            any_few = any_few || (s.files[i].statistics.samples > 0 && from_few_points(s.files[i], m));
+            any_few = any_few || (s.files[i].statistics.samples > 0 && from_few_points(stability_at(s.files[i], m)));
         }
     }
     if (any_few) {
